@@ -1,0 +1,40 @@
+#pragma once
+
+// The small tools of collection matching and property comparison: name
+// sorting, the three-way name comparison, the skip test and the property
+// value test. Used by the comparison run and by the property listing.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/object_model.h"
+#include "settings/option_lists.h"
+
+namespace kesmark {
+
+// Sorts names[low..high] (inclusive) in place into ascending ordinal order
+// (UTF-16 code units, case-sensitive). Does nothing when low >= high.
+void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff_t high);
+
+// Three-way comparison of the entries at i and j of two sorted name lists:
+// -1 when the next name is list2[j] (list 1 exhausted, or list2[j] sorts
+// first), 1 when it is list1[i] (list 2 exhausted, or list1[i] sorts first),
+// 0 when both entries are equal. Call only while one list has entries left.
+int CompareItemNames(const std::vector<std::string>& list1, const std::vector<std::string>& list2,
+                     std::size_t i, std::size_t j);
+
+// True when `name` is on the skip list (exact, case-sensitive).
+bool IsSkipped(const SkipList& skipList, std::string_view name);
+
+// Clears `equal` when the values of the two properties differ; never sets it.
+// Byte arrays (type 9 or 11 on property 1) compare by length and every byte;
+// other values by the variant rules (see VariantEqual: Null on one side only
+// is a difference, Null on both sides is equal). Reading a value may throw
+// DbError; the caller decides what that means.
+void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal);
+
+// The names of a Properties collection, by position.
+std::vector<std::string> PropertyNames(const Properties& properties);
+
+}  // namespace kesmark

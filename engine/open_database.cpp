@@ -1,0 +1,114 @@
+#include "engine/open_database.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "engine/object_tree.h"
+#include "engine/sqlite/sqlite_database.h"
+
+namespace kesmark {
+
+namespace {
+
+constexpr const char* kSource = "Kesmark";
+
+enum class FileKind { Sqlite, Access, Unknown };
+
+FileKind Sniff(const std::string& header) {
+    if (header.size() >= 16 && std::memcmp(header.data(), "SQLite format 3\0", 16) == 0) {
+        return FileKind::Sqlite;
+    }
+    if (header.size() >= 19 && (header.compare(4, 15, "Standard Jet DB") == 0 ||
+                                header.compare(4, 15, "Standard ACE DB") == 0)) {
+        return FileKind::Access;
+    }
+    return FileKind::Unknown;
+}
+
+}  // namespace
+
+bool IsOdbcConnectString(const std::string& text) {
+    return text.size() >= 5 && FoldAsciiCase(text.substr(0, 5)) == "odbc;";
+}
+
+std::string MaskPasswords(const std::string& text) {
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        auto end = text.find(';', pos);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string part = text.substr(pos, end - pos);
+        const auto eq = part.find('=');
+        std::string key = eq == std::string::npos ? "" : FoldAsciiCase(part.substr(0, eq));
+        while (!key.empty() && key.front() == ' ') {
+            key.erase(0, 1);
+        }
+        while (!key.empty() && key.back() == ' ') {
+            key.pop_back();
+        }
+        if (key == "pwd" || key == "password") {
+            out += part.substr(0, eq + 1) + "***";
+        } else {
+            out += part;
+        }
+        if (end < text.size()) {
+            out += ';';
+        }
+        pos = end + 1;
+    }
+    return out;
+}
+
+std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::string& connect) {
+    if (IsOdbcConnectString(connect) || (connect.empty() && IsOdbcConnectString(name))) {
+        throw DbError(errors::kNotSupported, "ODBC sources are not supported yet.", kSource);
+    }
+    if (!connect.empty()) {
+        throw DbError(errors::kUnrecognizedFormat,
+                      "The connect string '" + MaskPasswords(connect) +
+                          "' does not begin with 'ODBC;'.",
+                      kSource);
+    }
+    if (name.empty()) {
+        throw DbError(errors::kCannotOpen, "No database file given.", kSource);
+    }
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        throw DbError(errors::kCannotOpen, "Could not find file '" + name + "'.", kSource);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        throw DbError(errors::kCannotOpen, "'" + name + "' is a folder, not a database file.",
+                      kSource);
+    }
+    std::ifstream in(name, std::ios::binary);
+    if (!in) {
+        throw DbError(errors::kCannotOpen, "Could not read file '" + name + "'.", kSource);
+    }
+    std::string header(32, '\0');
+    in.read(header.data(), static_cast<std::streamsize>(header.size()));
+    header.resize(static_cast<std::size_t>(in.gcount()));
+    if (header.empty()) {
+        throw DbError(errors::kUnrecognizedFormat,
+                      "'" + name + "' is empty: it is not a database file.", kSource);
+    }
+    switch (Sniff(header)) {
+        case FileKind::Sqlite:
+            return sqlite::OpenSqliteDatabase(name);
+        case FileKind::Access:
+            throw DbError(errors::kNotSupported,
+                          "'" + name + "' is an Access database; Access files are not supported yet.",
+                          kSource);
+        case FileKind::Unknown:
+            break;
+    }
+    throw DbError(errors::kUnrecognizedFormat,
+                  "Unrecognized database format '" + name +
+                      "': it is neither a SQLite nor an Access database file.",
+                  kSource);
+}
+
+}  // namespace kesmark

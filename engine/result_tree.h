@@ -1,0 +1,56 @@
+#pragma once
+
+#include <optional>
+#include <unordered_map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kesmark {
+
+// The result tree as the engine writes it: nodes identified by their key (an
+// object path such as "TableDefs[Orders].Fields[ID]"), each with a text and a
+// picture number of the result-tree image list. Keys are case-sensitive:
+// "Orders" and "ORDERS" are two nodes.
+class ResultTree {
+public:
+    virtual ~ResultTree() = default;
+
+    // Adds a node as the last child of the node `parentKey` (top level when
+    // empty). Throws DbError when the key already exists or the parent does not.
+    virtual void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
+                         int image) = 0;
+    // Sets the picture of the node `key`; throws DbError when there is none.
+    virtual void SetNodeImage(std::string_view key, int image) = 0;
+    virtual void Clear() = 0;
+};
+
+// A result tree held in memory, in the order nodes were added. The command-line
+// front end prints it; tests inspect it.
+class MemoryResultTree : public ResultTree {
+public:
+    struct Node {
+        std::string key;
+        std::string text;
+        std::string parent;  // empty for a top-level node
+        int image = 0;
+        int depth = 0;
+    };
+
+    void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
+                 int image) override;
+    void SetNodeImage(std::string_view key, int image) override;
+    void Clear() override;
+
+    // Nodes in the order they were added.
+    const std::vector<Node>& Nodes() const { return nodes_; }
+    // Nodes in tree order: each node followed by its children, depth first.
+    std::vector<const Node*> TreeOrder() const;
+    const Node* Find(std::string_view key) const;
+
+private:
+    std::vector<Node> nodes_;
+    std::unordered_map<std::string, std::size_t> index_;
+};
+
+}  // namespace kesmark

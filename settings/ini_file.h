@@ -1,0 +1,51 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kesmark {
+
+// The settings file, read and written with private-profile semantics:
+// - "[Section]" headers and "key=value" lines; section and key names compare
+//   ignoring ASCII letter case; the first matching section and key win;
+// - values are trimmed of blanks, and one pair of matching outer quotes
+//   ("..." or '...') is stripped;
+// - a read returns at most 1023 bytes, never cutting a UTF-8 sequence;
+// - nothing is cached: every call reads the file afresh, so a change made by
+//   another part of the program (or another program) is seen at once.
+// Writing replaces the one line of the key (or adds the key, the section and
+// the file as needed) and keeps every other line, comments included, as it
+// was. The file is replaced atomically (a temporary file, then rename); a new
+// file is readable by its owner only, since connect strings may hold passwords.
+class IniFile {
+public:
+    explicit IniFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+    const std::filesystem::path& Path() const { return path_; }
+
+    // The value under `key` in `section`, or `defaultValue` when the file, the
+    // section or the key is absent.
+    std::string ReadIniString(std::string_view section, std::string_view key,
+                              std::string_view defaultValue = "") const;
+    // The value read as a decimal whole number (leading blanks and a sign
+    // allowed, reading stops at the first non-digit; no digits give 0), or
+    // `defaultValue` when absent.
+    long ReadIniInt(std::string_view section, std::string_view key, long defaultValue = 0) const;
+    // Stores `value` under `key` in `section`. Returns false, writing nothing,
+    // when the file cannot be written or when a name or value would break the
+    // file's lines (a line break in any of them, "]" in the section, "=" in the
+    // key, a section or key that is empty).
+    bool WriteIniString(std::string_view section, std::string_view key, std::string_view value);
+
+    // The longest value a read returns, in bytes.
+    static constexpr std::size_t kMaxValueBytes = 1023;
+
+private:
+    std::filesystem::path path_;
+};
+
+// Kesmark.ini in the folder of the running executable.
+std::filesystem::path DefaultSettingsPath();
+
+}  // namespace kesmark

@@ -1,0 +1,40 @@
+#include "settings/option_lists.h"
+
+namespace kesmark {
+
+std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_view section) {
+    const long count = settings.ReadIniInt(section, "NumSkip", 0);
+    std::vector<std::string> names;
+    for (long i = 1; i <= count; ++i) {
+        names.push_back(settings.ReadIniString(section, "Skip" + std::to_string(i), ""));
+    }
+    return names;
+}
+
+bool WriteStoredList(IniFile& settings, std::string_view section,
+                     const std::vector<std::string>& names) {
+    bool ok = true;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        ok = settings.WriteIniString(section, "Skip" + std::to_string(i + 1), names[i]) && ok;
+    }
+    return settings.WriteIniString(section, "NumSkip", std::to_string(names.size())) && ok;
+}
+
+SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonSwitches switches) {
+    SkipList list = ReadStoredList(settings, tag);
+    if (!switches.strict) {
+        auto strict = ReadStoredList(settings, kStrictSection);
+        list.insert(list.end(), strict.begin(), strict.end());
+    }
+    if (!switches.data) {
+        auto data = ReadStoredList(settings, kDataSection);
+        list.insert(list.end(), data.begin(), data.end());
+    }
+    return list;
+}
+
+bool CompareFlag(const IniFile& settings, std::string_view tag) {
+    return settings.ReadIniInt(tag, "Compare", 0) != 0;
+}
+
+}  // namespace kesmark
