@@ -18,7 +18,7 @@ struct Message {
 // appear on standard error only when it is a terminal; Ctrl+C sets the cancel
 // flag, a second Ctrl+C ends the program at once.
 class CliHost : public Host {
-public:
+  public:
     CliHost();
 
     void SetStatusText(std::string_view text) override;
@@ -35,7 +35,7 @@ public:
     // Installs the SIGINT handler that sets the flag CancelRequested reads.
     static void InstallInterruptHandler();
 
-private:
+  private:
     void DrawStatusLine();
 
     bool interactive_;

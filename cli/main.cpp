@@ -148,8 +148,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path settingsPath =
         options.settingsPath ? std::filesystem::path(*options.settingsPath) : DefaultSettingsPath();
     if (options.settingsPath && !std::filesystem::is_regular_file(settingsPath)) {
-        std::fprintf(stderr, "kesmark-diff: settings file '%s' not found\n",
-                     settingsPath.c_str());
+        std::fprintf(stderr, "kesmark-diff: settings file '%s' not found\n", settingsPath.c_str());
         return kExitTrouble;
     }
     const IniFile settings(settingsPath);

@@ -185,9 +185,8 @@ bool ComparisonRun::CompareDatabaseProperties(bool& same) {
 
 bool ComparisonRun::CompareCollections(std::string_view keyPrefix, std::string_view keySuffix,
                                        Collection& collection1, Collection& collection2,
-                                       std::vector<std::string>& common,
-                                       std::string_view parentKey, int sameImage,
-                                       int differsImage, bool& same) {
+                                       std::vector<std::string>& common, std::string_view parentKey,
+                                       int sameImage, int differsImage, bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
     }
@@ -232,8 +231,8 @@ bool ComparisonRun::CompareCollections(std::string_view keyPrefix, std::string_v
     }
 }
 
-bool ComparisonRun::CompareProperties(const Properties& properties1,
-                                      const Properties& properties2, bool& same) {
+bool ComparisonRun::CompareProperties(const Properties& properties1, const Properties& properties2,
+                                      bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
     }

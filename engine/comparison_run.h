@@ -54,7 +54,7 @@ std::string OpenFailureMessage(const std::string& databaseName, const DbError& e
 std::string MemberKeyPrefix(std::string_view ownerKey, std::string_view collection);
 
 class ComparisonRun {
-public:
+  public:
     // `settings`, `tree` and `host` are not owned and must outlive the run.
     ComparisonRun(RunInputs inputs, const IniFile& settings, ResultTree& tree, Host& host,
                   DatabaseOpener opener);
@@ -134,7 +134,7 @@ public:
     // opened it. Throws DbError when it cannot be opened.
     void ReopenDatabase2();
 
-private:
+  private:
     RunInputs inputs_;
     const IniFile& settings_;  // Not owned.
     ResultTree& tree_;         // Not owned.

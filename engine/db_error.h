@@ -14,7 +14,7 @@ namespace kesmark {
 // one exists (3265 "Item not found in this collection."); backends add their
 // library's own code (SQLite result code, ODBC native error) where they have one.
 class DbError : public std::runtime_error {
-public:
+  public:
     DbError(long number, std::string description, std::string source)
         : std::runtime_error(description),
           number_(number),
@@ -25,7 +25,7 @@ public:
     const std::string& Description() const noexcept { return description_; }
     const std::string& Source() const noexcept { return source_; }
 
-private:
+  private:
     long number_;
     std::string description_;
     std::string source_;
@@ -33,14 +33,14 @@ private:
 
 // Error numbers used across backends.
 namespace errors {
-inline constexpr long kItemNotFound = 3265;     // "Item not found in this collection."
-inline constexpr long kInvalidUseOfNull = 94;   // converting Null to text
-inline constexpr long kTypeMismatch = 13;       // comparing values of unrelated kinds
-inline constexpr long kCannotOpen = 3024;       // file not found / cannot be opened
+inline constexpr long kItemNotFound = 3265;        // "Item not found in this collection."
+inline constexpr long kInvalidUseOfNull = 94;      // converting Null to text
+inline constexpr long kTypeMismatch = 13;          // comparing values of unrelated kinds
+inline constexpr long kCannotOpen = 3024;          // file not found / cannot be opened
 inline constexpr long kUnrecognizedFormat = 3343;  // not a database we can read
-inline constexpr long kNotSupported = 3251;     // operation not supported for this object
-inline constexpr long kNoCurrentRecord = 3021;  // EOF or BOF reached
-inline constexpr long kDuplicateKey = 35602;    // key is not unique in the result tree
+inline constexpr long kNotSupported = 3251;        // operation not supported for this object
+inline constexpr long kNoCurrentRecord = 3021;     // EOF or BOF reached
+inline constexpr long kDuplicateKey = 35602;       // key is not unique in the result tree
 }  // namespace errors
 
 }  // namespace kesmark

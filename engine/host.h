@@ -12,7 +12,7 @@ enum class MessageIcon { Critical, Exclamation, Information, Question };
 // message boxes and the busy pointer. The Qt window, the command-line front end
 // and the tests each implement it.
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     // Text of the status line; an empty text clears it.

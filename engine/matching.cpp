@@ -65,7 +65,8 @@ void PropertyValuesEqual(const Property& property1, const Property& property2, b
     const int type = property1.Type();
     const Value value1 = property1.GetValue();
     const Value value2 = property2.GetValue();
-    if ((type == dao::kBinary || type == dao::kLongBinary) && value1.IsBytes() && value2.IsBytes()) {
+    if ((type == dao::kBinary || type == dao::kLongBinary) && value1.IsBytes() &&
+        value2.IsBytes()) {
         if (!BytesEqual(*value1.As<Bytes>(), *value2.As<Bytes>())) {
             equal = false;
         }

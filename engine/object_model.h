@@ -40,7 +40,7 @@ inline constexpr std::string_view kDocuments = "Documents";
 // read on demand (reading may throw DbError, for example when the backend
 // cannot compute it for this object).
 class Property {
-public:
+  public:
     using Reader = std::function<Value()>;
 
     Property(std::string name, int type, Value value);
@@ -54,7 +54,7 @@ public:
     // Throws DbError when the value cannot be read.
     Value GetValue() const;
 
-private:
+  private:
     std::string name_;
     int type_;
     Value value_;
@@ -63,7 +63,7 @@ private:
 
 // The Properties collection of one object: members in the backend's order.
 class Properties {
-public:
+  public:
     void Add(Property property) { items_.push_back(std::move(property)); }
     // Convenience: Add(Property(name, type, value)).
     void Add(std::string name, int type, Value value);
@@ -76,7 +76,7 @@ public:
     // As Find, but throws DbError 3265 "Item not found in this collection."
     const Property& Item(std::string_view name) const;
 
-private:
+  private:
     std::vector<Property> items_;
 };
 
@@ -85,7 +85,7 @@ class Collection;
 // A named object of the model: a database, table, field, index, query,
 // parameter, relation, container or document.
 class DbObject {
-public:
+  public:
     virtual ~DbObject() = default;
 
     virtual std::string Name() = 0;
@@ -100,7 +100,7 @@ public:
 // A collection of named objects, read by position (0 to Count() - 1) or by
 // name. Names are unique within one collection.
 class Collection {
-public:
+  public:
     virtual ~Collection() = default;
 
     virtual std::size_t Count() = 0;
@@ -118,7 +118,7 @@ public:
 
 // One column of an open recordset, positioned on the recordset's current row.
 class RecordsetField {
-public:
+  public:
     virtual ~RecordsetField() = default;
 
     virtual std::string Name() = 0;
@@ -141,7 +141,7 @@ public:
 
 // A forward-reading cursor over the rows of one statement.
 class Recordset {
-public:
+  public:
     virtual ~Recordset() = default;
 
     virtual bool IsEof() = 0;
@@ -157,7 +157,7 @@ public:
 // An open database, read-only. Its collections are TableDefs, QueryDefs,
 // Relations and Containers; its Properties are the database's own.
 class Database : public DbObject {
-public:
+  public:
     // Opens a recordset over the given fields of one table, in the database's
     // natural row order (no ORDER BY), one column per field in the order given.
     // Identifiers are quoted by the backend's own rules.

@@ -35,7 +35,7 @@ struct CollectionNode {
     // Member index by exact name, else by name ignoring ASCII case; -1 if none.
     std::ptrdiff_t IndexOf(std::string_view name);
 
-private:
+  private:
     std::unordered_map<std::string, std::size_t> exactIndex_;
     std::unordered_map<std::string, std::size_t> foldedIndex_;
     std::size_t indexedCount_ = 0;
@@ -55,7 +55,7 @@ struct ObjectNode {
 
 // DbObject over an ObjectNode. Shares ownership of the node.
 class TreeObject : public DbObject {
-public:
+  public:
     explicit TreeObject(std::shared_ptr<ObjectNode> node) : node_(std::move(node)) {}
 
     std::string Name() override { return node_->name; }
@@ -64,13 +64,13 @@ public:
 
     ObjectNode& Node() { return *node_; }
 
-private:
+  private:
     std::shared_ptr<ObjectNode> node_;
 };
 
 // Collection over a CollectionNode. Shares ownership of the node.
 class TreeCollection : public Collection {
-public:
+  public:
     explicit TreeCollection(std::shared_ptr<CollectionNode> node) : node_(std::move(node)) {}
 
     std::size_t Count() override;
@@ -78,7 +78,7 @@ public:
     std::unique_ptr<DbObject> ItemAt(std::size_t index) override;
     std::unique_ptr<DbObject> Find(std::string_view name) override;
 
-private:
+  private:
     std::shared_ptr<CollectionNode> node_;
 };
 

@@ -27,6 +27,15 @@ FileKind Sniff(const std::string& header) {
     return FileKind::Unknown;
 }
 
+// The backend's error with the file's name in front, so that a message such
+// as "file is not a database" says which file.
+DbError NamingTheFile(const DbError& error, const std::string& name) {
+    if (error.Description().find(name) != std::string::npos) {
+        return error;
+    }
+    return DbError(error.Number(), "'" + name + "': " + error.Description(), error.Source());
+}
+
 }  // namespace
 
 bool IsOdbcConnectString(const std::string& text) {
@@ -68,10 +77,10 @@ std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::strin
         throw DbError(errors::kNotSupported, "ODBC sources are not supported yet.", kSource);
     }
     if (!connect.empty()) {
-        throw DbError(errors::kUnrecognizedFormat,
-                      "The connect string '" + MaskPasswords(connect) +
-                          "' does not begin with 'ODBC;'.",
-                      kSource);
+        throw DbError(
+            errors::kUnrecognizedFormat,
+            "The connect string '" + MaskPasswords(connect) + "' does not begin with 'ODBC;'.",
+            kSource);
     }
     if (name.empty()) {
         throw DbError(errors::kCannotOpen, "No database file given.", kSource);
@@ -97,11 +106,16 @@ std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::strin
     }
     switch (Sniff(header)) {
         case FileKind::Sqlite:
-            return sqlite::OpenSqliteDatabase(name);
+            try {
+                return sqlite::OpenSqliteDatabase(name);
+            } catch (const DbError& e) {
+                throw NamingTheFile(e, name);
+            }
         case FileKind::Access:
-            throw DbError(errors::kNotSupported,
-                          "'" + name + "' is an Access database; Access files are not supported yet.",
-                          kSource);
+            throw DbError(
+                errors::kNotSupported,
+                "'" + name + "' is an Access database; Access files are not supported yet.",
+                kSource);
         case FileKind::Unknown:
             break;
     }

@@ -21,7 +21,8 @@ void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
         depth = nodes_[parent->second].depth + 1;
     }
     index_.emplace(std::string(key), nodes_.size());
-    nodes_.push_back(Node{std::string(key), std::string(text), std::string(parentKey), image, depth});
+    nodes_.push_back(
+        Node{std::string(key), std::string(text), std::string(parentKey), image, depth});
 }
 
 void MemoryResultTree::SetNodeImage(std::string_view key, int image) {

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <optional>
-#include <unordered_map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kesmark {
@@ -13,7 +13,7 @@ namespace kesmark {
 // picture number of the result-tree image list. Keys are case-sensitive:
 // "Orders" and "ORDERS" are two nodes.
 class ResultTree {
-public:
+  public:
     virtual ~ResultTree() = default;
 
     // Adds a node as the last child of the node `parentKey` (top level when
@@ -28,7 +28,7 @@ public:
 // A result tree held in memory, in the order nodes were added. The command-line
 // front end prints it; tests inspect it.
 class MemoryResultTree : public ResultTree {
-public:
+  public:
     struct Node {
         std::string key;
         std::string text;
@@ -48,7 +48,7 @@ public:
     std::vector<const Node*> TreeOrder() const;
     const Node* Find(std::string_view key) const;
 
-private:
+  private:
     std::vector<Node> nodes_;
     std::unordered_map<std::string, std::size_t> index_;
 };

@@ -41,8 +41,8 @@ struct WalkSpec {
     std::string_view collection;  // the collection walked, in the owner object
     int sameImage;
     int differsImage;
-    bool propertiesFirst;                // compare the object's properties before its sub-walks
-    std::vector<WalkKind> subWalks;      // in order; each runs when its Compare flag is set
+    bool propertiesFirst;            // compare the object's properties before its sub-walks
+    std::vector<WalkKind> subWalks;  // in order; each runs when its Compare flag is set
 };
 
 const WalkSpec& GetWalkSpec(WalkKind kind);

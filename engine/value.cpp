@@ -57,7 +57,8 @@ std::pair<char16_t, char16_t> Utf16Units(char32_t cp) {
         return {static_cast<char16_t>(cp), 0};
     }
     cp -= 0x10000;
-    return {static_cast<char16_t>(0xD800 + (cp >> 10)), static_cast<char16_t>(0xDC00 + (cp & 0x3FF))};
+    return {static_cast<char16_t>(0xD800 + (cp >> 10)),
+            static_cast<char16_t>(0xDC00 + (cp & 0x3FF))};
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -258,7 +259,8 @@ std::string FormatDateTime(DateTime dt) {
         return FormatDouble(serial);
     }
     auto days = static_cast<long long>(std::trunc(serial));
-    auto seconds = static_cast<long long>(std::llround(std::fabs(serial - std::trunc(serial)) * 86400.0));
+    auto seconds =
+        static_cast<long long>(std::llround(std::fabs(serial - std::trunc(serial)) * 86400.0));
     if (seconds >= 86400) {
         seconds -= 86400;
         days += serial < 0 ? -1 : 1;

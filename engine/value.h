@@ -63,9 +63,9 @@ struct Null {
 // The value of a property or of a field in one record: the variant of the
 // object model. Text is UTF-8.
 class Value {
-public:
-    using Storage =
-        std::variant<Null, bool, std::int64_t, double, Currency, Decimal, std::string, DateTime, Bytes>;
+  public:
+    using Storage = std::variant<Null, bool, std::int64_t, double, Currency, Decimal, std::string,
+                                 DateTime, Bytes>;
 
     Value() = default;
     Value(Null) {}
@@ -97,7 +97,7 @@ public:
 
     friend bool operator==(const Value&, const Value&) = default;
 
-private:
+  private:
     Storage v_;
 };
 

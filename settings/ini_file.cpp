@@ -32,7 +32,9 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        auto fold = [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        };
         if (fold(a[i]) != fold(b[i])) {
             return false;
         }
@@ -108,7 +110,7 @@ std::optional<std::pair<std::string_view, std::string_view>> KeyValueOf(std::str
 struct Location {
     std::optional<std::size_t> sectionLine;
     std::optional<std::size_t> keyLine;
-    std::size_t sectionEnd = 0;  // one past the section's last non-blank line
+    std::size_t sectionEnd = 0;  // one past the section's last entry
 };
 
 Location Locate(const Lines& file, std::string_view section, std::string_view key) {
@@ -130,8 +132,9 @@ Location Locate(const Lines& file, std::string_view section, std::string_view ke
         if (!inSection) {
             continue;
         }
-        if (!Trim(line).empty()) {
-            loc.sectionEnd = i + 1;
+        const auto trimmed = Trim(line);
+        if (!trimmed.empty() && trimmed.front() != ';' && trimmed.front() != '#') {
+            loc.sectionEnd = i + 1;  // comments after the last entry stay below a new key
         }
         if (!loc.keyLine) {
             if (const auto kv = KeyValueOf(line); kv && EqualsIgnoringCase(kv->first, key)) {
@@ -165,11 +168,11 @@ std::string CutUtf8(std::string text, std::size_t limit) {
 
 // The value as it must be written so that a read gives it back unchanged.
 std::string EncodeValue(std::string_view value) {
-    const bool needsQuotes = !value.empty() &&
-                             (kBlanks.find(value.front()) != std::string_view::npos ||
-                              kBlanks.find(value.back()) != std::string_view::npos ||
-                              ((value.front() == '"' || value.front() == '\'') &&
-                               value.size() >= 2 && value.back() == value.front()));
+    const bool needsQuotes =
+        !value.empty() && (kBlanks.find(value.front()) != std::string_view::npos ||
+                           kBlanks.find(value.back()) != std::string_view::npos ||
+                           ((value.front() == '"' || value.front() == '\'') && value.size() >= 2 &&
+                            value.back() == value.front()));
     return needsQuotes ? "\"" + std::string(value) + "\"" : std::string(value);
 }
 

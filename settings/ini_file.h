@@ -19,7 +19,7 @@ namespace kesmark {
 // was. The file is replaced atomically (a temporary file, then rename); a new
 // file is readable by its owner only, since connect strings may hold passwords.
 class IniFile {
-public:
+  public:
     explicit IniFile(std::filesystem::path path) : path_(std::move(path)) {}
 
     const std::filesystem::path& Path() const { return path_; }
@@ -41,7 +41,7 @@ public:
     // The longest value a read returns, in bytes.
     static constexpr std::size_t kMaxValueBytes = 1023;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

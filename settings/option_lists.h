@@ -12,8 +12,8 @@ namespace kesmark {
 // The thirteen collection tags, in the order of the options tree. Each is a
 // section of the settings file and the argument of LoadSkipList.
 inline constexpr std::array<std::string_view, 13> kCollectionTags = {
-    "Databases",  "TableDefs", "TableFields", "Records",    "Indexes",
-    "IndexFields", "QueryDefs", "QueryFields", "Parameters", "Relations",
+    "Databases",      "TableDefs",  "TableFields", "Records",    "Indexes",
+    "IndexFields",    "QueryDefs",  "QueryFields", "Parameters", "Relations",
     "RelationFields", "Containers", "Documents"};
 
 inline constexpr std::string_view kStrictSection = "Strict";

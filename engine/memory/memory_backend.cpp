@@ -7,7 +7,7 @@ namespace {
 const char* const kSource = "Kesmark memory";
 
 class MemoryField : public RecordsetField {
-public:
+  public:
     MemoryField(const MemoryTableData& table, std::size_t column, const std::size_t& row,
                 std::string tableName)
         : table_(table), column_(column), row_(row), tableName_(std::move(tableName)) {}
@@ -42,8 +42,8 @@ public:
             return {};
         }
         const auto begin = all.begin() + offset;
-        const auto end = begin + static_cast<std::ptrdiff_t>(
-                                     std::min(count, all.size() - static_cast<std::size_t>(offset)));
+        const auto end = begin + static_cast<std::ptrdiff_t>(std::min(
+                                     count, all.size() - static_cast<std::size_t>(offset)));
         return Bytes(begin, end);
     }
     std::string SourceTable() override { return tableName_; }
@@ -58,7 +58,7 @@ public:
         return p;
     }
 
-private:
+  private:
     const MemoryTableData& table_;
     std::size_t column_;
     const std::size_t& row_;
@@ -66,7 +66,7 @@ private:
 };
 
 class MemoryRecordset : public Recordset {
-public:
+  public:
     MemoryRecordset(MemoryDatabaseState& state, const MemoryTableData& table,
                     const std::string& tableName, const std::vector<std::string>& fields)
         : state_(state), table_(table) {
@@ -102,7 +102,7 @@ public:
     std::size_t FieldCount() override { return fields_.size(); }
     RecordsetField& Field(std::size_t index) override { return *fields_.at(index); }
 
-private:
+  private:
     MemoryDatabaseState& state_;
     const MemoryTableData& table_;
     std::size_t row_ = 0;
@@ -110,7 +110,7 @@ private:
 };
 
 class MemoryDatabase : public Database {
-public:
+  public:
     explicit MemoryDatabase(std::shared_ptr<MemoryDatabaseState> state)
         : state_(std::move(state)), root_(state_->root) {
         ++state_->opens;
@@ -146,7 +146,7 @@ public:
         }
     }
 
-private:
+  private:
     std::shared_ptr<MemoryDatabaseState> state_;
     TreeObject root_;
     bool closed_ = false;

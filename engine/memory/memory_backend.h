@@ -44,14 +44,14 @@ struct MemoryDatabaseState {
 
 // A set of named in-memory databases and the opener that opens them.
 class MemoryServer {
-public:
+  public:
     MemoryDatabaseState& Create(const std::string& name);
     MemoryDatabaseState& operator[](const std::string& name) { return *databases_.at(name); }
     // Opens the database registered under the name (the connect string is
     // ignored); throws DbError 3024 for an unknown name.
     DatabaseOpener Opener();
 
-private:
+  private:
     std::map<std::string, std::shared_ptr<MemoryDatabaseState>> databases_;
 };
 

@@ -19,7 +19,7 @@ namespace {
 
 // A temporary folder removed with everything in it when the owner goes.
 class TempDir {
-public:
+  public:
     TempDir() = default;
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -33,14 +33,14 @@ public:
     void Create() {
         std::string tmpl = (fs::temp_directory_path() / "kesmark-sqlite-XXXXXX").string();
         if (!::mkdtemp(tmpl.data())) {
-            throw DbError(errors::kCannotOpen, "Cannot create a temporary folder for a private copy.",
-                          kSource);
+            throw DbError(errors::kCannotOpen,
+                          "Cannot create a temporary folder for a private copy.", kSource);
         }
         path_ = tmpl;
     }
     const fs::path& Path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -108,7 +108,7 @@ Value ColumnValue(sqlite3_stmt* stmt, int i) {
 class SqliteRecordset;
 
 class SqliteField : public RecordsetField {
-public:
+  public:
     SqliteField(SqliteRecordset& owner, int column) : owner_(owner), column_(column) {}
 
     std::string Name() override;
@@ -120,13 +120,13 @@ public:
     std::string SourceField() override;
     Properties GetProperties() override;
 
-private:
+  private:
     SqliteRecordset& owner_;  // Not owned.
     int column_;
 };
 
 class SqliteRecordset : public Recordset {
-public:
+  public:
     SqliteRecordset(StatementHandle stmt, std::string table)
         : stmt_(std::move(stmt)), table_(std::move(table)) {
         const int n = sqlite3_column_count(stmt_.get());
@@ -146,7 +146,10 @@ public:
             MoveNext();
         }
     }
-    void Close() override { stmt_.reset(); eof_ = true; }
+    void Close() override {
+        stmt_.reset();
+        eof_ = true;
+    }
     std::size_t FieldCount() override { return fields_.size(); }
     RecordsetField& Field(std::size_t index) override {
         if (index >= fields_.size()) {
@@ -167,7 +170,7 @@ public:
     }
     const std::string& Table() const { return table_; }
 
-private:
+  private:
     void CheckRow() const {
         if (eof_ || !stmt_) {
             throw DbError(errors::kNoCurrentRecord, "No current record.", kSource);
@@ -211,7 +214,8 @@ Bytes SqliteField::GetChunk(std::int64_t offset, std::size_t count) {
         return {};
     }
     const auto* bytes = static_cast<const std::uint8_t*>(data) + offset;
-    return Bytes(bytes, bytes + std::min<std::int64_t>(static_cast<std::int64_t>(count), size - offset));
+    return Bytes(bytes,
+                 bytes + std::min<std::int64_t>(static_cast<std::int64_t>(count), size - offset));
 }
 
 std::string SqliteField::SourceTable() {
@@ -238,7 +242,7 @@ Properties SqliteField::GetProperties() {
 }
 
 class SqliteDatabase : public Database {
-public:
+  public:
     SqliteDatabase(std::string name, DbHandle db, std::unique_ptr<TempDir> privateCopy,
                    std::array<unsigned char, 100> header)
         : name_(std::move(name)),
@@ -282,7 +286,7 @@ public:
         privateCopy_.reset();
     }
 
-private:
+  private:
     void CheckOpen() const {
         if (!db_) {
             throw DbError(errors::kNotSupported, "The database is closed.", kSource);

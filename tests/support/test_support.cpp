@@ -1,0 +1,144 @@
+#include "tests/support/test_support.h"
+
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "settings/ini_file.h"
+
+namespace kesmark::test {
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "kesmark-test-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) {
+        ADD_FAILURE() << "cannot create a temporary folder";
+    }
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+fs::path MakeSqlite(const fs::path& path, std::string_view sql) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
+        ADD_FAILURE() << "cannot create " << path << ": " << sqlite3_errmsg(db);
+        sqlite3_close(db);
+        return path;
+    }
+    char* error = nullptr;
+    const std::string text(sql);
+    if (sqlite3_exec(db, text.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        ADD_FAILURE() << "SQL failed on " << path << ": " << (error ? error : "?") << "\n" << sql;
+        sqlite3_free(error);
+    }
+    sqlite3_close(db);
+    return path;
+}
+
+void WriteFile(const fs::path& path, std::string_view text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+fs::path DefaultSettings(const fs::path& folder) {
+    const fs::path copy = folder / "Kesmark.ini";
+    fs::copy_file(fs::path(KESMARK_SOURCE_DIR) / "settings" / "Kesmark.default.ini", copy,
+                  fs::copy_options::overwrite_existing);
+    return copy;
+}
+
+void SetIni(const fs::path& settings, std::string_view section, std::string_view key,
+            std::string_view value) {
+    IniFile ini(settings);
+    ASSERT_TRUE(ini.WriteIniString(section, key, value));
+}
+
+namespace {
+
+std::set<fs::path> FolderListing(const fs::path& folder) {
+    std::set<fs::path> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        names.insert(entry.path().filename());
+    }
+    return names;
+}
+
+}  // namespace
+
+DiffResult RunDiff(const std::vector<std::string>& args) {
+    // Files named on the command line, their bytes and their folders' listings.
+    std::map<fs::path, std::string> files;
+    std::map<fs::path, std::set<fs::path>> folders;
+    for (const auto& arg : args) {
+        std::error_code ec;
+        if (fs::is_regular_file(arg, ec)) {
+            files[arg] = ReadFile(arg);
+            const auto folder = fs::absolute(arg).parent_path();
+            folders[folder] = FolderListing(folder);
+        }
+    }
+
+    const fs::path outPath =
+        fs::temp_directory_path() / ("kesmark-diff-out-" + std::to_string(::getpid()));
+    const fs::path errPath = outPath.string() + ".err";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        std::string program = KESMARK_DIFF_PATH;
+        argv.push_back(program.data());
+        std::vector<std::string> copies(args);
+        for (auto& a : copies) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        std::FILE* out = std::fopen(outPath.c_str(), "w");
+        std::FILE* err = std::fopen(errPath.c_str(), "w");
+        ::dup2(fileno(out), STDOUT_FILENO);
+        ::dup2(fileno(err), STDERR_FILENO);
+        ::execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    DiffResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+
+    for (const auto& [file, bytes] : files) {
+        EXPECT_EQ(ReadFile(file), bytes) << "kesmark-diff changed " << file;
+    }
+    for (const auto& [folder, listing] : folders) {
+        EXPECT_EQ(FolderListing(folder), listing) << "kesmark-diff created a file in " << folder;
+    }
+    return result;
+}
+
+fs::path SharedTestData() {
+    return fs::path(KESMARK_SHARED_DIR) / "testdata";
+}
+
+bool HasSharedTestData() {
+    return fs::is_directory(SharedTestData());
+}
+
+}  // namespace kesmark::test

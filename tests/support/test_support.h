@@ -1,0 +1,108 @@
+#pragma once
+
+// Helpers shared by the test executables.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/host.h"
+
+namespace kesmark::test {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& Path() const { return path_; }
+    fs::path operator/(std::string_view name) const { return path_ / name; }
+
+  private:
+    fs::path path_;
+};
+
+// Creates (or extends) a SQLite database at `path` by running `sql`; fails the
+// test on a SQL error. Returns `path`.
+fs::path MakeSqlite(const fs::path& path, std::string_view sql);
+
+// Writes `text` to `path`, replacing it.
+void WriteFile(const fs::path& path, std::string_view text);
+std::string ReadFile(const fs::path& path);
+
+// The project's default settings file, copied to `folder`/Kesmark.ini, with
+// `extra` appended (later sections of the same name are ignored, so use
+// SetIni for changes). Returns the copy's path.
+fs::path DefaultSettings(const fs::path& folder);
+// Writes one key through the real settings writer.
+void SetIni(const fs::path& settings, std::string_view section, std::string_view key,
+            std::string_view value);
+
+struct DiffResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs kesmark-diff with `args` and returns what it printed and its exit
+// status. Every argument that names an existing file is checked to be
+// byte-for-byte unchanged afterwards, and its folder to have gained no file.
+DiffResult RunDiff(const std::vector<std::string>& args);
+
+// The shared test data folder (../shared/testdata from the project root).
+fs::path SharedTestData();
+bool HasSharedTestData();
+
+// A host that records what a run reports, for engine tests.
+class RecordingHost : public Host {
+  public:
+    struct Message {
+        std::string text;
+        std::string caption;
+        MessageIcon icon;
+    };
+
+    void SetStatusText(std::string_view text) override { statuses.emplace_back(text); }
+    void SetProgressPosition(int position) override { progress.push_back(position); }
+    void ProcessPendingEvents() override {
+        ++yields;
+        if (onYield) {
+            onYield(*this);
+        }
+    }
+    bool CancelRequested() const override { return cancel.load(); }
+    void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
+        messages.push_back(Message{std::string(text), std::string(caption), icon});
+    }
+    void SetBusyPointer(bool busy) override { busyStates.push_back(busy); }
+
+    std::vector<std::string> statuses;
+    std::vector<int> progress;
+    std::vector<Message> messages;
+    std::vector<bool> busyStates;
+    int yields = 0;
+    std::atomic<bool> cancel{false};
+    std::function<void(RecordingHost&)> onYield;
+};
+
+}  // namespace kesmark::test
+
+// Skips the current test, saying why, when the shared test data is absent.
+#define KESMARK_REQUIRE_SHARED_TESTDATA()                                                         \
+    do {                                                                                          \
+        if (!::kesmark::test::HasSharedTestData()) {                                              \
+            GTEST_SKIP() << "shared test data not found at " << ::kesmark::test::SharedTestData() \
+                         << " (clone outside the "                                                \
+                         << "workplace)";                                                         \
+        }                                                                                         \
+    } while (false)
