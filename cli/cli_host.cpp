@@ -38,6 +38,12 @@ void CliHost::InstallInterruptHandler() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    // A parent may have started us with SIGINT blocked; a pending interrupt
+    // is then delivered here, to the handler.
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigprocmask(SIG_UNBLOCK, &interrupts, nullptr);
 }
 
 bool CliHost::CancelRequested() const {
