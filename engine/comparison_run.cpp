@@ -1,6 +1,7 @@
 #include "engine/comparison_run.h"
 
 #include "engine/matching.h"
+#include "engine/table_data.h"
 
 namespace kesmark {
 
@@ -31,6 +32,8 @@ std::string MemberKeyPrefix(std::string_view ownerKey, std::string_view collecti
     prefix.append(collection).append("[");
     return prefix;
 }
+
+ComparisonRun::~ComparisonRun() = default;
 
 ComparisonRun::ComparisonRun(RunInputs inputs, const IniFile& settings, ResultTree& tree,
                              Host& host, DatabaseOpener opener)

@@ -28,6 +28,8 @@
 
 namespace kesmark {
 
+class TableDataComparison;
+
 // Opens one side of a comparison from a database name and a connect string.
 using DatabaseOpener =
     std::function<std::unique_ptr<Database>(const std::string& name, const std::string& connect)>;
@@ -58,6 +60,9 @@ class ComparisonRun {
     // `settings`, `tree` and `host` are not owned and must outlive the run.
     ComparisonRun(RunInputs inputs, const IniFile& settings, ResultTree& tree, Host& host,
                   DatabaseOpener opener);
+    ~ComparisonRun();
+    ComparisonRun(const ComparisonRun&) = delete;
+    ComparisonRun& operator=(const ComparisonRun&) = delete;
 
     // Runs the whole comparison. After Done, Same() tells whether any
     // difference was found.
@@ -115,7 +120,14 @@ class ComparisonRun {
 
     // The data comparison of one field of one table: records matched by
     // position, the first differing record becomes a node under the field.
+    // The first call for a table reads the table once for every field named
+    // by PrepareTableData (see table_data.h); later calls for the same table
+    // use that pass.
     bool CompareFieldData(const std::string& table, const std::string& field, bool& same);
+    // Names the fields of `table` whose data the walk is about to compare.
+    void PrepareTableData(const std::string& table, std::vector<std::string> fields);
+    // Record pairs compared by the data comparison so far.
+    std::int64_t RecordsCompared() const { return recordsCompared_; }
 
     // Shows a failure once (nothing for an empty description).
     void ReportError(const DbError& error);
@@ -144,6 +156,10 @@ class ComparisonRun {
     std::unique_ptr<Database> db1_;
     std::unique_ptr<Database> db2_;
     bool same_ = true;
+    std::unique_ptr<TableDataComparison> tableData_;
+    std::string pendingDataTable_;
+    std::vector<std::string> pendingDataFields_;
+    std::int64_t recordsCompared_ = 0;
 };
 
 // A DbError for an unexpected failure (a standard exception) inside the run.

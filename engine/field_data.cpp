@@ -1,30 +1,15 @@
 #include <algorithm>
 
 #include "engine/comparison_run.h"
+#include "engine/table_data.h"
 
 namespace kesmark {
 
-namespace {
-
-constexpr std::size_t kChunkSize = 100;
-// Records between two yields of the record loop, so that a cancel request is
-// seen promptly even inside a long table.
-constexpr std::int64_t kRecordsPerYield = 2048;
-
-bool LongValuesEqual(RecordsetField& f1, RecordsetField& f2) {
-    const std::int64_t size = f1.FieldSize();
-    if (size != f2.FieldSize()) {
-        return false;
-    }
-    for (std::int64_t offset = 0; offset < size; offset += kChunkSize) {
-        if (f1.GetChunk(offset, kChunkSize) != f2.GetChunk(offset, kChunkSize)) {
-            return false;
-        }
-    }
-    return true;
+void ComparisonRun::PrepareTableData(const std::string& table, std::vector<std::string> fields) {
+    tableData_.reset();
+    pendingDataTable_ = table;
+    pendingDataFields_ = std::move(fields);
 }
-
-}  // namespace
 
 bool ComparisonRun::CompareFieldData(const std::string& table, const std::string& field,
                                      bool& same) {
@@ -33,44 +18,40 @@ bool ComparisonRun::CompareFieldData(const std::string& table, const std::string
     }
     try {
         SetStatus("Comparing data of field " + field + " of table " + table);
-        const std::string fieldKey = "TableDefs[" + table + "].Fields[" + field + "]";
-        auto rs1 = db1_->OpenRecordset(table, {field});
-        auto rs2 = db2_->OpenRecordset(table, {field});
-        auto& f1 = rs1->Field(0);
-        auto& f2 = rs2->Field(0);
-        const int type = f1.Type();
-        const bool longValues = type == dao::kLongBinary || type == dao::kMemo;
-        std::int64_t record = 1;
-        while (!rs1->IsEof() && !rs2->IsEof()) {
-            if (record % kRecordsPerYield == 0 && YieldAndCheckCancel()) {
+        // The first field of a table reads the whole table once, for all the
+        // fields the walk announced; the others take their result from it.
+        const auto covers = [&](const TableDataComparison& data) {
+            return data.Table() == table && std::find(data.Fields().begin(), data.Fields().end(),
+                                                      field) != data.Fields().end();
+        };
+        if (!tableData_ || !covers(*tableData_)) {
+            std::vector<std::string> fields = {field};
+            if (pendingDataTable_ == table &&
+                std::find(pendingDataFields_.begin(), pendingDataFields_.end(), field) !=
+                    pendingDataFields_.end()) {
+                fields = pendingDataFields_;
+            }
+            tableData_ = std::make_unique<TableDataComparison>(*db1_, *db2_, table,
+                                                               std::move(fields), host_);
+            const bool completed = tableData_->Run();
+            recordsCompared_ += tableData_->RecordsCompared();
+            if (!completed) {
+                tableData_.reset();
                 return false;
             }
-            bool equal = true;
-            if (longValues) {
-                const Value v1 = f1.GetValue();
-                const Value v2 = f2.GetValue();
-                if (v1.IsNull() != v2.IsNull()) {
-                    equal = false;
-                } else if (!v1.IsNull()) {
-                    equal = LongValuesEqual(f1, f2);
-                }
-            } else {
-                equal = VariantEqual(f1.GetValue(), f2.GetValue());
-            }
-            if (!equal) {
-                tree_.AddNode(fieldKey, fieldKey + ".Records[" + std::to_string(record) + "]",
-                              "Record " + std::to_string(record), 2);
-                same = false;
-                break;
-            }
-            ++record;
-            rs1->MoveNext();
-            rs2->MoveNext();
         }
-        rs1->Close();
-        rs2->Close();
+        const auto& fields = tableData_->Fields();
+        const auto index = static_cast<std::size_t>(std::find(fields.begin(), fields.end(), field) -
+                                                    fields.begin());
+        if (const std::int64_t record = tableData_->FirstDifference(index); record > 0) {
+            const std::string fieldKey = "TableDefs[" + table + "].Fields[" + field + "]";
+            const std::string n = std::to_string(record);
+            tree_.AddNode(fieldKey, fieldKey + ".Records[" + n + "]", "Record " + n, 2);
+            same = false;
+        }
         return true;
     } catch (const std::exception& e) {
+        tableData_.reset();
         ReportError(AsDbError(e));
         return false;
     }

@@ -160,7 +160,10 @@ class Database : public DbObject {
   public:
     // Opens a recordset over the given fields of one table, in the database's
     // natural row order (no ORDER BY), one column per field in the order given.
-    // Identifiers are quoted by the backend's own rules.
+    // The row order must not depend on which fields are asked for (the data
+    // comparison reads all fields at once, the result view one field alone,
+    // and both must number the rows alike). Identifiers are quoted by the
+    // backend's own rules.
     virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
                                                      const std::vector<std::string>& fields) = 0;
     // The statement text OpenRecordset runs for those arguments.

@@ -164,6 +164,9 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
             }
         }
 
+        if (compareData) {
+            PrepareTableData(OwnerName(owner, 0), common);
+        }
         for (std::size_t k = 0; k < common.size(); ++k) {
             ObjectPath path = owner;
             path.emplace_back(spec.collection, common[k]);

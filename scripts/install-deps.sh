@@ -8,7 +8,7 @@ PACKAGES="
   build-essential cmake ninja-build ccache pkg-config
   clang-format
   libgtest-dev libgmock-dev
-  libsqlite3-dev sqlite3 sqlite3-tools
+  libsqlite3-dev sqlite3 sqlite3-tools time
   nlohmann-json3-dev
   mdbtools-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 #include <vector>
 
 namespace kesmark {
@@ -211,26 +212,95 @@ bool WriteAtomically(const std::filesystem::path& path, const std::string& conte
     return true;
 }
 
+std::string Fold(std::string_view text) {
+    std::string out(text);
+    for (auto& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+std::string LookupKey(std::string_view section, std::string_view key) {
+    return Fold(section) + '\0' + Fold(key);
+}
+
 }  // namespace
+
+// The values of the file at one moment: for each section (its first
+// occurrence) and key (its first occurrence there) the value, quotes stripped.
+struct IniFile::Snapshot {
+    struct stat status {};
+    std::unordered_map<std::string, std::string> values;
+};
+
+IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {}
+IniFile::~IniFile() = default;
+
+std::shared_ptr<const IniFile::Snapshot> IniFile::Current() const {
+    struct stat status {};
+    if (::stat(path_.c_str(), &status) != 0) {
+        snapshot_.reset();
+        return nullptr;
+    }
+    const auto sameFile = [&](const struct stat& s) {
+        return s.st_dev == status.st_dev && s.st_ino == status.st_ino &&
+               s.st_size == status.st_size && s.st_mtim.tv_sec == status.st_mtim.tv_sec &&
+               s.st_mtim.tv_nsec == status.st_mtim.tv_nsec &&
+               s.st_ctim.tv_sec == status.st_ctim.tv_sec &&
+               s.st_ctim.tv_nsec == status.st_ctim.tv_nsec;
+    };
+    if (snapshot_ && sameFile(snapshot_->status)) {
+        return snapshot_;
+    }
+    auto snapshot = std::make_shared<Snapshot>();
+    snapshot->status = status;
+    const auto file = ReadLines(path_);
+    std::unordered_map<std::string, bool>
+        sectionsSeen;  // folded name -> still its first occurrence
+    std::string current;
+    bool active = false;
+    for (const auto& line : file.lines) {
+        if (const auto name = SectionOf(line)) {
+            current = Fold(*name);
+            active = sectionsSeen.emplace(current, true).second;
+            continue;
+        }
+        if (!active) {
+            continue;
+        }
+        if (const auto kv = KeyValueOf(line)) {
+            snapshot->values.emplace(current + '\0' + Fold(kv->first),
+                                     StripOuterQuotes(kv->second));
+        }
+    }
+    snapshot_ = snapshot;
+    return snapshot;
+}
 
 std::string IniFile::ReadIniString(std::string_view section, std::string_view key,
                                    std::string_view defaultValue) const {
-    const auto file = ReadLines(path_);
-    const auto loc = Locate(file, section, key);
-    if (!loc.keyLine) {
-        return CutUtf8(std::string(defaultValue), kMaxValueBytes);
+    const auto snapshot = Current();
+    if (snapshot) {
+        if (const auto it = snapshot->values.find(LookupKey(section, key));
+            it != snapshot->values.end()) {
+            return CutUtf8(it->second, kMaxValueBytes);
+        }
     }
-    const auto kv = KeyValueOf(file.lines[*loc.keyLine]);
-    return CutUtf8(StripOuterQuotes(kv->second), kMaxValueBytes);
+    return CutUtf8(std::string(defaultValue), kMaxValueBytes);
 }
 
 long IniFile::ReadIniInt(std::string_view section, std::string_view key, long defaultValue) const {
-    const auto file = ReadLines(path_);
-    const auto loc = Locate(file, section, key);
-    if (!loc.keyLine) {
+    const auto snapshot = Current();
+    if (!snapshot) {
         return defaultValue;
     }
-    const std::string value = StripOuterQuotes(KeyValueOf(file.lines[*loc.keyLine])->second);
+    const auto it = snapshot->values.find(LookupKey(section, key));
+    if (it == snapshot->values.end()) {
+        return defaultValue;
+    }
+    const std::string& value = it->second;
     std::size_t i = 0;
     bool negative = false;
     if (i < value.size() && (value[i] == '-' || value[i] == '+')) {

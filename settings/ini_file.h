@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -12,15 +13,20 @@ namespace kesmark {
 // - values are trimmed of blanks, and one pair of matching outer quotes
 //   ("..." or '...') is stripped;
 // - a read returns at most 1023 bytes, never cutting a UTF-8 sequence;
-// - nothing is cached: every call reads the file afresh, so a change made by
-//   another part of the program (or another program) is seen at once.
+// - every call sees the file as it is now, so a change made by another part of
+//   the program (or another program) is seen at once. (The parsed file is
+//   kept while its size, times and inode stay the same, which a check of the
+//   file's status tells cheaply.)
 // Writing replaces the one line of the key (or adds the key, the section and
 // the file as needed) and keeps every other line, comments included, as it
 // was. The file is replaced atomically (a temporary file, then rename); a new
 // file is readable by its owner only, since connect strings may hold passwords.
 class IniFile {
   public:
-    explicit IniFile(std::filesystem::path path) : path_(std::move(path)) {}
+    explicit IniFile(std::filesystem::path path);
+    ~IniFile();
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
 
     const std::filesystem::path& Path() const { return path_; }
 
@@ -42,7 +48,12 @@ class IniFile {
     static constexpr std::size_t kMaxValueBytes = 1023;
 
   private:
+    struct Snapshot;
+    // The file's values as they are now; null when there is no file.
+    std::shared_ptr<const Snapshot> Current() const;
+
     std::filesystem::path path_;
+    mutable std::shared_ptr<const Snapshot> snapshot_;
 };
 
 // Kesmark.ini in the folder of the running executable.

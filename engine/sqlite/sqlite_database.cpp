@@ -279,7 +279,9 @@ class SqliteDatabase : public Database {
             }
             sql += QuoteIdentifier(fields[i]);
         }
-        return sql + " FROM " + QuoteIdentifier(table);
+        // NOT INDEXED: scan the table itself, never a covering index, so that
+        // the row order is the same whichever fields are read.
+        return sql + " FROM " + QuoteIdentifier(table) + " NOT INDEXED";
     }
     void Close() override {
         db_.reset();

@@ -125,6 +125,16 @@ TEST_F(IniFileTest, NewFileIsPrivateAndWritesAreAtomic) {
     EXPECT_EQ(info.st_mode & 0777, 0640);
 }
 
+TEST_F(IniFileTest, EveryReadSeesTheFileAsItIsNow) {
+    ASSERT_TRUE(ini_.WriteIniString("TableDefs", "Compare", "1"));
+    EXPECT_EQ(ini_.ReadIniInt("TableDefs", "Compare"), 1);
+    IniFile other(path_);
+    ASSERT_TRUE(other.WriteIniString("TableDefs", "Compare", "0"));  // same size, new content
+    EXPECT_EQ(ini_.ReadIniInt("TableDefs", "Compare"), 0);
+    std::filesystem::remove(path_);
+    EXPECT_EQ(ini_.ReadIniInt("TableDefs", "Compare", 7), 7);
+}
+
 TEST_F(IniFileTest, AWriteThatCannotBeDoneReportsFalse) {
     IniFile nowhere(dir_ / "no-such-folder" / "Kesmark.ini");
     EXPECT_FALSE(nowhere.WriteIniString("General", "Database1", "x"));
