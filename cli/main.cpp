@@ -1,12 +1,15 @@
 // kesmark-diff: compares two databases from the command line.
 //
 //   kesmark-diff [options] DATABASE1 DATABASE2
+//   kesmark-diff --show KEY [options] DATABASE1 DATABASE2
 //
 // Exit status: 0 no difference, 1 differences, 2 stopped (error, cancel) or
-// bad usage.
+// bad usage. With --show: 0 when every property is equal or skipped, 1 when
+// one differs or is missing on one side, 2 when the listing failed.
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -19,6 +22,8 @@
 #include "engine/comparison_run.h"
 #include "engine/open_database.h"
 #include "settings/ini_file.h"
+#include "view/property_list.h"
+#include "view/result_view.h"
 
 namespace {
 
@@ -30,12 +35,15 @@ constexpr int kExitTrouble = 2;
 
 constexpr const char* kUsage =
     "Usage: kesmark-diff [options] DATABASE1 DATABASE2\n"
+    "       kesmark-diff --show KEY [options] DATABASE1 DATABASE2\n"
     "\n"
     "Compares two databases and prints the result tree. Each DATABASE is a\n"
     "database file (SQLite, Access .mdb/.accdb) or a connect string beginning\n"
     "with \"ODBC;\". Both are opened read-only.\n"
     "\n"
     "Options:\n"
+    "  --show KEY         list the properties of the object a node key names\n"
+    "                     (such as TableDefs[Orders].Fields[ID]) side by side\n"
     "  --strict           also compare the properties of the Strict list\n"
     "  --data             also compare the stored values, record by record\n"
     "  --settings FILE    read the comparison options from FILE instead of\n"
@@ -47,11 +55,13 @@ constexpr const char* kUsage =
     "  --version          show the version\n"
     "\n"
     "Exit status: 0 no difference, 1 differences found, 2 stopped by an error\n"
-    "or by Ctrl+C, or bad usage.\n";
+    "or by Ctrl+C, or bad usage. With --show: 0 every property equal or\n"
+    "skipped, 1 a property differs or is missing, 2 the listing failed.\n";
 
 struct Options {
     RunInputs inputs;
     std::optional<std::string> settingsPath;
+    std::optional<std::string> showKey;
     bool json = false;
 };
 
@@ -93,6 +103,10 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
         } else if (arg == "--settings") {
             if (!takeValue(options.settingsPath)) {
                 return UsageError("--settings needs a file name");
+            }
+        } else if (arg == "--show") {
+            if (!takeValue(options.showKey)) {
+                return UsageError("--show needs a node key");
             }
         } else if (arg == "--connect1") {
             if (!takeValue(connect1)) {
@@ -138,6 +152,32 @@ std::string Shown(const std::string& name, const std::string& connect) {
     return connect.empty() ? name : name + " (" + MaskPasswords(connect) + ")";
 }
 
+// Lists the properties of the object `options.showKey` names and returns the
+// exit status.
+int ShowProperties(const Options& options, const IniFile& settings) {
+    cli::CliHost host;
+    MemoryPropertyList list;
+    ResultView view(options.inputs, settings, host, list, OpenDatabase);
+    cli::ShowReport report;
+    report.key = *options.showKey;
+    report.completed = view.ShowNodeProperties(report.key);
+    report.rows = &list.Rows();
+    report.messages = &host.Messages();
+
+    const std::string output =
+        options.json ? cli::FormatPropertiesJson(report) : cli::FormatPropertiesText(report);
+    std::fwrite(output.data(), 1, output.size(), stdout);
+    std::fflush(stdout);
+
+    if (!report.completed) {
+        return kExitTrouble;
+    }
+    const bool alike = std::all_of(list.Rows().begin(), list.Rows().end(), [](const auto& row) {
+        return row.icon == property_rows::kEqualIcon || row.icon == property_rows::kSkippedIcon;
+    });
+    return alike ? kExitSame : kExitDiffers;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -152,6 +192,9 @@ int main(int argc, char** argv) {
         return kExitTrouble;
     }
     const IniFile settings(settingsPath);
+    if (options.showKey) {
+        return ShowProperties(options, settings);
+    }
 
     cli::CliHost host;
     cli::CliHost::InstallInterruptHandler();

@@ -5,7 +5,8 @@
 
 namespace kesmark {
 
-enum class MessageIcon { Critical, Exclamation, Information, Question };
+// None: a plain message without an icon.
+enum class MessageIcon { Critical, Exclamation, Information, Question, None };
 
 // What a comparison run needs from the program around it: a place for status
 // text and progress, a way to let the user interface breathe, the cancel flag,

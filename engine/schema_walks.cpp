@@ -9,7 +9,7 @@ namespace kesmark {
 
 namespace {
 
-const WalkSpec kWalks[] = {
+const WalkPlan kWalks[] = {
     {WalkKind::Tables,
      "TableDefs",
      "TableDefs",
@@ -78,7 +78,7 @@ std::string PathKey(const ObjectPath& path) {
     return key;
 }
 
-const WalkSpec& GetWalkSpec(WalkKind kind) {
+const WalkPlan& GetWalkPlan(WalkKind kind) {
     return kWalks[static_cast<int>(kind)];
 }
 
@@ -113,13 +113,13 @@ std::string WalkStatusText(WalkKind kind, const ObjectPath& owner) {
 
 // The one walk pattern: yield and cancel test, status text, particular rules
 // before matching, matching, then per common object its own same flag, the
-// properties and sub-walks in the spec's order, and the differs image when
+// properties and sub-walks in the order its plan gives, and the differs image when
 // anything below it differed.
 bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame) {
     if (YieldAndCheckCancel()) {
         return false;
     }
-    const WalkSpec& spec = GetWalkSpec(kind);
+    const WalkPlan& plan = GetWalkPlan(kind);
     try {
         SetStatus(WalkStatusText(kind, owner));
 
@@ -128,7 +128,7 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
             // treat a failure as "no indexes to compare".
             try {
                 std::unique_ptr<DbObject> holder;
-                ResolveInto(*db1_, owner, holder).GetCollection(spec.collection)->Count();
+                ResolveInto(*db1_, owner, holder).GetCollection(plan.collection)->Count();
             } catch (const std::exception&) {
                 return true;
             }
@@ -150,16 +150,16 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
         }
 
         const std::string ownerKey = PathKey(owner);
-        const std::string prefix = MemberKeyPrefix(ownerKey, spec.collection);
+        const std::string prefix = MemberKeyPrefix(ownerKey, plan.collection);
         const std::string parentKey = owner.empty() ? std::string("Databases") : ownerKey;
         std::vector<std::string> common;
         {
             std::unique_ptr<DbObject> o1;
             std::unique_ptr<DbObject> o2;
-            auto c1 = ResolveInto(*db1_, owner, o1).GetCollection(spec.collection);
-            auto c2 = ResolveInto(*db2_, owner, o2).GetCollection(spec.collection);
-            if (!CompareCollections(prefix, "]", *c1, *c2, common, parentKey, spec.sameImage,
-                                    spec.differsImage, ownerSame)) {
+            auto c1 = ResolveInto(*db1_, owner, o1).GetCollection(plan.collection);
+            auto c2 = ResolveInto(*db2_, owner, o2).GetCollection(plan.collection);
+            if (!CompareCollections(prefix, "]", *c1, *c2, common, parentKey, plan.sameImage,
+                                    plan.differsImage, ownerSame)) {
                 return false;
             }
         }
@@ -169,7 +169,7 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
         }
         for (std::size_t k = 0; k < common.size(); ++k) {
             ObjectPath path = owner;
-            path.emplace_back(spec.collection, common[k]);
+            path.emplace_back(plan.collection, common[k]);
             bool objectSame = true;
 
             auto compareOwnProperties = [&] {
@@ -182,20 +182,20 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
                     ReopenDatabase2();
                 }
                 auto& object2 = ResolveInto(*db2_, path, o2);
-                LoadSkipList(spec.tag);
+                LoadSkipList(plan.tag);
                 return CompareProperties(object1.GetProperties(), object2.GetProperties(),
                                          objectSame);
             };
 
-            if (spec.propertiesFirst && !compareOwnProperties()) {
+            if (plan.propertiesFirst && !compareOwnProperties()) {
                 return false;
             }
-            for (WalkKind sub : spec.subWalks) {
-                if (CompareFlag(settings_, GetWalkSpec(sub).tag) && !Walk(sub, path, objectSame)) {
+            for (WalkKind sub : plan.subWalks) {
+                if (CompareFlag(settings_, GetWalkPlan(sub).tag) && !Walk(sub, path, objectSame)) {
                     return false;
                 }
             }
-            if (!spec.propertiesFirst && !compareOwnProperties()) {
+            if (!plan.propertiesFirst && !compareOwnProperties()) {
                 return false;
             }
             if (compareData && !CompareFieldData(OwnerName(owner, 0), common[k], objectSame)) {
@@ -203,7 +203,7 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
             }
             if (!objectSame) {
                 ownerSame = false;
-                tree_.SetNodeImage(PathKey(path), spec.differsImage);
+                tree_.SetNodeImage(PathKey(path), plan.differsImage);
             }
             if (kind == WalkKind::Tables) {
                 SetProgress(RoundHalfToEven(10.0 + 80.0 * static_cast<double>(k + 1) /

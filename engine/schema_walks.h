@@ -4,7 +4,7 @@
 // relations, containers) and their nested walks (fields and indexes of a
 // table, fields of an index, fields and parameters of a query, fields of a
 // relation, documents of a container). They share one pattern; each is
-// described by a WalkSpec, and the few rules particular to one walk are
+// described by a WalkPlan, and the few rules particular to one walk are
 // named in it.
 
 #include <string>
@@ -35,7 +35,7 @@ using ObjectPath = std::vector<std::pair<std::string, std::string>>;
 // The result-tree key of an object path: "TableDefs[Orders].Indexes[PK]".
 std::string PathKey(const ObjectPath& path);
 
-struct WalkSpec {
+struct WalkPlan {
     WalkKind kind;
     std::string_view tag;         // skip-list tag and section of the Compare flag
     std::string_view collection;  // the collection walked, in the owner object
@@ -45,7 +45,7 @@ struct WalkSpec {
     std::vector<WalkKind> subWalks;  // in order; each runs when its Compare flag is set
 };
 
-const WalkSpec& GetWalkSpec(WalkKind kind);
+const WalkPlan& GetWalkPlan(WalkKind kind);
 
 // The status text a walk shows for its owner ("Comparing fields of table T").
 std::string WalkStatusText(WalkKind kind, const ObjectPath& owner);

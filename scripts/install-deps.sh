@@ -11,8 +11,9 @@ PACKAGES="
   libsqlite3-dev sqlite3 sqlite3-tools time
   nlohmann-json3-dev
   mdbtools-dev
+  clang libclang-rt-14-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
-  qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth x11-apps imagemagick
+  qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth x11-apps imagemagick xdotool
 "
 
 missing=""

@@ -1,15 +1,27 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace kesmark {
+
+// Pictures and colours of a property row. The pictures are numbers of the
+// result-tree image list that no tree node uses.
+namespace property_rows {
+inline constexpr int kEqualIcon = 7;      // property sheet with a green check mark
+inline constexpr int kDifferentIcon = 8;  // property sheet with a red cross
+inline constexpr int kSkippedIcon = 21;   // property sheet without a mark
+inline constexpr std::uint32_t kBlack = 0;
+inline constexpr std::uint32_t kRed = 255;
+}  // namespace property_rows
 
 // The property list as the result view writes it: one row per property, in
 // the order written, never changed afterwards. The Qt list, the command-line
 // printer and the tests each implement it.
 class PropertyList {
-public:
+  public:
     virtual ~PropertyList() = default;
 
     // Appends a row: the property's name, its text in database 1 and in
@@ -19,6 +31,32 @@ public:
     virtual void AddPropertyRow(std::string_view name, std::string_view text1,
                                 std::string_view text2, int icon, std::uint32_t colour) = 0;
     virtual void Clear() = 0;
+};
+
+// A property list held in memory, rows in the order written. The command-line
+// front end prints it; tests inspect it.
+class MemoryPropertyList : public PropertyList {
+  public:
+    struct Row {
+        std::string name;
+        std::string text1;
+        std::string text2;
+        int icon = 0;
+        std::uint32_t colour = 0;
+        friend bool operator==(const Row&, const Row&) = default;
+    };
+
+    void AddPropertyRow(std::string_view name, std::string_view text1, std::string_view text2,
+                        int icon, std::uint32_t colour) override {
+        rows_.push_back(
+            Row{std::string(name), std::string(text1), std::string(text2), icon, colour});
+    }
+    void Clear() override { rows_.clear(); }
+
+    const std::vector<Row>& Rows() const { return rows_; }
+
+  private:
+    std::vector<Row> rows_;
 };
 
 }  // namespace kesmark

@@ -1,0 +1,188 @@
+// The result view. On the in-memory backend, what a SQLite file cannot
+// produce: query parameters, unreadable values, property names of our
+// choosing. On real SQLite files: its skip list kept apart from a comparison
+// run's, and its failure handling as the desktop program sees it.
+
+#include <gtest/gtest.h>
+
+#include "engine/comparison_run.h"
+#include "engine/memory/memory_backend.h"
+#include "engine/open_database.h"
+#include "tests/support/test_support.h"
+#include "view/result_view.h"
+
+namespace kesmark {
+namespace {
+
+using Row = MemoryPropertyList::Row;
+
+Row Equal(std::string name, std::string text1, std::string text2) {
+    return Row{std::move(name), std::move(text1), std::move(text2), 7, 0};
+}
+Row Differs(std::string name, std::string text1, std::string text2) {
+    return Row{std::move(name), std::move(text1), std::move(text2), 8, 255};
+}
+Row Skipped(std::string name) {
+    return Row{std::move(name), "skipped", "skipped", 21, 0};
+}
+
+// Objects and values a SQLite file cannot have: query parameters, property
+// names of our choosing, values that cannot be read.
+class ViewTest : public ::testing::Test {
+  protected:
+    ViewTest() : settings_(dir_ / "Kesmark.ini") {
+        one_ = &server_.Create("one");
+        two_ = &server_.Create("two");
+        for (auto* db : {one_, two_}) {
+            db->root->properties.Add("Name", dao::kText, db == one_ ? "one" : "two");
+            auto& query = db->root->Collection("QueryDefs").Add("Q");
+            for (const std::string name : {"[Start Date]", "a]b"}) {
+                query.Collection("Parameters").Add(name).properties.Add("Name", dao::kText, name);
+            }
+        }
+    }
+
+    bool Show(const std::string& key) {
+        ResultView view(inputs_, settings_, host_, list_, server_.Opener());
+        return view.ShowNodeProperties(key);
+    }
+
+    // The row of that name, or an empty row.
+    Row RowNamed(const std::string& name) const {
+        for (const auto& row : list_.Rows()) {
+            if (row.name == name) {
+                return row;
+            }
+        }
+        return Row{};
+    }
+
+    test::TempDir dir_;
+    IniFile settings_;
+    MemoryServer server_;
+    MemoryDatabaseState* one_;
+    MemoryDatabaseState* two_;
+    RunInputs inputs_{"one", "", "two", "", {}};
+    test::RecordingHost host_;
+    MemoryPropertyList list_;
+};
+
+TEST_F(ViewTest, ParameterNameInBracketsResolvesAndNoOtherNameWithABracket) {
+    EXPECT_TRUE(Show("QueryDefs[Q].Parameters[[Start Date]]"));
+    EXPECT_EQ(list_.Rows(), std::vector<Row>{Equal("Name", "[Start Date]", "[Start Date]")});
+    EXPECT_TRUE(host_.messages.empty());
+
+    list_.Clear();
+    EXPECT_FALSE(Show("QueryDefs[Q].Parameters[a]b]"));
+    EXPECT_TRUE(list_.Rows().empty());
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_EQ(host_.messages[0].text, "Item not found in this collection.");
+}
+
+TEST_F(ViewTest, ListingRulesSideBySide) {
+    const DbError unreadable(7, "cannot read", "test");
+    auto& p1 = one_->root->properties;
+    auto& p2 = two_->root->properties;
+    p1.Add("alpha", dao::kText, "a");
+    p2.Add("alpha", dao::kText, "a");
+    p1.Add("Zeta", dao::kText, "z");
+    p2.Add("Zeta", dao::kText, "z");
+    p1.Add(Property::Failing("Guarded", dao::kText, unreadable));
+    p1.Add(Property::Failing("Broken", dao::kText, unreadable));
+    p2.Add("Broken", dao::kText, "x");
+    p2.Add(Property::Failing("Lost", dao::kText, unreadable));
+    p1.Add("Description", dao::kText, Value());
+    p2.Add("Description", dao::kText, "text");
+    p1.Add("Empty", dao::kText, Value());
+    p2.Add("Empty", dao::kText, Value());
+    p1.Add("Blob", dao::kBinary, Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    p2.Add("Blob", dao::kBinary, Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 99});
+    p2.Add("Note", dao::kText, Value());
+    p1.Add("Mask", dao::kBinary, Bytes{1, 255, 16});
+    p2.Add("Mask", dao::kBinary, Bytes{1, 255, 16});
+    p2.Add("Picture", dao::kBinary, Bytes{65, 0, 66, 0});  // one-sided: plain (UTF-16) text
+    p1.Add("Version", dao::kText, "4.0");
+    p2.Add("Version", dao::kText, "3.0");
+    WriteStoredList(settings_, "Databases", {"Name", "Guarded"});
+    WriteStoredList(settings_, "Strict", {"Version"});
+
+    ASSERT_TRUE(Show("Databases"));
+    const std::vector<Row> expected = {
+        Differs("Blob", "0 1 2 3 4 5 6 7 8 9 10 ...", "0 1 2 3 4 5 6 7 8 9 10 ..."),
+        Differs("Broken", "Error: cannot read", "Error: cannot read"),
+        Differs("Description", "Null", "text"),
+        Equal("Empty", "Null", "Null"),
+        Skipped("Guarded"),
+        Differs("Lost", "not found", "Error: cannot read"),
+        Equal("Mask", "1 255 16", "1 255 16"),
+        Skipped("Name"),
+        Differs("Note", "not found", "Null"),
+        Differs("Picture", "not found", "AB"),
+        Skipped("Version"),
+        Equal("Zeta", "z", "z"),
+        Equal("alpha", "a", "a"),
+    };
+    EXPECT_EQ(list_.Rows(), expected);
+    EXPECT_TRUE(host_.messages.empty());
+
+    list_.Clear();
+    inputs_.switches.strict = true;
+    ASSERT_TRUE(Show("Databases"));
+    EXPECT_EQ(RowNamed("Version"), Differs("Version", "4.0", "3.0"));
+}
+
+TEST_F(ViewTest, OneSidedListingStopsAtAValueThatCannotBeRead) {
+    auto& table = two_->root->Collection("TableDefs").Add("Broken");
+    table.properties.Add("A", dao::kText, Value());
+    table.properties.Add(Property::Failing("B", dao::kText, DbError(7, "cannot read", "test")));
+    table.properties.Add("C", dao::kText, "c");
+    EXPECT_FALSE(Show("TableDefs[Broken]"));
+    EXPECT_EQ(list_.Rows(), std::vector<Row>{Differs("A", "not found", "Null")});
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_EQ(host_.messages[0].text, "cannot read");
+    EXPECT_EQ(host_.messages[0].caption, "test");
+}
+
+// A node selected while a run is yielding loads the view's own skip list: the
+// run's list stays what the run loaded.
+TEST(ViewAndRun, SelectionDuringARunLeavesTheRunsSkipListAlone) {
+    test::TempDir dir;
+    const auto settingsPath = test::DefaultSettings(dir.Path());
+    for (auto tag : {"TableDefs", "QueryDefs", "Relations", "Containers"}) {
+        test::SetIni(settingsPath, tag, "Compare", "0");
+    }
+    const IniFile settings(settingsPath);
+    const auto a = test::MakeSqlite(dir / "a.db", "CREATE TABLE T(ID INTEGER);");
+    const auto b = test::MakeSqlite(dir / "b.db", "CREATE TABLE T(ID INTEGER);");
+    const RunInputs inputs{a.string(), "", b.string(), "", {}};
+
+    test::RecordingHost host;
+    MemoryPropertyList list;
+    ResultView view(inputs, settings, host, list, OpenDatabase);
+    host.onYield = [&](test::RecordingHost&) { view.ShowNodeProperties("TableDefs[T]"); };
+    MemoryResultTree tree;
+    ComparisonRun run(inputs, settings, tree, host, OpenDatabase);
+    ASSERT_EQ(run.RunComparison(), RunOutcome::Done);
+    EXPECT_EQ(view.CurrentSkipList(), LoadSkipList(settings, "TableDefs", {}));
+    // The databases' Name differs; it is on the Databases Skip list the run loaded.
+    EXPECT_TRUE(run.Same());
+}
+
+TEST(ViewOnSqlite, FailedSelectionShowsOnePlainMessageAndRestoresThePointer) {
+    test::TempDir dir;
+    const IniFile settings(test::DefaultSettings(dir.Path()));
+    const auto a = test::MakeSqlite(dir / "a.db", "CREATE TABLE T(ID INTEGER);");
+    test::RecordingHost host;
+    MemoryPropertyList list;
+    ResultView view(RunInputs{a.string(), "", a.string(), "", {}}, settings, host, list,
+                    OpenDatabase);
+    EXPECT_FALSE(view.ShowNodeProperties("TableDefs[T].Columns[ID]"));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "Unkown collection 'Columns'");
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::None);
+    EXPECT_EQ(host.busyStates, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(list.Rows().empty());
+}
+
+}  // namespace
+}  // namespace kesmark

@@ -1,0 +1,118 @@
+#pragma once
+
+// The result view: turns the key of a result-tree node (an object path such
+// as "TableDefs[Orders].Indexes[PK].Fields[ID]") back into the object it names
+// in each database and lists the two objects' properties side by side.
+//
+// Every operation that returns a Boolean returns true when it ran to its end
+// and false when it stopped after a failure it has already shown once through
+// Host::ShowMessage (or after the "Unkown collection" message); callers then
+// stop without a second message. Rows written before a failure stay.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/comparison_run.h"
+#include "engine/host.h"
+#include "engine/object_model.h"
+#include "settings/ini_file.h"
+#include "settings/option_lists.h"
+#include "view/property_list.h"
+
+namespace kesmark {
+
+struct PathLevel;  // one level of an object path (result_view.cpp)
+
+// The side an object exists on when it exists on one side only.
+enum class Side { Database1, Database2 };
+
+// Splits `text` at the first `delimiter`: returns what comes before it and
+// leaves in `text` what follows it. Without the delimiter, returns the whole
+// text and leaves `text` empty.
+// Example: text "Orders].Fields[ID]", ']' -> "Orders", text ".Fields[ID]".
+std::string GetToken(std::string& text, char delimiter);
+
+// The display text of a property's value in a compared row. Binary values
+// (types 9 and 11) read as their first eleven bytes in decimal, separated by
+// one blank, with " ..." appended when there are more ({1, 255, 16} reads
+// "1 255 16"); other values as their plain text; Null reads "Null". Throws
+// DbError when the value cannot be read.
+std::string PropertyValueText(const Property& property);
+
+// The result view of one program: a property list to fill, the databases to
+// open and the settings to read. The view holds its own skip list, so a
+// selection handled while a comparison run is yielding never disturbs the
+// run's list.
+class ResultView {
+  public:
+    // `settings`, `host` and `list` are not owned and must outlive the view.
+    // Of `inputs`, the two names, the two connect strings and the switches
+    // are used; they may be replaced between selections with SetInputs.
+    ResultView(RunInputs inputs, const IniFile& settings, Host& host, PropertyList& list,
+               DatabaseOpener opener);
+
+    // The databases and switches of the next selection (the main window's
+    // fields as they stand when a node is selected).
+    void SetInputs(RunInputs inputs) { inputs_ = std::move(inputs); }
+
+    // Opens both databases afresh, resolves `key` level by level and appends
+    // the rows of the object it names to the property list (which the caller
+    // has emptied): side by side when the object exists in both databases,
+    // one-sided when it exists in one. The busy pointer shows for the whole
+    // call. Returns false after showing one message: the open failure, a
+    // failure of a lookup or of the listing, "Unkown collection '<name>'" for
+    // a collection name that is not recognised (exact, case-sensitive).
+    // Both databases are closed before returning.
+    bool ShowNodeProperties(const std::string& key);
+
+    // Resolve the rest of a key below the databases' TableDefs, QueryDefs,
+    // Relations or Containers. `rest` is the key without the collection name
+    // and its "[" ("Orders].Fields[ID]" for "TableDefs[Orders].Fields[ID]").
+    bool ViewTableDefs(Database& db1, Database& db2, std::string rest);
+    bool ViewQueryDefs(Database& db1, Database& db2, std::string rest);
+    bool ViewRelations(Database& db1, Database& db2, std::string rest);
+    bool ViewContainers(Database& db1, Database& db2, std::string rest);
+
+    // Lists two Properties collections merged by name, in ascending ordinal
+    // order of name, one row per distinct name: "skipped" for names on the
+    // current skip list (their values are never read), equal or different
+    // rows for names on both sides, "not found" against the plain text of a
+    // name on one side. A value that cannot be read gives "Error: " and the
+    // failure's description in its cell (both cells for a pair), and the
+    // listing goes on.
+    bool ListBothSides(const Properties& properties1, const Properties& properties2);
+
+    // Lists the Properties of an object that exists on `side` only: each
+    // name against "not found", or "skipped". A value that cannot be read
+    // ends the listing with its failure's message.
+    bool ListOneSide(Side side, const Properties& properties);
+
+    // Replaces the view's current skip list with the lists for `tag`, as the
+    // settings file says now.
+    void LoadSkipList(std::string_view tag);
+    const SkipList& CurrentSkipList() const { return skipList_; }
+
+  private:
+    bool ShowResolved(const std::string& key);
+    bool ViewFrom(const PathLevel& level, Database& db1, Database& db2, std::string rest);
+    bool ResolveLevel(const PathLevel& level, Database& db1, Database& db2, DbObject& parent1,
+                      DbObject& parent2, std::string& rest);
+    bool ViewRecords(Database& db1, Database& db2, DbObject& table1, DbObject& table2,
+                     DbObject& field1, DbObject& field2, std::string& rest);
+    bool OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2);
+    void ShowUnknownCollection(std::string_view name);
+    void ReportFailure(const DbError& error);
+    void AddRow(std::string_view name, std::string_view text1, std::string_view text2,
+                bool differs);
+    void AddSkippedRow(std::string_view name);
+
+    RunInputs inputs_;
+    const IniFile& settings_;  // Not owned.
+    Host& host_;               // Not owned.
+    PropertyList& list_;       // Not owned.
+    DatabaseOpener opener_;
+    SkipList skipList_;
+};
+
+}  // namespace kesmark
