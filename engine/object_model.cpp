@@ -1,6 +1,7 @@
 #include "engine/object_model.h"
 
 #include "engine/object_tree.h"
+#include "engine/value_codec.h"
 
 namespace kesmark {
 
@@ -55,6 +56,10 @@ const Property& Properties::Item(std::string_view name) const {
         return *p;
     }
     throw ItemNotFound();
+}
+
+void RecordsetField::AppendEncodedValue(std::string& out) {
+    EncodeValue(GetValue(), out);
 }
 
 std::unique_ptr<DbObject> Collection::Item(std::string_view name) {

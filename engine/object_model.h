@@ -126,6 +126,10 @@ class RecordsetField {
     virtual int Type() = 0;
     // The current record's value. Throws DbError 3021 at EOF.
     virtual Value GetValue() = 0;
+    // Appends the current record's value to `out` in the encoding of
+    // value_codec.h. The default encodes GetValue(); backends with the raw
+    // value at hand may encode it directly, without building a Value.
+    virtual void AppendEncodedValue(std::string& out);
     // Byte length of the current record's value when it is a long value
     // (text as UTF-8 bytes), 0 for Null.
     virtual std::int64_t FieldSize() = 0;

@@ -2,10 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
+#include "engine/access/access_database.h"
 #include "engine/object_tree.h"
+#include "engine/odbc/odbc_database.h"
 #include "engine/sqlite/sqlite_database.h"
 
 namespace kesmark {
@@ -50,6 +53,23 @@ std::string MaskPasswords(const std::string& text) {
         if (end == std::string::npos) {
             end = text.size();
         }
+        // A braced value ("PWD={a;b}", "}}" standing for "}") may hold
+        // semicolons: the part runs on to the first one after the brace.
+        const auto equals = text.find('=', pos);
+        if (equals < end) {
+            const auto valueStart = text.find_first_not_of(' ', equals + 1);
+            if (valueStart != std::string::npos && text[valueStart] == '{') {
+                std::size_t close = valueStart + 1;
+                while (close < text.size()) {
+                    const bool doubled = close + 1 < text.size() && text[close + 1] == '}';
+                    if (text[close] == '}' && !doubled) {
+                        break;
+                    }
+                    close += text[close] == '}' ? 2 : 1;
+                }
+                end = std::min(text.find(';', close), text.size());
+            }
+        }
         const std::string part = text.substr(pos, end - pos);
         const auto eq = part.find('=');
         std::string key = eq == std::string::npos ? "" : FoldAsciiCase(part.substr(0, eq));
@@ -73,8 +93,11 @@ std::string MaskPasswords(const std::string& text) {
 }
 
 std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::string& connect) {
-    if (IsOdbcConnectString(connect) || (connect.empty() && IsOdbcConnectString(name))) {
-        throw DbError(errors::kNotSupported, "ODBC sources are not supported yet.", kSource);
+    if (IsOdbcConnectString(connect)) {
+        return odbc::OpenOdbcDatabase(name, connect);
+    }
+    if (connect.empty() && IsOdbcConnectString(name)) {
+        return odbc::OpenOdbcDatabase("", name);
     }
     if (!connect.empty()) {
         throw DbError(
@@ -112,10 +135,11 @@ std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::strin
                 throw NamingTheFile(e, name);
             }
         case FileKind::Access:
-            throw DbError(
-                errors::kNotSupported,
-                "'" + name + "' is an Access database; Access files are not supported yet.",
-                kSource);
+            try {
+                return access::OpenAccessDatabase(name);
+            } catch (const DbError& e) {
+                throw NamingTheFile(e, name);
+            }
         case FileKind::Unknown:
             break;
     }

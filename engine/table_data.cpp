@@ -7,6 +7,8 @@
 #include <optional>
 #include <thread>
 
+#include "engine/value_codec.h"
+
 namespace kesmark {
 
 namespace {
@@ -14,23 +16,15 @@ namespace {
 // Time between two yields to the user interface inside the record loop.
 constexpr auto kYieldInterval = std::chrono::milliseconds(40);
 
-// A run of rows of one database: `cells` holds rows × fields values.
+// A run of rows of one database, encoded (value_codec.h) one after the other
+// in `bytes`; cell c of the batch spans bytes [cellStart[c], cellStart[c + 1]).
 struct RowBatch {
-    std::vector<Value> cells;
+    std::string bytes;
+    std::vector<std::uint32_t> cellStart{0};
     std::size_t rows = 0;
     bool last = false;  // no rows follow (end of table, or an error)
     std::optional<DbError> error;
 };
-
-std::size_t ApproximateBytes(const Value& v) {
-    if (const auto* s = v.As<std::string>()) {
-        return sizeof(Value) + s->size();
-    }
-    if (const auto* b = v.As<Bytes>()) {
-        return sizeof(Value) + b->size();
-    }
-    return sizeof(Value);
-}
 
 // A bounded single-producer, single-consumer queue of batches.
 class BatchQueue {
@@ -68,27 +62,31 @@ class BatchQueue {
 };
 
 // Reads one recordset into the queue until its end, an error or a stop.
-// Fields whose first difference is already known are read as Null.
+// Fields whose first difference is already known are sent as Null.
 void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& stop,
              const std::vector<std::atomic<bool>>& decided) {
     const std::size_t fieldCount = decided.size();
+    std::vector<RecordsetField*> fields;
+    for (std::size_t f = 0; f < fieldCount; ++f) {
+        fields.push_back(&recordset.Field(f));
+    }
     try {
         while (!stop) {
             RowBatch batch;
-            std::size_t bytes = 0;
+            batch.cellStart.reserve(TableDataComparison::kBatchRows * fieldCount + 1);
             while (batch.rows < TableDataComparison::kBatchRows &&
-                   bytes < TableDataComparison::kBatchBytes) {
+                   batch.bytes.size() < TableDataComparison::kBatchBytes) {
                 if (recordset.IsEof()) {
                     batch.last = true;
                     break;
                 }
                 for (std::size_t f = 0; f < fieldCount; ++f) {
                     if (decided[f].load(std::memory_order_relaxed)) {
-                        batch.cells.emplace_back();
+                        batch.bytes.push_back(value_tags::kNull);
                     } else {
-                        batch.cells.push_back(recordset.Field(f).GetValue());
-                        bytes += ApproximateBytes(batch.cells.back());
+                        fields[f]->AppendEncodedValue(batch.bytes);
                     }
+                    batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
                 }
                 ++batch.rows;
                 recordset.MoveNext();
@@ -134,8 +132,17 @@ struct Cursor {
         }
         return !ended;
     }
-    const Value& Cell(std::size_t field, std::size_t fieldCount) const {
-        return batch.cells[row * fieldCount + field];
+    std::string_view Cell(std::size_t field, std::size_t fieldCount) const {
+        const std::size_t c = row * fieldCount + field;
+        return std::string_view(batch.bytes)
+            .substr(batch.cellStart[c], batch.cellStart[c + 1] - batch.cellStart[c]);
+    }
+    // The encoded bytes of the whole current row.
+    std::string_view Row(std::size_t fieldCount) const {
+        const std::size_t first = row * fieldCount;
+        return std::string_view(batch.bytes)
+            .substr(batch.cellStart[first],
+                    batch.cellStart[first + fieldCount] - batch.cellStart[first]);
     }
 };
 
@@ -199,8 +206,6 @@ bool TableDataComparison::Run() {
 
     Cursor side1{queue1, {}, 0, false};
     Cursor side2{queue2, {}, 0, false};
-    side1.batch.last = false;
-    side2.batch.last = false;
     std::size_t undecided = fieldCount;
     bool cancelled = false;
     auto lastYield = std::chrono::steady_clock::now();
@@ -210,20 +215,32 @@ bool TableDataComparison::Run() {
                 break;
             }
             ++recordsCompared_;
-            for (std::size_t f = 0; f < fieldCount; ++f) {
-                if (decided[f].load(std::memory_order_relaxed)) {
-                    continue;
-                }
-                const Value& v1 = side1.Cell(f, fieldCount);
-                const Value& v2 = side2.Cell(f, fieldCount);
-                const bool equal = longField[f]
-                                       ? (v1.IsNull() || v2.IsNull() ? v1.IsNull() && v2.IsNull()
-                                                                     : LongValuesEqual(v1, v2))
-                                       : VariantEqual(v1, v2);
-                if (!equal) {
-                    firstDifference_[f] = recordsCompared_;
-                    decided[f] = true;
-                    --undecided;
+            // Identical bytes: every field of the row is equal. Otherwise
+            // look at the fields one by one, decoding only those whose
+            // bytes differ (5 and 5.0 are still equal numbers).
+            if (side1.Row(fieldCount) != side2.Row(fieldCount)) {
+                for (std::size_t f = 0; f < fieldCount; ++f) {
+                    if (decided[f].load(std::memory_order_relaxed)) {
+                        continue;
+                    }
+                    const std::string_view cell1 = side1.Cell(f, fieldCount);
+                    const std::string_view cell2 = side2.Cell(f, fieldCount);
+                    if (cell1 == cell2) {
+                        continue;
+                    }
+                    const Value v1 = DecodeValue(cell1);
+                    const Value v2 = DecodeValue(cell2);
+                    bool equal = false;
+                    if (v1.IsNull() || v2.IsNull()) {
+                        equal = v1.IsNull() && v2.IsNull();
+                    } else {
+                        equal = longField[f] ? LongValuesEqual(v1, v2) : VariantEqual(v1, v2);
+                    }
+                    if (!equal) {
+                        firstDifference_[f] = recordsCompared_;
+                        decided[f] = true;
+                        --undecided;
+                    }
                 }
             }
             ++side1.row;

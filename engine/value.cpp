@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "engine/db_error.h"
+#include "engine/utf8.h"
 
 namespace kesmark {
 
@@ -13,7 +14,7 @@ namespace {
 
 // Decodes one code point from s at i, advancing i. Invalid bytes come back as
 // 0xDC00 + byte (a lone low surrogate), which sorts them among the surrogates.
-char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
+char32_t DecodeForOrdering(std::string_view s, std::size_t& i) {
     const auto b0 = static_cast<unsigned char>(s[i]);
     auto invalid = [&] {
         ++i;
@@ -59,24 +60,6 @@ std::pair<char16_t, char16_t> Utf16Units(char32_t cp) {
     cp -= 0x10000;
     return {static_cast<char16_t>(0xD800 + (cp >> 10)),
             static_cast<char16_t>(0xDC00 + (cp & 0x3FF))};
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // "0012.500" -> "12.5", "-0" -> "0": the canonical text of a decimal number.
@@ -169,8 +152,8 @@ int CompareOrdinal(std::string_view a, std::string_view b) {
             ++j;
             continue;
         }
-        const auto ua = Utf16Units(DecodeUtf8(a, i));
-        const auto ub = Utf16Units(DecodeUtf8(b, j));
+        const auto ua = Utf16Units(DecodeForOrdering(a, i));
+        const auto ub = Utf16Units(DecodeForOrdering(b, j));
         if (ua.first != ub.first) {
             return ua.first < ub.first ? -1 : 1;
         }
@@ -296,26 +279,17 @@ std::string PlainText(const Value& v) {
         std::string operator()(const std::string& s) const { return s; }
         std::string operator()(const DateTime& d) const { return FormatDateTime(d); }
         std::string operator()(const Bytes& bytes) const {
-            std::string out;
+            // Two bytes to a character, little-endian; an odd last byte
+            // stands alone.
+            std::u16string units;
             for (std::size_t k = 0; k < bytes.size(); k += 2) {
-                char32_t unit = bytes[k];
+                char16_t unit = bytes[k];
                 if (k + 1 < bytes.size()) {
-                    unit |= static_cast<char32_t>(bytes[k + 1]) << 8;
+                    unit = static_cast<char16_t>(unit | (bytes[k + 1] << 8));
                 }
-                if (unit >= 0xD800 && unit <= 0xDBFF && k + 3 < bytes.size()) {
-                    const char32_t low = bytes[k + 2] | (static_cast<char32_t>(bytes[k + 3]) << 8);
-                    if (low >= 0xDC00 && low <= 0xDFFF) {
-                        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                        k += 2;
-                        continue;
-                    }
-                }
-                if (unit >= 0xD800 && unit <= 0xDFFF) {
-                    unit = 0xFFFD;
-                }
-                AppendUtf8(out, unit);
+                units += unit;
             }
-            return out;
+            return Utf16ToUtf8(units.data(), units.size());
         }
     };
     return std::visit(Visitor{}, v.Get());

@@ -8,3 +8,9 @@ cd "$(dirname "$0")/.."
 ./scripts/build.sh -DKESMARK_BUILD_TESTS=ON
 cd build
 ctest --output-on-failure --parallel "$(nproc)"
+cd ..
+# A one-minute run of the Access reader's fuzz target (clang, libFuzzer,
+# AddressSanitizer and UndefinedBehaviorSanitizer).
+if command -v clang++ >/dev/null 2>&1; then
+  ./fuzz/run-access-fuzzer.sh 60
+fi

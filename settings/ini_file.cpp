@@ -281,23 +281,31 @@ std::shared_ptr<const IniFile::Snapshot> IniFile::Current() const {
 
 std::string IniFile::ReadIniString(std::string_view section, std::string_view key,
                                    std::string_view defaultValue) const {
-    const auto snapshot = Current();
-    if (snapshot) {
-        if (const auto it = snapshot->values.find(LookupKey(section, key));
-            it != snapshot->values.end()) {
+    return Now().ReadIniString(section, key, defaultValue);
+}
+
+long IniFile::ReadIniInt(std::string_view section, std::string_view key, long defaultValue) const {
+    return Now().ReadIniInt(section, key, defaultValue);
+}
+
+std::string IniFile::View::ReadIniString(std::string_view section, std::string_view key,
+                                         std::string_view defaultValue) const {
+    if (snapshot_) {
+        if (const auto it = snapshot_->values.find(LookupKey(section, key));
+            it != snapshot_->values.end()) {
             return CutUtf8(it->second, kMaxValueBytes);
         }
     }
     return CutUtf8(std::string(defaultValue), kMaxValueBytes);
 }
 
-long IniFile::ReadIniInt(std::string_view section, std::string_view key, long defaultValue) const {
-    const auto snapshot = Current();
-    if (!snapshot) {
+long IniFile::View::ReadIniInt(std::string_view section, std::string_view key,
+                               long defaultValue) const {
+    if (!snapshot_) {
         return defaultValue;
     }
-    const auto it = snapshot->values.find(LookupKey(section, key));
-    if (it == snapshot->values.end()) {
+    const auto it = snapshot_->values.find(LookupKey(section, key));
+    if (it == snapshot_->values.end()) {
         return defaultValue;
     }
     const std::string& value = it->second;

@@ -30,6 +30,28 @@ class IniFile {
 
     const std::filesystem::path& Path() const { return path_; }
 
+  private:
+    struct Snapshot;
+
+  public:
+    // The file's values at one moment, for reading many values with one look
+    // at the file (a skip list of N names takes N + 1 reads).
+    class View {
+      public:
+        std::string ReadIniString(std::string_view section, std::string_view key,
+                                  std::string_view defaultValue = "") const;
+        long ReadIniInt(std::string_view section, std::string_view key,
+                        long defaultValue = 0) const;
+
+      private:
+        friend class IniFile;
+        explicit View(std::shared_ptr<const Snapshot> snapshot) : snapshot_(std::move(snapshot)) {}
+        std::shared_ptr<const Snapshot> snapshot_;  // null when there is no file
+    };
+
+    // The file as it is now.
+    View Now() const { return View(Current()); }
+
     // The value under `key` in `section`, or `defaultValue` when the file, the
     // section or the key is absent.
     std::string ReadIniString(std::string_view section, std::string_view key,
@@ -48,7 +70,6 @@ class IniFile {
     static constexpr std::size_t kMaxValueBytes = 1023;
 
   private:
-    struct Snapshot;
     // The file's values as they are now; null when there is no file.
     std::shared_ptr<const Snapshot> Current() const;
 

@@ -3,6 +3,10 @@
 namespace kesmark {
 
 std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_view section) {
+    return ReadStoredList(settings.Now(), section);
+}
+
+std::vector<std::string> ReadStoredList(const IniFile::View& settings, std::string_view section) {
     const long count = settings.ReadIniInt(section, "NumSkip", 0);
     std::vector<std::string> names;
     for (long i = 1; i <= count; ++i) {
@@ -21,13 +25,14 @@ bool WriteStoredList(IniFile& settings, std::string_view section,
 }
 
 SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonSwitches switches) {
-    SkipList list = ReadStoredList(settings, tag);
+    const IniFile::View now = settings.Now();
+    SkipList list = ReadStoredList(now, tag);
     if (!switches.strict) {
-        auto strict = ReadStoredList(settings, kStrictSection);
+        auto strict = ReadStoredList(now, kStrictSection);
         list.insert(list.end(), strict.begin(), strict.end());
     }
     if (!switches.data) {
-        auto data = ReadStoredList(settings, kDataSection);
+        auto data = ReadStoredList(now, kDataSection);
         list.insert(list.end(), data.begin(), data.end());
     }
     return list;

@@ -33,6 +33,7 @@ struct ComparisonSwitches {
 // A stored list: NumSkip entries Skip1..SkipN of `section` (a missing entry
 // reads as an empty name; a negative or absent NumSkip reads as no entries).
 std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_view section);
+std::vector<std::string> ReadStoredList(const IniFile::View& settings, std::string_view section);
 
 // Writes `names` as Skip1..SkipN and then NumSkip=N. Higher-numbered keys of
 // an earlier, longer list stay in the file and are never read. Returns false

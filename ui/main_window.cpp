@@ -3,8 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -19,6 +17,9 @@
 
 #include "settings/option_lists.h"
 #include "ui/about_box.h"
+#include "ui/file_dialog.h"
+#include "ui/odbc_logon.h"
+#include "ui/options_dialog.h"
 #include "ui/twips.h"
 #include "view/result_view.h"
 
@@ -40,6 +41,15 @@ void Place(QWidget* w, int left, int top, int width, int height) {
 std::string Text(const QLineEdit* field) {
     return field->text().toStdString();
 }
+
+// The kinds of file a database field can name: Access databases of both
+// formats and SQLite databases, then any file (a SQLite file is recognised by
+// its content whatever its name).
+constexpr const char* kDatabaseMask =
+    "Microsoft Access Databases (*.mdb)|*.mdb|"
+    "Microsoft Access 2007+ Databases (*.accdb)|*.accdb|"
+    "SQLite Databases (*.db;*.sqlite;*.sqlite3;*.db3)|*.db;*.sqlite;*.sqlite3;*.db3|"
+    "All Files (*.*)|*.*";
 
 }  // namespace
 
@@ -254,13 +264,13 @@ void frmMain::tvCompare_NodeClick(QTreeWidgetItem* node) {
 }
 
 void frmMain::BrowseDatabase(QLineEdit* database, QLineEdit* connect) {
-    const QString start = QFileInfo(database->text()).absolutePath();
-    const QString file = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Select Database"), start,
-        QStringLiteral("Microsoft Access Databases (*.mdb);;"
-                       "Microsoft Access 2007+ Databases (*.accdb);;"
-                       "SQLite Databases (*.db *.sqlite *.sqlite3 *.db3);;"
-                       "All Files (*)"));
+    CFileDialog dialog;
+    dialog.SetDialogMode(FileDialogMode::Open);
+    dialog.SetFlags(kOfnExplorer | kOfnFileMustExist | kOfnHideReadOnly);
+    dialog.SethwndOwner(this);
+    dialog.SetMask(QString::fromLatin1(kDatabaseMask));
+    dialog.SetTitle(QStringLiteral("Select Database"));
+    const QString file = dialog.FileName();
     if (file.isEmpty()) {
         return;  // cancelled: nothing changes
     }
@@ -276,20 +286,21 @@ void frmMain::cmdBrowseDB2_Click() {
     BrowseDatabase(txtDatabase2, txtConnect2);
 }
 
-void frmMain::ExplainOdbcConnectStrings() {
-    host_.ShowMessage(
-        "Type the ODBC connect string into the Connect field, for example\r\n"
-        "ODBC;DSN=name;UID=user;PWD=password;\r\n"
-        "or ODBC;Driver=driver;Server=server;UID=user;PWD=password;Database=name;",
-        "Kesmark", MessageIcon::Information);
+void frmMain::BrowseOdbc(QLineEdit* connect, QLineEdit* database) {
+    const QString built = frmODBCLogon::GetODBCString(this);
+    if (built.isEmpty()) {
+        return;  // cancelled: nothing changes
+    }
+    connect->setText(built);
+    database->clear();
 }
 
 void frmMain::cmdBrowseODBC1_Click() {
-    ExplainOdbcConnectStrings();
+    BrowseOdbc(txtConnect1, txtDatabase1);
 }
 
 void frmMain::cmdBrowseODBC2_Click() {
-    ExplainOdbcConnectStrings();
+    BrowseOdbc(txtConnect2, txtDatabase2);
 }
 
 void frmMain::mnuFileExit_Click() {
@@ -299,10 +310,8 @@ void frmMain::mnuFileExit_Click() {
 }
 
 void frmMain::mnuToolsOptions_Click() {
-    host_.ShowMessage("The comparison options are kept in " + settings_.Path().string() +
-                          ": a Compare flag and a Skip list per kind of object, and the Strict "
-                          "and Data lists.",
-                      "Kesmark", MessageIcon::Information);
+    frmOptions options(settings_, this);
+    options.exec();
 }
 
 void frmMain::mnuHelpAbout_Click() {

@@ -99,6 +99,7 @@ class frmMain : public QMainWindow {
     void cmdBrowseODBC2_Click();
     // Ends the program at once, without saving the database fields.
     void mnuFileExit_Click();
+    // Shows the options dialog; what it saves is used by the next run.
     void mnuToolsOptions_Click();
     void mnuHelpAbout_Click();
 
@@ -111,8 +112,12 @@ class frmMain : public QMainWindow {
     void CreateMenus();
     void LoadForm();
     RunInputs CurrentInputs() const;
+    // A file chosen in the file dialog fills `database` and empties
+    // `connect`; cancelling changes neither.
     void BrowseDatabase(QLineEdit* database, QLineEdit* connect);
-    void ExplainOdbcConnectStrings();
+    // A connect string built in the ODBC dialog fills `connect` and empties
+    // `database`; cancelling changes neither.
+    void BrowseOdbc(QLineEdit* connect, QLineEdit* database);
 
     IniFile settings_;
     DatabaseOpener opener_;

@@ -10,6 +10,7 @@
 #include "engine/object_tree.h"
 #include "engine/sqlite/sqlite_handles.h"
 #include "engine/sqlite/sqlite_schema.h"
+#include "engine/value_codec.h"
 
 namespace kesmark::sqlite {
 
@@ -114,6 +115,7 @@ class SqliteField : public RecordsetField {
     std::string Name() override;
     int Type() override;
     Value GetValue() override;
+    void AppendEncodedValue(std::string& out) override;
     std::int64_t FieldSize() override;
     Bytes GetChunk(std::int64_t offset, std::size_t count) override;
     std::string SourceTable() override;
@@ -194,6 +196,36 @@ int SqliteField::Type() {
 
 Value SqliteField::GetValue() {
     return ColumnValue(owner_.Statement(), column_);
+}
+
+void SqliteField::AppendEncodedValue(std::string& out) {
+    auto* stmt = owner_.Statement();
+    switch (sqlite3_column_type(stmt, column_)) {
+        case SQLITE_INTEGER:
+            EncodeInteger(sqlite3_column_int64(stmt, column_), out);
+            return;
+        case SQLITE_FLOAT:
+            EncodeDouble(sqlite3_column_double(stmt, column_), out);
+            return;
+        case SQLITE_TEXT: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column_));
+            EncodeBytes(value_tags::kText,
+                        std::string_view(
+                            text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column_))),
+                        out);
+            return;
+        }
+        case SQLITE_BLOB: {
+            const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt, column_));
+            EncodeBytes(value_tags::kBytes,
+                        std::string_view(
+                            data, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column_))),
+                        out);
+            return;
+        }
+        default:
+            out.push_back(value_tags::kNull);
+    }
 }
 
 std::int64_t SqliteField::FieldSize() {
@@ -330,7 +362,11 @@ class SqliteDatabase : public Database {
 
 DbHandle OpenHandle(const std::string& uri, int flags) {
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);
+    // NOMUTEX: a connection is only ever used by one thread at a time (the
+    // data comparison hands each database to a reader thread of its own), so
+    // SQLite need not lock around every call.
+    const int rc =
+        sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     DbHandle db(raw);
     if (rc != SQLITE_OK) {
         throw DbError(rc, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc), kSource);
@@ -379,57 +415,6 @@ std::unique_ptr<Database> OpenSqliteDatabase(const std::string& path) {
     probe.reset();
     return std::make_unique<SqliteDatabase>(path, std::move(db), std::move(privateCopy),
                                             ReadHeader(headerSource));
-}
-
-int DaoTypeFromDeclaredType(std::string_view declaredType) {
-    std::string t = FoldAsciiCase(declaredType);
-    auto has = [&](std::string_view part) { return t.find(part) != std::string::npos; };
-    if (t.empty()) {
-        return dao::kLongBinary;  // no declared type: BLOB affinity
-    }
-    if (has("int")) {
-        if (has("bigint") || has("int8")) {
-            return dao::kBigInt;
-        }
-        if (has("smallint") || has("int2")) {
-            return dao::kInteger;
-        }
-        if (has("tinyint")) {
-            return dao::kByte;
-        }
-        return dao::kLong;
-    }
-    if (has("char") || has("clob") || has("text")) {
-        return (has("clob") || t == "text") ? dao::kMemo : dao::kText;
-    }
-    if (has("blob")) {
-        return dao::kLongBinary;
-    }
-    if (has("real") || has("floa") || has("doub")) {
-        return (has("float") && !has("double")) ? dao::kSingle : dao::kDouble;
-    }
-    if (has("bool")) {
-        return dao::kBoolean;
-    }
-    if (has("timestamp") || has("datetime")) {
-        return dao::kTimeStamp;
-    }
-    if (has("date")) {
-        return dao::kDate;
-    }
-    if (has("time")) {
-        return dao::kTime;
-    }
-    if (has("money") || has("currency")) {
-        return dao::kCurrency;
-    }
-    if (has("decimal") || has("numeric")) {
-        return dao::kDecimal;
-    }
-    if (has("guid") || has("uuid")) {
-        return dao::kGuid;
-    }
-    return dao::kDecimal;  // NUMERIC affinity
 }
 
 }  // namespace kesmark::sqlite

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -130,6 +131,42 @@ DiffResult RunDiff(const std::vector<std::string>& args) {
     for (const auto& [folder, listing] : folders) {
         EXPECT_EQ(FolderListing(folder), listing) << "kesmark-diff created a file in " << folder;
     }
+    return result;
+}
+
+DiffResult RunDiffInterrupted(const std::vector<std::string>& args) {
+    const fs::path outPath =
+        fs::temp_directory_path() / ("kesmark-diff-int-" + std::to_string(::getpid()));
+    const fs::path errPath = outPath.string() + ".err";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<std::string> copies(args);
+        std::string program = KESMARK_DIFF_PATH;
+        std::vector<char*> argv{program.data()};
+        for (auto& a : copies) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        std::FILE* out = std::fopen(outPath.c_str(), "w");
+        std::FILE* err = std::fopen(errPath.c_str(), "w");
+        ::dup2(fileno(out), STDOUT_FILENO);
+        ::dup2(fileno(err), STDERR_FILENO);
+        sigset_t interrupts;
+        sigemptyset(&interrupts);
+        sigaddset(&interrupts, SIGINT);
+        ::sigprocmask(SIG_BLOCK, &interrupts, nullptr);
+        ::raise(SIGINT);  // pending until the program unblocks it
+        ::execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    DiffResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
     return result;
 }
 

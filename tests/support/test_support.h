@@ -59,6 +59,12 @@ struct DiffResult {
 // byte-for-byte unchanged afterwards, and its folder to have gained no file.
 DiffResult RunDiff(const std::vector<std::string>& args);
 
+// As RunDiff, but kesmark-diff starts with an interrupt (Ctrl+C) already
+// pending: SIGINT is blocked and raised in the child before the program is
+// started, so the program's own handler receives it as soon as it unblocks
+// the signal, and the run is cancelled at its first operation boundary.
+DiffResult RunDiffInterrupted(const std::vector<std::string>& args);
+
 // The shared test data folder (../shared/testdata from the project root).
 fs::path SharedTestData();
 bool HasSharedTestData();

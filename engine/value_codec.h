@@ -1,0 +1,41 @@
+#pragma once
+
+// A compact byte encoding of values, used to move rows between threads
+// without one allocation per value: a tag byte, then the value's bytes. Two
+// values with the same encoding are equal by the variant rules; values whose
+// encodings differ may still be equal (5 and 5.0) and are decoded and
+// compared properly.
+
+#include <string>
+#include <string_view>
+
+#include "engine/value.h"
+
+namespace kesmark {
+
+namespace value_tags {
+inline constexpr char kNull = 0;
+inline constexpr char kBoolean = 1;
+inline constexpr char kInteger = 2;   // 8 bytes
+inline constexpr char kDouble = 3;    // 8 bytes
+inline constexpr char kCurrency = 4;  // 8 bytes
+inline constexpr char kDecimal = 5;   // 4-byte length, text
+inline constexpr char kText = 6;      // 4-byte length, UTF-8
+inline constexpr char kDate = 7;      // 8 bytes
+inline constexpr char kBytes = 8;     // 4-byte length, bytes
+}  // namespace value_tags
+
+// Appends the encoding of `value` to `out`.
+void EncodeValue(const Value& value, std::string& out);
+
+// Appends an integer, a double, a text or a byte string directly, for
+// backends that have the raw value at hand.
+void EncodeInteger(std::int64_t value, std::string& out);
+void EncodeDouble(double value, std::string& out);
+void EncodeBytes(char tag, std::string_view bytes, std::string& out);
+
+// The value of one encoded cell (exactly the bytes one EncodeValue call
+// appended). Throws DbError on a malformed cell.
+Value DecodeValue(std::string_view cell);
+
+}  // namespace kesmark

@@ -1,0 +1,75 @@
+// Fuzz target of the Access reader: every input is taken as a file image and
+// goes through the reader's request handling exactly as in the reader process
+// (open the image through libmdb, read the whole schema), and the reply is
+// decoded as Kesmark decodes it. The same bytes are also given to the
+// property-block parser and to the message decoders directly.
+//
+// Any failure to read must end in an error reply or an exception of our own;
+// a crash, a sanitizer report, a hang or a reply that does not decode (or
+// does not encode back to the same bytes) is a finding.
+
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+#include <string>
+
+#include "engine/access/jet_file.h"
+#include "engine/access/property_block.h"
+#include "engine/access/wire_format.h"
+#include "engine/access/worker_session.h"
+
+namespace {
+
+using namespace kesmark::access;
+
+std::string Plain(std::span<const std::uint8_t> b) {
+    return std::string(b.begin(), b.end());
+}
+
+// A reply the session produced must decode, and encode back unchanged.
+Reply CheckedReply(const std::string& body) {
+    try {
+        Reply reply = DecodeReply(body);
+        if (EncodeReply(reply) != body) {
+            std::abort();
+        }
+        return reply;
+    } catch (const WireFormatError&) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::uint8_t> input(data, size);
+
+    WorkerSession session;
+    Request open;
+    open.kind = RequestKind::kOpenImage;
+    open.image.assign(input.begin(), input.end());
+    if (CheckedReply(session.Handle(EncodeRequest(open))).kind == ReplyKind::kOk) {
+        Request read;
+        read.kind = RequestKind::kReadSchema;
+        CheckedReply(session.Handle(EncodeRequest(read)));
+    }
+
+    try {
+        for (const auto& map : ParsePropertyBlock(input, Plain)) {
+            for (const auto& property : map.properties) {
+                StoredValue(property, Plain);
+            }
+        }
+    } catch (const FormatError&) {
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    try {
+        DecodeRequest(bytes);
+    } catch (const WireFormatError&) {
+    }
+    try {
+        DecodeReply(bytes);
+    } catch (const WireFormatError&) {
+    }
+    return 0;
+}

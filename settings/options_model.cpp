@@ -1,0 +1,83 @@
+#include "settings/options_model.h"
+
+#include <algorithm>
+
+namespace kesmark {
+
+namespace {
+
+constexpr bool TreeFollowsTheTags() {
+    for (std::size_t i = 0; i < kCompareTree.size(); ++i) {
+        if (kCompareTree[i].tag != kCollectionTags[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(TreeFollowsTheTags(), "the options tree lists the collection tags in their order");
+
+}  // namespace
+
+SkipTicks ReadSkipTicks(const IniFile& settings) {
+    SkipTicks ticks{};
+    for (std::size_t i = 0; i < kCompareTree.size(); ++i) {
+        ticks[i] = !CompareFlag(settings, kCompareTree[i].tag);
+    }
+    return ticks;
+}
+
+OptionRows ReadOptionRows(const IniFile& settings, std::string_view section) {
+    OptionRows rows;
+    for (auto& name : ReadStoredList(settings, section)) {
+        const bool listed = std::any_of(rows.begin(), rows.end(),
+                                        [&](const OptionRow& row) { return row.name == name; });
+        if (!name.empty() && !listed) {
+            rows.push_back(OptionRow{std::move(name), true});
+        }
+    }
+    return rows;
+}
+
+AddOutcome AddOptionRow(OptionRows& rows, std::string_view name) {
+    if (name.empty()) {
+        return {AddResult::Ignored};
+    }
+    if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+        return {AddResult::Refused};
+    }
+    const auto found = std::find_if(rows.begin(), rows.end(),
+                                    [&](const OptionRow& row) { return row.name == name; });
+    if (found != rows.end()) {
+        return {AddResult::Existing, static_cast<std::size_t>(found - rows.begin())};
+    }
+    rows.push_back(OptionRow{std::string(name), true});
+    return {AddResult::Added, rows.size() - 1};
+}
+
+std::vector<std::string> TickedNames(const OptionRows& rows) {
+    std::vector<std::string> names;
+    for (const auto& row : rows) {
+        if (row.ticked) {
+            names.push_back(row.name);
+        }
+    }
+    return names;
+}
+
+bool ApplySkipPage(IniFile& settings, const SkipPageState& page) {
+    bool ok = true;
+    for (std::size_t i = 0; i < kCompareTree.size(); ++i) {
+        ok = settings.WriteIniString(kCompareTree[i].tag, "Compare", page.ticks[i] ? "0" : "1") &&
+             ok;
+    }
+    if (page.selectedTag) {
+        ok = ApplyListPage(settings, *page.selectedTag, page.rows) && ok;
+    }
+    return ok;
+}
+
+bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows& rows) {
+    return WriteStoredList(settings, section, TickedNames(rows));
+}
+
+}  // namespace kesmark

@@ -1,0 +1,110 @@
+#pragma once
+
+// What the options dialog reads and writes: the tree of collection tags with
+// their Compare flags, the rows of its three lists, the rule for adding a
+// name, and what Apply stores for the page shown. The dialog only displays
+// these and hands its rows back.
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/ini_file.h"
+#include "settings/option_lists.h"
+
+namespace kesmark {
+
+// One node of the options tree: the collection tag it stands for, its text,
+// its picture (1 database, 2 table, 3 query, 4 container, 5 document, 6 field,
+// 7 index, 8 parameter, 9 relation) and the tag of its parent ("" for the
+// root). Each node is the last child of its parent when added in this order.
+struct CompareTreeNode {
+    std::string_view tag;
+    std::string_view text;
+    int icon;
+    std::string_view parent;
+};
+
+// The thirteen nodes, in the order of kCollectionTags.
+inline constexpr std::array<CompareTreeNode, kCollectionTags.size()> kCompareTree = {{
+    {"Databases", "Databases", 1, ""},
+    {"TableDefs", "Tables", 2, "Databases"},
+    {"TableFields", "Fields", 6, "TableDefs"},
+    {"Records", "Records", 2, "TableFields"},
+    {"Indexes", "Indexes", 7, "TableDefs"},
+    {"IndexFields", "Fields", 6, "Indexes"},
+    {"QueryDefs", "Queries", 3, "Databases"},
+    {"QueryFields", "Fields", 6, "QueryDefs"},
+    {"Parameters", "Parameters", 8, "QueryDefs"},
+    {"Relations", "Relations", 9, "Databases"},
+    {"RelationFields", "Fields", 6, "Relations"},
+    {"Containers", "Containers", 4, "Databases"},
+    {"Documents", "Documents", 5, "Containers"},
+}};
+
+// The ticks of the tree, one per node in kCompareTree order. A tick means
+// "skip": the collection is not compared (Compare=0).
+using SkipTicks = std::array<bool, kCompareTree.size()>;
+
+// The ticks as the settings file holds them now: ticked where the Compare flag
+// reads 0 (absent included).
+SkipTicks ReadSkipTicks(const IniFile& settings);
+
+// One row of a list of property names. A ticked row is kept by the next Apply
+// of its page, an unticked one is dropped.
+struct OptionRow {
+    std::string name;
+    bool ticked = true;
+};
+using OptionRows = std::vector<OptionRow>;
+
+// The stored list of `section` as rows, all ticked, in stored order. A list
+// holds each name once, so the second copy of a name is left out, and so are
+// empty names (a missing Skip key), which no property has.
+OptionRows ReadOptionRows(const IniFile& settings, std::string_view section);
+
+enum class AddResult {
+    Ignored,   // the name is empty: nothing happens
+    Refused,   // the name holds a line break or a NUL and could never be stored
+    Existing,  // a row of that exact name (letter case counts) is there already
+    Added,     // a new ticked row was appended
+};
+struct AddOutcome {
+    AddResult result;
+    std::size_t row = 0;  // the existing or new row (Existing, Added)
+};
+
+// Adds `name` to `rows` as typed, blanks included. An existing row keeps its
+// tick, ticked or not.
+AddOutcome AddOptionRow(OptionRows& rows, std::string_view name);
+
+// The names of the ticked rows, in row order.
+std::vector<std::string> TickedNames(const OptionRows& rows);
+
+// The pages of the dialog, in tab order.
+enum class OptionsPage { Skip, Strict, Data };
+
+// The Skip page as Apply sees it: the tree's ticks, and the list of the
+// selected node (none when no node is selected).
+struct SkipPageState {
+    SkipTicks ticks{};
+    std::optional<std::string> selectedTag;
+    OptionRows rows;
+};
+
+// Apply on the Skip page: the thirteen Compare flags in tree order ("0" for a
+// ticked node, "1" for an unticked one), every one of them written whether it
+// changed or not; then, when a node is selected, the ticked rows as that tag's
+// Skip1..SkipN followed by NumSkip=N. Goes on past a failed write and returns
+// false when any write failed.
+bool ApplySkipPage(IniFile& settings, const SkipPageState& page);
+
+// Apply on the Strict or the Data page: the ticked rows as Skip1..SkipN of
+// `section`, then NumSkip=N; nothing else is written. Higher-numbered keys of
+// a longer earlier list stay in the file and are never read. Returns false
+// when any write failed.
+bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows& rows);
+
+}  // namespace kesmark

@@ -1,0 +1,1 @@
+\ir kesmark_a.sql

@@ -1,0 +1,358 @@
+#include "ui/options_dialog.h"
+
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QSvgRenderer>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <cmath>
+
+#include "ui/twips.h"
+
+// The pictures are compiled into this static library; its resources must be
+// registered by name, since nothing else refers to them.
+static void RegisterOptionsImages() {
+    Q_INIT_RESOURCE(options_images);
+}
+
+namespace kesmark::ui {
+
+namespace {
+
+// Client area, in twips.
+constexpr int kClientWidth = 6150;
+constexpr int kClientHeight = 4920;
+
+// The row's name (its key), kept apart from the text shown.
+constexpr int kKeyRole = Qt::UserRole;
+
+struct TabEntry {
+    const char* caption;
+    const char* key;
+    const char* toolTip;
+};
+constexpr std::array<TabEntry, 3> kTabs = {{
+    {"Skip", "Skip", "Set properties to skip"},
+    {"Strict", "Strict", "Set properties used for strict comparison"},
+    {"Data", "Data", "Set properties used for comparing data"},
+}};
+
+void Place(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(TwipsToPixels(left, w), TwipsToPixels(top, w), TwipsToPixels(width, w),
+                   TwipsToPixels(height, w));
+}
+
+QIcon RenderIcon(int number, double devicePixelRatio) {
+    QSvgRenderer renderer(QStringLiteral(":/options/%1.svg").arg(number));
+    const int side = static_cast<int>(std::lround(16 * devicePixelRatio));
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    painter.end();
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return QIcon(pixmap);
+}
+
+// A report-style list of property names with a check box on every row.
+QTreeWidget* MakeList(QWidget* page, int columnWidth) {
+    auto* list = new QTreeWidget(page);
+    list->setColumnCount(1);
+    list->setHeaderLabels({QStringLiteral("Property")});
+    list->setRootIsDecorated(false);
+    list->setColumnWidth(0, TwipsToPixels(columnWidth, list));
+    return list;
+}
+
+void AppendRow(QTreeWidget* list, const OptionRow& row) {
+    auto* item = new QTreeWidgetItem(list);
+    const QString name = QString::fromStdString(row.name);
+    item->setText(0, name);
+    item->setData(0, kKeyRole, name);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(0, row.ticked ? Qt::Checked : Qt::Unchecked);
+}
+
+void ShowRows(QTreeWidget* list, const OptionRows& rows) {
+    list->clear();
+    for (const auto& row : rows) {
+        AppendRow(list, row);
+    }
+}
+
+OptionRows RowsOf(const QTreeWidget* list) {
+    OptionRows rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = list->topLevelItem(i);
+        rows.push_back(OptionRow{item->data(0, kKeyRole).toString().toStdString(),
+                                 item->checkState(0) == Qt::Checked});
+    }
+    return rows;
+}
+
+QPushButton* MakeButton(const char* caption, QWidget* parent, int left, int top) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    // No button answers Enter, not even Add.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    Place(button, left, top, 1095, 375);
+    return button;
+}
+
+}  // namespace
+
+frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), settings_(settings) {
+    RegisterOptionsImages();
+    // The design places and sizes were made for an 8-point font.
+    QFont designFont = font();
+    designFont.setPointSizeF(8.0);
+    setFont(designFont);
+    setWindowTitle(QStringLiteral("Options"));
+    setModal(true);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setFixedSize(TwipsToPixels(kClientWidth, this), TwipsToPixels(kClientHeight, this));
+    for (int i = 0; i < static_cast<int>(ilTreeview.size()); ++i) {
+        ilTreeview[i] = RenderIcon(i + 1, devicePixelRatioF());
+    }
+
+    tbsOptions = new QTabWidget(this);
+    Place(tbsOptions, 105, 120, 5895, 4245);
+    for (std::size_t i = 0; i < kTabs.size(); ++i) {
+        picOptions[i] = new QWidget;
+        const int index = tbsOptions->addTab(picOptions[i], QString::fromLatin1(kTabs[i].caption));
+        tbsOptions->setTabToolTip(index, QString::fromLatin1(kTabs[i].toolTip));
+        tbsOptions->tabBar()->setTabData(index, QString::fromLatin1(kTabs[i].key));
+    }
+
+    QWidget* skip = picOptions[0];
+    tvCompare = new QTreeWidget(skip);
+    tvCompare->setHeaderHidden(true);
+    tvCompare->setColumnCount(1);
+    tvCompare->setIconSize(QSize(16, 16));
+    tvCompare->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The deepest nodes are wider than the tree: scroll rather than cut
+    // their texts short.
+    tvCompare->setIndentation(14);
+    tvCompare->header()->setStretchLastSection(false);
+    tvCompare->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    Place(tvCompare, 0, 120, 2535, 3615);
+    txtProperty = new QLineEdit(skip);
+    Place(txtProperty, 2640, 120, 1815, 315);
+    cmdAdd = MakeButton("Add", skip, 4560, 120);
+    lvProperties = MakeList(skip, 2500);
+    Place(lvProperties, 2640, 600, 3015, 3135);
+
+    QWidget* strict = picOptions[1];
+    txtStrict = new QLineEdit(strict);
+    Place(txtStrict, 0, 120, 4455, 315);
+    cmdAddStrict = MakeButton("Add", strict, 4560, 120);
+    lvStrict = MakeList(strict, 5000);
+    Place(lvStrict, 0, 600, 5655, 3135);
+
+    QWidget* data = picOptions[2];
+    txtData = new QLineEdit(data);
+    Place(txtData, 0, 120, 4455, 315);
+    cmdAddData = MakeButton("Add", data, 4560, 120);
+    lvData = MakeList(data, 5000);
+    Place(lvData, 0, 600, 5655, 3135);
+
+    cmdOK = MakeButton("OK", this, 2490, 4455);
+    cmdCancel = MakeButton("Cancel", this, 3720, 4455);
+    cmdApply = MakeButton("Apply", this, 4920, 4455);
+
+    connect(tbsOptions, &QTabWidget::currentChanged, this, &frmOptions::tbsOptions_Click);
+    connect(tvCompare, &QTreeWidget::itemSelectionChanged, this, [this] {
+        const auto selected = tvCompare->selectedItems();
+        tvCompare_NodeClick(selected.isEmpty() ? nullptr : selected.front());
+    });
+    connect(cmdAdd, &QPushButton::clicked, this, &frmOptions::cmdAdd_Click);
+    connect(cmdAddStrict, &QPushButton::clicked, this, &frmOptions::cmdAddStrict_Click);
+    connect(cmdAddData, &QPushButton::clicked, this, &frmOptions::cmdAddData_Click);
+    connect(cmdApply, &QPushButton::clicked, this, &frmOptions::cmdApply_Click);
+    connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancel_Click);
+
+    // Key preview: the dialog sees every key before the control with the
+    // focus does.
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>()) {
+        child->installEventFilter(this);
+    }
+
+    const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect area = screen->geometry();
+        move(area.left() + (area.width() - width()) / 2,
+             area.top() + (area.height() - height()) / 2);
+    }
+
+    LoadStrictList();
+    LoadDataList();
+    LoadCompareTree();
+    tbsOptions->setCurrentIndex(0);
+    tbsOptions_Click();
+}
+
+QTreeWidgetItem* frmOptions::Node(std::string_view tag) const {
+    const QString key = QString::fromUtf8(tag.data(), static_cast<qsizetype>(tag.size()));
+    const auto found =
+        tvCompare->findItems(QStringLiteral("*"), Qt::MatchWildcard | Qt::MatchRecursive);
+    for (QTreeWidgetItem* item : found) {
+        if (item->data(0, kKeyRole).toString() == key) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+OptionsPage frmOptions::SelectedPage() const {
+    const QString key = tbsOptions->tabBar()->tabData(tbsOptions->currentIndex()).toString();
+    if (key == QLatin1String("Strict")) {
+        return OptionsPage::Strict;
+    }
+    if (key == QLatin1String("Data")) {
+        return OptionsPage::Data;
+    }
+    return OptionsPage::Skip;
+}
+
+void frmOptions::LoadCompareTree() {
+    tvCompare->clear();
+    const SkipTicks ticks = ReadSkipTicks(settings_);
+    for (std::size_t i = 0; i < kCompareTree.size(); ++i) {
+        const CompareTreeNode& entry = kCompareTree[i];
+        QTreeWidgetItem* parent = entry.parent.empty() ? nullptr : Node(entry.parent);
+        auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tvCompare);
+        node->setText(
+            0, QString::fromUtf8(entry.text.data(), static_cast<qsizetype>(entry.text.size())));
+        node->setData(
+            0, kKeyRole,
+            QString::fromUtf8(entry.tag.data(), static_cast<qsizetype>(entry.tag.size())));
+        node->setIcon(0, ilTreeview[entry.icon - 1]);
+        node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        node->setCheckState(0, ticks[i] ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void frmOptions::LoadStrictList() {
+    ShowRows(lvStrict, ReadOptionRows(settings_, kStrictSection));
+}
+
+void frmOptions::LoadDataList() {
+    ShowRows(lvData, ReadOptionRows(settings_, kDataSection));
+}
+
+void frmOptions::tbsOptions_Click() {
+    const int shown = tbsOptions->currentIndex();
+    for (int i = 0; i < static_cast<int>(picOptions.size()); ++i) {
+        picOptions[i]->setEnabled(i == shown);
+    }
+}
+
+void frmOptions::tvCompare_NodeClick(QTreeWidgetItem* node) {
+    if (!node) {
+        listTag_.reset();
+        lvProperties->clear();
+        return;
+    }
+    listTag_ = node->data(0, kKeyRole).toString().toStdString();
+    ShowRows(lvProperties, ReadOptionRows(settings_, *listTag_));
+}
+
+void frmOptions::AddName(QLineEdit* field, QTreeWidget* list) {
+    OptionRows rows = RowsOf(list);
+    const AddOutcome outcome = AddOptionRow(rows, field->text().toStdString());
+    switch (outcome.result) {
+        case AddResult::Ignored:
+            break;
+        case AddResult::Refused:
+            QMessageBox::warning(this, windowTitle(),
+                                 QStringLiteral("A property name cannot contain a line break or a "
+                                                "NUL character."));
+            break;
+        case AddResult::Existing:
+            list->scrollToItem(list->topLevelItem(static_cast<int>(outcome.row)));
+            break;
+        case AddResult::Added:
+            AppendRow(list, rows.back());
+            break;
+    }
+}
+
+void frmOptions::cmdAdd_Click() {
+    AddName(txtProperty, lvProperties);
+}
+
+void frmOptions::cmdAddStrict_Click() {
+    AddName(txtStrict, lvStrict);
+}
+
+void frmOptions::cmdAddData_Click() {
+    AddName(txtData, lvData);
+}
+
+bool frmOptions::cmdApply_Click() {
+    bool saved = false;
+    switch (SelectedPage()) {
+        case OptionsPage::Skip: {
+            SkipPageState page;
+            for (std::size_t i = 0; i < kCompareTree.size(); ++i) {
+                const QTreeWidgetItem* node = Node(kCompareTree[i].tag);
+                page.ticks[i] = node && node->checkState(0) == Qt::Checked;
+            }
+            page.selectedTag = listTag_;
+            page.rows = RowsOf(lvProperties);
+            saved = ApplySkipPage(settings_, page);
+            break;
+        }
+        case OptionsPage::Strict:
+            saved = ApplyListPage(settings_, kStrictSection, RowsOf(lvStrict));
+            break;
+        case OptionsPage::Data:
+            saved = ApplyListPage(settings_, kDataSection, RowsOf(lvData));
+            break;
+    }
+    if (!saved) {
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("The options could not be saved to %1.")
+                                 .arg(QString::fromStdString(settings_.Path().string())));
+    }
+    return saved;
+}
+
+void frmOptions::cmdOK_Click() {
+    if (cmdApply_Click()) {
+        accept();
+    }
+}
+
+void frmOptions::cmdCancel_Click() {
+    reject();
+}
+
+bool frmOptions::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::ControlModifier) {
+            tbsOptions->setCurrentIndex((tbsOptions->currentIndex() + 1) % tbsOptions->count());
+            return true;
+        }
+        // Only Ctrl+Tab changes pages: the tab strip does not act on other
+        // Tab combinations (Ctrl+Shift+Tab, Ctrl+Alt+Tab) that the control
+        // with the focus left unused.
+        if (watched == tbsOptions && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace kesmark::ui
