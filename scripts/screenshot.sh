@@ -32,10 +32,11 @@ window=$(DISPLAY=$display xdotool search --sync --name '^Kesmark v')
 DISPLAY=$display xdotool windowsize "$window" 960 600
 DISPLAY=$display xdotool windowmove "$window" 20 20
 sleep 1
-# The Compare button, then the third node of the tree (a differing table).
+# The Compare button, then the second node of the tree (the differing table
+# Customers).
 DISPLAY=$display xdotool mousemove --window "$window" 400 118 click 1
 sleep 2
-DISPLAY=$display xdotool mousemove --window "$window" 30 1 mousemove --window "$window" 70 200 click 1
+DISPLAY=$display xdotool mousemove --window "$window" 90 180 click 1
 sleep 1
 mkdir -p docs
 DISPLAY=$display import -window root docs/kesmark.png
