@@ -74,6 +74,7 @@ void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& s
         while (!stop) {
             RowBatch batch;
             batch.cellStart.reserve(TableDataComparison::kBatchRows * fieldCount + 1);
+            batch.bytes.reserve(TableDataComparison::kBatchBytes / 2);
             while (batch.rows < TableDataComparison::kBatchRows &&
                    batch.bytes.size() < TableDataComparison::kBatchBytes) {
                 if (recordset.IsEof()) {

@@ -42,8 +42,8 @@ class TableDataComparison {
     std::int64_t RecordsCompared() const { return recordsCompared_; }
 
     // Limits of the pipeline, exposed for tests.
-    static constexpr std::size_t kBatchBytes = 1 << 20;
-    static constexpr std::size_t kBatchRows = 4096;
+    static constexpr std::size_t kBatchBytes = 256 << 10;
+    static constexpr std::size_t kBatchRows = 1024;
     static constexpr std::size_t kQueueDepth = 4;
 
   private:

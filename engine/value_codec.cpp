@@ -35,22 +35,6 @@ std::string_view Payload(std::string_view cell) {
 
 }  // namespace
 
-void EncodeInteger(std::int64_t value, std::string& out) {
-    out.push_back(value_tags::kInteger);
-    AppendRaw(value, out);
-}
-
-void EncodeDouble(double value, std::string& out) {
-    out.push_back(value_tags::kDouble);
-    AppendRaw(value, out);
-}
-
-void EncodeBytes(char tag, std::string_view bytes, std::string& out) {
-    out.push_back(tag);
-    AppendRaw(static_cast<std::uint32_t>(bytes.size()), out);
-    out.append(bytes);
-}
-
 void EncodeValue(const Value& value, std::string& out) {
     struct Visitor {
         std::string& out;

@@ -6,6 +6,8 @@
 // encodings differ may still be equal (5 and 5.0) and are decoded and
 // compared properly.
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -29,10 +31,28 @@ inline constexpr char kBytes = 8;     // 4-byte length, bytes
 void EncodeValue(const Value& value, std::string& out);
 
 // Appends an integer, a double, a text or a byte string directly, for
-// backends that have the raw value at hand.
-void EncodeInteger(std::int64_t value, std::string& out);
-void EncodeDouble(double value, std::string& out);
-void EncodeBytes(char tag, std::string_view bytes, std::string& out);
+// backends that have the raw value at hand (inline: called once per value of
+// a data comparison).
+inline void EncodeInteger(std::int64_t value, std::string& out) {
+    char raw[1 + sizeof value];
+    raw[0] = value_tags::kInteger;
+    std::memcpy(raw + 1, &value, sizeof value);
+    out.append(raw, sizeof raw);
+}
+inline void EncodeDouble(double value, std::string& out) {
+    char raw[1 + sizeof value];
+    raw[0] = value_tags::kDouble;
+    std::memcpy(raw + 1, &value, sizeof value);
+    out.append(raw, sizeof raw);
+}
+inline void EncodeBytes(char tag, std::string_view bytes, std::string& out) {
+    const auto length = static_cast<std::uint32_t>(bytes.size());
+    char raw[1 + sizeof length];
+    raw[0] = tag;
+    std::memcpy(raw + 1, &length, sizeof length);
+    out.append(raw, sizeof raw);
+    out.append(bytes);
+}
 
 // The value of one encoded cell (exactly the bytes one EncodeValue call
 // appended). Throws DbError on a malformed cell.

@@ -199,28 +199,26 @@ Value SqliteField::GetValue() {
 }
 
 void SqliteField::AppendEncodedValue(std::string& out) {
-    auto* stmt = owner_.Statement();
-    switch (sqlite3_column_type(stmt, column_)) {
+    // One unprotected value per cell: the value_* calls skip the per-call
+    // bookkeeping of the column_* ones, which counts in a million-row scan.
+    sqlite3_value* value = sqlite3_column_value(owner_.Statement(), column_);
+    switch (sqlite3_value_type(value)) {
         case SQLITE_INTEGER:
-            EncodeInteger(sqlite3_column_int64(stmt, column_), out);
+            EncodeInteger(sqlite3_value_int64(value), out);
             return;
         case SQLITE_FLOAT:
-            EncodeDouble(sqlite3_column_double(stmt, column_), out);
+            EncodeDouble(sqlite3_value_double(value), out);
             return;
         case SQLITE_TEXT: {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column_));
-            EncodeBytes(value_tags::kText,
-                        std::string_view(
-                            text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column_))),
-                        out);
+            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+            const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+            EncodeBytes(value_tags::kText, std::string_view(text, size), out);
             return;
         }
         case SQLITE_BLOB: {
-            const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt, column_));
-            EncodeBytes(value_tags::kBytes,
-                        std::string_view(
-                            data, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column_))),
-                        out);
+            const auto* data = static_cast<const char*>(sqlite3_value_blob(value));
+            const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+            EncodeBytes(value_tags::kBytes, std::string_view(data, size), out);
             return;
         }
         default:
@@ -408,6 +406,10 @@ std::unique_ptr<Database> OpenSqliteDatabase(const std::string& path) {
     } else {
         db = OpenHandle(FileUri(file) + "?immutable=1", SQLITE_OPEN_READONLY);
     }
+    // Map the file instead of copying every page read into SQLite's cache:
+    // whole-table scans of the data comparison read each page once.
+    Check(sqlite3_exec(db.get(), "PRAGMA mmap_size=1073741824", nullptr, nullptr, nullptr),
+          db.get());
     // Reading the schema proves the file is a readable database (not
     // encrypted, not damaged in its first pages).
     auto probe = Prepare(db.get(), "SELECT count(*) FROM sqlite_master");
