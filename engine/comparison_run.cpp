@@ -205,28 +205,20 @@ bool ComparisonRun::CompareCollections(std::string_view keyPrefix, std::string_v
             key.append(keyPrefix).append(name).append(keySuffix);
             tree_.AddNode(parentKey, key, name, image);
         };
-        std::size_t i = 0;
-        std::size_t j = 0;
-        while (i < names1.size() || j < names2.size()) {
-            switch (CompareItemNames(names1, names2, i, j)) {
-                case -1:
-                    same = false;
-                    addNode(names2[j], differsImage);
-                    ++j;
-                    break;
-                case 1:
-                    same = false;
-                    addNode(names1[i], differsImage);
-                    ++i;
-                    break;
-                default:
-                    addNode(names1[i], sameImage);
-                    common.push_back(names1[i]);
-                    ++i;
-                    ++j;
-                    break;
-            }
-        }
+        MergeNames(
+            names1, names2,
+            [&](const std::string& name) {
+                same = false;
+                addNode(name, differsImage);
+            },
+            [&](const std::string& name) {
+                same = false;
+                addNode(name, differsImage);
+            },
+            [&](const std::string& name, const std::string&) {
+                addNode(name, sameImage);
+                common.push_back(name);
+            });
         return true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));

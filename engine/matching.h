@@ -24,6 +24,30 @@ void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff
 int CompareItemNames(const std::vector<std::string>& list1, const std::vector<std::string>& list2,
                      std::size_t i, std::size_t j);
 
+// Walks two sorted name lists in step, one distinct name at a time in
+// ascending ordinal order: onlyIn1(name) for a name of list 1 alone,
+// onlyIn2(name) for one of list 2 alone, inBoth(name1, name2) for a name of
+// both lists.
+template <class OnlyIn1, class OnlyIn2, class InBoth>
+void MergeNames(const std::vector<std::string>& list1, const std::vector<std::string>& list2,
+                OnlyIn1&& onlyIn1, OnlyIn2&& onlyIn2, InBoth&& inBoth) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < list1.size() || j < list2.size()) {
+        switch (CompareItemNames(list1, list2, i, j)) {
+            case -1:
+                onlyIn2(list2[j++]);
+                break;
+            case 1:
+                onlyIn1(list1[i++]);
+                break;
+            default:
+                inBoth(list1[i++], list2[j++]);
+                break;
+        }
+    }
+}
+
 // True when `name` is on the skip list (exact, case-sensitive).
 bool IsSkipped(const SkipList& skipList, std::string_view name);
 

@@ -11,13 +11,6 @@
 
 namespace kesmark::ui {
 
-namespace {
-void Place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(TwipsToPixels(left, w), TwipsToPixels(top, w), TwipsToPixels(width, w),
-                   TwipsToPixels(height, w));
-}
-}  // namespace
-
 QString frmAbout::VersionText() {
     return QStringLiteral("Version %1.%2.%3")
         .arg(KESMARK_VERSION_MAJOR)

@@ -15,17 +15,22 @@ namespace kesmark::ui {
 
 ImageList::ImageList(double devicePixelRatio) {
     RegisterImageResources();
-    const int side = static_cast<int>(std::lround(16 * devicePixelRatio));
     for (int n = 1; n <= kCount; ++n) {
-        QSvgRenderer renderer(QStringLiteral(":/images/%1.svg").arg(n, 2, 10, QChar('0')));
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-        painter.end();
-        pixmap.setDevicePixelRatio(devicePixelRatio);
-        icons_[n - 1] = QIcon(pixmap);
+        icons_[n - 1] = RenderSvgIcon(QStringLiteral(":/images/%1.svg").arg(n, 2, 10, QChar('0')),
+                                      devicePixelRatio);
     }
+}
+
+QIcon RenderSvgIcon(const QString& resource, double devicePixelRatio) {
+    QSvgRenderer renderer(resource);
+    const int side = static_cast<int>(std::lround(16 * devicePixelRatio));
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    painter.end();
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return QIcon(pixmap);
 }
 
 QIcon ImageList::Icon(int number) const {

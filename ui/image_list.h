@@ -23,4 +23,8 @@ class ImageList {
     std::array<QIcon, kCount> icons_;
 };
 
+// A 16 x 16 picture drawn from an SVG resource for a screen of
+// `devicePixelRatio`.
+QIcon RenderSvgIcon(const QString& resource, double devicePixelRatio);
+
 }  // namespace kesmark::ui

@@ -33,11 +33,6 @@ constexpr int kClientHeight = 6120;
 // Right edge of the status text part, in pixels.
 constexpr int kStatusPartEdge = 380;
 
-void Place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(TwipsToPixels(left, w), TwipsToPixels(top, w), TwipsToPixels(width, w),
-                   TwipsToPixels(height, w));
-}
-
 std::string Text(const QLineEdit* field) {
     return field->text().toStdString();
 }

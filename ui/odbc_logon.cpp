@@ -20,11 +20,6 @@ namespace {
 constexpr int kClientWidth = 4470;
 constexpr int kClientHeight = 3180;
 
-void Place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(TwipsToPixels(left, w), TwipsToPixels(top, w), TwipsToPixels(width, w),
-                   TwipsToPixels(height, w));
-}
-
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }

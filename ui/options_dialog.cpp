@@ -1,5 +1,7 @@
 #include "ui/options_dialog.h"
 
+#include "ui/image_list.h"
+
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -45,21 +47,8 @@ constexpr std::array<TabEntry, 3> kTabs = {{
     {"Data", "Data", "Set properties used for comparing data"},
 }};
 
-void Place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(TwipsToPixels(left, w), TwipsToPixels(top, w), TwipsToPixels(width, w),
-                   TwipsToPixels(height, w));
-}
-
 QIcon RenderIcon(int number, double devicePixelRatio) {
-    QSvgRenderer renderer(QStringLiteral(":/options/%1.svg").arg(number));
-    const int side = static_cast<int>(std::lround(16 * devicePixelRatio));
-    QPixmap pixmap(side, side);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    painter.end();
-    pixmap.setDevicePixelRatio(devicePixelRatio);
-    return QIcon(pixmap);
+    return RenderSvgIcon(QStringLiteral(":/options/%1.svg").arg(number), devicePixelRatio);
 }
 
 // A report-style list of property names with a check box on every row.

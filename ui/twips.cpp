@@ -19,6 +19,11 @@ double PixelsToTwips(int pixels, const QWidget* widget) {
     return pixels * 1440.0 / Dpi(widget);
 }
 
+void Place(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(TwipsToPixels(left, w), TwipsToPixels(top, w), TwipsToPixels(width, w),
+                   TwipsToPixels(height, w));
+}
+
 void SizeControl(QWidget* control, int left, int top, int width, int height, int minWidth,
                  int maxWidth, int minHeight, int maxHeight) {
     // Work in pixels, the unit the control really has: a size in twips that

@@ -9,6 +9,9 @@ namespace kesmark::ui {
 int TwipsToPixels(double twips, const QWidget* widget);
 double PixelsToTwips(int pixels, const QWidget* widget);
 
+// Places a widget at its design place and size, in twips.
+void Place(QWidget* widget, int left, int top, int width, int height);
+
 // Places `control` (a window or a child widget) in twips: a negative left,
 // top, width or height leaves that value as it is; a width or height is kept
 // within its minimum and maximum (a negative bound means no bound). The

@@ -407,25 +407,11 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
     try {
         const auto names1 = SortedNames(properties1);
         const auto names2 = SortedNames(properties2);
-        std::size_t i = 0;
-        std::size_t j = 0;
-        while (i < names1.size() || j < names2.size()) {
-            switch (CompareItemNames(names1, names2, i, j)) {
-                case -1:
-                    addOneSided(Side::Database2, names2[j], properties2);
-                    ++j;
-                    break;
-                case 1:
-                    addOneSided(Side::Database1, names1[i], properties1);
-                    ++i;
-                    break;
-                default:
-                    addPair(names1[i], names2[j]);
-                    ++i;
-                    ++j;
-                    break;
-            }
-        }
+        MergeNames(
+            names1, names2,
+            [&](const std::string& name) { addOneSided(Side::Database1, name, properties1); },
+            [&](const std::string& name) { addOneSided(Side::Database2, name, properties2); },
+            [&](const std::string& name1, const std::string& name2) { addPair(name1, name2); });
         return true;
     } catch (const std::exception& e) {
         ReportFailure(AsDbError(e));

@@ -81,6 +81,47 @@ std::set<fs::path> FolderListing(const fs::path& folder) {
     return names;
 }
 
+// Runs kesmark-diff with `args`, its output captured; with `interrupted`, an
+// interrupt is already pending when the program starts (blocked and raised
+// in the child, delivered as soon as the program unblocks SIGINT).
+DiffResult RunProgram(const std::vector<std::string>& args, bool interrupted) {
+    const fs::path outPath =
+        fs::temp_directory_path() / ("kesmark-diff-out-" + std::to_string(::getpid()));
+    const fs::path errPath = outPath.string() + ".err";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::string program = KESMARK_DIFF_PATH;
+        std::vector<std::string> copies(args);
+        std::vector<char*> argv{program.data()};
+        for (auto& a : copies) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        std::FILE* out = std::fopen(outPath.c_str(), "w");
+        std::FILE* err = std::fopen(errPath.c_str(), "w");
+        ::dup2(fileno(out), STDOUT_FILENO);
+        ::dup2(fileno(err), STDERR_FILENO);
+        if (interrupted) {
+            sigset_t interrupts;
+            sigemptyset(&interrupts);
+            sigaddset(&interrupts, SIGINT);
+            ::sigprocmask(SIG_BLOCK, &interrupts, nullptr);
+            ::raise(SIGINT);  // pending until the program unblocks it
+        }
+        ::execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    DiffResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return result;
+}
+
 }  // namespace
 
 DiffResult RunDiff(const std::vector<std::string>& args) {
@@ -95,36 +136,7 @@ DiffResult RunDiff(const std::vector<std::string>& args) {
             folders[folder] = FolderListing(folder);
         }
     }
-
-    const fs::path outPath =
-        fs::temp_directory_path() / ("kesmark-diff-out-" + std::to_string(::getpid()));
-    const fs::path errPath = outPath.string() + ".err";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        std::string program = KESMARK_DIFF_PATH;
-        argv.push_back(program.data());
-        std::vector<std::string> copies(args);
-        for (auto& a : copies) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        std::FILE* out = std::fopen(outPath.c_str(), "w");
-        std::FILE* err = std::fopen(errPath.c_str(), "w");
-        ::dup2(fileno(out), STDOUT_FILENO);
-        ::dup2(fileno(err), STDERR_FILENO);
-        ::execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    DiffResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-
+    DiffResult result = RunProgram(args, false);
     for (const auto& [file, bytes] : files) {
         EXPECT_EQ(ReadFile(file), bytes) << "kesmark-diff changed " << file;
     }
@@ -135,39 +147,7 @@ DiffResult RunDiff(const std::vector<std::string>& args) {
 }
 
 DiffResult RunDiffInterrupted(const std::vector<std::string>& args) {
-    const fs::path outPath =
-        fs::temp_directory_path() / ("kesmark-diff-int-" + std::to_string(::getpid()));
-    const fs::path errPath = outPath.string() + ".err";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<std::string> copies(args);
-        std::string program = KESMARK_DIFF_PATH;
-        std::vector<char*> argv{program.data()};
-        for (auto& a : copies) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        std::FILE* out = std::fopen(outPath.c_str(), "w");
-        std::FILE* err = std::fopen(errPath.c_str(), "w");
-        ::dup2(fileno(out), STDOUT_FILENO);
-        ::dup2(fileno(err), STDERR_FILENO);
-        sigset_t interrupts;
-        sigemptyset(&interrupts);
-        sigaddset(&interrupts, SIGINT);
-        ::sigprocmask(SIG_BLOCK, &interrupts, nullptr);
-        ::raise(SIGINT);  // pending until the program unblocks it
-        ::execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    DiffResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-    return result;
+    return RunProgram(args, true);
 }
 
 fs::path SharedTestData() {
