@@ -33,6 +33,28 @@ inline constexpr int kDecimal = 20;
 inline constexpr int kFloat = 21;
 inline constexpr int kTime = 22;
 inline constexpr int kTimeStamp = 23;
+
+// Attribute bits and codes of DAO objects, which every backend reports alike.
+inline constexpr std::int64_t kSystemObject = -2147483646;  // dbSystemObject, &H80000002
+inline constexpr int kFixedField = 1;                       // dbFixedField
+inline constexpr int kVariableField = 2;                    // dbVariableField
+inline constexpr int kAutoIncrField = 16;                   // dbAutoIncrField
+inline constexpr int kDescending = 1;                       // dbDescending (index field)
+inline constexpr int kRelationDontEnforce = 2;              // dbRelationDontEnforce
+inline constexpr int kRelationUpdateCascade = 256;          // dbRelationUpdateCascade
+inline constexpr int kRelationDeleteCascade = 4096;         // dbRelationDeleteCascade
+inline constexpr int kQuerySelect = 0;                      // dbQSelect
+inline constexpr int kQueryProcedure = 224;                 // dbQProcedure
+inline constexpr int kParamInput = 1;                       // dbParamInput
+inline constexpr int kParamOutput = 2;                      // dbParamOutput
+inline constexpr int kParamInputOutput = 3;                 // dbParamInputOutput
+
+// A relation's Attributes from its SQL referential actions: the cascade bits
+// for "CASCADE" on update and on delete.
+inline int RelationAttributes(std::string_view onUpdate, std::string_view onDelete) {
+    return (onUpdate == "CASCADE" ? kRelationUpdateCascade : 0) |
+           (onDelete == "CASCADE" ? kRelationDeleteCascade : 0);
+}
 }  // namespace dao
 
 using Bytes = std::vector<std::uint8_t>;

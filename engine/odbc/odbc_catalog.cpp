@@ -13,19 +13,16 @@ namespace kesmark::odbc {
 
 namespace {
 
-// DAO's attribute bits and constants.
-constexpr std::int64_t kSystemObject = -2147483646;  // dbSystemObject, &H80000002 as a Long
-constexpr int kFixedField = 1;                       // dbFixedField
-constexpr int kVariableField = 2;                    // dbVariableField
-constexpr int kAutoIncrField = 16;                   // dbAutoIncrField
-constexpr int kDescending = 1;                       // dbDescending (index field)
-constexpr int kRelationUpdateCascade = 256;          // dbRelationUpdateCascade
-constexpr int kRelationDeleteCascade = 4096;         // dbRelationDeleteCascade
-constexpr int kQuerySelect = 0;                      // dbQSelect
-constexpr int kQueryProcedure = 224;                 // dbQProcedure
-constexpr int kParamInput = 1;                       // dbParamInput
-constexpr int kParamOutput = 2;                      // dbParamOutput
-constexpr int kParamInputOutput = 3;                 // dbParamInputOutput
+using dao::kAutoIncrField;
+using dao::kDescending;
+using dao::kFixedField;
+using dao::kParamInput;
+using dao::kParamInputOutput;
+using dao::kParamOutput;
+using dao::kQueryProcedure;
+using dao::kQuerySelect;
+using dao::kSystemObject;
+using dao::kVariableField;
 
 constexpr std::string_view kTablesContainer = "Tables";
 constexpr std::string_view kRelationshipsContainer = "Relationships";
@@ -1312,13 +1309,7 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         for (const auto& relation : Relations()) {
             ObjectNode& node = relations.Add(relation.key);
             Properties& p = node.properties;
-            int attributes = 0;
-            if (relation.onUpdate == "CASCADE") {
-                attributes |= kRelationUpdateCascade;
-            }
-            if (relation.onDelete == "CASCADE") {
-                attributes |= kRelationDeleteCascade;
-            }
+            const int attributes = dao::RelationAttributes(relation.onUpdate, relation.onDelete);
             p.Add("Name", dao::kText, relation.key);
             p.Add("Table", dao::kText, relation.table);
             p.Add("ForeignTable", dao::kText, relation.foreignTable);

@@ -17,15 +17,12 @@ namespace kesmark::sqlite {
 
 namespace {
 
-// DAO's attribute bits and constants used below.
-constexpr std::int64_t kSystemObject = -2147483646;  // dbSystemObject, &H80000002 as a Long
-constexpr int kFixedField = 1;                       // dbFixedField
-constexpr int kVariableField = 2;                    // dbVariableField
-constexpr int kAutoIncrField = 16;                   // dbAutoIncrField
-constexpr int kDescending = 1;                       // dbDescending (index field)
-constexpr int kRelationUpdateCascade = 256;          // dbRelationUpdateCascade
-constexpr int kRelationDeleteCascade = 4096;         // dbRelationDeleteCascade
-constexpr int kQuerySelect = 0;                      // dbQSelect
+using dao::kAutoIncrField;
+using dao::kDescending;
+using dao::kFixedField;
+using dao::kQuerySelect;
+using dao::kSystemObject;
+using dao::kVariableField;
 
 // The index that stands for a rowid primary key, which has no index of its
 // own. Users cannot give an index a name beginning with "sqlite_".
@@ -415,13 +412,7 @@ void LoadRelations(SchemaContext& context, CollectionNode& relations) {
     for (const Relation& relation : Relations(context)) {
         ObjectNode& node = relations.Add(relation.name);
         Properties& p = node.properties;
-        int attributes = 0;
-        if (relation.onUpdate == "CASCADE") {
-            attributes |= kRelationUpdateCascade;
-        }
-        if (relation.onDelete == "CASCADE") {
-            attributes |= kRelationDeleteCascade;
-        }
+        const int attributes = dao::RelationAttributes(relation.onUpdate, relation.onDelete);
         p.Add("Name", dao::kText, relation.name);
         p.Add("Table", dao::kText, relation.table);
         p.Add("ForeignTable", dao::kText, relation.foreignTable);
