@@ -1,7 +1,8 @@
 // Fuzz target of the Access reader: every input is taken as a file image and
 // goes through the reader's request handling exactly as in the reader process
-// (open the image through libmdb, read the whole schema), and the reply is
-// decoded as Kesmark decodes it. The same bytes are also given to the
+// (open the image through libmdb, read the whole schema with its saved
+// queries, read rows of the tables it lists and pieces of their long
+// values), and every reply is decoded as Kesmark decodes it. The same bytes are also given to the
 // property-block parser and to the message decoders directly.
 //
 // Any failure to read must end in an error reply or an exception of our own;
@@ -39,6 +40,50 @@ Reply CheckedReply(const std::string& body) {
     }
 }
 
+// Tables whose rows one input reads, rows per table, long values per table.
+constexpr std::size_t kTablesRead = 8;
+constexpr std::uint32_t kRowsRead = 64;
+constexpr std::size_t kPiecesRead = 4;
+
+void ReadSomeRows(WorkerSession& session, const WireNode& schema) {
+    for (const auto& collection : schema.collections) {
+        if (collection.name != "TableDefs") {
+            continue;
+        }
+        std::size_t tables = 0;
+        for (const auto& table : collection.members) {
+            if (++tables > kTablesRead) {
+                return;
+            }
+            Request rows;
+            rows.kind = RequestKind::kReadRows;
+            rows.table = table.name;
+            rows.maxRows = kRowsRead;
+            for (const auto& child : table.collections) {
+                if (child.name == "Fields") {
+                    for (const auto& field : child.members) {
+                        rows.fields.push_back(field.name);
+                    }
+                }
+            }
+            const Reply reply = CheckedReply(session.Handle(EncodeRequest(rows)));
+            std::size_t pieces = 0;
+            for (const auto& row : reply.rows) {
+                for (const auto& cell : row) {
+                    if (cell.isLongReference && pieces++ < kPiecesRead) {
+                        Request chunk;
+                        chunk.kind = RequestKind::kReadChunk;
+                        chunk.longValue = cell.longValue;
+                        chunk.offset = static_cast<std::uint64_t>(cell.longSize / 2);
+                        chunk.count = 4096;
+                        CheckedReply(session.Handle(EncodeRequest(chunk)));
+                    }
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -51,7 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (CheckedReply(session.Handle(EncodeRequest(open))).kind == ReplyKind::kOk) {
         Request read;
         read.kind = RequestKind::kReadSchema;
-        CheckedReply(session.Handle(EncodeRequest(read)));
+        const Reply schema = CheckedReply(session.Handle(EncodeRequest(read)));
+        if (schema.kind == ReplyKind::kSchema) {
+            ReadSomeRows(session, schema.schema);
+        }
     }
 
     try {

@@ -16,7 +16,8 @@ namespace kesmark::access {
 // opened: not a database the reader knows, password-protected, encrypted,
 // damaged, or a reader that fails (see WorkerClient).
 //
-// Records cannot be read yet: OpenRecordset throws DbError 3251.
+// OpenRecordset reads the rows of one local table in its stored order
+// through the reader, a batch at a time.
 std::unique_ptr<Database> OpenAccessDatabase(const std::string& path,
                                              const WorkerOptions& options = {});
 

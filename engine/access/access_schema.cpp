@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "engine/access/access_queries.h"
 #include "engine/access/property_block.h"
 
 namespace kesmark::access {
@@ -19,6 +20,7 @@ constexpr int kInteger = 3;
 constexpr int kLong = 4;
 constexpr int kDate = 8;
 constexpr int kText = 10;
+constexpr int kMemo = 12;
 
 // MSysObjects: containers hang below this parent id; object types.
 constexpr std::int32_t kContainerParent = 0x0F000000;
@@ -26,11 +28,14 @@ constexpr int kTypeLocalTable = 1;
 constexpr int kTypeContainer = 3;
 constexpr int kTypeOdbcTable = 4;
 constexpr int kTypeLinkedTable = 6;
+constexpr int kTypeQuery = 5;
 constexpr std::uint32_t kCatalogPage = 2;
 
 constexpr std::size_t kMaxCatalogRows = 1'000'000;
 constexpr std::size_t kMaxPropertyBlockBytes = 16u << 20;
 constexpr std::size_t kMaxLinkTextBytes = 1u << 20;
+constexpr std::size_t kMaxQueryRows = 1'000'000;
+constexpr std::size_t kMaxQueryExpressionBytes = 1u << 20;
 
 std::string Fold(std::string_view s) {
     std::string out(s);
@@ -221,7 +226,7 @@ class SchemaBuilder {
         WireNode root;
         AddDatabaseProperties(root);
         AddTables(AddCollection(root, "TableDefs"));
-        AddCollection(root, "QueryDefs");
+        AddQueries(AddCollection(root, "QueryDefs"));
         AddRelations(AddCollection(root, "Relations"));
         AddContainers(AddCollection(root, "Containers"));
         return root;
@@ -592,6 +597,137 @@ class SchemaBuilder {
             adder.Add("Clustered", kBoolean, Value(false));
             adder.Add("Fields", kText, Value(fieldsText));
             node->properties = std::move(props.properties);
+        }
+    }
+
+    // The rows of MSysQueries by the Id of the query they define.
+    std::map<std::int32_t, std::vector<QueryRow>> ReadQueryRows() {
+        std::map<std::int32_t, std::vector<QueryRow>> byQuery;
+        const auto row = ChildNamed(tablesContainer_, "MSysQueries");
+        if (!row || rows_[*row].type != kTypeLocalTable) {
+            return byQuery;
+        }
+        const auto def =
+            file_.ReadTableDef(static_cast<std::uint32_t>(rows_[*row].id) & 0x00FFFFFFu);
+        const auto column = [&](std::string_view name, std::initializer_list<int> types) {
+            const int i = def.ColumnIndex(name);
+            if (i < 0 ||
+                std::find(types.begin(), types.end(), def.columns[i].type) == types.end()) {
+                Damaged("MSysQueries has no usable column '" + std::string(name) + "'");
+            }
+            return i;
+        };
+        const int objectId = column("ObjectId", {4});
+        const int attribute = column("Attribute", {2});
+        const int order = column("Order", {9});
+        const int name1 = column("Name1", {10});
+        const int name2 = column("Name2", {10});
+        const int expression = column("Expression", {10, 12});
+        const int flag = column("Flag", {3});
+        const bool expressionIsMemo = def.columns[expression].type == 12;
+        const auto text = [&](const FieldSlice& f) -> std::optional<std::string> {
+            if (f.isNull) {
+                return std::nullopt;
+            }
+            return file_.DecodeText(f.bytes);
+        };
+        std::size_t count = 0;
+        file_.ForEachRow(def, [&](std::span<const std::uint8_t> raw) {
+            if (++count > kMaxQueryRows) {
+                Damaged("MSysQueries holds more than " + std::to_string(kMaxQueryRows) + " rows");
+            }
+            const auto f = file_.CrackRow(def, raw);
+            if (f[objectId].isNull || f[objectId].bytes.size() < 4 || f[attribute].isNull ||
+                f[attribute].bytes.empty()) {
+                return;
+            }
+            QueryRow q;
+            q.attribute = f[attribute].bytes[0];
+            q.order.assign(f[order].bytes.begin(), f[order].bytes.end());
+            q.name1 = text(f[name1]);
+            q.name2 = text(f[name2]);
+            if (!f[expression].isNull) {
+                q.expression = expressionIsMemo
+                                   ? file_.DecodeText(file_.ReadLongValue(f[expression].bytes,
+                                                                          kMaxQueryExpressionBytes))
+                                   : file_.DecodeText(f[expression].bytes);
+            }
+            if (!f[flag].isNull && f[flag].bytes.size() >= 2) {
+                q.flag = static_cast<std::int16_t>(Le16(f[flag].bytes, 0));
+            }
+            byQuery[static_cast<std::int32_t>(Le32(f[objectId].bytes, 0))].push_back(std::move(q));
+        });
+        return byQuery;
+    }
+
+    void AddQueries(WireCollection& queries) {
+        std::map<std::int32_t, std::vector<QueryRow>> definitions;
+        try {
+            definitions = ReadQueryRows();
+        } catch (const FormatError& e) {
+            queries.failure = WireError{
+                e.Number(),
+                "The saved queries (MSysQueries) cannot be read: " + std::string(e.what()) + "."};
+            return;
+        }
+        MemberAdder members(queries);
+        for (const auto i : Children(tablesContainer_)) {
+            const auto& row = rows_[i];
+            if (row.type != kTypeQuery) {
+                continue;
+            }
+            WireNode* node = members.Add(row.name);
+            if (!node) {
+                continue;
+            }
+            auto it = definitions.find(row.id);
+            RebuiltQuery query = RebuildQuery(it == definitions.end() ? std::vector<QueryRow>()
+                                                                      : std::move(it->second));
+            AddQuery(*node, i, query);
+        }
+    }
+
+    void AddQuery(WireNode& node, std::size_t rowIndex, const RebuiltQuery& query) {
+        const auto& row = rows_[rowIndex];
+        const auto& stored = Stored(rowIndex, "query '" + row.name + "'");
+        node.propertiesFailure = stored.failure;
+        {
+            PropertyAdder adder(node);
+            adder.Add("Name", kText, Value(row.name));
+            adder.Add("DateCreated", kDate, row.created);
+            adder.Add("LastUpdated", kDate, row.updated);
+            adder.Add("Type", kInteger, Value(query.type));
+            adder.Add("SQL", kMemo, Value(query.sql));
+            adder.Add("Connect", kText, Value(""));
+            adder.Add("ReturnsRecords", kBoolean, Value(query.returnsRecords));
+            adder.Add("Updatable", kBoolean, Value(false));
+            AddStored(adder, stored.Find(""));
+        }
+        node.collections.reserve(2);
+        auto& fields = AddCollection(node, "Fields");
+        MemberAdder fieldMembers(fields);
+        for (const auto& f : query.fields) {
+            WireNode* field = fieldMembers.Add(f.name);
+            if (!field) {
+                continue;
+            }
+            field->propertiesFailure = stored.failure;
+            PropertyAdder adder(*field);
+            adder.Add("Name", kText, Value(f.name));
+            adder.Add("OrdinalPosition", kInteger,
+                      Value(static_cast<int>(fields.members.size() - 1)));
+            adder.Add("SourceTable", kText, Value(f.sourceTable));
+            adder.Add("SourceField", kText, Value(f.sourceField));
+            AddStored(adder, stored.Find(f.name));
+        }
+        auto& parameters = AddCollection(node, "Parameters");
+        MemberAdder parameterMembers(parameters);
+        for (const auto& p : query.parameters) {
+            if (WireNode* parameter = parameterMembers.Add(p.name)) {
+                PropertyAdder adder(*parameter);
+                adder.Add("Name", kText, Value(p.name));
+                adder.Add("Type", kInteger, Value(p.type));
+            }
         }
     }
 

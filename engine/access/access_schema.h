@@ -12,7 +12,7 @@
 namespace kesmark::access {
 
 // The database node: its properties (all but Name, which only the caller
-// knows) and the collections TableDefs, QueryDefs (empty for now), Relations
+// knows) and the collections TableDefs, QueryDefs, Relations
 // and Containers, each member with its properties and child collections.
 //
 // A failure that concerns one object (a damaged table definition, a damaged

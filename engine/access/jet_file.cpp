@@ -509,15 +509,27 @@ std::vector<std::uint32_t> JetFile::UsageMapPages(const TableDef& table) {
 
 void JetFile::ForEachRow(const TableDef& table,
                          const std::function<void(std::span<const std::uint8_t>)>& visit) {
+    ForEachRowFrom(table, RowPosition{}, [&visit](std::span<const std::uint8_t> row, RowPosition) {
+        visit(row);
+        return true;
+    });
+}
+
+void JetFile::ForEachRowFrom(
+    const TableDef& table, RowPosition start,
+    const std::function<bool(std::span<const std::uint8_t>, RowPosition)>& visit) {
     const std::size_t rowCountAt = header_.IsJet3() ? 0x08 : 0x0C;
-    for (const std::uint32_t number : UsageMapPages(table)) {
+    const auto pages = UsageMapPages(table);
+    for (std::size_t index = start.pageIndex; index < pages.size(); ++index) {
+        const std::uint32_t number = pages[index];
         auto page = Page(number);
         const std::span<const std::uint8_t> p(*page);
         if (p[0] != 0x01 || Le32(p, 4) != table.page) {
             continue;  // a page the table owns but does not keep rows on
         }
         const unsigned rows = Le16(p, rowCountAt);
-        for (unsigned r = 0; r < rows; ++r) {
+        const unsigned first = index == start.pageIndex ? start.row : 0;
+        for (unsigned r = first; r < rows; ++r) {
             std::uint16_t flags = 0;
             auto row = RowOfPage(*page, number, r, &flags);
             if (flags & 0x8000) {
@@ -535,7 +547,9 @@ void JetFile::ForEachRow(const TableDef& table,
                 holder = Page(pointer >> 8);
                 row = RowOfPage(*holder, pointer >> 8, pointer & 0xFF, &flags);
             }
-            visit(row);
+            if (!visit(row, RowPosition{index, r})) {
+                return;
+            }
         }
     }
 }
@@ -643,20 +657,35 @@ std::vector<FieldSlice> JetFile::CrackRow(const TableDef& table,
 
 std::vector<std::uint8_t> JetFile::ReadLongValue(std::span<const std::uint8_t> header,
                                                  std::size_t limit) {
+    if (header.size() >= 4 && (Le32(header, 0) & 0x3FFFFFFF) > limit) {
+        Damaged("a long value of " + std::to_string(Le32(header, 0) & 0x3FFFFFFF) +
+                " bytes is longer than the " + std::to_string(limit) + " bytes allowed");
+    }
+    return ReadLongValuePart(header, 0, limit);
+}
+
+std::uint32_t JetFile::LongValueLength(std::span<const std::uint8_t> header) {
+    if (header.size() < 12) {
+        Damaged("a long value header is shorter than 12 bytes");
+    }
+    return Le32(header, 0) & 0x3FFFFFFF;
+}
+
+std::vector<std::uint8_t> JetFile::ReadLongValuePart(std::span<const std::uint8_t> header,
+                                                     std::uint64_t offset, std::size_t count) {
     if (header.size() < 12) {
         Damaged("a long value header is shorter than 12 bytes");
     }
     const std::uint32_t word = Le32(header, 0);
     const std::size_t length = word & 0x3FFFFFFF;
-    if (length > limit) {
-        Damaged("a long value of " + std::to_string(length) + " bytes is longer than the " +
-                std::to_string(limit) + " bytes allowed");
-    }
+    // The part asked for: [begin, end) of the value.
+    const std::size_t begin = static_cast<std::size_t>(std::min<std::uint64_t>(offset, length));
+    const std::size_t end = begin + std::min(count, length - begin);
     if (word & 0x80000000u) {
         if (12 + length > header.size()) {
             Damaged("an inline long value runs past the end of its row");
         }
-        return std::vector<std::uint8_t>(header.begin() + 12, header.begin() + 12 + length);
+        return std::vector<std::uint8_t>(header.begin() + 12 + begin, header.begin() + 12 + end);
     }
     std::uint32_t pointer = Le32(header, 4);
     const auto lvalRow = [&](std::uint32_t ptr, JetFile::PageBytes& holder) {
@@ -680,14 +709,15 @@ std::vector<std::uint8_t> JetFile::ReadLongValue(std::span<const std::uint8_t> h
             Damaged("a long value of " + std::to_string(length) + " bytes lies in a row of " +
                     std::to_string(row.size()) + " bytes");
         }
-        return std::vector<std::uint8_t>(row.begin(), row.begin() + length);
+        return std::vector<std::uint8_t>(row.begin() + begin, row.begin() + end);
     }
     std::vector<std::uint8_t> out;
-    out.reserve(std::min<std::size_t>(length, 1u << 20));
+    out.reserve(std::min<std::size_t>(end - begin, 1u << 20));
     std::unordered_set<std::uint32_t> visited;
-    while (out.size() < length) {
+    std::size_t at = 0;  // offset in the value of the next piece
+    while (at < end) {
         if (pointer == 0) {
-            Damaged("a long value chain ends after " + std::to_string(out.size()) + " of " +
+            Damaged("a long value chain ends after " + std::to_string(at) + " of " +
                     std::to_string(length) + " bytes");
         }
         if (!visited.insert(pointer).second) {
@@ -699,8 +729,13 @@ std::vector<std::uint8_t> JetFile::ReadLongValue(std::span<const std::uint8_t> h
             Damaged("a long value chain holds an empty piece on page " +
                     std::to_string(pointer >> 8));
         }
-        const std::size_t take = std::min(row.size() - 4, length - out.size());
-        out.insert(out.end(), row.begin() + 4, row.begin() + 4 + take);
+        const std::size_t take = std::min(row.size() - 4, length - at);
+        const std::size_t from = std::max(at, begin);
+        const std::size_t to = std::min(at + take, end);
+        if (from < to) {
+            out.insert(out.end(), row.begin() + 4 + (from - at), row.begin() + 4 + (to - at));
+        }
+        at += take;
         pointer = Le32(row, 0);
     }
     return out;

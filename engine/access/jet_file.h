@@ -192,6 +192,19 @@ class JetFile {
     void ForEachRow(const TableDef& table,
                     const std::function<void(std::span<const std::uint8_t>)>& visit);
 
+    // Where a row lies in the table's page order: the position of its page
+    // among the pages the table owns, and its slot in that page.
+    struct RowPosition {
+        std::size_t pageIndex = 0;
+        unsigned row = 0;
+    };
+    // As ForEachRow, from the row at `start` on (a position `visit` was
+    // given before, for the same table), with each row's position; stops
+    // after the first call of `visit` that returns false.
+    void ForEachRowFrom(
+        const TableDef& table, RowPosition start,
+        const std::function<bool(std::span<const std::uint8_t>, RowPosition)>& visit);
+
     // Splits a row into its column values, one per entry of table.columns.
     std::vector<FieldSlice> CrackRow(const TableDef& table, std::span<const std::uint8_t> row);
 
@@ -199,6 +212,13 @@ class JetFile {
     // header, at most `limit` bytes long (longer ones are a FormatError).
     std::vector<std::uint8_t> ReadLongValue(std::span<const std::uint8_t> header,
                                             std::size_t limit);
+    // The byte length a long value's header announces.
+    std::uint32_t LongValueLength(std::span<const std::uint8_t> header);
+    // Up to `count` bytes of a long value from byte `offset` (fewer at its
+    // end). Only the pages up to the end of the part are read, and only the
+    // part is kept in memory.
+    std::vector<std::uint8_t> ReadLongValuePart(std::span<const std::uint8_t> header,
+                                                std::uint64_t offset, std::size_t count);
 
     // Text of a text or memo value (Jet 4: UCS-2, possibly compressed; Jet 3:
     // the file's code page) as UTF-8.

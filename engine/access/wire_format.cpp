@@ -284,6 +284,36 @@ WireNode GetNode(Reader& r, int depth) {
     return node;
 }
 
+void PutCell(Writer& w, const WireCell& cell) {
+    w.U8(cell.isLongReference ? 1 : 0);
+    if (cell.isLongReference) {
+        w.I64(cell.longSize);
+        w.Blob(cell.longValue);
+    } else {
+        PutValue(w, cell.value);
+    }
+}
+
+WireCell GetCell(Reader& r) {
+    WireCell cell;
+    switch (r.U8()) {
+        case 0:
+            cell.value = GetValue(r);
+            break;
+        case 1:
+            cell.isLongReference = true;
+            cell.longSize = r.I64();
+            cell.longValue = r.Blob();
+            if (cell.longSize < 0 || cell.longValue.size() != kLongValueHeaderBytes) {
+                throw WireFormatError("bad long value reference");
+            }
+            break;
+        default:
+            throw WireFormatError("bad cell marker");
+    }
+    return cell;
+}
+
 }  // namespace
 
 std::string EncodeRequest(const Request& request) {
@@ -300,6 +330,20 @@ std::string EncodeRequest(const Request& request) {
             break;
         case RequestKind::kSelfTest:
             w.U8(static_cast<std::uint8_t>(request.mode));
+            break;
+        case RequestKind::kReadRows:
+            w.Text(request.table);
+            w.U32(static_cast<std::uint32_t>(request.fields.size()));
+            for (const auto& f : request.fields) {
+                w.Text(f);
+            }
+            w.I64(static_cast<std::int64_t>(request.firstRow));
+            w.U32(request.maxRows);
+            break;
+        case RequestKind::kReadChunk:
+            w.Blob(request.longValue);
+            w.I64(static_cast<std::int64_t>(request.offset));
+            w.U32(request.count);
             break;
     }
     return w.Take();
@@ -331,6 +375,31 @@ Request DecodeRequest(std::string_view body) {
             request.mode = static_cast<SelfTestMode>(mode);
             break;
         }
+        case RequestKind::kReadRows: {
+            request.kind = RequestKind::kReadRows;
+            request.table = r.Text();
+            const auto n = r.Count(4);
+            request.fields.reserve(n);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                request.fields.push_back(r.Text());
+            }
+            request.firstRow = static_cast<std::uint64_t>(r.I64());
+            request.maxRows = r.U32();
+            if (request.maxRows > kMaxRowsPerReply) {
+                throw WireFormatError("too many rows asked for");
+            }
+            break;
+        }
+        case RequestKind::kReadChunk:
+            request.kind = RequestKind::kReadChunk;
+            request.longValue = r.Blob();
+            request.offset = static_cast<std::uint64_t>(r.I64());
+            request.count = r.U32();
+            if (request.longValue.size() != kLongValueHeaderBytes ||
+                request.count > kMaxChunkBytes) {
+                throw WireFormatError("bad long value piece request");
+            }
+            break;
         default:
             throw WireFormatError("unknown request " + std::to_string(kind));
     }
@@ -350,6 +419,19 @@ std::string EncodeReply(const Reply& reply) {
             break;
         case ReplyKind::kSchema:
             PutNode(w, reply.schema);
+            break;
+        case ReplyKind::kRows:
+            w.U8(reply.tableEnds ? 1 : 0);
+            w.U32(static_cast<std::uint32_t>(reply.rows.size()));
+            for (const auto& row : reply.rows) {
+                w.U32(static_cast<std::uint32_t>(row.size()));
+                for (const auto& cell : row) {
+                    PutCell(w, cell);
+                }
+            }
+            break;
+        case ReplyKind::kChunk:
+            w.Blob(reply.chunk);
             break;
     }
     return w.Take();
@@ -371,6 +453,25 @@ Reply DecodeReply(std::string_view body) {
         case ReplyKind::kSchema:
             reply.kind = ReplyKind::kSchema;
             reply.schema = GetNode(r, 0);
+            break;
+        case ReplyKind::kRows: {
+            reply.kind = ReplyKind::kRows;
+            reply.tableEnds = r.U8() != 0;
+            const auto n = r.Count(4);
+            reply.rows.reserve(n);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                const auto cells = r.Count(2);
+                auto& row = reply.rows.emplace_back();
+                row.reserve(cells);
+                for (std::uint32_t c = 0; c < cells; ++c) {
+                    row.push_back(GetCell(r));
+                }
+            }
+            break;
+        }
+        case ReplyKind::kChunk:
+            reply.kind = ReplyKind::kChunk;
+            reply.chunk = r.Blob();
             break;
         default:
             throw WireFormatError("unknown reply " + std::to_string(kind));

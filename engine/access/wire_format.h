@@ -27,7 +27,8 @@ class WireFormatError : public std::runtime_error {
 };
 
 // Largest frame body either side accepts. A request may carry a whole file
-// image (kOpenImage); replies carry at most a schema.
+// image (kOpenImage); replies carry at most a schema, a batch of rows or one
+// piece of a long value.
 inline constexpr std::uint32_t kMaxRequestBytes = 256u << 20;
 inline constexpr std::uint32_t kMaxReplyBytes = 64u << 20;
 
@@ -36,7 +37,17 @@ enum class RequestKind : std::uint8_t {
     kOpenImage = 2,   // image: open these bytes as a file (fuzzing and tests)
     kReadSchema = 3,  // the whole object model of the open file
     kSelfTest = 4,    // misbehave on purpose (SelfTestMode), to prove the watchdog
+    kReadRows = 5,    // table, fields, firstRow, maxRows: rows in the table's stored order
+    kReadChunk = 6,   // longValue, offset, count: a piece of a long binary value
 };
+
+// Most rows and most bytes of values one kRows reply carries.
+inline constexpr std::uint32_t kMaxRowsPerReply = 4096;
+inline constexpr std::size_t kRowsReplyBudget = 4u << 20;
+// Largest piece of a long value one kChunk reply carries.
+inline constexpr std::uint32_t kMaxChunkBytes = 1u << 20;
+// Size of the stored reference to a long value (its header in the row).
+inline constexpr std::size_t kLongValueHeaderBytes = 12;
 
 // What a kSelfTest request makes the reader do.
 enum class SelfTestMode : std::uint8_t {
@@ -55,6 +66,8 @@ enum class ReplyKind : std::uint8_t {
     kOk = 1,      // the request was done; for an open, the file's format
     kError = 2,   // the request failed: number and description
     kSchema = 3,  // the object model
+    kRows = 4,    // rows of a table and whether the table ends after them
+    kChunk = 5,   // a piece of a long value
 };
 
 // A failure as it crosses the pipe: a DAO-style number and a description.
@@ -97,18 +110,40 @@ struct WireCollection {
     friend bool operator==(const WireCollection&, const WireCollection&) = default;
 };
 
+// One value of one row. Long binary values that do not lie inside their row
+// travel as their size and stored reference; the bytes follow piece by piece
+// (kReadChunk). Everything else travels whole.
+struct WireCell {
+    Value value;
+    bool isLongReference = false;
+    std::int64_t longSize = 0;
+    std::vector<std::uint8_t> longValue;  // kLongValueHeaderBytes: the reference
+
+    friend bool operator==(const WireCell&, const WireCell&) = default;
+};
+
 struct Request {
     RequestKind kind = RequestKind::kReadSchema;
     std::string path;                 // kOpenFile
     std::vector<std::uint8_t> image;  // kOpenImage
     SelfTestMode mode = SelfTestMode::kHang;
+    std::string table;                    // kReadRows
+    std::vector<std::string> fields;      // kReadRows
+    std::uint64_t firstRow = 0;           // kReadRows: rows to pass over first
+    std::uint32_t maxRows = 0;            // kReadRows, at most kMaxRowsPerReply
+    std::vector<std::uint8_t> longValue;  // kReadChunk: a WireCell's reference
+    std::uint64_t offset = 0;             // kReadChunk
+    std::uint32_t count = 0;              // kReadChunk, at most kMaxChunkBytes
 };
 
 struct Reply {
     ReplyKind kind = ReplyKind::kOk;
-    std::string text;  // kOk: the file's format, such as "Jet 3"
-    WireError error;   // kError
-    WireNode schema;   // kSchema
+    std::string text;                         // kOk: the file's format, such as "Jet 3"
+    WireError error;                          // kError
+    WireNode schema;                          // kSchema
+    std::vector<std::vector<WireCell>> rows;  // kRows: one cell per field asked for
+    bool tableEnds = false;                   // kRows: no rows follow these
+    std::vector<std::uint8_t> chunk;          // kChunk
 };
 
 // Frame bodies. Encoders never fail; decoders throw WireFormatError.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "engine/access/access_records.h"
 #include "engine/access/access_schema.h"
 #include "engine/access/jet_file.h"
 
@@ -71,6 +72,7 @@ WorkerSession::~WorkerSession() {
 }
 
 void WorkerSession::CloseFile() {
+    resume_ = RowResume{};
     file_.reset();
     source_.reset();
     mdb_.reset();
@@ -96,6 +98,16 @@ Reply WorkerSession::Handle(const Request& request) {
                 return OpenImage(request.image);
             case RequestKind::kReadSchema:
                 return ReadSchema();
+            case RequestKind::kReadRows:
+                if (!file_) {
+                    return ErrorReply(kBadRequest, "No file is open.");
+                }
+                return ReadRows(*file_, request, resume_);
+            case RequestKind::kReadChunk:
+                if (!file_) {
+                    return ErrorReply(kBadRequest, "No file is open.");
+                }
+                return ReadChunk(*file_, request);
             case RequestKind::kSelfTest:
                 if (!selfTest_) {
                     return ErrorReply(kBadRequest, "Self tests are not available here.");

@@ -2,7 +2,8 @@
 
 // The request handling of the Access reader process: one session holds the
 // file opened through libmdb (read-only) and answers the requests of
-// wire_format.h. The reader's main loop and the fuzzer both drive it.
+// wire_format.h: the schema, rows of tables and pieces of long values. The
+// reader's main loop and the fuzzer both drive it.
 
 #include <functional>
 #include <memory>
@@ -10,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/access/access_records.h"
 #include "engine/access/wire_format.h"
 
 namespace kesmark::access {
 
-class JetFile;
 class MdbPageSource;
 
 class WorkerSession {
@@ -50,6 +51,7 @@ class WorkerSession {
     std::unique_ptr<void, MdbCloser> mdb_;
     std::unique_ptr<MdbPageSource> source_;
     std::unique_ptr<JetFile> file_;
+    RowResume resume_;  // where the last batch of rows ended
     SelfTestHandler selfTest_;
 };
 

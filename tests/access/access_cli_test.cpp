@@ -28,9 +28,15 @@ class AccessCli : public ::testing::Test {
   protected:
     void SetUp() override { KESMARK_REQUIRE_SHARED_TESTDATA(); }
 
-    // Runs kesmark-diff --json on the two files with the default settings.
-    test::DiffResult Diff(const fs::path& a, const fs::path& b) {
-        return test::RunDiff({"--json", "--settings", settings_.string(), a.string(), b.string()});
+    // Runs kesmark-diff --json on the two files with the default settings,
+    // with --data when `data`.
+    test::DiffResult Diff(const fs::path& a, const fs::path& b, bool data = false) {
+        std::vector<std::string> args = {"--json", "--settings", settings_.string()};
+        if (data) {
+            args.push_back("--data");
+        }
+        args.insert(args.end(), {a.string(), b.string()});
+        return test::RunDiff(args);
     }
 
     static std::vector<Node> Nodes(const test::DiffResult& result) {
@@ -98,6 +104,18 @@ TEST_F(AccessCli, NorthwindAgainstItselfIsTheSameEverywhere) {
         EXPECT_EQ(ChildrenOf(nodes, key, ".Indexes["), t.indexes);
     }
     EXPECT_EQ(ChildrenOf(nodes, "TableDefs[Orders].Indexes[PrimaryKey]", ".Fields["), 1u);
+
+    std::size_t queries = 0;
+    for (const auto& n : nodes) {
+        if (n.parent == "Databases" && n.key.starts_with("QueryDefs[")) {
+            ++queries;
+        }
+    }
+    EXPECT_EQ(queries, 22u);
+    const std::string sales = "QueryDefs[Employee Sales by Country]";
+    EXPECT_EQ(ChildrenOf(nodes, sales, ".Fields["), 6u);
+    EXPECT_EQ(ChildrenOf(nodes, sales, ".Parameters["), 2u);
+    EXPECT_EQ(ChildrenOf(nodes, "QueryDefs[Quarterly Orders by Product]", ".Fields["), 3u);
 
     std::set<std::string> relations;
     for (const auto& n : nodes) {
@@ -187,6 +205,55 @@ TEST_F(AccessCli, OneChangeShowsExactlyTheObjectThatChanged) {
     }
 }
 
+TEST_F(AccessCli, QueriesThatDifferInOneDetailShowExactlyThatQuery) {
+    const std::string bytes = test::ReadBytes(Nwind());
+    struct Case {
+        const char* scenario;
+        const char* query;
+        int attribute;
+        const char* name1;
+        const char* column;
+        std::string replacement;
+        std::map<std::string, int> differing;
+    };
+    const Case cases[] = {
+        {"an inner join made a right join",
+         "Employee Sales by Country",
+         7,
+         "Employees",
+         "Flag",
+         std::string("\x03", 1),
+         {{"Databases", 12}, {"QueryDefs[Employee Sales by Country]", 10}}},
+        {"a descending sort made ascending",
+         "Ten Most Expensive Products",
+         11,
+         "D",
+         "Name1",
+         "A",
+         {{"Databases", 12}, {"QueryDefs[Ten Most Expensive Products]", 10}}},
+        {"a date parameter made a double",
+         "Employee Sales by Country",
+         2,
+         "Ending Date",
+         "Flag",
+         std::string("\x07", 1),
+         {{"Databases", 12},
+          {"QueryDefs[Employee Sales by Country]", 10},
+          {"QueryDefs[Employee Sales by Country].Parameters[Ending Date]", 18}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        const auto offset =
+            test::QueryRowFieldOffset(bytes, c.query, c.attribute, c.name1, c.column);
+        const auto copy =
+            test::WritePatched(dir_.Path(), "changed.mdb", bytes, offset, c.replacement);
+        const auto result = Diff(Nwind(), copy);
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(Differing(Nodes(result)), c.differing);
+    }
+}
+
 TEST_F(AccessCli, DifferentDatabasesCompareToTheEndWithoutAnError) {
     for (const char* other : {"DateTestDatabase.mdb", "ASampleDatabase.accdb"}) {
         SCOPED_TRACE(other);
@@ -217,8 +284,10 @@ TEST_F(AccessCli, EveryDamagedFileOfTheCorpusEndsInAResultOrAClearError) {
     const auto files = test::DamagedAccessFiles();
     EXPECT_EQ(files.size(), 9u);
     for (const auto& file : files) {
-        SCOPED_TRACE(file.filename().string());
-        ExpectResultOrClearError(Diff(Nwind(), file), file);
+        for (const bool data : {false, true}) {
+            SCOPED_TRACE(file.filename().string() + (data ? " with --data" : ""));
+            ExpectResultOrClearError(Diff(Nwind(), file, data), file);
+        }
     }
 }
 

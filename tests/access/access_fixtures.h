@@ -47,6 +47,27 @@ fs::path WritePatched(const fs::path& folder, std::string_view name, std::string
 // Offset of row `row` of the data page `page` of a Jet 3 file.
 std::size_t Jet3RowOffset(const std::string& bytes, std::uint32_t page, unsigned row);
 
+// Offset in `bytes` (a whole file) of column `column` of the one MSysQueries
+// row of saved query `query` with attribute `attribute` whose Name1 is
+// `name1` (empty: any). Found by reading the file with the reader's own
+// parsers, then the row's bytes in the file; fails the test (and returns
+// npos) unless exactly one row matches and its bytes occur once.
+std::size_t QueryRowFieldOffset(const std::string& bytes, std::string_view query, int attribute,
+                                std::string_view name1, std::string_view column);
+
+// Where the value of column `column` of row `row` (0-based, in stored order)
+// of table `table` lies in a Jet 3 file: the offset and length of its bytes
+// in the row, or for a long value of its data in the first (or only) piece
+// that holds it. Fails the test (and returns npos) when the row's bytes do
+// not occur exactly once in the table's data pages.
+struct StoredBytes {
+    std::size_t offset = std::string::npos;
+    std::size_t length = 0;
+    bool longValue = false;
+};
+StoredBytes Jet3ValueBytes(const std::string& bytes, std::string_view table, std::size_t row,
+                           std::string_view column);
+
 std::uint16_t Le16At(const std::string& bytes, std::size_t at);
 std::uint32_t Le32At(const std::string& bytes, std::size_t at);
 std::string Le32Bytes(std::uint32_t value);

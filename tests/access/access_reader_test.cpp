@@ -239,11 +239,13 @@ TEST_F(RealFiles, TheCatalogOfEachFileIsReadWithoutTheLibrary) {
     struct Case {
         const char* file;
         std::size_t tables;
+        std::size_t queries;
         std::size_t relations;
         std::size_t containers;
     };
-    for (const auto& c : {Case{"nwind.mdb", 19, 7, 9}, Case{"DateTestDatabase.mdb", 11, 2, 9},
-                          Case{"ASampleDatabase.accdb", 21, 1, 9}}) {
+    for (const auto& c :
+         {Case{"nwind.mdb", 19, 22, 7, 9}, Case{"DateTestDatabase.mdb", 11, 0, 2, 9},
+          Case{"ASampleDatabase.accdb", 21, 6, 1, 9}}) {
         SCOPED_TRACE(c.file);
         const auto image = Image(c.file);
         BufferPageSource source(image);
@@ -252,7 +254,8 @@ TEST_F(RealFiles, TheCatalogOfEachFileIsReadWithoutTheLibrary) {
         ASSERT_EQ(root.collections.size(), 4u);
         EXPECT_EQ(root.collections[0].name, "TableDefs");
         EXPECT_EQ(root.collections[0].members.size(), c.tables);
-        EXPECT_TRUE(root.collections[1].members.empty());  // QueryDefs
+        EXPECT_EQ(root.collections[1].name, "QueryDefs");
+        EXPECT_EQ(root.collections[1].members.size(), c.queries);
         EXPECT_EQ(root.collections[2].members.size(), c.relations);
         EXPECT_EQ(root.collections[3].members.size(), c.containers);
     }

@@ -5,5 +5,7 @@ kesmark_add_test(access_tests
   ${CMAKE_CURRENT_LIST_DIR}/access_fixtures.cpp
   ${CMAKE_CURRENT_LIST_DIR}/access_reader_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/access_open_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/access_queries_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/access_records_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/access_cli_test.cpp)
 target_link_libraries(access_tests PRIVATE kesmark_access_reader nlohmann_json::nlohmann_json)
