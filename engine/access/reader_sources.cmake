@@ -6,6 +6,7 @@ set(KESMARK_ACCESS_READER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/access_schema.cpp
   ${CMAKE_CURRENT_LIST_DIR}/access_queries.cpp
   ${CMAKE_CURRENT_LIST_DIR}/access_records.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/worker_session.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/worker_session.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../utf8.cpp)
 set(KESMARK_ACCESS_WIRE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/wire_format.cpp)
