@@ -109,4 +109,37 @@ std::unique_ptr<DbObject> TreeCollection::Find(std::string_view name) {
     return std::make_unique<TreeObject>(node_->members[static_cast<std::size_t>(index)]);
 }
 
+TreeDatabase::TreeDatabase(std::string name, std::string source)
+    : name_(std::move(name)), source_(std::move(source)), root_(std::make_shared<ObjectNode>()) {
+    root_.Node().name = name_;
+}
+
+Properties TreeDatabase::GetProperties() {
+    CheckOpen();
+    return root_.GetProperties();
+}
+
+std::unique_ptr<Collection> TreeDatabase::GetCollection(std::string_view name) {
+    CheckOpen();
+    return root_.GetCollection(name);
+}
+
+void TreeDatabase::CheckOpen() const {
+    if (closed_) {
+        throw DbError(errors::kNotSupported, "The database is closed.", source_);
+    }
+}
+
+std::string SelectStatement(const std::vector<std::string>& fields, std::string_view table,
+                            const std::function<std::string(std::string_view)>& quote) {
+    std::string sql = "SELECT ";
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i) {
+            sql += ", ";
+        }
+        sql += quote(fields[i]);
+    }
+    return sql + " FROM " + quote(table);
+}
+
 }  // namespace kesmark

@@ -82,6 +82,36 @@ class TreeCollection : public Collection {
     std::shared_ptr<CollectionNode> node_;
 };
 
+// A database whose object model is held in an ObjectNode tree: the name, the
+// database's properties and its collections come from the root node, and
+// every read after Close() throws "The database is closed.". Backends fill
+// Root() and implement the recordsets and Close (calling MarkClosed()).
+class TreeDatabase : public Database {
+  public:
+    TreeDatabase(std::string name, std::string source);
+
+    std::string Name() override { return name_; }
+    Properties GetProperties() override;
+    std::unique_ptr<Collection> GetCollection(std::string_view name) override;
+
+  protected:
+    ObjectNode& Root() { return root_.Node(); }
+    // Throws DbError when the database has been closed.
+    void CheckOpen() const;
+    void MarkClosed() { closed_ = true; }
+    const std::string& DatabaseName() const { return name_; }
+
+  private:
+    std::string name_;
+    std::string source_;
+    TreeObject root_;
+    bool closed_ = false;
+};
+
+// "SELECT a, b FROM t": the fields and the table each quoted by `quote`.
+std::string SelectStatement(const std::vector<std::string>& fields, std::string_view table,
+                            const std::function<std::string(std::string_view)>& quote);
+
 // Lower-cases ASCII letters only (the database's case-insensitive lookup).
 std::string FoldAsciiCase(std::string_view text);
 

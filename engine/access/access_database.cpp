@@ -245,38 +245,26 @@ Bytes AccessRecordsetField::GetChunk(std::int64_t offset, std::size_t count) {
     return Bytes();
 }
 
-class AccessDatabase : public Database {
+class AccessDatabase : public TreeDatabase {
   public:
     AccessDatabase(std::string name, std::unique_ptr<WorkerClient> reader, const WireNode& schema)
-        : name_(std::move(name)),
-          reader_(std::move(reader)),
-          root_(std::make_shared<ObjectNode>()) {
-        FillObjectNode(root_.Node(), schema, name_);
-        root_.Node().name = name_;
+        : TreeDatabase(std::move(name), kSource), reader_(std::move(reader)) {
+        FillObjectNode(Root(), schema, DatabaseName());
+        Root().name = DatabaseName();
         Properties properties;
-        properties.Add("Name", dao::kText, name_);
-        for (std::size_t i = 0; i < root_.Node().properties.Count(); ++i) {
-            properties.Add(root_.Node().properties.Item(i));
+        properties.Add("Name", dao::kText, DatabaseName());
+        for (std::size_t i = 0; i < Root().properties.Count(); ++i) {
+            properties.Add(Root().properties.Item(i));
         }
-        root_.Node().properties = std::move(properties);
+        Root().properties = std::move(properties);
     }
     ~AccessDatabase() override { Close(); }
-
-    std::string Name() override { return name_; }
-    Properties GetProperties() override {
-        CheckOpen();
-        return root_.GetProperties();
-    }
-    std::unique_ptr<Collection> GetCollection(std::string_view name) override {
-        CheckOpen();
-        return root_.GetCollection(name);
-    }
     std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
                                              const std::vector<std::string>& fields) override {
         CheckOpen();
         // The field types come from the schema, which names the table and
         // fields exactly as the reader will look them up.
-        auto tableDef = root_.GetCollection(collections::kTableDefs)->Item(table);
+        auto tableDef = GetCollection(collections::kTableDefs)->Item(table);
         auto tableFields = tableDef->GetCollection(collections::kFields);
         std::vector<std::string> names;
         std::vector<int> types;
@@ -287,33 +275,20 @@ class AccessDatabase : public Database {
             const auto* code = type.As<std::int64_t>();
             types.push_back(code ? static_cast<int>(*code) : dao::kBinary);
         }
-        return std::make_unique<AccessRecordset>(*reader_, name_, tableDef->Name(),
+        return std::make_unique<AccessRecordset>(*reader_, DatabaseName(), tableDef->Name(),
                                                  std::move(names), types);
     }
     std::string RecordsetStatement(std::string_view table,
                                    const std::vector<std::string>& fields) override {
-        std::string sql = "SELECT ";
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            sql += (i ? ", " : "") + Bracketed(fields[i]);
-        }
-        return sql + " FROM " + Bracketed(table);
+        return SelectStatement(fields, table, Bracketed);
     }
     void Close() override {
+        MarkClosed();
         reader_.reset();
-        closed_ = true;
     }
 
   private:
-    void CheckOpen() const {
-        if (closed_) {
-            throw DbError(errors::kNotSupported, "The database is closed.", kSource);
-        }
-    }
-
-    std::string name_;
     std::unique_ptr<WorkerClient> reader_;
-    TreeObject root_;
-    bool closed_ = false;
 };
 
 }  // namespace

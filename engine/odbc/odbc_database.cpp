@@ -226,31 +226,17 @@ Properties OdbcField::GetProperties() {
     return p;
 }
 
-class OdbcDatabase : public Database {
+class OdbcDatabase : public TreeDatabase {
   public:
     OdbcDatabase(std::string name, std::string connect, std::unique_ptr<Connection> connection)
-        : name_(std::move(name)),
+        : TreeDatabase(std::move(name), "ODBC"),
           connect_(std::move(connect)),
           connection_(std::move(connection)),
-          catalog_(std::make_unique<Catalog>(*connection_)),
-          root_(std::make_shared<ObjectNode>()) {
-        root_.Node().name = name_;
-        root_.Node().properties = ReadDatabaseProperties();
-        catalog_->Attach(root_.Node());
+          catalog_(std::make_unique<Catalog>(*connection_)) {
+        Root().properties = ReadDatabaseProperties();
+        catalog_->Attach(Root());
     }
     ~OdbcDatabase() override { Close(); }
-
-    std::string Name() override { return name_; }
-
-    Properties GetProperties() override {
-        CheckOpen();
-        return root_.GetProperties();
-    }
-
-    std::unique_ptr<Collection> GetCollection(std::string_view name) override {
-        CheckOpen();
-        return root_.GetCollection(name);
-    }
 
     std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
                                              const std::vector<std::string>& fields) override {
@@ -281,6 +267,7 @@ class OdbcDatabase : public Database {
     }
 
     void Close() override {
+        MarkClosed();
         if (catalog_) {
             catalog_->Detach();
         }
@@ -289,16 +276,10 @@ class OdbcDatabase : public Database {
     }
 
   private:
-    void CheckOpen() const {
-        if (!connection_) {
-            throw DbError(errors::kNotSupported, "The database is closed.", "ODBC");
-        }
-    }
-
     Properties ReadDatabaseProperties() const {
         const SourceInfo& info = connection_->Info();
         Properties p;
-        p.Add("Name", dao::kText, name_);
+        p.Add("Name", dao::kText, DatabaseName());
         p.Add("Connect", dao::kText, connect_);
         p.Add("Version", dao::kText, info.dbmsVersion);
         p.Add("Updatable", dao::kBoolean, false);
@@ -328,11 +309,9 @@ class OdbcDatabase : public Database {
         return p;
     }
 
-    std::string name_;
     std::string connect_;
     std::unique_ptr<Connection> connection_;
     std::unique_ptr<Catalog> catalog_;
-    TreeObject root_;
 };
 
 }  // namespace

@@ -271,29 +271,18 @@ Properties SqliteField::GetProperties() {
     return p;
 }
 
-class SqliteDatabase : public Database {
+class SqliteDatabase : public TreeDatabase {
   public:
     SqliteDatabase(std::string name, DbHandle db, std::unique_ptr<TempDir> privateCopy,
                    std::array<unsigned char, 100> header)
-        : name_(std::move(name)),
+        : TreeDatabase(std::move(name), kSource),
           db_(std::move(db)),
-          privateCopy_(std::move(privateCopy)),
-          root_(std::make_shared<ObjectNode>()) {
-        root_.Node().name = name_;
-        root_.Node().properties = ReadDatabaseProperties(header);
-        BuildSchema(db_.get(), root_.Node());
+          privateCopy_(std::move(privateCopy)) {
+        Root().properties = ReadDatabaseProperties(header);
+        BuildSchema(db_.get(), Root());
     }
     ~SqliteDatabase() override { Close(); }
 
-    std::string Name() override { return name_; }
-    Properties GetProperties() override {
-        CheckOpen();
-        return root_.GetProperties();
-    }
-    std::unique_ptr<Collection> GetCollection(std::string_view name) override {
-        CheckOpen();
-        return root_.GetCollection(name);
-    }
     std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
                                              const std::vector<std::string>& fields) override {
         CheckOpen();
@@ -302,33 +291,21 @@ class SqliteDatabase : public Database {
     }
     std::string RecordsetStatement(std::string_view table,
                                    const std::vector<std::string>& fields) override {
-        std::string sql = "SELECT ";
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (i) {
-                sql += ", ";
-            }
-            sql += QuoteIdentifier(fields[i]);
-        }
         // NOT INDEXED: scan the table itself, never a covering index, so that
         // the row order is the same whichever fields are read.
-        return sql + " FROM " + QuoteIdentifier(table) + " NOT INDEXED";
+        return SelectStatement(fields, table, QuoteIdentifier) + " NOT INDEXED";
     }
     void Close() override {
+        MarkClosed();
         db_.reset();
         privateCopy_.reset();
     }
 
   private:
-    void CheckOpen() const {
-        if (!db_) {
-            throw DbError(errors::kNotSupported, "The database is closed.", kSource);
-        }
-    }
-
     Properties ReadDatabaseProperties(const std::array<unsigned char, 100>& header) {
         sqlite3* db = db_.get();
         Properties p;
-        p.Add("Name", dao::kText, name_);
+        p.Add("Name", dao::kText, DatabaseName());
         p.Add("Connect", dao::kText, "");
         p.Add("Version", dao::kText, "SQLite format 3");
         p.Add("Updatable", dao::kBoolean, false);
@@ -352,10 +329,8 @@ class SqliteDatabase : public Database {
         return p;
     }
 
-    std::string name_;
     DbHandle db_;
     std::unique_ptr<TempDir> privateCopy_;
-    TreeObject root_;
 };
 
 DbHandle OpenHandle(const std::string& uri, int flags) {
