@@ -49,6 +49,33 @@ inline constexpr int kParamInput = 1;                       // dbParamInput
 inline constexpr int kParamOutput = 2;                      // dbParamOutput
 inline constexpr int kParamInputOutput = 3;                 // dbParamInputOutput
 
+// The byte size DAO gives a field of a fixed-size type (1 for Boolean and
+// Byte, 2 Integer, 4 Long and Single, 8 for the 8-byte numbers and dates, 16
+// GUID); 0 for the other types, whose size depends on the field.
+inline int FixedSize(int type) {
+    switch (type) {
+        case kBoolean:
+        case kByte:
+            return 1;
+        case kInteger:
+            return 2;
+        case kLong:
+        case kSingle:
+            return 4;
+        case kBigInt:
+        case kCurrency:
+        case kDouble:
+        case kDate:
+        case kTime:
+        case kTimeStamp:
+            return 8;
+        case kGuid:
+            return 16;
+        default:
+            return 0;
+    }
+}
+
 // A relation's Attributes from its SQL referential actions: the cascade bits
 // for "CASCADE" on update and on delete.
 inline int RelationAttributes(std::string_view onUpdate, std::string_view onDelete) {

@@ -117,30 +117,13 @@ int DaoTypeFromSqlType(SQLSMALLINT sqlType) {
 }
 
 std::int64_t DaoSize(int daoType, std::optional<std::int64_t> columnSize) {
-    switch (daoType) {
-        case dao::kBoolean:
-        case dao::kByte:
-            return 1;
-        case dao::kInteger:
-            return 2;
-        case dao::kLong:
-        case dao::kSingle:
-            return 4;
-        case dao::kBigInt:
-        case dao::kDouble:
-        case dao::kCurrency:
-        case dao::kDate:
-        case dao::kTime:
-        case dao::kTimeStamp:
-            return 8;
-        case dao::kGuid:
-            return 16;
-        case dao::kMemo:
-        case dao::kLongBinary:
-            return 0;
-        default:
-            return columnSize.value_or(0);
+    if (const int fixed = dao::FixedSize(daoType)) {
+        return fixed;
     }
+    if (daoType == dao::kMemo || daoType == dao::kLongBinary) {
+        return 0;
+    }
+    return columnSize.value_or(0);
 }
 
 bool IsBinarySqlType(SQLSMALLINT sqlType) {

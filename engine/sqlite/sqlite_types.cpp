@@ -104,27 +104,11 @@ int DaoSizeFromDeclaredType(std::string_view declaredType, int daoType) {
             }
             return size;
         }
-        case dao::kBoolean:
-        case dao::kByte:
-            return 1;
-        case dao::kInteger:
-            return 2;
-        case dao::kLong:
-        case dao::kSingle:
-            return 4;
-        case dao::kCurrency:
-        case dao::kDouble:
-        case dao::kDate:
-        case dao::kTime:
-        case dao::kTimeStamp:
-        case dao::kBigInt:
-            return 8;
-        case dao::kGuid:
         case dao::kDecimal:
         case dao::kNumeric:
             return 16;
         default:
-            return 0;
+            return dao::FixedSize(daoType);
     }
 }
 
