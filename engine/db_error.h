@@ -41,6 +41,7 @@ inline constexpr long kUnrecognizedFormat = 3343;  // not a database we can read
 inline constexpr long kNotSupported = 3251;        // operation not supported for this object
 inline constexpr long kNoCurrentRecord = 3021;     // EOF or BOF reached
 inline constexpr long kDuplicateKey = 35602;       // key is not unique in the result tree
+inline constexpr long kElementNotFound = 35605;    // no node of that key in the result tree
 }  // namespace errors
 
 }  // namespace kesmark

@@ -58,6 +58,17 @@ const Property& Properties::Item(std::string_view name) const {
     throw ItemNotFound();
 }
 
+Properties RecordsetField::GetProperties() {
+    Properties p;
+    p.Add("Name", dao::kText, Name());
+    p.Add("Type", dao::kInteger, Type());
+    p.Add("SourceTable", dao::kText, SourceTable());
+    p.Add("SourceField", dao::kText, SourceField());
+    p.Add("Size", dao::kLong, FieldSize());
+    p.Add("Value", Type(), GetValue());
+    return p;
+}
+
 void RecordsetField::AppendEncodedValue(std::string& out) {
     EncodeValue(GetValue(), out);
 }

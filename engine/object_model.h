@@ -138,9 +138,10 @@ class RecordsetField {
     virtual Bytes GetChunk(std::int64_t offset, std::size_t count) = 0;
     virtual std::string SourceTable() = 0;
     virtual std::string SourceField() = 0;
-    // The properties of the column for the current record (Name, Type, Size,
-    // Value, SourceTable, SourceField, ...), as the result view lists them.
-    virtual Properties GetProperties() = 0;
+    // The properties of the column for the current record, as the result
+    // view lists them: Name, Type, SourceTable, SourceField, Size and Value.
+    // Backends may add their own.
+    virtual Properties GetProperties();
 };
 
 // A forward-reading cursor over the rows of one statement.

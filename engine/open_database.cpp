@@ -116,6 +116,13 @@ std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::strin
         throw DbError(errors::kCannotOpen, "'" + name + "' is a folder, not a database file.",
                       kSource);
     }
+    if (!S_ISREG(info.st_mode)) {
+        // A pipe or a device would block the read below or never end.
+        throw DbError(
+            errors::kCannotOpen,
+            "'" + name + "' is not a regular file (a pipe or a device), not a database file.",
+            kSource);
+    }
     std::ifstream in(name, std::ios::binary);
     if (!in) {
         throw DbError(errors::kCannotOpen, "Could not read file '" + name + "'.", kSource);

@@ -16,7 +16,7 @@ void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
     if (!parentKey.empty()) {
         const auto parent = index_.find(std::string(parentKey));
         if (parent == index_.end()) {
-            throw DbError(errors::kDuplicateKey + 3, "Element not found", "TreeView");
+            throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
         }
         depth = nodes_[parent->second].depth + 1;
     }
@@ -28,7 +28,7 @@ void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
 void MemoryResultTree::SetNodeImage(std::string_view key, int image) {
     const auto it = index_.find(std::string(key));
     if (it == index_.end()) {
-        throw DbError(errors::kDuplicateKey + 3, "Element not found", "TreeView");
+        throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
     }
     nodes_[it->second].image = image;
 }

@@ -127,7 +127,7 @@ class Value {
     Value(Decimal d) : v_(std::move(d)) {}
     Value(std::string s) : v_(std::move(s)) {}
     Value(const char* s) : v_(std::string(s)) {}
-    Value(std::string_view s) : v_(std::string(s)) {}
+    explicit Value(std::string_view s) : v_(std::string(s)) {}
     Value(DateTime d) : v_(d) {}
     Value(Bytes b) : v_(std::move(b)) {}
 

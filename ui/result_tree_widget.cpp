@@ -25,7 +25,7 @@ void QtResultTree::AddNode(std::string_view parentKey, std::string_view key, std
     } else {
         const auto parent = items_.find(std::string(parentKey));
         if (parent == items_.end()) {
-            throw DbError(errors::kDuplicateKey + 3, "Element not found", "TreeView");
+            throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
         }
         item = new QTreeWidgetItem(parent->second);
     }
@@ -42,7 +42,7 @@ void QtResultTree::AddNode(std::string_view parentKey, std::string_view key, std
 void QtResultTree::SetNodeImage(std::string_view key, int image) {
     const auto it = items_.find(std::string(key));
     if (it == items_.end()) {
-        throw DbError(errors::kDuplicateKey + 3, "Element not found", "TreeView");
+        throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
     }
     it->second->setIcon(0, images_.Icon(image));
     imageNumbers_[it->first] = image;

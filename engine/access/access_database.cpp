@@ -41,16 +41,6 @@ class AccessRecordsetField : public RecordsetField {
     Bytes GetChunk(std::int64_t offset, std::size_t count) override;
     std::string SourceTable() override { return table_; }
     std::string SourceField() override { return name_; }
-    Properties GetProperties() override {
-        Properties p;
-        p.Add("Name", dao::kText, name_);
-        p.Add("Type", dao::kInteger, type_);
-        p.Add("SourceTable", dao::kText, table_);
-        p.Add("SourceField", dao::kText, name_);
-        p.Add("Size", dao::kLong, static_cast<long long>(FieldSize()));
-        p.Add("Value", type_, GetValue());
-        return p;
-    }
 
   private:
     AccessRecordset& owner_;

@@ -48,15 +48,6 @@ class MemoryField : public RecordsetField {
     }
     std::string SourceTable() override { return tableName_; }
     std::string SourceField() override { return Name(); }
-    Properties GetProperties() override {
-        Properties p;
-        p.Add("Name", dao::kText, Name());
-        p.Add("Type", dao::kInteger, Type());
-        p.Add("SourceTable", dao::kText, SourceTable());
-        p.Add("SourceField", dao::kText, SourceField());
-        p.Add(Property("Value", Type(), Property::Reader([this] { return GetValue(); })));
-        return p;
-    }
 
   private:
     const MemoryTableData& table_;

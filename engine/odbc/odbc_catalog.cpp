@@ -383,7 +383,7 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
 
     void AddContainer(CollectionNode& containers, std::string_view name, Loader load) {
         ObjectNode& node = containers.Add(std::string(name));
-        node.properties.Add("Name", dao::kText, name);
+        node.properties.Add("Name", dao::kText, Value(name));
         std::weak_ptr<CatalogReader> weak = weak_from_this();
         node.Collection(collections::kDocuments).loader = [weak, load](CollectionNode& documents) {
             auto reader = Lock(weak);
@@ -1332,7 +1332,7 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
                                    std::string_view container) {
         Properties& p = documents.Add(name).properties;
         p.Add("Name", dao::kText, name);
-        p.Add("Container", dao::kText, container);
+        p.Add("Container", dao::kText, Value(container));
         return p;
     }
 

@@ -33,7 +33,6 @@ class OdbcField : public RecordsetField {
     Bytes GetChunk(std::int64_t offset, std::size_t count) override;
     std::string SourceTable() override;
     std::string SourceField() override;
-    Properties GetProperties() override;
 
   private:
     OdbcRecordset& owner_;  // Not owned.
@@ -213,17 +212,6 @@ std::string OdbcField::SourceTable() {
 
 std::string OdbcField::SourceField() {
     return owner_.Column(index_).sourceField;
-}
-
-Properties OdbcField::GetProperties() {
-    Properties p;
-    p.Add("Name", dao::kText, Name());
-    p.Add("Type", dao::kInteger, Type());
-    p.Add("SourceTable", dao::kText, SourceTable());
-    p.Add("SourceField", dao::kText, SourceField());
-    p.Add("Size", dao::kLong, FieldSize());
-    p.Add("Value", Type(), GetValue());
-    return p;
 }
 
 class OdbcDatabase : public TreeDatabase {

@@ -259,15 +259,9 @@ std::string SqliteField::SourceField() {
 }
 
 Properties SqliteField::GetProperties() {
-    Properties p;
-    p.Add("Name", dao::kText, Name());
-    p.Add("Type", dao::kInteger, Type());
+    Properties p = RecordsetField::GetProperties();
     const char* declared = sqlite3_column_decltype(owner_.StatementForMetadata(), column_);
     p.Add("DeclaredType", dao::kText, declared ? Value(declared) : Value());
-    p.Add("SourceTable", dao::kText, SourceTable());
-    p.Add("SourceField", dao::kText, SourceField());
-    p.Add("Size", dao::kLong, FieldSize());
-    p.Add("Value", Type(), GetValue());
     return p;
 }
 

@@ -434,7 +434,7 @@ Properties& AddDocument(CollectionNode& documents, const std::string& name,
                         std::string_view container) {
     Properties& p = documents.Add(name).properties;
     p.Add("Name", dao::kText, name);
-    p.Add("Container", dao::kText, container);
+    p.Add("Container", dao::kText, Value(container));
     return p;
 }
 
@@ -466,7 +466,7 @@ void LoadTriggerDocuments(SchemaContext& context, CollectionNode& documents) {
 void AddContainer(CollectionNode& containers, std::string_view name, const ContextPtr& context,
                   void (*load)(SchemaContext&, CollectionNode&)) {
     ObjectNode& node = containers.Add(std::string(name));
-    node.properties.Add("Name", dao::kText, name);
+    node.properties.Add("Name", dao::kText, Value(name));
     node.Collection(collections::kDocuments).loader = [context, load](CollectionNode& documents) {
         load(*context, documents);
     };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include "engine/open_database.h"
 #include "tests/support/test_support.h"
@@ -71,6 +72,7 @@ TEST(SqliteOpen, NeverWritesEvenWhenTheFileIsWritable) {
 TEST(OpenDatabase, BadInputsGiveClearErrorsNamingTheFile) {
     test::TempDir dir;
     test::WriteFile(dir / "empty.db", "");
+    ASSERT_EQ(::mkfifo((dir / "pipe.db").c_str(), 0600), 0);
     test::WriteFile(dir / "text.db", "just some text, no database here\n");
     test::WriteFile(dir / "broken.db",
                     std::string("SQLite format 3\0", 16) + std::string(200, 'x'));
@@ -83,6 +85,7 @@ TEST(OpenDatabase, BadInputsGiveClearErrorsNamingTheFile) {
     const Case cases[] = {
         {"missing file", (dir / "nope.db").string(), "", "Could not find file"},
         {"a folder", dir.Path().string(), "", "is a folder"},
+        {"a named pipe", (dir / "pipe.db").string(), "", "not a regular file"},
         {"an empty file", (dir / "empty.db").string(), "", "is empty"},
         {"an unknown file", (dir / "text.db").string(), "", "Unrecognized database format"},
         {"a damaged SQLite file", (dir / "broken.db").string(), "", "not a database"},

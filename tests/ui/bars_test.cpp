@@ -39,11 +39,12 @@ TEST(StatusBarCtl, CreatesPartsAndTextsAndDestroysOnlyWhatItCreated) {
     EXPECT_EQ(bar.hWnd(), nullptr);
     EXPECT_FALSE(bar.SetText(0, "x", 0));
 
-    StatusBarWindow foreign(&window);
-    bar.Attach(&foreign);
+    QPointer<StatusBarWindow> foreign = new StatusBarWindow(&window);
+    bar.Attach(foreign);
     EXPECT_FALSE(bar.Owned());
     bar.Destroy();
-    EXPECT_TRUE(foreign.isWidgetType()) << "an attached bar outlives Destroy";
+    EXPECT_FALSE(foreign.isNull()) << "an attached bar outlives Destroy";
+    EXPECT_EQ(bar.hWnd(), nullptr);
 }
 
 TEST(ProgressBarCtl, StaysWhereItWasCreatedWhenTheStatusBarIsResized) {
