@@ -91,6 +91,7 @@ bool ComparisonRun::OpenBothDatabases(std::unique_ptr<Database>& db1,
 }
 
 void ComparisonRun::ReopenDatabase2() {
+    tableData_.reset();  // it reads through the database about to go
     if (db2_) {
         db2_->Close();
         db2_.reset();
@@ -105,6 +106,7 @@ RunOutcome ComparisonRun::RunComparison() {
 
     auto stopped = [&] {
         // Release without an explicit close; the destructors end the use.
+        tableData_.reset();
         db1_.reset();
         db2_.reset();
         host_.SetBusyPointer(false);
@@ -165,6 +167,7 @@ RunOutcome ComparisonRun::RunComparison() {
     } catch (const std::exception&) {
         // Closing a read-only connection has nothing to lose; the run is done.
     }
+    tableData_.reset();
     db1_.reset();
     db2_.reset();
     host_.SetBusyPointer(false);
