@@ -5,7 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 ./scripts/format.sh --check
-./scripts/build.sh -DKESMARK_BUILD_TESTS=ON
+./scripts/build.sh -DKESMARK_BUILD_TESTS=ON -DKESMARK_BUILD_GUI=ON
 cd build
 ctest --output-on-failure --parallel "$(nproc)"
 cd ..
