@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/object_tree.h"
+#include "engine/odbc/odbc_dialect.h"
 #include "engine/open_database.h"
 
 namespace kesmark::odbc {
@@ -524,34 +525,15 @@ void Connection::ReadInfo() {
 }
 
 void Connection::MakeReadOnly() {
-    switch (kind_) {
-        case Dbms::PostgreSQL: {
-            // Set while each statement still commits on its own, so that it
-            // covers every transaction that follows, including those begun
-            // again after a failed statement.
-            NewStatement().Execute(
-                "SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ, "
-                "READ ONLY",
-                "making the connection read-only");
-            // Rows must come in the same order whichever columns a statement
-            // reads (the data comparison reads all of a table's fields at
-            // once, the record view one): always scan the table itself, from
-            // its first page, never an index.
-            NewStatement().Execute(
-                "SET enable_indexscan = off; SET enable_indexonlyscan = off; "
-                "SET enable_bitmapscan = off; SET synchronize_seqscans = off",
-                "fixing the row order of table scans");
-            Check(SQLSetConnectAttrW(connection_.get(), SQL_ATTR_AUTOCOMMIT,
-                                     reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-                  SQL_HANDLE_DBC, connection_.get(), "starting a read-only transaction");
-            manualCommit_ = true;
-            break;
-        }
-        case Dbms::SQLite:
-            NewStatement().Execute("PRAGMA query_only = 1", "making the connection read-only");
-            break;
-        case Dbms::Other:
-            break;
+    const Dialect& dialect = DialectFor(kind_);
+    for (const auto& statement : dialect.ReadOnlyStatements()) {
+        NewStatement().Execute(statement.sql, statement.purpose);
+    }
+    if (dialect.ReadsInOneTransaction()) {
+        Check(SQLSetConnectAttrW(connection_.get(), SQL_ATTR_AUTOCOMMIT,
+                                 reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+              SQL_HANDLE_DBC, connection_.get(), "starting a read-only transaction");
+        manualCommit_ = true;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/object_tree.h"
 #include "engine/odbc/odbc_catalog.h"
+#include "engine/odbc/odbc_dialect.h"
 #include "engine/odbc/odbc_types.h"
 #include "engine/open_database.h"
 
@@ -246,11 +247,7 @@ class OdbcDatabase : public TreeDatabase {
             sql += "*";
         }
         sql += " FROM " + catalog_->SelectSource(table);
-        if (connection_->Kind() == Dbms::SQLite) {
-            // Scan the table itself, never a covering index, so that the row
-            // order does not depend on the columns read.
-            sql += " NOT INDEXED";
-        }
+        sql += DialectFor(connection_->Kind()).TableScanSuffix();
         return sql;
     }
 

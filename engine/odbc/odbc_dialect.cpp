@@ -1,0 +1,46 @@
+#include "engine/odbc/odbc_dialect.h"
+
+#include "engine/object_tree.h"
+
+namespace kesmark::odbc {
+
+namespace {
+
+// Every other system: the ODBC catalog functions, and the standard's
+// INFORMATION_SCHEMA where the system has it.
+class GenericDialect : public Dialect {};
+
+}  // namespace
+
+bool Dialect::IsSystemTable(std::string_view) const {
+    return false;
+}
+
+std::optional<std::string_view> Dialect::ViewDefinitionsQuery() const {
+    return "SELECT TABLE_SCHEMA, TABLE_NAME, VIEW_DEFINITION FROM INFORMATION_SCHEMA.VIEWS";
+}
+
+void Dialect::RenameIndex(std::string&, std::optional<std::int64_t>&) const {}
+
+const Dialect& DialectFor(Dbms dbms) {
+    static const GenericDialect generic;
+    switch (dbms) {
+        case Dbms::PostgreSQL:
+            return PostgresDialect();
+        case Dbms::SQLite:
+            return SqliteDialect();
+        case Dbms::Other:
+            break;
+    }
+    return generic;
+}
+
+std::vector<DriverDefault> DriverDefaults(std::string_view driverName) {
+    // psqlodbcw.so, psqlodbca.so; PSQLODBC35W.DLL elsewhere.
+    if (FoldAsciiCase(driverName).starts_with("psqlodbc")) {
+        return PostgresDriverDefaults();
+    }
+    return {};
+}
+
+}  // namespace kesmark::odbc
