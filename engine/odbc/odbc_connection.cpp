@@ -1,5 +1,7 @@
 #include "engine/odbc/odbc_connection.h"
 
+#include <odbcinst.h>
+
 #include <algorithm>
 
 #include "engine/object_tree.h"
@@ -93,8 +95,8 @@ std::string Trimmed(std::string_view text) {
 
 }  // namespace
 
-std::vector<std::string> ConnectStringSecrets(std::string_view connectString) {
-    std::vector<std::string> secrets;
+std::vector<ConnectAttribute> ConnectStringAttributes(std::string_view connectString) {
+    std::vector<ConnectAttribute> attributes;
     std::size_t pos = 0;
     while (pos < connectString.size()) {
         const auto eq = connectString.find('=', pos);
@@ -107,12 +109,12 @@ std::vector<std::string> ConnectStringSecrets(std::string_view connectString) {
             pos = semicolon + 1;
             continue;
         }
-        const std::string key = FoldAsciiCase(Trimmed(connectString.substr(pos, eq - pos)));
+        ConnectAttribute attribute;
+        attribute.keyword = Trimmed(connectString.substr(pos, eq - pos));
         std::size_t valueStart = eq + 1;
         while (valueStart < connectString.size() && connectString[valueStart] == ' ') {
             ++valueStart;
         }
-        std::string value;
         std::size_t end = 0;
         if (valueStart < connectString.size() && connectString[valueStart] == '{') {
             // A braced value runs to the closing brace; "}}" stands for "}".
@@ -120,28 +122,37 @@ std::vector<std::string> ConnectStringSecrets(std::string_view connectString) {
             for (; i < connectString.size(); ++i) {
                 if (connectString[i] == '}') {
                     if (i + 1 < connectString.size() && connectString[i + 1] == '}') {
-                        value += '}';
+                        attribute.value += '}';
                         ++i;
                         continue;
                     }
                     break;
                 }
-                value += connectString[i];
+                attribute.value += connectString[i];
             }
             end = connectString.find(';', i);
         } else {
             end = connectString.find(';', valueStart);
-            value = Trimmed(connectString.substr(valueStart, end == std::string_view::npos
-                                                                 ? std::string_view::npos
-                                                                 : end - valueStart));
+            attribute.value = Trimmed(connectString.substr(valueStart, end == std::string_view::npos
+                                                                           ? std::string_view::npos
+                                                                           : end - valueStart));
         }
-        if ((key == "pwd" || key == "password") && !value.empty()) {
-            secrets.push_back(value);
-        }
+        attributes.push_back(std::move(attribute));
         if (end == std::string_view::npos) {
             break;
         }
         pos = end + 1;
+    }
+    return attributes;
+}
+
+std::vector<std::string> ConnectStringSecrets(std::string_view connectString) {
+    std::vector<std::string> secrets;
+    for (const auto& attribute : ConnectStringAttributes(connectString)) {
+        const std::string key = FoldAsciiCase(attribute.keyword);
+        if ((key == "pwd" || key == "password") && !attribute.value.empty()) {
+            secrets.push_back(attribute.value);
+        }
     }
     return secrets;
 }
@@ -360,6 +371,20 @@ std::optional<Bytes> Statement::GetBytes(SQLUSMALLINT column, std::string_view c
     return data;
 }
 
+SQLRETURN Statement::GetPiece(SQLUSMALLINT column, SQLSMALLINT cType, void* buffer,
+                              SQLLEN bufferBytes, SQLLEN& indicator, std::string_view context) {
+    indicator = 0;
+    const SQLRETURN rc = SQLGetData(handle_.get(), column, cType, buffer, bufferBytes, &indicator);
+    if (rc != SQL_NO_DATA) {
+        CheckCall(rc, context);
+    }
+    return rc;
+}
+
+void Statement::Position(SQLSETPOSIROW row, std::string_view context) {
+    CheckCall(SQLSetPos(handle_.get(), row, SQL_POSITION, SQL_LOCK_NO_CHANGE), context);
+}
+
 ResultSet Statement::FetchAll(std::string_view context) {
     ResultSet result;
     const SQLSMALLINT count = ColumnCount();
@@ -394,6 +419,7 @@ std::unique_ptr<Connection> Connection::Open(const std::string& connectString, T
     std::unique_ptr<Connection> connection(new Connection(connectString, timeouts));
     connection->Connect();
     connection->ReadInfo();
+    connection->ApplyDriverDefaults();
     connection->MakeReadOnly();
     return connection;
 }
@@ -517,11 +543,103 @@ void Connection::ReadInfo() {
                      catalog.size() - 1));
     }
 
+    const auto getData = InfoNumber(SQL_GETDATA_EXTENSIONS, false);
+    const auto anyColumn = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+    abilities_.bindAndGetData = (getData & anyColumn) == anyColumn;
+    abilities_.getDataInBlocks = abilities_.bindAndGetData && (getData & SQL_GD_BLOCK) != 0 &&
+                                 HasFunction(SQL_API_SQLSETPOS);
+
     if (info_.dbmsName == "PostgreSQL") {
         kind_ = Dbms::PostgreSQL;
     } else if (FoldAsciiCase(info_.dbmsName).starts_with("sqlite")) {
         kind_ = Dbms::SQLite;
     }
+}
+
+void Connection::ApplyDriverDefaults() {
+    const DriverProfile profile = ProfileOfDriver(info_.driverName);
+    if (profile.defaults.empty()) {
+        return;
+    }
+    const auto attributes = ConnectStringAttributes(connectString_);
+    auto sets = [&](const std::vector<std::string_view>& keywords) {
+        for (const auto& attribute : attributes) {
+            for (const auto keyword : keywords) {
+                if (FoldAsciiCase(attribute.keyword) == FoldAsciiCase(keyword)) {
+                    return true;
+                }
+            }
+        }
+        return ConfigurationSets(attributes, keywords);
+    };
+    for (const auto& setting : profile.defaults) {
+        if (sets(setting.keywords)) {
+            continue;
+        }
+        // A best effort: a driver that refuses keeps its own setting.
+        SQLSetConnectAttrW(connection_.get(), setting.attribute,
+                           reinterpret_cast<SQLPOINTER>(setting.value), 0);
+    }
+}
+
+bool Connection::ConfigurationSets(const std::vector<ConnectAttribute>& attributes,
+                                   const std::vector<std::string_view>& keywords) const {
+    std::string dataSource;
+    std::string driver;
+    for (const auto& attribute : attributes) {
+        const std::string key = FoldAsciiCase(attribute.keyword);
+        if (key == "dsn") {
+            dataSource = attribute.value;
+        } else if (key == "driver") {
+            driver = attribute.value;
+        }
+    }
+    auto entry = [](const std::string& section, std::string_view key, const char* file) {
+        char value[256] = {};
+        const int length = SQLGetPrivateProfileString(section.c_str(), std::string(key).c_str(), "",
+                                                      value, sizeof value, file);
+        return length > 0 ? std::string(value) : std::string();
+    };
+    if (!dataSource.empty()) {
+        for (const auto keyword : keywords) {
+            if (!entry(dataSource, keyword, "odbc.ini").empty()) {
+                return true;
+            }
+        }
+        if (driver.empty()) {
+            driver = entry(dataSource, "Driver", "odbc.ini");
+        }
+    }
+    if (!driver.empty()) {
+        for (const auto keyword : keywords) {
+            if (!entry(driver, keyword, "odbcinst.ini").empty()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::optional<std::int64_t> Connection::DriverAttribute(SQLINTEGER attribute) const {
+    SQLINTEGER value = 0;
+    if (!SQL_SUCCEEDED(
+            SQLGetConnectAttrW(connection_.get(), attribute, &value, sizeof value, nullptr))) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::size_t> Connection::DriverBatchRows() const {
+    const DriverProfile profile = ProfileOfDriver(info_.driverName);
+    if (!profile.batchingAttribute || !profile.batchRowsAttribute ||
+        DriverAttribute(*profile.batchingAttribute).value_or(0) == 0) {
+        return std::nullopt;
+    }
+    const auto rows = DriverAttribute(*profile.batchRowsAttribute);
+    if (!rows || *rows <= 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(*rows);
 }
 
 void Connection::MakeReadOnly() {

@@ -59,6 +59,18 @@ struct SourceInfo {
     bool dataSourceReadOnly = false;
 };
 
+// How the driver lets a result's columns be read (SQL_GETDATA_EXTENSIONS,
+// SQLSetPos): bound to buffers for many rows at a time, with SQLGetData
+// still reading any column's whole value.
+struct FetchAbilities {
+    // Columns may be bound, and SQLGetData may still read any column of the
+    // row, bound or not, in any order.
+    bool bindAndGetData = false;
+    // SQLGetData may read a column of any row of a block of rows, after
+    // SQLSetPos has positioned on it.
+    bool getDataInBlocks = false;
+};
+
 // One described result column.
 struct ColumnDescription {
     std::string name;
@@ -66,6 +78,12 @@ struct ColumnDescription {
     SQLULEN size = 0;
     SQLSMALLINT decimalDigits = 0;
     bool nullable = true;
+};
+
+// One "keyword=value" of an ODBC connect string.
+struct ConnectAttribute {
+    std::string keyword;  // as written, blanks around it removed
+    std::string value;    // braces removed ("{a;b}" -> "a;b", "}}" -> "}")
 };
 
 // A catalog argument: nullopt passes a null pointer (the driver's "any").
@@ -137,6 +155,15 @@ class Statement {
     // column can be read once per row, in ascending order.
     std::optional<std::string> GetText(SQLUSMALLINT column, std::string_view context);
     std::optional<Bytes> GetBytes(SQLUSMALLINT column, std::string_view context);
+    // One SQLGetData call: the next piece of `column` into `buffer`. Returns
+    // SQL_SUCCESS (the last piece), SQL_SUCCESS_WITH_INFO (more follows) or
+    // SQL_NO_DATA (nothing left); throws DbError naming `context` otherwise.
+    SQLRETURN GetPiece(SQLUSMALLINT column, SQLSMALLINT cType, void* buffer, SQLLEN bufferBytes,
+                       SQLLEN& indicator, std::string_view context);
+    // Positions the cursor on row `row` (1-based) of the current block of
+    // rows (SQLSetPos, SQL_POSITION), so that SQLGetData reads that row's
+    // columns again from their beginning. Throws DbError naming `context`.
+    void Position(SQLSETPOSIROW row, std::string_view context);
 
     // Every remaining row with every column as text; the cursor is closed.
     ResultSet FetchAll(std::string_view context);
@@ -170,6 +197,15 @@ class Connection {
 
     // A new statement with the statement timeout set.
     Statement NewStatement();
+
+    const FetchAbilities& Abilities() const { return abilities_; }
+    // The rows the driver reads from the server at a time when it reads a
+    // result in batches (the PostgreSQL driver through a cursor); nullopt
+    // when it reads whole results, or does not say.
+    std::optional<std::size_t> DriverBatchRows() const;
+    // The driver's value of one of its own integer connection attributes;
+    // nullopt when it does not know the attribute.
+    std::optional<std::int64_t> DriverAttribute(SQLINTEGER attribute) const;
 
     const SourceInfo& Info() const { return info_; }
     Dbms Kind() const { return kind_; }
@@ -216,7 +252,13 @@ class Connection {
     Connection(std::string connectString, Timeouts timeouts);
     void Connect();
     void ReadInfo();
+    void ApplyDriverDefaults();
     void MakeReadOnly();
+    // True when the data source the connect string names (DSN=), or its
+    // driver's section (Driver=, or the data source's driver), sets one of
+    // `keywords` in odbc.ini or odbcinst.ini.
+    bool ConfigurationSets(const std::vector<ConnectAttribute>& attributes,
+                           const std::vector<std::string_view>& keywords) const;
     std::string InfoText(SQLUSMALLINT type);
     std::uint64_t InfoNumber(SQLUSMALLINT type, bool smallint);
 
@@ -230,7 +272,12 @@ class Connection {
     Dbms kind_ = Dbms::Other;
     bool manualCommit_ = false;
     std::vector<SQLUSMALLINT> functions_;
+    FetchAbilities abilities_;
 };
+
+// The attributes of an ODBC connect string in order; text without "=" is
+// skipped. "DSN=shop; PWD={a;b}" -> {("DSN", "shop"), ("PWD", "a;b")}.
+std::vector<ConnectAttribute> ConnectStringAttributes(std::string_view connectString);
 
 // The password values of an ODBC connect string (keys PWD and PASSWORD in any
 // letter case, braced values unbraced).

@@ -35,10 +35,10 @@ const Dialect& DialectFor(Dbms dbms) {
     return generic;
 }
 
-std::vector<DriverDefault> DriverDefaults(std::string_view driverName) {
+DriverProfile ProfileOfDriver(std::string_view driverName) {
     // psqlodbcw.so, psqlodbca.so; PSQLODBC35W.DLL elsewhere.
     if (FoldAsciiCase(driverName).starts_with("psqlodbc")) {
-        return PostgresDriverDefaults();
+        return PostgresDriverProfile();
     }
     return {};
 }

@@ -105,11 +105,20 @@ struct DriverDefault {
     SQLULEN value = 0;
 };
 
-// The defaults for the driver that SQL_DRIVER_NAME calls `driverName`
-// ("psqlodbcw.so"); none for drivers the backend does not know.
-std::vector<DriverDefault> DriverDefaults(std::string_view driverName);
+// What the backend knows of a driver: the settings it chooses for it, and
+// the driver's own connection attributes that say whether it reads a result
+// from the server in batches and how many rows at a time.
+struct DriverProfile {
+    std::vector<DriverDefault> defaults;
+    std::optional<SQLINTEGER> batchingAttribute;
+    std::optional<SQLINTEGER> batchRowsAttribute;
+};
 
-// The PostgreSQL driver's (psqlodbc) defaults, from odbc_dialect_postgres.cpp.
-std::vector<DriverDefault> PostgresDriverDefaults();
+// The profile of the driver that SQL_DRIVER_NAME calls `driverName`
+// ("psqlodbcw.so"); empty for drivers the backend does not know.
+DriverProfile ProfileOfDriver(std::string_view driverName);
+
+// The PostgreSQL driver's (psqlodbc), from odbc_dialect_postgres.cpp.
+DriverProfile PostgresDriverProfile();
 
 }  // namespace kesmark::odbc

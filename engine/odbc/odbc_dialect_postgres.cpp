@@ -76,11 +76,15 @@ const Dialect& PostgresDialect() {
 // Left to itself the driver reads a whole result into memory before it
 // hands over the first row; through a cursor (UseDeclareFetch, abbreviated
 // B6, or a bit of the CX flags) it reads Fetch (A7) rows at a time.
-std::vector<DriverDefault> PostgresDriverDefaults() {
-    return {
+DriverProfile PostgresDriverProfile() {
+    DriverProfile profile;
+    profile.defaults = {
         {{"UseDeclareFetch", "B6", "CX"}, kUseDeclareFetchAttribute, 1},
         {{"Fetch", "A7"}, kFetchAttribute, kFetchRows},
     };
+    profile.batchingAttribute = kUseDeclareFetchAttribute;
+    profile.batchRowsAttribute = kFetchAttribute;
+    return profile;
 }
 
 }  // namespace kesmark::odbc

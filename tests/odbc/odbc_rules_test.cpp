@@ -9,8 +9,10 @@
 #include "engine/odbc/odbc_dialect.h"
 #include "engine/odbc/odbc_handles.h"
 #include "engine/odbc/odbc_indexes.h"
+#include "engine/odbc/odbc_recordset.h"
 #include "engine/odbc/odbc_types.h"
 #include "engine/open_database.h"
+#include "engine/value_codec.h"
 
 namespace kesmark::odbc {
 namespace {
@@ -130,6 +132,31 @@ TEST(OdbcIndexes, MarkThePrimaryKeyOrAddOneForIt) {
     }
 }
 
+struct BlockCase {
+    const char* scenario;
+    std::size_t rowBytes;
+    std::size_t blockBytes;
+    std::optional<std::size_t> driverBatchRows;
+    std::size_t expected;
+};
+
+TEST(OdbcBlocks, HoldWhatFitsAndEndWhereTheDriversBatchesEnd) {
+    const std::vector<BlockCase> cases = {
+        {"as many rows as fit", 1000, 100000, std::nullopt, 100},
+        {"no more than the most rows", 10, 1000000, std::nullopt, 512},
+        {"one row when one does not fit", 5000, 1000, std::nullopt, 1},
+        {"a row of no bytes", 0, 1000, std::nullopt, 512},
+        {"the driver's batch when smaller", 100, 1000000, 100, 100},
+        {"a divisor of the driver's batch", 1000, 1000000, 1000, 500},
+        {"a divisor of an odd batch", 3000, 1000000, 999, 333},
+        {"a batch with no divisor near: as many rows as fit", 1000, 1000000, 997, 512},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(BlockRows(c.rowBytes, c.blockBytes, 512, c.driverBatchRows), c.expected)
+            << c.scenario;
+    }
+}
+
 struct ValueCase {
     const char* scenario;
     SQLSMALLINT sqlType;
@@ -174,6 +201,12 @@ TEST(OdbcValues, ComeFromTheDriversTextWithoutLosingAnything) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ValueFromText(c.sqlType, c.text), c.expected) << c.scenario;
+        // Encoded straight from the text, as a data comparison reads it.
+        std::string direct;
+        std::string viaValue;
+        EncodeText(c.sqlType, c.text, direct);
+        EncodeValue(c.expected, viaValue);
+        EXPECT_EQ(direct, viaValue) << c.scenario;
     }
 }
 
