@@ -303,10 +303,18 @@ ColumnDescription Statement::Describe(SQLUSMALLINT column) {
 }
 
 std::string Statement::BaseColumnName(SQLUSMALLINT column) {
+    return TextAttribute(column, SQL_DESC_BASE_COLUMN_NAME);
+}
+
+std::string Statement::TypeName(SQLUSMALLINT column) {
+    return TextAttribute(column, SQL_DESC_TYPE_NAME);
+}
+
+std::string Statement::TextAttribute(SQLUSMALLINT column, SQLUSMALLINT field) {
     SQLWCHAR name[512] = {};
     SQLSMALLINT bytes = 0;
-    const SQLRETURN rc = SQLColAttributeW(handle_.get(), column, SQL_DESC_BASE_COLUMN_NAME, name,
-                                          sizeof name, &bytes, nullptr);
+    const SQLRETURN rc =
+        SQLColAttributeW(handle_.get(), column, field, name, sizeof name, &bytes, nullptr);
     if (!SQL_SUCCEEDED(rc)) {
         return {};
     }
@@ -419,7 +427,7 @@ std::unique_ptr<Connection> Connection::Open(const std::string& connectString, T
     std::unique_ptr<Connection> connection(new Connection(connectString, timeouts));
     connection->Connect();
     connection->ReadInfo();
-    connection->ApplyDriverDefaults();
+    connection->ApplyDriverProfile();
     connection->MakeReadOnly();
     return connection;
 }
@@ -556,11 +564,8 @@ void Connection::ReadInfo() {
     }
 }
 
-void Connection::ApplyDriverDefaults() {
+void Connection::ApplyDriverProfile() {
     const DriverProfile profile = ProfileOfDriver(info_.driverName);
-    if (profile.defaults.empty()) {
-        return;
-    }
     const auto attributes = ConnectStringAttributes(connectString_);
     auto sets = [&](const std::vector<std::string_view>& keywords) {
         for (const auto& attribute : attributes) {
@@ -572,6 +577,11 @@ void Connection::ApplyDriverDefaults() {
         }
         return ConfigurationSets(attributes, keywords);
     };
+    if (!profile.utf8TextTypes.empty() && !sets(profile.textConversionKeywords)) {
+        for (const auto type : profile.utf8TextTypes) {
+            abilities_.utf8TextTypes.push_back(FoldAsciiCase(type));
+        }
+    }
     for (const auto& setting : profile.defaults) {
         if (sets(setting.keywords)) {
             continue;

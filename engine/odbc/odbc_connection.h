@@ -69,6 +69,10 @@ struct FetchAbilities {
     // SQLGetData may read a column of any row of a block of rows, after
     // SQLSetPos has positioned on it.
     bool getDataInBlocks = false;
+    // The source's types (SQL_DESC_TYPE_NAME, in lower case) whose text
+    // asked for as bytes (SQL_C_BINARY) comes in UTF-8, unchanged, when it
+    // comes in one piece.
+    std::vector<std::string> utf8TextTypes;
 };
 
 // One described result column.
@@ -149,6 +153,9 @@ class Statement {
     ColumnDescription Describe(SQLUSMALLINT column);
     // The base column a result column was read from, empty when unknown.
     std::string BaseColumnName(SQLUSMALLINT column);
+    // The source's own name of a result column's type ("varchar"), empty
+    // when unknown.
+    std::string TypeName(SQLUSMALLINT column);
 
     // The value of `column` (1-based) of the current row, read with
     // SQLGetData in chunks: as text (nullopt for Null), or as bytes. Each
@@ -172,6 +179,9 @@ class Statement {
 
   private:
     void CheckCall(SQLRETURN rc, std::string_view context);
+    // A text attribute of a result column (SQLColAttribute), "" when the
+    // driver gives none.
+    std::string TextAttribute(SQLUSMALLINT column, SQLUSMALLINT field);
 
     Connection* connection_;  // Not owned.
     StatementHandle handle_;
@@ -252,7 +262,9 @@ class Connection {
     Connection(std::string connectString, Timeouts timeouts);
     void Connect();
     void ReadInfo();
-    void ApplyDriverDefaults();
+    // Sets the driver's settings the connect string and the data source
+    // leave out (DriverProfile), and what the profile says of its text.
+    void ApplyDriverProfile();
     void MakeReadOnly();
     // True when the data source the connect string names (DSN=), or its
     // driver's section (Driver=, or the data source's driver), sets one of

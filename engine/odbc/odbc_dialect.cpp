@@ -36,9 +36,11 @@ const Dialect& DialectFor(Dbms dbms) {
 }
 
 DriverProfile ProfileOfDriver(std::string_view driverName) {
-    // psqlodbcw.so, psqlodbca.so; PSQLODBC35W.DLL elsewhere.
-    if (FoldAsciiCase(driverName).starts_with("psqlodbc")) {
-        return PostgresDriverProfile();
+    // psqlodbcw.so, psqlodbca.so; PSQLODBC35W.DLL, PSQLODBC30A.DLL elsewhere.
+    const std::string name = FoldAsciiCase(driverName);
+    if (name.starts_with("psqlodbc")) {
+        return PostgresDriverProfile(name.starts_with("psqlodbcw") ||
+                                     name.starts_with("psqlodbc35w"));
     }
     return {};
 }

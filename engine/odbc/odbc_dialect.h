@@ -112,13 +112,20 @@ struct DriverProfile {
     std::vector<DriverDefault> defaults;
     std::optional<SQLINTEGER> batchingAttribute;
     std::optional<SQLINTEGER> batchRowsAttribute;
+    // The source's types (SQL_DESC_TYPE_NAME) whose text the driver gives,
+    // asked for as bytes (SQL_C_BINARY), in UTF-8 as it is, when it comes in
+    // one piece; none when one of `textConversionKeywords` is set (then the
+    // driver converts it).
+    std::vector<std::string_view> utf8TextTypes;
+    std::vector<std::string_view> textConversionKeywords;
 };
 
 // The profile of the driver that SQL_DRIVER_NAME calls `driverName`
 // ("psqlodbcw.so"); empty for drivers the backend does not know.
 DriverProfile ProfileOfDriver(std::string_view driverName);
 
-// The PostgreSQL driver's (psqlodbc), from odbc_dialect_postgres.cpp.
-DriverProfile PostgresDriverProfile();
+// The PostgreSQL driver's (psqlodbc), from odbc_dialect_postgres.cpp; its
+// Unicode build talks UTF-8 with the server.
+DriverProfile PostgresDriverProfile(bool unicode);
 
 }  // namespace kesmark::odbc

@@ -76,7 +76,7 @@ const Dialect& PostgresDialect() {
 // Left to itself the driver reads a whole result into memory before it
 // hands over the first row; through a cursor (UseDeclareFetch, abbreviated
 // B6, or a bit of the CX flags) it reads Fetch (A7) rows at a time.
-DriverProfile PostgresDriverProfile() {
+DriverProfile PostgresDriverProfile(bool unicode) {
     DriverProfile profile;
     profile.defaults = {
         {{"UseDeclareFetch", "B6", "CX"}, kUseDeclareFetchAttribute, 1},
@@ -84,6 +84,13 @@ DriverProfile PostgresDriverProfile() {
     };
     profile.batchingAttribute = kUseDeclareFetchAttribute;
     profile.batchRowsAttribute = kFetchAttribute;
+    // The Unicode driver has the server send UTF-8 and hands text over as
+    // bytes unchanged, unless told to turn line ends into CR LF. (A value in
+    // pieces loses its last byte that way: those are read as UTF-16.)
+    if (unicode) {
+        profile.utf8TextTypes = {"text", "varchar", "bpchar", "name"};
+    }
+    profile.textConversionKeywords = {"LFConversion", "C5"};
     return profile;
 }
 

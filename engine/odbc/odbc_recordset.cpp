@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/object_tree.h"
 #include "engine/odbc/odbc_types.h"
+#include "engine/utf8.h"
 #include "engine/value_codec.h"
 
 namespace kesmark::odbc {
@@ -55,6 +57,23 @@ bool IsHighSurrogate(SQLWCHAR unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
+// True when `text` is well-formed UTF-8, as the driver's UTF-16 of it would
+// give again.
+bool IsUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        if (DecodeUtf8(text, i) == kReplacementCharacter &&
+            text.substr(start, i - start) != "\xEF\xBF\xBD") {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The byte length of a text or binary value; 0 for any other.
 std::int64_t ByteLength(const Value& value) {
     if (const auto* text = value.As<std::string>()) {
@@ -84,9 +103,10 @@ Bytes Slice(const Value& value, std::int64_t offset, std::size_t count) {
     return Bytes(data + start, data + start + std::min(count, size - start));
 }
 
-// How a column is bound: UTF-16 text (SQL_C_WCHAR), the driver's 8-bit text
-// taken only when ASCII (SQL_C_CHAR), or bytes (SQL_C_BINARY).
-enum class Binding { Wide, Ascii, Bytes };
+// How a column is bound: UTF-16 text (SQL_C_WCHAR), text as its UTF-8 bytes
+// where the driver gives them unchanged (SQL_C_BINARY), the driver's 8-bit
+// text taken only when ASCII (SQL_C_CHAR), or bytes (SQL_C_BINARY).
+enum class Binding { Wide, Utf8, Ascii, Bytes };
 
 // One column of an open recordset, and its buffer when bound.
 struct ResultColumn {
@@ -95,6 +115,7 @@ struct ResultColumn {
     std::string sourceField;
     bool binary = false;      // read as bytes (SQL_C_BINARY), else as UTF-16 text
     bool streamable = false;  // a text or binary type: a long value may come in pieces
+    bool utf8Bytes = false;   // text bound as its UTF-8 bytes
     Binding binding = Binding::Wide;
     SQLLEN elementBytes = 0;  // bytes bound per row; 0 when not bound
     std::vector<char> data;
@@ -105,6 +126,9 @@ Binding BindingOf(const ResultColumn& column) {
     if (column.binary) {
         return Binding::Bytes;
     }
+    if (column.utf8Bytes) {
+        return Binding::Utf8;
+    }
     return IsCharacterSqlType(column.description.sqlType) ? Binding::Wide : Binding::Ascii;
 }
 
@@ -114,6 +138,7 @@ SQLSMALLINT CType(Binding binding) {
             return SQL_C_WCHAR;
         case Binding::Ascii:
             return SQL_C_CHAR;
+        case Binding::Utf8:
         case Binding::Bytes:
             break;
     }
@@ -130,6 +155,11 @@ SQLLEN BoundBytes(const ColumnDescription& column, Binding binding) {
                                                                            : size);
         case Binding::Ascii:
             return static_cast<SQLLEN>(std::clamp(2 * size + 8, kMinTextUnits, kMaxTextUnits) + 1);
+        case Binding::Utf8:
+            // Up to four bytes a character.
+            return static_cast<SQLLEN>(unbounded || size > kMaxTextUnits / 2
+                                           ? 2 * kLongTextUnits
+                                           : std::max<std::size_t>(4 * size, 1));
         case Binding::Wide:
             break;
     }
@@ -351,6 +381,11 @@ class OdbcRecordset : public Recordset {
             }
             result.binary = IsBinarySqlType(result.description.sqlType);
             result.streamable = result.binary || IsCharacterSqlType(result.description.sqlType);
+            const auto& utf8Types = connection.Abilities().utf8TextTypes;
+            result.utf8Bytes =
+                !result.binary && result.streamable && !utf8Types.empty() &&
+                std::find(utf8Types.begin(), utf8Types.end(),
+                          FoldAsciiCase(statement_.TypeName(column))) != utf8Types.end();
             columns_.push_back(std::move(result));
             fields_.push_back(std::make_unique<OdbcField>(*this, columns_.size() - 1));
         }
@@ -426,6 +461,7 @@ class OdbcRecordset : public Recordset {
                 EncodeBytes(value_tags::kBytes,
                             std::string_view(cell, static_cast<std::size_t>(indicator)), out);
                 return;
+            case Binding::Utf8:
             case Binding::Ascii:
                 EncodeText(column.description.sqlType,
                            std::string_view(cell, static_cast<std::size_t>(indicator)), out);
@@ -594,6 +630,9 @@ class OdbcRecordset : public Recordset {
         switch (column.binding) {
             case Binding::Bytes:
                 return indicator <= column.elementBytes;
+            case Binding::Utf8:
+                return indicator <= column.elementBytes &&
+                       IsUtf8(std::string_view(Cell(index), static_cast<std::size_t>(indicator)));
             case Binding::Ascii: {
                 if (indicator + 1 > column.elementBytes) {
                     return false;
@@ -627,6 +666,7 @@ class OdbcRecordset : public Recordset {
                 const auto* bytes = reinterpret_cast<const std::uint8_t*>(cell);
                 return Value(Bytes(bytes, bytes + length));
             }
+            case Binding::Utf8:
             case Binding::Ascii:
                 return ValueFromText(column.description.sqlType, std::string(cell, length));
             case Binding::Wide:
@@ -673,7 +713,7 @@ class OdbcRecordset : public Recordset {
         positioned_ = true;
         read = ColumnRead{true, false, cType, std::nullopt};
         stream_ = std::make_unique<ValueStream>(statement_, static_cast<SQLUSMALLINT>(index + 1),
-                                                columns_[index].binary, read);
+                                                cType == SQL_C_BINARY, read);
         streamColumn_ = index;
         const SQLLEN first = stream_->Start(RowContext());
         if (expected && *expected != first) {
