@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/cli_host.h"
-#include "engine/result_tree.h"
+#include "engine/compare/result_tree.h"
 #include "view/property_list.h"
 
 namespace kesmark::cli {

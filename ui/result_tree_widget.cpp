@@ -2,7 +2,7 @@
 
 #include <QTreeWidget>
 
-#include "engine/db_error.h"
+#include "engine/model/db_error.h"
 #include "ui/image_list.h"
 
 namespace kesmark::ui {

@@ -3,7 +3,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "engine/result_tree.h"
+#include "engine/compare/result_tree.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;

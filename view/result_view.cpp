@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/matching.h"
+#include "engine/compare/matching.h"
 
 namespace kesmark {
 
@@ -131,16 +131,16 @@ std::string PropertyValueText(const Property& property) {
     return ValueText(property.Type(), property.GetValue());
 }
 
-ResultView::ResultView(RunInputs inputs, const IniFile& settings, Host& host, PropertyList& list,
-                       DatabaseOpener opener)
+ResultView::ResultView(RunInputs inputs, const ComparisonOptions& options, Host& host,
+                       PropertyList& list, DatabaseOpener opener)
     : inputs_(std::move(inputs)),
-      settings_(settings),
+      options_(options),
       host_(host),
       list_(list),
       opener_(std::move(opener)) {}
 
 void ResultView::LoadSkipList(std::string_view tag) {
-    skipList_ = kesmark::LoadSkipList(settings_, tag, inputs_.switches);
+    skipList_ = options_.LoadSkipList(tag, inputs_.switches);
 }
 
 void ResultView::ReportFailure(const DbError& error) {

@@ -13,11 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/comparison_run.h"
-#include "engine/host.h"
-#include "engine/object_model.h"
-#include "settings/ini_file.h"
-#include "settings/option_lists.h"
+#include "engine/compare/comparison_run.h"
+#include "engine/compare/host.h"
+#include "engine/model/object_model.h"
 #include "view/property_list.h"
 
 namespace kesmark {
@@ -41,15 +39,15 @@ std::string GetToken(std::string& text, char delimiter);
 std::string PropertyValueText(const Property& property);
 
 // The result view of one program: a property list to fill, the databases to
-// open and the settings to read. The view holds its own skip list, so a
+// open and the options to read. The view holds its own skip list, so a
 // selection handled while a comparison run is yielding never disturbs the
 // run's list.
 class ResultView {
   public:
-    // `settings`, `host` and `list` are not owned and must outlive the view.
+    // `options`, `host` and `list` are not owned and must outlive the view.
     // Of `inputs`, the two names, the two connect strings and the switches
     // are used; they may be replaced between selections with SetInputs.
-    ResultView(RunInputs inputs, const IniFile& settings, Host& host, PropertyList& list,
+    ResultView(RunInputs inputs, const ComparisonOptions& options, Host& host, PropertyList& list,
                DatabaseOpener opener);
 
     // The databases and switches of the next selection (the main window's
@@ -108,9 +106,9 @@ class ResultView {
     void AddSkippedRow(std::string_view name);
 
     RunInputs inputs_;
-    const IniFile& settings_;  // Not owned.
-    Host& host_;               // Not owned.
-    PropertyList& list_;       // Not owned.
+    const ComparisonOptions& options_;  // Not owned.
+    Host& host_;                        // Not owned.
+    PropertyList& list_;                // Not owned.
     DatabaseOpener opener_;
     SkipList skipList_;
 };

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "engine/access/jet_file.h"
+#include "engine/backends/access/jet_file.h"
 
 namespace kesmark::test {
 

@@ -7,8 +7,8 @@
 
 #include <cerrno>
 
-#include "engine/access/access_database.h"
-#include "engine/access/worker_client.h"
+#include "engine/backends/access/access_database.h"
+#include "engine/backends/access/worker_client.h"
 #include "engine/open_database.h"
 #include "tests/access/access_fixtures.h"
 
@@ -312,7 +312,7 @@ TEST_F(Watchdog, AReaderThatFailsBecomesAnErrorNamingFileWhatAndWhy) {
             }
             ADD_FAILURE() << "no error";
         } catch (const DbError& e) {
-            EXPECT_EQ(e.Number(), access::kReaderFailed);
+            EXPECT_EQ(e.Number(), errors::kDamaged);
             EXPECT_EQ(e.Source(), "Access");
             EXPECT_NE(e.Description().find("Reading the self test of 'some.mdb' failed: the "
                                            "Access reader "),

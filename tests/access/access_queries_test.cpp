@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/access/access_queries.h"
+#include "engine/backends/access/access_queries.h"
 #include "engine/open_database.h"
 #include "tests/access/access_fixtures.h"
 

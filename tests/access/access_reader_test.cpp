@@ -6,11 +6,11 @@
 
 #include <cstring>
 
-#include "engine/access/access_schema.h"
-#include "engine/access/jet_file.h"
-#include "engine/access/property_block.h"
-#include "engine/access/wire_format.h"
-#include "engine/access/worker_session.h"
+#include "engine/backends/access/access_schema.h"
+#include "engine/backends/access/jet_file.h"
+#include "engine/backends/access/property_block.h"
+#include "engine/backends/access/wire_format.h"
+#include "engine/backends/access/worker_session.h"
 #include "tests/access/access_fixtures.h"
 
 namespace kesmark::access {
@@ -122,7 +122,7 @@ TEST(PropertyBlock, DamagedBlocksEndInAnErrorThatSaysWhat) {
             ParsePropertyBlock(Span(bad), PlainDecode);
             ADD_FAILURE() << "no error";
         } catch (const FormatError& e) {
-            EXPECT_EQ(e.Number(), jet_errors::kDamaged);
+            EXPECT_EQ(e.Number(), errors::kDamaged);
             EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
         }
     }
@@ -228,7 +228,7 @@ TEST_F(RealFiles, UnknownFormatsAreRefusedByTheHeader) {
         ParseHeader(image);
         ADD_FAILURE() << "no error";
     } catch (const FormatError& e) {
-        EXPECT_EQ(e.Number(), jet_errors::kUnrecognizedFormat);
+        EXPECT_EQ(e.Number(), errors::kUnrecognizedFormat);
         EXPECT_NE(std::string(e.what()).find("version 9"), std::string::npos);
     }
     std::vector<std::uint8_t> text(4096, 'x');
@@ -387,7 +387,7 @@ TEST_F(RealFiles, TruncatedImagesEndInAnErrorOrAPartialSchema) {
             ReadSchema(file);
             EXPECT_GE(pages, 3u) << "not even the catalog's definition is there, yet no error";
         } catch (const FormatError& e) {
-            EXPECT_EQ(e.Number(), jet_errors::kDamaged) << e.what();
+            EXPECT_EQ(e.Number(), errors::kDamaged) << e.what();
         }
     }
 }
@@ -484,7 +484,7 @@ TEST_F(RealFiles, TheSessionAnswersEveryRequestWithAReply) {
     EXPECT_NE(garbage.error.description.find("malformed"), std::string::npos);
 
     open.image.assign(100, 0);
-    EXPECT_EQ(call(open).error.number, jet_errors::kUnrecognizedFormat);
+    EXPECT_EQ(call(open).error.number, errors::kUnrecognizedFormat);
 }
 
 }  // namespace

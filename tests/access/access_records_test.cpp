@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "engine/access/access_records.h"
-#include "engine/access/worker_session.h"
+#include "engine/backends/access/access_records.h"
+#include "engine/backends/access/worker_session.h"
 #include "engine/open_database.h"
 #include "tests/access/access_fixtures.h"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/compare/table_data.h"
 #include "engine/open_database.h"
-#include "engine/table_data.h"
 #include "tests/support/test_support.h"
 
 namespace kesmark {

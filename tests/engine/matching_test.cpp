@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "engine/matching.h"
+#include "engine/compare/matching.h"
 
 namespace kesmark {
 namespace {

@@ -5,8 +5,10 @@
 
 #include <map>
 
-#include "engine/comparison_run.h"
-#include "engine/memory/memory_backend.h"
+#include "engine/compare/comparison_run.h"
+#include "settings/ini_file.h"
+#include "settings/option_lists.h"
+#include "tests/support/memory_backend.h"
 #include "tests/support/test_support.h"
 
 namespace kesmark {
@@ -34,7 +36,7 @@ class RunTest : public ::testing::Test {
     }
 
     RunOutcome Run() {
-        ComparisonRun run(inputs_, settings_, tree_, host_, server_.Opener());
+        ComparisonRun run(inputs_, options_, tree_, host_, server_.Opener());
         const auto outcome = run.RunComparison();
         same_ = run.Same();
         return outcome;
@@ -58,6 +60,7 @@ class RunTest : public ::testing::Test {
 
     test::TempDir dir_;
     IniFile settings_;
+    IniComparisonOptions options_{settings_};
     MemoryServer server_;
     MemoryDatabaseState* one_;
     MemoryDatabaseState* two_;

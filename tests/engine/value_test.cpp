@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/db_error.h"
-#include "engine/value.h"
+#include "engine/model/db_error.h"
+#include "engine/model/value.h"
 
 namespace kesmark {
 namespace {

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "engine/odbc/odbc_connection.h"
-#include "engine/odbc/odbc_database.h"
+#include "engine/backends/odbc/odbc_connection.h"
+#include "engine/backends/odbc/odbc_database.h"
 #include "tests/odbc/odbc_test_support.h"
 
 namespace kesmark::test::odbc {

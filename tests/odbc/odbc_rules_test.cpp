@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/odbc/odbc_catalog.h"
-#include "engine/odbc/odbc_connection.h"
-#include "engine/odbc/odbc_handles.h"
-#include "engine/odbc/odbc_types.h"
+#include "engine/backends/odbc/odbc_catalog.h"
+#include "engine/backends/odbc/odbc_connection.h"
+#include "engine/backends/odbc/odbc_handles.h"
+#include "engine/backends/odbc/odbc_types.h"
 #include "engine/open_database.h"
 
 namespace kesmark::odbc {

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <set>
 
-#include "engine/odbc/odbc_connection.h"
-#include "engine/odbc/odbc_database.h"
+#include "engine/backends/odbc/odbc_connection.h"
+#include "engine/backends/odbc/odbc_database.h"
 #include "tests/odbc/odbc_test_support.h"
 
 namespace kesmark::test::odbc {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/object_model.h"
+#include "engine/model/object_model.h"
 
 namespace kesmark::test {
 

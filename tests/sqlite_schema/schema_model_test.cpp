@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <set>
 
+#include "engine/backends/sqlite/sqlite_database.h"
+#include "engine/backends/sqlite/sqlite_types.h"
 #include "engine/open_database.h"
-#include "engine/sqlite/sqlite_database.h"
-#include "engine/sqlite/sqlite_types.h"
 #include "tests/sqlite_schema/schema_fixtures.h"
 #include "tests/support/test_support.h"
 

@@ -3,9 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/comparison_run.h"
+#include "engine/compare/comparison_run.h"
 #include "engine/open_database.h"
 #include "settings/ini_file.h"
+#include "settings/option_lists.h"
 #include "tests/support/test_support.h"
 
 namespace kesmark {
@@ -39,7 +40,7 @@ class SqliteRunTest : public ::testing::Test {
     }
 
     RunOutcome Run() {
-        ComparisonRun run(inputs_, settings_, tree_, host_, OpenDatabase);
+        ComparisonRun run(inputs_, options_, tree_, host_, OpenDatabase);
         return run.RunComparison();
     }
     std::vector<std::string> Keys() const {
@@ -52,6 +53,7 @@ class SqliteRunTest : public ::testing::Test {
 
     test::TempDir dir_;
     IniFile settings_;
+    IniComparisonOptions options_{settings_};
     RunInputs inputs_;
     EventHost host_;
     MemoryResultTree tree_;

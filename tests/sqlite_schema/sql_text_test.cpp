@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/sqlite/sqlite_sql_text.h"
+#include "engine/backends/sqlite/sqlite_sql_text.h"
 
 namespace kesmark::sqlite {
 namespace {
