@@ -45,9 +45,4 @@ std::string FormatPropertiesText(const ShowReport& report);
 //  "messages": [{"text", "caption"}]}.
 std::string FormatPropertiesJson(const ShowReport& report);
 
-// True for an image number that means "differs" (even numbers).
-inline bool IsDiffersImage(int image) {
-    return image % 2 == 0;
-}
-
 }  // namespace kesmark::cli

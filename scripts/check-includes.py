@@ -30,7 +30,7 @@ ALLOWED = {
     "app": [MODEL, COMPARE, OPEN, "settings", "view", "ui"],
     "fuzz": [MODEL, "engine/backends/access"],
 }
-QT_FOLDERS = ("ui", "app", "tests/ui", "tests/ui_dialogs")
+QT_FOLDERS = ("ui", "app", "tests/ui")
 SOURCE_FOLDERS = ["engine", "settings", "view", "cli", "ui", "app", "fuzz", "tests"]
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 

@@ -6,16 +6,20 @@
 #include <vector>
 
 #include "engine/compare/options.h"
+#include "engine/model/hierarchy.h"
 #include "settings/ini_file.h"
 
 namespace kesmark {
 
 // The thirteen collection tags, in the order of the options tree. Each is a
 // section of the settings file and the argument of LoadSkipList.
-inline constexpr std::array<std::string_view, 13> kCollectionTags = {
-    "Databases",      "TableDefs",  "TableFields", "Records",    "Indexes",
-    "IndexFields",    "QueryDefs",  "QueryFields", "Parameters", "Relations",
-    "RelationFields", "Containers", "Documents"};
+inline constexpr std::array<std::string_view, kLevelCount> kCollectionTags = [] {
+    std::array<std::string_view, kLevelCount> tags{};
+    for (std::size_t i = 0; i < kLevelCount; ++i) {
+        tags[i] = kLevels[i].tag;
+    }
+    return tags;
+}();
 
 inline constexpr std::string_view kStrictSection = "Strict";
 inline constexpr std::string_view kDataSection = "Data";

@@ -5,12 +5,6 @@
 
 namespace kesmark {
 
-namespace {
-constexpr std::string_view kRootKey = "Databases";
-constexpr int kRootSameImage = 11;
-constexpr int kRootDiffersImage = 12;
-}  // namespace
-
 DbError AsDbError(const std::exception& e) {
     if (const auto* db = dynamic_cast<const DbError*>(&e)) {
         return *db;
@@ -22,15 +16,6 @@ std::string OpenFailureMessage(const std::string& databaseName, const DbError& e
     return "Unable to open database '" + databaseName + "'\r\n" +
            "Description: " + error.Description() + "\r\n" +
            "Number: " + std::to_string(error.Number()) + "\r\n" + "Source: " + error.Source();
-}
-
-std::string MemberKeyPrefix(std::string_view ownerKey, std::string_view collection) {
-    std::string prefix;
-    if (!ownerKey.empty()) {
-        prefix.append(ownerKey).append(".");
-    }
-    prefix.append(collection).append("[");
-    return prefix;
 }
 
 ComparisonRun::~ComparisonRun() = default;
@@ -62,12 +47,11 @@ void ComparisonRun::ReportError(const DbError& error) {
     }
 }
 
-void ComparisonRun::LoadSkipList(std::string_view tag) {
-    skipList_ = options_.LoadSkipList(tag, inputs_.switches);
+void ComparisonRun::LoadSkipList(Level level) {
+    skipList_ = options_.LoadSkipList(Describe(level).tag, inputs_.switches);
 }
 
-bool ComparisonRun::OpenBothDatabases(std::unique_ptr<Database>& db1,
-                                      std::unique_ptr<Database>& db2) {
+bool ComparisonRun::OpenBothDatabases() {
     auto open = [&](const std::string& name, const std::string& connect,
                     std::unique_ptr<Database>& db) {
         try {
@@ -79,19 +63,18 @@ bool ComparisonRun::OpenBothDatabases(std::unique_ptr<Database>& db1,
             return false;
         }
     };
-    if (!open(inputs_.database1, inputs_.connect1, db1)) {
+    if (!open(inputs_.database1, inputs_.connect1, db1_)) {
         return false;
     }
-    if (!open(inputs_.database2, inputs_.connect2, db2)) {
-        db1->Close();
-        db1.reset();
+    if (!open(inputs_.database2, inputs_.connect2, db2_)) {
+        db1_->Close();
+        db1_.reset();
         return false;
     }
     return true;
 }
 
 void ComparisonRun::ReopenDatabase2() {
-    tableData_.reset();  // it reads through the database about to go
     if (db2_) {
         db2_->Close();
         db2_.reset();
@@ -106,7 +89,6 @@ RunOutcome ComparisonRun::RunComparison() {
 
     auto stopped = [&] {
         // Release without an explicit close; the destructors end the use.
-        tableData_.reset();
         db1_.reset();
         db2_.reset();
         host_.SetBusyPointer(false);
@@ -114,7 +96,7 @@ RunOutcome ComparisonRun::RunComparison() {
         return RunOutcome::Stopped;
     };
 
-    if (!OpenBothDatabases(db1_, db2_)) {
+    if (!OpenBothDatabases()) {
         return stopped();
     }
     same_ = true;
@@ -122,30 +104,24 @@ RunOutcome ComparisonRun::RunComparison() {
         return stopped();
     }
     try {
-        tree_.AddNode("", kRootKey, kRootKey, same_ ? kRootSameImage : kRootDiffersImage);
+        const LevelInfo& root = Describe(Level::Databases);
+        tree_.AddNode("", kRootKey, kRootKey, same_ ? root.same : root.differs);
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return stopped();
     }
 
-    struct Phase {
-        std::string_view tag;
-        bool (ComparisonRun::*run)(bool&);
-    };
-    const Phase phases[] = {{"TableDefs", &ComparisonRun::CompareTables},
-                            {"QueryDefs", &ComparisonRun::CompareQueries},
-                            {"Relations", &ComparisonRun::CompareRelations},
-                            {"Containers", &ComparisonRun::CompareContainers}};
-    for (const auto& phase : phases) {
+    // The phases, in their fixed order: the walks of the top-level collections.
+    for (const Level phase : ChildLevels(Level::Databases)) {
         if (YieldAndCheckCancel()) {
             return stopped();
         }
-        if (phase.tag == "TableDefs") {
+        if (phase == Level::TableDefs) {
             SetProgress(10);
-        } else if (phase.tag == "QueryDefs") {
+        } else if (phase == Level::QueryDefs) {
             SetProgress(90);
         }
-        if (options_.CompareFlag(phase.tag) && !(this->*phase.run)(same_)) {
+        if (options_.CompareFlag(Describe(phase).tag) && !Walk(phase, NodeKey(), same_)) {
             return stopped();
         }
     }
@@ -154,7 +130,7 @@ RunOutcome ComparisonRun::RunComparison() {
     }
     if (!same_) {
         try {
-            tree_.SetNodeImage(kRootKey, kRootDiffersImage);
+            tree_.SetNodeImage(kRootKey, Describe(Level::Databases).differs);
         } catch (const std::exception& e) {
             ReportError(AsDbError(e));
             return stopped();
@@ -167,7 +143,6 @@ RunOutcome ComparisonRun::RunComparison() {
     } catch (const std::exception&) {
         // Closing a read-only connection has nothing to lose; the run is done.
     }
-    tableData_.reset();
     db1_.reset();
     db2_.reset();
     host_.SetBusyPointer(false);
@@ -180,8 +155,8 @@ bool ComparisonRun::CompareDatabaseProperties(bool& same) {
         return false;
     }
     try {
-        SetStatus("Comparing databases");
-        LoadSkipList("Databases");
+        SetStatus(Describe(Level::Databases).status);
+        LoadSkipList(Level::Databases);
         return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), same);
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
@@ -189,37 +164,35 @@ bool ComparisonRun::CompareDatabaseProperties(bool& same) {
     }
 }
 
-bool ComparisonRun::CompareCollections(std::string_view keyPrefix, std::string_view keySuffix,
-                                       Collection& collection1, Collection& collection2,
-                                       std::vector<std::string>& common, std::string_view parentKey,
-                                       int sameImage, int differsImage, bool& same) {
+bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
+                                       Collection& collection2, std::vector<std::string>& common,
+                                       bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
     }
     try {
+        const LevelInfo& info = Describe(level);
+        const std::string parentKey = owner.Text();
         common.clear();
         auto names1 = collection1.Names();
         auto names2 = collection2.Names();
         SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
         SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
-        auto addNode = [&](const std::string& name, int image) {
-            std::string key;
-            key.reserve(keyPrefix.size() + name.size() + keySuffix.size());
-            key.append(keyPrefix).append(name).append(keySuffix);
-            tree_.AddNode(parentKey, key, name, image);
+        auto addNode = [&](const std::string& name, Picture image) {
+            tree_.AddNode(parentKey, owner.Child(info.collection, name).Text(), name, image);
         };
         MergeNames(
             names1, names2,
             [&](const std::string& name) {
                 same = false;
-                addNode(name, differsImage);
+                addNode(name, info.differs);
             },
             [&](const std::string& name) {
                 same = false;
-                addNode(name, differsImage);
+                addNode(name, info.differs);
             },
             [&](const std::string& name, const std::string&) {
-                addNode(name, sameImage);
+                addNode(name, info.same);
                 common.push_back(name);
             });
         return true;

@@ -22,7 +22,8 @@
 #include "engine/compare/host.h"
 #include "engine/compare/options.h"
 #include "engine/compare/result_tree.h"
-#include "engine/compare/schema_walks.h"
+#include "engine/model/hierarchy.h"
+#include "engine/model/node_key.h"
 #include "engine/model/object_model.h"
 
 namespace kesmark {
@@ -50,10 +51,6 @@ enum class RunOutcome {
 // The text of the open-failure message for a database name.
 std::string OpenFailureMessage(const std::string& databaseName, const DbError& error);
 
-// The node key prefix of a collection's members under an owner key
-// ("TableDefs[" at the top, "TableDefs[T].Fields[" below a table).
-std::string MemberKeyPrefix(std::string_view ownerKey, std::string_view collection);
-
 class ComparisonRun {
   public:
     // `options`, `tree` and `host` are not owned and must outlive the run.
@@ -63,89 +60,52 @@ class ComparisonRun {
     ComparisonRun(const ComparisonRun&) = delete;
     ComparisonRun& operator=(const ComparisonRun&) = delete;
 
-    // Runs the whole comparison. After Done, Same() tells whether any
-    // difference was found.
+    // Runs the whole comparison: opens both databases, compares their own
+    // properties, adds the root node, runs the phases whose Compare flag is
+    // set (tables, queries, relations, containers) and closes both databases.
+    // Failures are shown once through the host. After Done, Same() tells
+    // whether any difference was found.
     RunOutcome RunComparison();
     bool Same() const { return same_; }
+    // Record pairs compared by the data comparison so far.
+    std::int64_t RecordsCompared() const { return recordsCompared_; }
 
-    // Opens both databases; on failure shows the open-failure message once,
-    // closes database 1 if it was open, and returns false.
-    bool OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2);
-
-    // Status and progress of the run, through the host.
+  private:
+    bool OpenBothDatabases();
     void SetStatus(std::string_view text);
     void SetProgress(int position);
+    // Yields to the host and tells whether the user asked to cancel.
+    bool YieldAndCheckCancel();
+    // Shows a failure once (nothing for an empty description).
+    void ReportError(const DbError& error);
+    void LoadSkipList(Level level);
 
     // The database phase: the two databases' own properties.
     bool CompareDatabaseProperties(bool& same);
-
-    // Matches two collections by name: adds one node per member (same image
-    // for a name on both sides, differs image otherwise), clears `same` for a
+    // The walk of `level` over the collection of the object at `owner` (the
+    // databases for the root key): one pattern for every level, with the
+    // particular rules the hierarchy names for it.
+    bool Walk(Level level, const NodeKey& owner, bool& ownerSame);
+    // Matches two collections by name: adds one node per member (same picture
+    // for a name on both sides, differs picture otherwise), clears `same` for a
     // name on one side only, and leaves the names on both sides, sorted, in
-    // `common`. `parentKey` empty adds top-level nodes.
-    bool CompareCollections(std::string_view keyPrefix, std::string_view keySuffix,
-                            Collection& collection1, Collection& collection2,
-                            std::vector<std::string>& common, std::string_view parentKey,
-                            int sameImage, int differsImage, bool& same);
-
+    // `common`.
+    bool CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
+                            Collection& collection2, std::vector<std::string>& common, bool& same);
     // Compares two Properties collections under the current skip list; clears
     // `same` at the first difference. A value that cannot be read counts as a
     // difference and does not stop the comparison.
     bool CompareProperties(const Properties& properties1, const Properties& properties2,
                            bool& same);
-
-    // Replaces the run's current skip list with the lists for `tag`.
-    void LoadSkipList(std::string_view tag);
-    const SkipList& CurrentSkipList() const { return skipList_; }
-
-    // The schema phases.
-    bool CompareTables(bool& same);
-    bool CompareQueries(bool& same);
-    bool CompareRelations(bool& same);
-    bool CompareContainers(bool& same);
-
-    // The nested walks, each for one owner object (see schema_walks.h).
-    bool CompareTableFields(const std::string& table, bool& same);
-    bool CompareIndexes(const std::string& table, bool& same);
-    bool CompareIndexFields(const std::string& table, const std::string& index, bool& same);
-    bool CompareQueryFields(const std::string& query, bool& same);
-    bool CompareParameters(const std::string& query, bool& same);
-    bool CompareRelationFields(const std::string& relation, bool& same);
-    bool CompareDocuments(const std::string& container, bool& same);
-
-    // The one walk pattern behind all of the walks above: `kind` over the
-    // collection of the object at `owner` (the database for an empty path).
-    bool Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame);
-
-    // The data comparison of one field of one table: records matched by
-    // position, the first differing record becomes a node under the field.
-    // The first call for a table reads the table once for every field named
-    // by PrepareTableData (see table_data.h); later calls for the same table
-    // use that pass.
-    bool CompareFieldData(const std::string& table, const std::string& field, bool& same);
-    // Names the fields of `table` whose data the walk is about to compare.
-    void PrepareTableData(const std::string& table, std::vector<std::string> fields);
-    // Record pairs compared by the data comparison so far.
-    std::int64_t RecordsCompared() const { return recordsCompared_; }
-
-    // Shows a failure once (nothing for an empty description).
-    void ReportError(const DbError& error);
-
-    Database& Database1() { return *db1_; }
-    Database& Database2() { return *db2_; }
-    const RunInputs& Inputs() const { return inputs_; }
-    const ComparisonOptions& Options() const { return options_; }
-    ResultTree& Tree() { return tree_; }
-    Host& HostInterface() { return host_; }
-
-    // Yields to the host and tells whether the user asked to cancel.
-    bool YieldAndCheckCancel();
-
+    // The stored values of one field: the first differing record becomes a
+    // node under the field. `data` is the table's one pass over all its
+    // compared fields; the first field to ask runs it.
+    bool CompareFieldData(TableDataComparison& data, bool& dataRan, const NodeKey& field,
+                          bool& same);
     // Replaces database 2 with a fresh connection opened as OpenBothDatabases
     // opened it. Throws DbError when it cannot be opened.
     void ReopenDatabase2();
 
-  private:
     RunInputs inputs_;
     const ComparisonOptions& options_;  // Not owned.
     ResultTree& tree_;                  // Not owned.
@@ -155,9 +115,6 @@ class ComparisonRun {
     std::unique_ptr<Database> db1_;
     std::unique_ptr<Database> db2_;
     bool same_ = true;
-    std::unique_ptr<TableDataComparison> tableData_;
-    std::string pendingDataTable_;
-    std::vector<std::string> pendingDataFields_;
     std::int64_t recordsCompared_ = 0;
 };
 

@@ -8,7 +8,7 @@
 namespace kesmark {
 
 void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
-                               std::string_view text, int image) {
+                               std::string_view text, Picture image) {
     if (index_.contains(std::string(key))) {
         throw DbError(errors::kDuplicateKey, "Key is not unique in collection", "TreeView");
     }
@@ -25,7 +25,7 @@ void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
         Node{std::string(key), std::string(text), std::string(parentKey), image, depth});
 }
 
-void MemoryResultTree::SetNodeImage(std::string_view key, int image) {
+void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
     const auto it = index_.find(std::string(key));
     if (it == index_.end()) {
         throw DbError(errors::kElementNotFound, "Element not found", "TreeView");

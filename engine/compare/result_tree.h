@@ -6,11 +6,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/model/hierarchy.h"
+
 namespace kesmark {
 
 // The result tree as the engine writes it: nodes identified by their key (an
-// object path such as "TableDefs[Orders].Fields[ID]"), each with a text and a
-// picture number of the result-tree image list. Keys are case-sensitive:
+// node key such as "TableDefs[Orders].Fields[ID]", see node_key.h), each with
+// a text and a picture of the result-tree image list. Keys are case-sensitive:
 // "Orders" and "ORDERS" are two nodes.
 class ResultTree {
   public:
@@ -19,9 +21,9 @@ class ResultTree {
     // Adds a node as the last child of the node `parentKey` (top level when
     // empty). Throws DbError when the key already exists or the parent does not.
     virtual void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
-                         int image) = 0;
+                         Picture image) = 0;
     // Sets the picture of the node `key`; throws DbError when there is none.
-    virtual void SetNodeImage(std::string_view key, int image) = 0;
+    virtual void SetNodeImage(std::string_view key, Picture image) = 0;
     virtual void Clear() = 0;
 };
 
@@ -33,13 +35,13 @@ class MemoryResultTree : public ResultTree {
         std::string key;
         std::string text;
         std::string parent;  // empty for a top-level node
-        int image = 0;
+        Picture image = Picture::None;
         int depth = 0;
     };
 
     void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
-                 int image) override;
-    void SetNodeImage(std::string_view key, int image) override;
+                 Picture image) override;
+    void SetNodeImage(std::string_view key, Picture image) override;
     void Clear() override;
 
     // Nodes in the order they were added.
