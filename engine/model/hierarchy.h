@@ -45,16 +45,35 @@ enum class Picture : int {
     DocumentSame = 19,
     DocumentDiffers = 20,
     PropertySkipped = 21,  // a property row that is not compared
+    // Rows of the data comparison matched by key.
+    RowOnlyIn1 = 22,
+    RowOnlyIn2 = 24,
+    RowChanged = 26,
+    // An object a stopped run never finished comparing, and the root of such
+    // a run. Even, so that no reader of the numbers takes them for "same".
+    NotCompared = 28,
+    DatabasesIncomplete = 30,
 };
 
 // The number of the last picture of the image list.
-inline constexpr int kLastPicture = 21;
+inline constexpr int kLastPicture = 30;
 
 inline constexpr int PictureNumber(Picture picture) {
     return static_cast<int>(picture);
 }
 
-// True for the pictures that mean "differs" (the even ones).
+// What a node's picture says of its object.
+enum class NodeState { Same, Differs, NotCompared };
+
+inline constexpr NodeState StateOf(Picture picture) {
+    if (picture == Picture::NotCompared || picture == Picture::DatabasesIncomplete) {
+        return NodeState::NotCompared;
+    }
+    return PictureNumber(picture) % 2 == 0 ? NodeState::Differs : NodeState::Same;
+}
+
+// True for the pictures that mean "differs" (the even ones, the pictures of
+// objects not compared included: nothing unfinished reads as same).
 inline constexpr bool IsDiffersPicture(Picture picture) {
     return picture != Picture::None && PictureNumber(picture) % 2 == 0;
 }
