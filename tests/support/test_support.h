@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/host.h"
+#include "engine/compare/host.h"
 
 namespace kesmark::test {
 

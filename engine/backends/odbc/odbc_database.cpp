@@ -1,0 +1,110 @@
+#include "engine/backends/odbc/odbc_database.h"
+
+#include "engine/backends/odbc/odbc_catalog.h"
+#include "engine/backends/odbc/odbc_dialect.h"
+#include "engine/backends/odbc/odbc_recordset.h"
+#include "engine/backends/odbc/odbc_types.h"
+#include "engine/model/connect_string.h"
+#include "engine/model/object_tree.h"
+
+namespace kesmark::odbc {
+
+namespace {
+
+class OdbcDatabase : public TreeDatabase {
+  public:
+    OdbcDatabase(std::string name, std::string connect, std::unique_ptr<Connection> connection)
+        : TreeDatabase(std::move(name), "ODBC"),
+          connect_(std::move(connect)),
+          connection_(std::move(connection)),
+          catalog_(std::make_unique<Catalog>(*connection_)) {
+        Root().properties = ReadDatabaseProperties();
+        catalog_->Attach(Root());
+    }
+    ~OdbcDatabase() override { Close(); }
+
+    std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
+                                             const std::vector<std::string>& fields) override {
+        const std::string sql = RecordsetStatement(table, fields);
+        return OpenOdbcRecordset(*connection_, std::string(table), sql);
+    }
+
+    std::string RecordsetStatement(std::string_view table,
+                                   const std::vector<std::string>& fields) override {
+        CheckOpen();
+        std::string sql = "SELECT ";
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i) {
+                sql += ", ";
+            }
+            sql += connection_->QuoteIdentifier(fields[i]);
+        }
+        if (fields.empty()) {
+            sql += "*";
+        }
+        sql += " FROM " + catalog_->SelectSource(table);
+        sql += DialectFor(connection_->Kind()).TableScanSuffix();
+        return sql;
+    }
+
+    void Close() override {
+        MarkClosed();
+        if (catalog_) {
+            catalog_->Detach();
+        }
+        catalog_.reset();
+        connection_.reset();
+    }
+
+  private:
+    Properties ReadDatabaseProperties() const {
+        const SourceInfo& info = connection_->Info();
+        Properties p;
+        p.Add("Name", dao::kText, DatabaseName());
+        p.Add("Connect", dao::kText, connect_);
+        p.Add("Version", dao::kText, info.dbmsVersion);
+        p.Add("Updatable", dao::kBoolean, false);
+        p.Add("Transactions", dao::kBoolean, info.transactions);
+        p.Add("QueryTimeout", dao::kInteger, connection_->GetTimeouts().statement);
+        p.Add("DBMSName", dao::kText, info.dbmsName);
+        p.Add("DBMSVersion", dao::kText, info.dbmsVersion);
+        p.Add("DriverName", dao::kText, info.driverName);
+        p.Add("DriverVersion", dao::kText, info.driverVersion);
+        p.Add("DriverODBCVersion", dao::kText, info.driverOdbcVersion);
+        p.Add("DataSourceName", dao::kText, info.dataSourceName);
+        p.Add("DatabaseName", dao::kText, info.databaseName);
+        p.Add("CatalogName", dao::kText, info.catalogName);
+        p.Add("ServerName", dao::kText, info.serverName);
+        p.Add("UserName", dao::kText, info.userName);
+        p.Add("IdentifierQuoteChar", dao::kText, info.identifierQuote);
+        p.Add("IdentifierCase", dao::kText, info.identifierCase);
+        p.Add("QuotedIdentifierCase", dao::kText, info.quotedIdentifierCase);
+        p.Add("CatalogTerm", dao::kText, info.catalogTerm);
+        p.Add("SchemaTerm", dao::kText, info.schemaTerm);
+        p.Add("ProcedureTerm", dao::kText, info.procedureTerm);
+        p.Add("TableTerm", dao::kText, info.tableTerm);
+        p.Add("SearchPatternEscape", dao::kText, info.searchPatternEscape);
+        p.Add("CollatingSequence", dao::kText, info.collationSequence);
+        p.Add("DefaultIsolation", dao::kText, info.defaultIsolation);
+        p.Add("DataSourceReadOnly", dao::kBoolean, info.dataSourceReadOnly);
+        return p;
+    }
+
+    std::string connect_;
+    std::unique_ptr<Connection> connection_;
+    std::unique_ptr<Catalog> catalog_;
+};
+
+}  // namespace
+
+std::unique_ptr<Database> OpenOdbcDatabase(const std::string& name,
+                                           const std::string& connectString, Timeouts timeouts) {
+    const std::string driverString =
+        IsOdbcConnectString(connectString) ? connectString.substr(5) : connectString;
+    auto connection = Connection::Open(driverString, timeouts);
+    const std::string masked = MaskPasswords(connectString);
+    return std::make_unique<OdbcDatabase>(name.empty() ? masked : name, masked,
+                                          std::move(connection));
+}
+
+}  // namespace kesmark::odbc
