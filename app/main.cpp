@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "app/program_state.h"

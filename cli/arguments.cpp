@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
-#include "engine/connect_string.h"
-#include "engine/open_database.h"
+#include "engine/model/connect_string.h"
 
 namespace kesmark::cli {
 
@@ -163,20 +163,22 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     app.allow_extras();
     DefineOptions(app, options, extras);
 
+    // What follows "--" is databases only; the parser sees what comes before.
+    const auto end = std::find(arguments.begin(), arguments.end(), "--");
     // "--settings=" with nothing after the "=" would take the next argument.
-    for (const auto& argument : arguments) {
-        if (argument == "--") {
-            break;
-        }
-        if (argument.starts_with("--") && argument.size() > 3 && argument.back() == '=' &&
-            argument.find('=') == argument.size() - 1) {
-            return UsageError(app, argument.substr(0, argument.size() - 1) + " needs a value");
+    for (auto argument = arguments.begin(); argument != end; ++argument) {
+        if (argument->starts_with("--") && argument->size() > 3 && argument->back() == '=' &&
+            argument->find('=') == argument->size() - 1) {
+            return UsageError(app, argument->substr(0, argument->size() - 1) + " needs a value");
         }
     }
     try {
-        app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
+        app.parse(std::vector<std::string>(std::make_reverse_iterator(end), arguments.rend()));
     } catch (const CLI::ParseError& e) {
         return UsageError(app, e.what());
+    }
+    if (end != arguments.end()) {
+        extras.positional.insert(extras.positional.end(), end + 1, arguments.end());
     }
     if (extras.help) {
         ParsedArguments result;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/comparison_run.h"
+#include "engine/compare/comparison_run.h"
 
 namespace kesmark::cli {
 

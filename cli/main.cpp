@@ -21,9 +21,10 @@
 #include "cli/arguments.h"
 #include "cli/cli_host.h"
 #include "cli/output.h"
-#include "engine/comparison_run.h"
+#include "engine/compare/comparison_run.h"
 #include "engine/open_database.h"
 #include "settings/ini_file.h"
+#include "settings/option_lists.h"
 #include "settings/settings_location.h"
 #include "view/property_list.h"
 #include "view/result_view.h"
@@ -42,7 +43,7 @@ std::string Shown(const std::string& name, const std::string& connect) {
 
 // Lists the properties of the object `options.showKey` names and returns the
 // exit status.
-int ShowProperties(const Options& options, const IniFile& settings, cli::CliHost& host) {
+int ShowProperties(const Options& options, const ComparisonOptions& settings, cli::CliHost& host) {
     MemoryPropertyList list;
     ResultView view(options.inputs, settings, host, list, OpenDatabase);
     cli::ShowReport report;
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
     }
     const SettingsLocation location = FindSettings(explicitSettings, CurrentSettingsEnvironment());
     IniFile settings(location.file, location.fallback);
+    const IniComparisonOptions comparisonOptions(settings);
     // A settings file that cannot be used is said once, on standard error
     // and among the messages of the JSON document.
     cli::CliHost host(options.quiet);
@@ -99,12 +101,12 @@ int main(int argc, char** argv) {
         host.ShowMessage(message, "Kesmark", MessageIcon::Exclamation);
     });
     if (options.showKey) {
-        return ShowProperties(options, settings, host);
+        return ShowProperties(options, comparisonOptions, host);
     }
 
     cli::CliHost::InstallInterruptHandler();
     MemoryResultTree tree;
-    ComparisonRun run(options.inputs, settings, tree, host, OpenDatabase);
+    ComparisonRun run(options.inputs, comparisonOptions, tree, host, OpenDatabase);
     const RunOutcome outcome = run.RunComparison();
     host.FinishStatusLine();
 

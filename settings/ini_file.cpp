@@ -283,26 +283,26 @@ std::string ProblemOfText(const std::string& text) {
     bool inSection = false;
     for (std::size_t i = 0; i < file.lines.size(); ++i) {
         const auto t = Trim(file.lines[i]);
-        const std::string where = "line " + std::to_string(i + 1) + " " + Quoted(t);
+        const auto where = [&] { return "line " + std::to_string(i + 1) + " " + Quoted(t); };
         if (t.empty() || t.front() == ';' || t.front() == '#') {
             continue;
         }
         if (t.front() == '[') {
             if (!SectionOf(t)) {
-                return where + " opens a section without closing it with ']'";
+                return where() + " opens a section without closing it with ']'";
             }
             inSection = true;
             continue;
         }
         const auto kv = KeyValueOf(t);
         if (!kv) {
-            return where + " is neither a [section], a key=value line nor a comment";
+            return where() + " is neither a [section], a key=value line nor a comment";
         }
         if (kv->first.empty()) {
-            return where + " has no key before its '='";
+            return where() + " has no key before its '='";
         }
         if (!inSection) {
-            return where + " stands before the first [section]";
+            return where() + " stands before the first [section]";
         }
     }
     return {};
@@ -331,7 +331,6 @@ struct IniFile::Snapshot {
     std::unordered_map<std::string, long> highestNumbers;
     // Why the file cannot be used; its values are then those of the fallback.
     std::string problem;
-    std::shared_ptr<const Snapshot> replacement;
 };
 
 namespace {
@@ -427,36 +426,30 @@ void IniFile::Report(const std::string& message) const {
     }
 }
 
-std::shared_ptr<const IniFile::Snapshot> IniFile::FallbackSnapshot() const {
-    if (fallback_.empty()) {
-        return nullptr;
-    }
-    fallbackSnapshot_ = Load(fallback_, fallbackSnapshot_);
-    if (fallbackSnapshot_ && !fallbackSnapshot_->problem.empty()) {
-        Report("The default settings file '" + fallback_.string() + "' " +
-               fallbackSnapshot_->problem + ". Kesmark goes on with empty settings.");
-        return nullptr;
-    }
-    return fallbackSnapshot_;
-}
-
 std::shared_ptr<const IniFile::Snapshot> IniFile::Current() const {
-    const auto previous = snapshot_;
     snapshot_ = Load(path_, snapshot_);
-    if (!snapshot_) {
-        lastProblem_.clear();
-        return FallbackSnapshot();
-    }
-    if (snapshot_->problem.empty()) {
+    if (snapshot_ && snapshot_->problem.empty()) {
         lastProblem_.clear();
         return snapshot_;
     }
-    const auto replacement = FallbackSnapshot();
-    Report("The settings file '" + path_.string() + "' " + snapshot_->problem + ". " +
-           (replacement
-                ? "Kesmark goes on with the default settings ('" + fallback_.string() + "')."
-                : std::string("Kesmark goes on with empty settings.")));
-    return replacement;
+    fallbackSnapshot_ = fallback_.empty() ? nullptr : Load(fallback_, fallbackSnapshot_);
+    const bool fallbackUsable = fallbackSnapshot_ && fallbackSnapshot_->problem.empty();
+    std::string problem;
+    if (snapshot_) {
+        problem = "The settings file '" + path_.string() + "' " + snapshot_->problem + ". " +
+                  (fallbackUsable
+                       ? "Kesmark goes on with the default settings ('" + fallback_.string() + "')."
+                       : std::string("Kesmark goes on with empty settings."));
+    } else if (fallbackSnapshot_ && !fallbackUsable) {
+        problem = "The default settings file '" + fallback_.string() + "' " +
+                  fallbackSnapshot_->problem + ". Kesmark goes on with empty settings.";
+    }
+    if (problem.empty()) {
+        lastProblem_.clear();
+    } else {
+        Report(problem);
+    }
+    return fallbackUsable ? fallbackSnapshot_ : nullptr;
 }
 
 std::string IniFile::ReadIniString(std::string_view section, std::string_view key,

@@ -99,8 +99,6 @@ class IniFile {
   private:
     // The file's values as they are now; null when there is no file.
     std::shared_ptr<const Snapshot> Current() const;
-    // The fallback's values; null when there is none or it cannot be used.
-    std::shared_ptr<const Snapshot> FallbackSnapshot() const;
     // Reports `message` unless it is the one reported last.
     void Report(const std::string& message) const;
 

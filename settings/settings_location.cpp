@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "engine/program_folder.h"
+#include "engine/model/program_folder.h"
 
 namespace kesmark {
 

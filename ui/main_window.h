@@ -9,8 +9,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine/comparison_run.h"
+#include "engine/compare/comparison_run.h"
 #include "settings/ini_file.h"
+#include "settings/option_lists.h"
 #include "settings/settings_location.h"
 #include "ui/image_list.h"
 #include "ui/property_list_widget.h"
@@ -124,6 +125,7 @@ class frmMain : public QMainWindow {
     void ReportSettingsProblem(const std::string& message);
 
     IniFile settings_;
+    IniComparisonOptions options_{settings_};
     DatabaseOpener opener_;
     std::unique_ptr<QtResultTree> resultTree_;
     std::unique_ptr<QtPropertyList> propertyList_;
