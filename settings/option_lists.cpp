@@ -1,5 +1,7 @@
 #include "settings/option_lists.h"
 
+#include <algorithm>
+
 namespace kesmark {
 
 std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_view section) {
@@ -7,7 +9,10 @@ std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_vie
 }
 
 std::vector<std::string> ReadStoredList(const IniFile::View& settings, std::string_view section) {
-    const long count = settings.ReadIniInt(section, "NumSkip", 0);
+    // Positions past the highest Skip key present would all be empty names,
+    // which match no property: a huge NumSkip costs no more than the keys.
+    const long count = std::min(settings.ReadIniInt(section, "NumSkip", 0),
+                                settings.HighestNumberedKey(section, "Skip"));
     std::vector<std::string> names;
     for (long i = 1; i <= count; ++i) {
         names.push_back(settings.ReadIniString(section, "Skip" + std::to_string(i), ""));

@@ -27,6 +27,8 @@ inline constexpr std::string_view kGeneralSection = "General";
 
 // A stored list: NumSkip entries Skip1..SkipN of `section` (a missing entry
 // reads as an empty name; a negative or absent NumSkip reads as no entries).
+// N is bounded by the highest Skip key present, so the empty names that
+// would follow it are not made.
 std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_view section);
 std::vector<std::string> ReadStoredList(const IniFile::View& settings, std::string_view section);
 

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <cmath>
+#include <cstdio>
 
 #include "settings/option_lists.h"
 #include "ui/about_box.h"
@@ -48,12 +49,14 @@ constexpr const char* kDatabaseMask =
 
 }  // namespace
 
-frmMain::frmMain(const std::filesystem::path& settingsPath, DatabaseOpener opener, QWidget* parent)
+frmMain::frmMain(const SettingsLocation& settings, DatabaseOpener opener, QWidget* parent)
     : QMainWindow(parent),
       ilTreeview(1.0),
-      settings_(settingsPath),
+      settings_(settings.file, settings.fallback),
       opener_(std::move(opener)),
       host_(*this) {
+    settings_.SetProblemHandler(
+        [this](const std::string& message) { ReportSettingsProblem(message); });
     CreateControls();
     CreateMenus();
     LoadForm();
@@ -189,6 +192,15 @@ void frmMain::LoadForm() {
     txtConnect2->setText(read("Connect2"));
 
     SetStatus(QString());
+}
+
+void frmMain::ReportSettingsProblem(const std::string& message) {
+    std::fprintf(stderr, "kesmark: %s\n", message.c_str());
+    // Not from inside the read that met the problem: the window may still be
+    // loading, or a run may be reading its options.
+    QTimer::singleShot(0, this, [this, message] {
+        host_.ShowMessage(message, "Kesmark", MessageIcon::Exclamation);
+    });
 }
 
 void frmMain::SetStatus(const QString& text) {
@@ -344,11 +356,16 @@ void frmMain::closeEvent(QCloseEvent* event) {
     }
     pbarProgress.Destroy();
     sbStatusBar.Destroy();
-    // Failures to write are not fatal: the program closes all the same.
-    settings_.WriteIniString(kGeneralSection, "Database1", Text(txtDatabase1));
-    settings_.WriteIniString(kGeneralSection, "Database2", Text(txtDatabase2));
-    settings_.WriteIniString(kGeneralSection, "Connect1", Text(txtConnect1));
-    settings_.WriteIniString(kGeneralSection, "Connect2", Text(txtConnect2));
+    // Failures to write are not fatal: the program closes all the same,
+    // saying so on standard error.
+    bool saved = settings_.WriteIniString(kGeneralSection, "Database1", Text(txtDatabase1));
+    saved = settings_.WriteIniString(kGeneralSection, "Database2", Text(txtDatabase2)) && saved;
+    saved = settings_.WriteIniString(kGeneralSection, "Connect1", Text(txtConnect1)) && saved;
+    saved = settings_.WriteIniString(kGeneralSection, "Connect2", Text(txtConnect2)) && saved;
+    if (!saved) {
+        std::fprintf(stderr, "kesmark: the databases could not be saved in '%s'\n",
+                     settings_.Path().c_str());
+    }
     event->accept();
 }
 

@@ -12,6 +12,7 @@
 #include "engine/compare/comparison_run.h"
 #include "settings/ini_file.h"
 #include "settings/option_lists.h"
+#include "settings/settings_location.h"
 #include "ui/image_list.h"
 #include "ui/property_list_widget.h"
 #include "ui/qt_host.h"
@@ -38,10 +39,11 @@ class frmMain : public QMainWindow {
     Q_OBJECT
   public:
     // Loads the window: bars, caption, list columns, the four database fields
-    // from the settings file at `settingsPath`. Databases are opened through
-    // `opener`.
-    frmMain(const std::filesystem::path& settingsPath, DatabaseOpener opener,
-            QWidget* parent = nullptr);
+    // from the settings file at `settings` (which the window and its options
+    // dialog also write). Databases are opened through `opener`. A settings
+    // file that cannot be used is said on standard error and, once the event
+    // loop runs, in a message box; the window goes on with the defaults.
+    frmMain(const SettingsLocation& settings, DatabaseOpener opener, QWidget* parent = nullptr);
     ~frmMain() override;
 
     // The status text (part 0 of the status bar) and the progress position.
@@ -119,6 +121,8 @@ class frmMain : public QMainWindow {
     // A connect string built in the ODBC dialog fills `connect` and empties
     // `database`; cancelling changes neither.
     void BrowseOdbc(QLineEdit* connect, QLineEdit* database);
+    // Says that the settings file cannot be used (see the constructor).
+    void ReportSettingsProblem(const std::string& message);
 
     IniFile settings_;
     IniComparisonOptions options_{settings_};

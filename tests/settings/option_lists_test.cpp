@@ -24,6 +24,17 @@ TEST_F(OptionListsTest, StoredListsReadPositionsOneToNumSkipOnly) {
     EXPECT_TRUE(ReadStoredList(ini_, "Missing").empty());
 }
 
+TEST_F(OptionListsTest, AHugeNumSkipIsBoundedByTheKeysPresent) {
+    test::WriteFile(path_,
+                    "[TableDefs]\nNumSkip=2147483647\nSkip1=A\nSkip3=C\n"
+                    "[Indexes]\nNumSkip=99999999999999999999\n"
+                    "[Strict]\nNumSkip=2147483647\nSkip2=B\n");
+    EXPECT_EQ(ReadStoredList(ini_, "TableDefs"), (std::vector<std::string>{"A", "", "C"}));
+    EXPECT_TRUE(ReadStoredList(ini_, "Indexes").empty());
+    EXPECT_EQ(LoadSkipList(ini_, "TableDefs", {false, true}),
+              (std::vector<std::string>{"A", "", "C", "", "B"}));
+}
+
 TEST_F(OptionListsTest, SkipListJoinsStrictAndDataListsAsTheSwitchesSay) {
     test::WriteFile(path_,
                     "[TableDefs]\nNumSkip=1\nSkip1=Name\n"

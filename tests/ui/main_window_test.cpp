@@ -265,5 +265,43 @@ TEST_F(MainWindowTest, ClosingDuringARunWaitsForTheRunAndSaves) {
     EXPECT_EQ(IniFile(settingsPath_).ReadIniString("General", "Database2"), b_);
 }
 
+TEST_F(MainWindowTest, TheFirstCloseCreatesTheUsersFileFromTheShippedDefault) {
+    const auto file = dir_ / "config" / "kesmark" / "Kesmark.ini";
+    frmMain window(SettingsLocation(file, settingsPath_), OpenDatabase);
+    EXPECT_EQ(window.txtDatabase1->text(), "") << "read from the shipped default";
+    window.txtDatabase1->setText(QString::fromStdString(a_));
+    window.show();
+    EXPECT_TRUE(window.close());
+    const IniFile saved(file);
+    EXPECT_EQ(saved.ReadIniString("General", "Database1"), a_);
+    EXPECT_EQ(saved.ReadIniInt("TableDefs", "Compare"), 1) << "the options came along";
+    EXPECT_EQ(test::ReadFile(settingsPath_).find(a_), std::string::npos)
+        << "the shipped default is never written";
+}
+
+TEST_F(MainWindowTest, AnUnusableSettingsFileIsSaidOnceInAMessageBox) {
+    const auto folder = dir_ / "folder.ini";
+    std::filesystem::create_directory(folder);
+    test::SetIni(settingsPath_, "General", "Database1", "from-the-default.db");
+    messages_.clear();
+    window_ = std::make_unique<frmMain>(SettingsLocation(folder, settingsPath_), OpenDatabase);
+    window_->SetMessageHandler([this](const std::string& text, const std::string& caption,
+                                      MessageIcon) { messages_.push_back(caption + ": " + text); });
+    QCoreApplication::processEvents();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "Kesmark: The settings file '" + folder.string() +
+                                "' is a folder, not a file. Kesmark goes on with the default "
+                                "settings ('" +
+                                settingsPath_.string() + "').");
+    EXPECT_EQ(window_->txtDatabase1->text(), "from-the-default.db");
+    // A run reads the settings many times; the problem is not said again.
+    window_->txtDatabase1->setText(QString::fromStdString(a_));
+    window_->txtDatabase2->setText(QString::fromStdString(b_));
+    window_->cmdCompare->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(messages_.size(), 1u) << messages_.back();
+    EXPECT_GT(window_->tvCompare->topLevelItemCount(), 0);
+}
+
 }  // namespace
 }  // namespace kesmark::ui

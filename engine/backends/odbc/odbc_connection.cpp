@@ -84,78 +84,7 @@ std::string IdentifierCaseText(std::uint64_t value) {
     }
 }
 
-std::string Trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 }  // namespace
-
-std::vector<ConnectAttribute> ConnectStringAttributes(std::string_view connectString) {
-    std::vector<ConnectAttribute> attributes;
-    std::size_t pos = 0;
-    while (pos < connectString.size()) {
-        const auto eq = connectString.find('=', pos);
-        const auto semicolon = connectString.find(';', pos);
-        if (eq == std::string_view::npos ||
-            (semicolon != std::string_view::npos && semicolon < eq)) {
-            if (semicolon == std::string_view::npos) {
-                break;
-            }
-            pos = semicolon + 1;
-            continue;
-        }
-        ConnectAttribute attribute;
-        attribute.keyword = Trimmed(connectString.substr(pos, eq - pos));
-        std::size_t valueStart = eq + 1;
-        while (valueStart < connectString.size() && connectString[valueStart] == ' ') {
-            ++valueStart;
-        }
-        std::size_t end = 0;
-        if (valueStart < connectString.size() && connectString[valueStart] == '{') {
-            // A braced value runs to the closing brace; "}}" stands for "}".
-            std::size_t i = valueStart + 1;
-            for (; i < connectString.size(); ++i) {
-                if (connectString[i] == '}') {
-                    if (i + 1 < connectString.size() && connectString[i + 1] == '}') {
-                        attribute.value += '}';
-                        ++i;
-                        continue;
-                    }
-                    break;
-                }
-                attribute.value += connectString[i];
-            }
-            end = connectString.find(';', i);
-        } else {
-            end = connectString.find(';', valueStart);
-            attribute.value = Trimmed(connectString.substr(valueStart, end == std::string_view::npos
-                                                                           ? std::string_view::npos
-                                                                           : end - valueStart));
-        }
-        attributes.push_back(std::move(attribute));
-        if (end == std::string_view::npos) {
-            break;
-        }
-        pos = end + 1;
-    }
-    return attributes;
-}
-
-std::vector<std::string> ConnectStringSecrets(std::string_view connectString) {
-    std::vector<std::string> secrets;
-    for (const auto& attribute : ConnectStringAttributes(connectString)) {
-        const std::string key = FoldAsciiCase(attribute.keyword);
-        if ((key == "pwd" || key == "password") && !attribute.value.empty()) {
-            secrets.push_back(attribute.value);
-        }
-    }
-    return secrets;
-}
 
 std::optional<std::size_t> ResultSet::ColumnNumber(std::string_view name) const {
     const std::string folded = FoldAsciiCase(name);
@@ -566,11 +495,11 @@ void Connection::ReadInfo() {
 
 void Connection::ApplyDriverProfile() {
     const DriverProfile profile = ProfileOfDriver(info_.driverName);
-    const auto attributes = ConnectStringAttributes(connectString_);
+    const auto attributes = ConnectAttributes(connectString_);
     auto sets = [&](const std::vector<std::string_view>& keywords) {
         for (const auto& attribute : attributes) {
             for (const auto keyword : keywords) {
-                if (FoldAsciiCase(attribute.keyword) == FoldAsciiCase(keyword)) {
+                if (FoldAsciiCase(attribute.key) == FoldAsciiCase(keyword)) {
                     return true;
                 }
             }
@@ -597,7 +526,7 @@ bool Connection::ConfigurationSets(const std::vector<ConnectAttribute>& attribut
     std::string dataSource;
     std::string driver;
     for (const auto& attribute : attributes) {
-        const std::string key = FoldAsciiCase(attribute.keyword);
+        const std::string key = FoldAsciiCase(attribute.key);
         if (key == "dsn") {
             dataSource = attribute.value;
         } else if (key == "driver") {

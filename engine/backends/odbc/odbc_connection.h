@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/backends/odbc/odbc_handles.h"
+#include "engine/model/connect_string.h"
 #include "engine/model/db_error.h"
 #include "engine/model/value.h"
 
@@ -82,12 +83,6 @@ struct ColumnDescription {
     SQLULEN size = 0;
     SQLSMALLINT decimalDigits = 0;
     bool nullable = true;
-};
-
-// One "keyword=value" of an ODBC connect string.
-struct ConnectAttribute {
-    std::string keyword;  // as written, blanks around it removed
-    std::string value;    // braces removed ("{a;b}" -> "a;b", "}}" -> "}")
 };
 
 // A catalog argument: nullopt passes a null pointer (the driver's "any").
@@ -286,13 +281,5 @@ class Connection {
     std::vector<SQLUSMALLINT> functions_;
     FetchAbilities abilities_;
 };
-
-// The attributes of an ODBC connect string in order; text without "=" is
-// skipped. "DSN=shop; PWD={a;b}" -> {("DSN", "shop"), ("PWD", "a;b")}.
-std::vector<ConnectAttribute> ConnectStringAttributes(std::string_view connectString);
-
-// The password values of an ODBC connect string (keys PWD and PASSWORD in any
-// letter case, braced values unbraced).
-std::vector<std::string> ConnectStringSecrets(std::string_view connectString);
 
 }  // namespace kesmark::odbc
