@@ -1,6 +1,8 @@
 #include "engine/model/connect_string.h"
 
 #include <algorithm>
+#include <string_view>
+#include <vector>
 
 #include "engine/model/text.h"
 
@@ -10,8 +12,17 @@ bool IsOdbcConnectString(const std::string& text) {
     return text.size() >= 5 && FoldAsciiCase(text.substr(0, 5)) == "odbc;";
 }
 
-std::string MaskPasswords(const std::string& text) {
-    std::string out;
+namespace {
+
+// One ";"-separated part of a connect string: its text, and for a password
+// ("PWD=" or "Password=", any case) where its value starts.
+struct Part {
+    std::string text;
+    std::size_t valueStart = std::string::npos;  // npos: not a password
+};
+
+std::vector<Part> SplitParts(const std::string& text) {
+    std::vector<Part> parts;
     std::size_t pos = 0;
     while (pos < text.size()) {
         auto end = text.find(';', pos);
@@ -35,9 +46,9 @@ std::string MaskPasswords(const std::string& text) {
                 end = std::min(text.find(';', close), text.size());
             }
         }
-        const std::string part = text.substr(pos, end - pos);
-        const auto eq = part.find('=');
-        std::string key = eq == std::string::npos ? "" : FoldAsciiCase(part.substr(0, eq));
+        Part part{text.substr(pos, end - pos)};
+        const auto eq = part.text.find('=');
+        std::string key = eq == std::string::npos ? "" : FoldAsciiCase(part.text.substr(0, eq));
         while (!key.empty() && key.front() == ' ') {
             key.erase(0, 1);
         }
@@ -45,16 +56,59 @@ std::string MaskPasswords(const std::string& text) {
             key.pop_back();
         }
         if (key == "pwd" || key == "password") {
-            out += part.substr(0, eq + 1) + "***";
-        } else {
-            out += part;
+            part.valueStart = eq + 1;
         }
-        if (end < text.size()) {
-            out += ';';
-        }
+        parts.push_back(std::move(part));
         pos = end + 1;
     }
+    return parts;
+}
+
+// The parts joined again; `endsWithSeparator` restores a final ";".
+std::string Join(const std::vector<Part>& parts, bool endsWithSeparator) {
+    std::string out;
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        out += parts[k].text;
+        if (k + 1 < parts.size() || endsWithSeparator) {
+            out += ';';
+        }
+    }
     return out;
+}
+
+constexpr std::string_view kMask = "***";
+
+}  // namespace
+
+std::string MaskPasswords(const std::string& text) {
+    auto parts = SplitParts(text);
+    for (auto& part : parts) {
+        if (part.valueStart != std::string::npos) {
+            part.text = part.text.substr(0, part.valueStart) + std::string(kMask);
+        }
+    }
+    return Join(parts, !text.empty() && text.back() == ';' && !parts.empty());
+}
+
+std::string RestorePasswords(const std::string& masked, const std::string& original) {
+    std::vector<std::string> passwords;
+    for (const auto& part : SplitParts(original)) {
+        if (part.valueStart != std::string::npos) {
+            passwords.push_back(part.text.substr(part.valueStart));
+        }
+    }
+    auto parts = SplitParts(masked);
+    std::size_t n = 0;
+    for (auto& part : parts) {
+        if (part.valueStart == std::string::npos) {
+            continue;
+        }
+        if (part.text.substr(part.valueStart) == kMask && n < passwords.size()) {
+            part.text = part.text.substr(0, part.valueStart) + passwords[n];
+        }
+        ++n;
+    }
+    return Join(parts, !masked.empty() && masked.back() == ';' && !parts.empty());
 }
 
 }  // namespace kesmark
