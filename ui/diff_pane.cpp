@@ -218,6 +218,9 @@ void DiffPane::ShowRow(const PropertyRow& row) {
         for (std::size_t s = 0; s < 2; ++s) {
             if (*values[s] && !(*values[s])->IsNull()) {
                 sides[s].text = ValueText(**values[s]);
+                if (sides[s].text.isEmpty()) {
+                    notes[s] = QStringLiteral("empty text");
+                }
                 continue;
             }
             sides[s].text = *values[s] ? QStringLiteral("Null") : FromUtf8(*cells[s]);

@@ -82,7 +82,7 @@ TEST(DiffPane, ShowsBothValuesWithTheirDifferencesMarked) {
          {},
          {},
          {},
-         "Value; database 1: Null"},
+         "Value; database 1: Null; database 2: empty text"},
         {"a value against \"not found\"",
          Pair("Format", Value("General"), std::nullopt, "General", "not found"),
          "General",

@@ -293,7 +293,7 @@ TEST_F(ResultsTest, NullIsToldFromEmptyTextAndFromTheTextNull) {
     EXPECT_TRUE(value->font(1).italic());
     EXPECT_EQ(value->text(2), "");
     EXPECT_FALSE(value->font(2).italic());
-    EXPECT_EQ(window_->pnlDiff->Summary(), "Value; database 1: Null");
+    EXPECT_EQ(window_->pnlDiff->Summary(), "Value; database 1: Null; database 2: empty text");
 
     // A text that reads "Null" against a Null: the same words, not the same look.
     Select("TableDefs[Notes].Fields[Memo].Records[1]");
