@@ -19,13 +19,15 @@ namespace {
 using Row = MemoryPropertyList::Row;
 
 Row Equal(std::string name, std::string text1, std::string text2) {
-    return Row{std::move(name), std::move(text1), std::move(text2), Picture::PropertySame, 0};
+    return Row{
+        std::move(name), std::move(text1), std::move(text2), Picture::PropertySame, 0, {}, {}};
 }
 Row Differs(std::string name, std::string text1, std::string text2) {
-    return Row{std::move(name), std::move(text1), std::move(text2), Picture::PropertyDiffers, 255};
+    return Row{
+        std::move(name), std::move(text1), std::move(text2), Picture::PropertyDiffers, 255, {}, {}};
 }
 Row Skipped(std::string name) {
-    return Row{std::move(name), "skipped", "skipped", Picture::PropertySkipped, 0};
+    return Row{std::move(name), "skipped", "skipped", Picture::PropertySkipped, 0, {}, {}};
 }
 
 // The rows as the list shows them, without the values behind the cells.
