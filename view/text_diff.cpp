@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 #include "engine/model/utf8.h"
 
@@ -71,6 +72,30 @@ void AppendRanges(const CodePoints& decoded, const std::vector<bool>& marked, st
 // Below this share of common characters in the differing middle of two lines,
 // the character differences are noise: the whole middle is marked instead.
 constexpr double kMinCommonShare = 0.4;
+
+// An edit script of M and N lines with D edits costs about (M + N) * D steps,
+// and D is at least M + N - 2 * (the lines the two have in common). When even
+// that lower bound is past this, the two texts have too little in common for
+// a line-by-line script to be worth its cost: their lines are paired in order.
+constexpr std::size_t kMaxLineWork = 20'000'000;
+
+// How many lines of `a` find an equal line in `b` (each line of `b` used once).
+std::size_t CommonLines(const std::vector<std::string_view>& a,
+                        const std::vector<std::string_view>& b) {
+    std::unordered_map<std::string_view, std::size_t> counts;
+    for (const auto line : b) {
+        ++counts[line];
+    }
+    std::size_t common = 0;
+    for (const auto line : a) {
+        const auto it = counts.find(line);
+        if (it != counts.end() && it->second > 0) {
+            --it->second;
+            ++common;
+        }
+    }
+    return common;
+}
 
 }  // namespace
 
@@ -231,27 +256,28 @@ TextDiff DiffTexts(std::string_view text1, std::string_view text2, const DiffLim
     }
     const std::size_t end1 = lines1.size() - suffix;
     const std::size_t end2 = lines2.size() - suffix;
-    if (prefix == end1 || prefix == end2) {
-        std::vector<std::size_t> removed;
-        std::vector<std::size_t> added;
+    const std::vector<std::string_view> middle1(
+        lines1.begin() + static_cast<std::ptrdiff_t>(prefix),
+        lines1.begin() + static_cast<std::ptrdiff_t>(end1));
+    const std::vector<std::string_view> middle2(
+        lines2.begin() + static_cast<std::ptrdiff_t>(prefix),
+        lines2.begin() + static_cast<std::ptrdiff_t>(end2));
+    const std::size_t total = middle1.size() + middle2.size();
+    std::vector<std::size_t> removed;
+    std::vector<std::size_t> added;
+    if (middle1.empty() || middle2.empty() ||
+        total * (total - 2 * CommonLines(middle1, middle2)) > kMaxLineWork) {
+        // One side has nothing here, or the two too little in common: the
+        // lines are paired in order.
         for (std::size_t k = prefix; k < end1; ++k) {
             removed.push_back(k);
         }
         for (std::size_t k = prefix; k < end2; ++k) {
             added.push_back(k);
         }
-        changes(removed, added);
     } else {
-        const std::vector<std::string_view> middle1(
-            lines1.begin() + static_cast<std::ptrdiff_t>(prefix),
-            lines1.begin() + static_cast<std::ptrdiff_t>(end1));
-        const std::vector<std::string_view> middle2(
-            lines2.begin() + static_cast<std::ptrdiff_t>(prefix),
-            lines2.begin() + static_cast<std::ptrdiff_t>(end2));
         dtl::Diff<std::string_view, std::vector<std::string_view>> diff(middle1, middle2);
         diff.compose();
-        std::vector<std::size_t> removed;
-        std::vector<std::size_t> added;
         for (const auto& [line, info] : diff.getSes().getSequence()) {
             if (info.type == dtl::SES_DELETE) {
                 removed.push_back(prefix + static_cast<std::size_t>(info.beforeIdx - 1));
@@ -265,8 +291,8 @@ TextDiff DiffTexts(std::string_view text1, std::string_view text2, const DiffLim
                      prefix + static_cast<std::size_t>(info.afterIdx - 1));
             }
         }
-        changes(removed, added);
     }
+    changes(removed, added);
     for (std::size_t k = 0; k < suffix; ++k) {
         same(end1 + k, end2 + k);
     }

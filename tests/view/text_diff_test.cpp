@@ -194,6 +194,9 @@ TEST(DiffTexts, DifferentTextsOfManyLinesKeepEveryLineOnce) {
     }
     EXPECT_EQ(left, diff.lines1.size());
     EXPECT_EQ(right, diff.lines2.size());
+    // With nothing in common, the lines are paired in order.
+    EXPECT_EQ(diff.rows.size(), std::max(diff.lines1.size(), diff.lines2.size()));
+    EXPECT_EQ(diff.rows.front().change, LineChange::Changed);
 }
 
 TEST(DiffBytes, HexLinesAlignedByOffsetWithTheFirstDifference) {
