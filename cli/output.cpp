@@ -135,11 +135,33 @@ std::string FormatPropertiesJson(const ShowReport& report) {
 
 std::string FormatTreeText(const RunReport& report, bool colour) {
     std::string out;
-    for (const auto* node : report.tree->TreeOrder()) {
-        const bool differs = IsDiffersPicture(node->image);
-        std::string mark = differs ? "differs" : "same   ";
+    const auto nodes = report.tree->TreeOrder();
+    // The marks share one width: that of "not compared" when a stopped run
+    // left such nodes, else that of "differs".
+    const bool anyNotCompared = std::any_of(nodes.begin(), nodes.end(), [](const auto* node) {
+        return StateOf(node->image) == NodeState::NotCompared;
+    });
+    const std::size_t markWidth = anyNotCompared ? 12 : 7;
+    for (const auto* node : nodes) {
+        std::string mark;
+        const char* markColour = "";
+        switch (StateOf(node->image)) {
+            case NodeState::Same:
+                mark = "same";
+                markColour = "\033[32m";
+                break;
+            case NodeState::Differs:
+                mark = "differs";
+                markColour = "\033[31m";
+                break;
+            case NodeState::NotCompared:
+                mark = "not compared";
+                markColour = "\033[33m";
+                break;
+        }
+        mark.resize(markWidth, ' ');
         if (colour) {
-            mark = (differs ? "\033[31m" : "\033[32m") + mark + "\033[0m";
+            mark = markColour + mark + "\033[0m";
         }
         out += mark;
         out += std::string(2 + 2 * static_cast<std::size_t>(node->depth), ' ');

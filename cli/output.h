@@ -19,8 +19,9 @@ struct RunReport {
     const std::vector<Message>* messages = nullptr;
 };
 
-// The result tree as indented text, one node a line: a mark ("same" or
-// "differs"), the kind of object and its name. `colour` adds ANSI colours.
+// The result tree as indented text, one node a line: a mark ("same",
+// "differs", or "not compared" for what a stopped run did not finish), the
+// kind of object and its name. `colour` adds ANSI colours.
 std::string FormatTreeText(const RunReport& report, bool colour);
 
 // The result as one JSON document (see the README for its fields).

@@ -9,7 +9,7 @@ PACKAGES="
   clang-format
   libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3 sqlite3-tools time
-  nlohmann-json3-dev libcli11-dev
+  nlohmann-json3-dev libcli11-dev libdtl-dev
   mdbtools-dev
   clang libclang-rt-14-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql

@@ -93,16 +93,19 @@ void ResultView::ShowUnknownCollection(std::string_view name) {
                       MessageIcon::None);
 }
 
-void ResultView::AddRow(std::string_view name, std::string_view text1, std::string_view text2,
-                        bool differs) {
-    list_.AddPropertyRow(name, text1, text2,
-                         differs ? property_rows::kDifferentIcon : property_rows::kEqualIcon,
-                         differs ? property_rows::kRed : property_rows::kBlack);
+void ResultView::AddRow(std::string_view name, std::string text1, std::string text2, bool differs,
+                        std::optional<Value> value1, std::optional<Value> value2) {
+    list_.AddPropertyRow(
+        PropertyRow{std::string(name), std::move(text1), std::move(text2),
+                    differs ? property_rows::kDifferentIcon : property_rows::kEqualIcon,
+                    differs ? property_rows::kRed : property_rows::kBlack, std::move(value1),
+                    std::move(value2)});
 }
 
 void ResultView::AddSkippedRow(std::string_view name) {
-    list_.AddPropertyRow(name, kSkipped, kSkipped, property_rows::kSkippedIcon,
-                         property_rows::kBlack);
+    list_.AddPropertyRow(PropertyRow{std::string(name), std::string(kSkipped),
+                                     std::string(kSkipped), property_rows::kSkippedIcon,
+                                     property_rows::kBlack, std::nullopt, std::nullopt});
 }
 
 bool ResultView::OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2) {
@@ -273,15 +276,19 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
             return;
         }
         std::string text;
+        std::optional<Value> value;
         try {
-            text = PlainValueText(properties.Item(name).GetValue());
+            value = properties.Item(name).GetValue();
+            text = PlainValueText(*value);
         } catch (const std::exception& e) {
+            value.reset();
             text = std::string(kErrorPrefix) + AsDbError(e).Description();
         }
         if (side == Side::Database1) {
-            AddRow(name, text, kNotFound, true);
+            AddRow(name, std::move(text), std::string(kNotFound), true, std::move(value));
         } else {
-            AddRow(name, kNotFound, text, true);
+            AddRow(name, std::string(kNotFound), std::move(text), true, std::nullopt,
+                   std::move(value));
         }
     };
     // One row for a name on both sides. Each value is read once; a value that
@@ -294,6 +301,8 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
         bool equal = true;
         std::string text1;
         std::string text2;
+        Value value1;
+        Value value2;
         try {
             const Property& property1 = properties1.Item(name1);
             const Property& property2 = properties2.Item(name2);
@@ -302,12 +311,15 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
             PropertyValuesEqual(read1, read2, equal);
             text1 = PropertyValueText(read1);
             text2 = PropertyValueText(read2);
+            value1 = read1.GetValue();
+            value2 = read2.GetValue();
         } catch (const std::exception& e) {
             const std::string error = std::string(kErrorPrefix) + AsDbError(e).Description();
             AddRow(name2, error, error, true);
             return;
         }
-        AddRow(name2, text1, text2, !equal);
+        AddRow(name2, std::move(text1), std::move(text2), !equal, std::move(value1),
+               std::move(value2));
     };
 
     try {
@@ -332,11 +344,13 @@ bool ResultView::ListOneSide(Side side, const Properties& properties) {
                 AddSkippedRow(name);
                 continue;
             }
-            const std::string text = PlainValueText(properties.Item(name).GetValue());
+            Value value = properties.Item(name).GetValue();
+            std::string text = PlainValueText(value);
             if (side == Side::Database1) {
-                AddRow(name, text, kNotFound, true);
+                AddRow(name, std::move(text), std::string(kNotFound), true, std::move(value));
             } else {
-                AddRow(name, kNotFound, text, true);
+                AddRow(name, std::string(kNotFound), std::move(text), true, std::nullopt,
+                       std::move(value));
             }
         }
         return true;

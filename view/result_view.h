@@ -10,6 +10,7 @@
 // stop without a second message. Rows written before a failure stay.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -89,8 +90,11 @@ class ResultView {
     bool OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2);
     void ShowUnknownCollection(std::string_view name);
     void ReportFailure(const DbError& error);
-    void AddRow(std::string_view name, std::string_view text1, std::string_view text2,
-                bool differs);
+    // A row of the listing; `value1` and `value2` are the values behind the
+    // cells that show one.
+    void AddRow(std::string_view name, std::string text1, std::string text2, bool differs,
+                std::optional<Value> value1 = std::nullopt,
+                std::optional<Value> value2 = std::nullopt);
     void AddSkippedRow(std::string_view name);
 
     RunInputs inputs_;

@@ -251,4 +251,31 @@ std::string WithPassword(const std::string& connect, const std::string& password
     return out + "PWD=" + Encoded(password, NeedsBraces(password));
 }
 
+std::string RestorePasswords(const std::string& masked, const std::string& original) {
+    // The secret values of the original as written, braces included.
+    std::vector<std::string> secrets;
+    for (const auto& attribute : ConnectAttributes(original)) {
+        if (IsSecretKey(attribute.key)) {
+            secrets.push_back(
+                original.substr(attribute.valueBegin, attribute.valueEnd - attribute.valueBegin));
+        }
+    }
+    std::string out;
+    std::size_t copied = 0;
+    std::size_t n = 0;
+    for (const auto& attribute : ConnectAttributes(masked)) {
+        if (!IsSecretKey(attribute.key)) {
+            continue;
+        }
+        if (attribute.value == "***" && n < secrets.size()) {
+            out.append(masked, copied, attribute.valueBegin - copied);
+            out += secrets[n];
+            copied = attribute.valueEnd;
+        }
+        ++n;
+    }
+    out.append(masked, copied, std::string::npos);
+    return out;
+}
+
 }  // namespace kesmark

@@ -54,4 +54,12 @@ bool HasPassword(std::string_view text);
 // already has a password: the connect string's own wins.
 std::string WithPassword(const std::string& connect, const std::string& password);
 
+// The reverse of MaskPasswords for a connect string that was shown masked and
+// then edited: each password whose value still reads "***" takes the value of
+// the password at the same place (first, second, ...) among the passwords of
+// `original`; a password typed anew, and everything else, stays as edited.
+//   RestorePasswords("ODBC;DSN=y;PWD=***;", "ODBC;DSN=x;PWD=secret;")
+//     -> "ODBC;DSN=y;PWD=secret;"
+std::string RestorePasswords(const std::string& masked, const std::string& original);
+
 }  // namespace kesmark

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QTreeWidget>
 #include <map>
@@ -99,12 +102,12 @@ TEST_F(MainWindowTest, LoadsAsDesigned) {
         window_->windowTitle(),
         QStringLiteral("Kesmark v%1.%2").arg(KESMARK_VERSION_MAJOR).arg(KESMARK_VERSION_MINOR));
     EXPECT_EQ(window_->cmdCompare->text(), "Compare");
-    EXPECT_EQ(window_->tvCompare->geometry(),
-              QRect(TwipsToPixels(120, window_.get()), TwipsToPixels(1920, window_.get()),
-                    TwipsToPixels(3975, window_.get()), window_->tvCompare->height()));
+    // The results take the design places of the tree and the list.
+    EXPECT_EQ(window_->splResults->geometry().topLeft(),
+              QPoint(TwipsToPixels(120, window_.get()), TwipsToPixels(1920, window_.get())));
+    EXPECT_EQ(window_->splResults->width(), TwipsToPixels(10575, window_.get()));
     EXPECT_EQ(window_->lvProperties->headerItem()->text(0), "Property");
     EXPECT_EQ(window_->lvProperties->headerItem()->text(2), "Database 2");
-    EXPECT_EQ(window_->lvProperties->columnWidth(0), TwipsToPixels(1800, window_.get()));
     EXPECT_EQ(window_->txtDatabase1->nextInFocusChain(), window_->cmdBrowseDB1);
     EXPECT_EQ(window_->menuBar()->actions().size(), 3);
     EXPECT_EQ(window_->mnuHelpAbout->text(), "About Kesmark...");
@@ -148,11 +151,14 @@ TEST_F(MainWindowTest, CancelDuringALongDataComparison) {
     window_->txtDatabase2->setText(QString::fromStdString((dir_ / "big2.db").string()));
     window_->chkData->setChecked(true);
 
+    // Clicks further apart than a double click.
+    const int interval = QApplication::doubleClickInterval();
+    QApplication::setDoubleClickInterval(1);
     QString statusAfterClick;
     QTimer poll;
     poll.setInterval(0);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (Status().startsWith("Comparing data")) {
+        if (Status().startsWith("Comparing data of")) {
             poll.stop();
             window_->cmdCompare->click();  // "Cancel"
             statusAfterClick = Status();
@@ -161,6 +167,7 @@ TEST_F(MainWindowTest, CancelDuringALongDataComparison) {
     });
     poll.start();
     window_->cmdCompare->click();
+    QApplication::setDoubleClickInterval(interval);
     EXPECT_EQ(statusAfterClick, "Cancelling...");
     EXPECT_EQ(Status(), "Cancelled");
     EXPECT_EQ(window_->pbarProgress.Value(), 0);
@@ -200,27 +207,55 @@ TEST_F(MainWindowTest, AWrongDatabaseGivesOneMessage) {
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_TRUE(messages_[0].starts_with("Kesmark: Unable to open database '")) << messages_[0];
     EXPECT_EQ(window_->tvCompare->topLevelItemCount(), 0);
-    EXPECT_TRUE(Status().isEmpty());
+    // The status bar keeps saying why the tree is empty.
+    EXPECT_EQ(Status(), "Stopped by an error: Unable to open database '" +
+                            QString::fromStdString((dir_ / "missing.db").string()) + "'");
 }
 
-TEST_F(MainWindowTest, ResizingFollowsTheOuterSize) {
+TEST_F(MainWindowTest, ResizingFollowsTheOuterSizeAndTheColumnsShareTheWidth) {
     window_->show();
     window_->resize(900, 700);
+    QCoreApplication::processEvents();
     const QRect outer = window_->frameGeometry();
     const auto twips = [&](int px) { return PixelsToTwips(px, window_.get()); };
-    EXPECT_EQ(window_->tvCompare->height(),
+    EXPECT_EQ(window_->splResults->height(),
               TwipsToPixels(std::lround(twips(outer.height()) - 3075), window_.get()));
-    EXPECT_EQ(window_->lvProperties->width(),
-              TwipsToPixels(std::lround(twips(outer.width()) - 4470), window_.get()));
-    const QRect listBefore = window_->lvProperties->geometry();
-    const QRect treeBefore = window_->tvCompare->geometry();
+    EXPECT_EQ(window_->splResults->width(),
+              TwipsToPixels(std::lround(twips(outer.width()) - 390), window_.get()));
+    const QRect resultsBefore = window_->splResults->geometry();
     const QRect progressBefore = window_->pbarProgress.hWnd()->geometry();
+    const int treeBefore = window_->tvCompare->width();
+    const auto columns = [&] {
+        std::vector<int> widths;
+        for (int c = 0; c < 3; ++c) {
+            widths.push_back(window_->lvProperties->columnWidth(c));
+        }
+        return widths;
+    };
+    const auto sum = [](const std::vector<int>& w) { return w[0] + w[1] + w[2]; };
+    EXPECT_EQ(sum(columns()), window_->lvProperties->viewport()->width());
+    const std::vector<int> narrow = columns();
 
-    // Too small: the tree and the list keep their last sizes, and stay shown.
-    window_->resize(150, 120);
-    EXPECT_EQ(window_->tvCompare->size(), treeBefore.size());
-    EXPECT_EQ(window_->lvProperties->size(), listBefore.size());
-    EXPECT_TRUE(window_->tvCompare->isVisible());
+    // Wider: the tree and every column grow, and the columns still fill the list.
+    window_->resize(1200, 700);
+    QCoreApplication::processEvents();
+    EXPECT_GT(window_->tvCompare->width(), treeBefore);
+    const std::vector<int> wide = columns();
+    EXPECT_EQ(sum(wide), window_->lvProperties->viewport()->width());
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_GT(wide[c], narrow[c]) << "column " << c;
+    }
+    // A column the user widens takes its width from the last one.
+    window_->lvProperties->header()->resizeSection(0, wide[0] + 40);
+    EXPECT_EQ(window_->lvProperties->columnWidth(2), wide[2] - 40);
+    EXPECT_EQ(sum(columns()), window_->lvProperties->viewport()->width());
+
+    // Too low: the results keep their last height, and stay shown.
+    window_->resize(900, 700);
+    QCoreApplication::processEvents();
+    window_->resize(900, 120);
+    EXPECT_EQ(window_->splResults->size(), resultsBefore.size());
+    EXPECT_TRUE(window_->splResults->isVisible());
     EXPECT_EQ(window_->pbarProgress.hWnd()->geometry(), progressBefore);
 }
 

@@ -19,13 +19,24 @@ namespace {
 using Row = MemoryPropertyList::Row;
 
 Row Equal(std::string name, std::string text1, std::string text2) {
-    return Row{std::move(name), std::move(text1), std::move(text2), Picture::PropertySame, 0};
+    return Row{
+        std::move(name), std::move(text1), std::move(text2), Picture::PropertySame, 0, {}, {}};
 }
 Row Differs(std::string name, std::string text1, std::string text2) {
-    return Row{std::move(name), std::move(text1), std::move(text2), Picture::PropertyDiffers, 255};
+    return Row{
+        std::move(name), std::move(text1), std::move(text2), Picture::PropertyDiffers, 255, {}, {}};
 }
 Row Skipped(std::string name) {
-    return Row{std::move(name), "skipped", "skipped", Picture::PropertySkipped, 0};
+    return Row{std::move(name), "skipped", "skipped", Picture::PropertySkipped, 0, {}, {}};
+}
+
+// The rows as the list shows them, without the values behind the cells.
+std::vector<Row> Shown(std::vector<Row> rows) {
+    for (auto& row : rows) {
+        row.value1.reset();
+        row.value2.reset();
+    }
+    return rows;
 }
 
 // Objects and values a SQLite file cannot have: query parameters, property
@@ -72,7 +83,7 @@ class ViewTest : public ::testing::Test {
 
 TEST_F(ViewTest, ParameterNameInBracketsResolvesAndNoOtherNameWithABracket) {
     EXPECT_TRUE(Show("QueryDefs[Q].Parameters[[Start Date]]"));
-    EXPECT_EQ(list_.Rows(), std::vector<Row>{Equal("Name", "[Start Date]", "[Start Date]")});
+    EXPECT_EQ(Shown(list_.Rows()), std::vector<Row>{Equal("Name", "[Start Date]", "[Start Date]")});
     EXPECT_TRUE(host_.messages.empty());
 
     list_.Clear();
@@ -125,13 +136,26 @@ TEST_F(ViewTest, ListingRulesSideBySide) {
         Equal("Zeta", "z", "z"),
         Equal("alpha", "a", "a"),
     };
-    EXPECT_EQ(list_.Rows(), expected);
+    EXPECT_EQ(Shown(list_.Rows()), expected);
     EXPECT_TRUE(host_.messages.empty());
+
+    // The values behind the cells: whole byte arrays, Null told from a text,
+    // none where a cell shows no value.
+    EXPECT_EQ(RowNamed("Blob").value2, Value(Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 99}));
+    EXPECT_TRUE(RowNamed("Description").IsNull1());
+    EXPECT_FALSE(RowNamed("Description").IsNull2());
+    EXPECT_EQ(RowNamed("Description").value2, Value("text"));
+    EXPECT_TRUE(RowNamed("Note").IsNull2());
+    EXPECT_EQ(RowNamed("Note").value1, std::nullopt) << "\"not found\" has no value";
+    EXPECT_EQ(RowNamed("Picture").value2, Value(Bytes{65, 0, 66, 0}));
+    EXPECT_EQ(RowNamed("Broken").value1, std::nullopt);
+    EXPECT_EQ(RowNamed("Lost").value2, std::nullopt);
+    EXPECT_EQ(RowNamed("Guarded").value1, std::nullopt);
 
     list_.Clear();
     inputs_.switches.strict = true;
     ASSERT_TRUE(Show("Databases"));
-    EXPECT_EQ(RowNamed("Version"), Differs("Version", "4.0", "3.0"));
+    EXPECT_EQ(Shown({RowNamed("Version")}), std::vector<Row>{Differs("Version", "4.0", "3.0")});
 }
 
 TEST_F(ViewTest, OneSidedListingStopsAtAValueThatCannotBeRead) {
@@ -140,7 +164,8 @@ TEST_F(ViewTest, OneSidedListingStopsAtAValueThatCannotBeRead) {
     table.properties.Add(Property::Failing("B", dao::kText, DbError(7, "cannot read", "test")));
     table.properties.Add("C", dao::kText, "c");
     EXPECT_FALSE(Show("TableDefs[Broken]"));
-    EXPECT_EQ(list_.Rows(), std::vector<Row>{Differs("A", "not found", "Null")});
+    EXPECT_EQ(Shown(list_.Rows()), std::vector<Row>{Differs("A", "not found", "Null")});
+    EXPECT_TRUE(list_.Rows()[0].IsNull2());
     ASSERT_EQ(host_.messages.size(), 1u);
     EXPECT_EQ(host_.messages[0].text, "cannot read");
     EXPECT_EQ(host_.messages[0].caption, "test");

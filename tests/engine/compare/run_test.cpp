@@ -308,6 +308,137 @@ TEST_F(RunTest, CancelStopsAtTheNextOperationBoundaryAndKeepsNodes) {
     EXPECT_EQ(host_.statuses.back(), "");
 }
 
+// A stopped run leaves no node looking compared that was not: what was
+// finished keeps its picture, what was not gets "not compared" (28), or
+// "differs" when a difference was found before the stop, and the root reads
+// "incomplete" (30).
+TEST(StoppedRun, MarksWhatItDidNotFinish) {
+    // Each database holds the tables T0, T1 and T2 with the fields A and B;
+    // the case adds its own twist.
+    struct Setup {
+        MemoryDatabaseState& one;
+        MemoryDatabaseState& two;
+        std::vector<ObjectNode*> tables1;
+        std::vector<ObjectNode*> tables2;
+        test::RecordingHost& host;
+    };
+    struct Case {
+        const char* scenario;
+        std::function<void(Setup&)> arrange;
+        std::map<std::string, int> images;
+        std::string failure;
+    };
+    auto cancelWhenStatus = [](std::string status) {
+        return [status](test::RecordingHost& h) {
+            if (!h.statuses.empty() && h.statuses.back() == status) {
+                h.cancel = true;
+            }
+        };
+    };
+    const DbError unreadable(3001, "cannot be read", "Kesmark memory");
+    const std::map<std::string, int> firstTableDone = {
+        {"TableDefs[T0]", 1}, {"TableDefs[T0].Fields[A]", 3}, {"TableDefs[T0].Fields[B]", 3}};
+    auto with = [&](std::map<std::string, int> more) {
+        more.insert(firstTableDone.begin(), firstTableDone.end());
+        return more;
+    };
+    const Case cases[] = {
+        {"cancelled in the fields of the second table",
+         [&](Setup& s) { s.host.onYield = cancelWhenStatus("Comparing fields of table T1"); },
+         with({{"Databases", 30}, {"TableDefs[T1]", 28}, {"TableDefs[T2]", 28}}), ""},
+        {"cancelled in the queries: the finished tables keep their pictures",
+         [&](Setup& s) {
+             s.two.root->Collection("TableDefs").Add("Extra");
+             for (auto* db : {&s.one, &s.two}) {
+                 db->root->Collection("QueryDefs")
+                     .Add("Q")
+                     .properties.Add("SQL", dao::kMemo, "SELECT 1");
+             }
+             s.host.onYield = cancelWhenStatus("Comparing queries");
+         },
+         with({{"Databases", 30},
+               {"TableDefs[Extra]", 2},
+               {"TableDefs[T1]", 1},
+               {"TableDefs[T1].Fields[A]", 3},
+               {"TableDefs[T1].Fields[B]", 3},
+               {"TableDefs[T2]", 1},
+               {"TableDefs[T2].Fields[A]", 3},
+               {"TableDefs[T2].Fields[B]", 3}}),
+         ""},
+        {"a failure in the first table leaves it and the rest not compared",
+         [&](Setup& s) { s.tables1[0]->Collection("Fields").failure = unreadable; },
+         {{"Databases", 30}, {"TableDefs[T0]", 28}, {"TableDefs[T1]", 28}, {"TableDefs[T2]", 28}},
+         "cannot be read"},
+        {"a difference found before the stop keeps the object differing",
+         [&](Setup& s) {
+             s.tables1[1]->Collection("Fields").members[0]->properties.Add("Size", dao::kLong, 10);
+             s.tables2[1]->Collection("Fields").members[0]->properties.Add("Size", dao::kLong, 20);
+             s.tables2[1]->Collection("Indexes").failure = unreadable;
+         },
+         with({{"Databases", 30},
+               {"TableDefs[T1]", 2},
+               {"TableDefs[T1].Fields[A]", 4},
+               {"TableDefs[T1].Fields[B]", 3},
+               {"TableDefs[T2]", 28}}),
+         "cannot be read"},
+        {"cancelled before the root existed: the root is added incomplete",
+         [&](Setup& s) { s.host.onYield = [](test::RecordingHost& h) { h.cancel = true; }; },
+         {{"Databases", 30}},
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        test::TempDir dir;
+        IniFile settings(dir / "Kesmark.ini");
+        for (auto tag : kCollectionTags) {
+            settings.WriteIniString(tag, "Compare", "1");
+        }
+        IniComparisonOptions options(settings);
+        MemoryServer server;
+        test::RecordingHost host;
+        Setup setup{server.Create("one"), server.Create("two"), {}, {}, host};
+        for (const std::string name : {"T0", "T1", "T2"}) {
+            setup.tables1.push_back(&setup.one.AddTable(name, {"A", "B"}));
+            setup.tables2.push_back(&setup.two.AddTable(name, {"A", "B"}));
+        }
+        c.arrange(setup);
+        MemoryResultTree tree;
+        ComparisonRun run(RunInputs{"one", "", "two", "", {}}, options, tree, host,
+                          server.Opener());
+        ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
+        std::map<std::string, int> images;
+        for (const auto& n : tree.Nodes()) {
+            images[n.key] = PictureNumber(n.image);
+        }
+        EXPECT_EQ(images, c.images);
+        EXPECT_EQ(run.Failure(), c.failure);
+        EXPECT_EQ(StateOf(tree.Find("Databases")->image), NodeState::NotCompared);
+        EXPECT_EQ(host.statuses.back(), "");
+    }
+}
+
+TEST_F(RunTest, AnOpenFailureAddsNoNodeAndNamesTheDatabase) {
+    inputs_.database2 = "missing";
+    ComparisonRun run(inputs_, options_, tree_, host_, server_.Opener());
+    ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
+    EXPECT_TRUE(tree_.Nodes().empty());
+    EXPECT_EQ(run.Failure(), "Unable to open database 'missing'");
+}
+
+TEST_F(RunTest, ObjectsOfOneDatabaseOnlyAreMarkedWithTheirSide) {
+    CompareEverything();
+    one_->AddTable("Both", {"ID"});
+    two_->AddTable("Both", {"ID", "New"});
+    one_->AddTable("Old", {"ID"});
+    two_->AddTable("Shipments", {"ID"});
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_EQ(tree_.Find("TableDefs[Both]")->presence, Presence::Both);
+    EXPECT_EQ(tree_.Find("TableDefs[Old]")->presence, Presence::Only1);
+    EXPECT_EQ(tree_.Find("TableDefs[Shipments]")->presence, Presence::Only2);
+    EXPECT_EQ(tree_.Find("TableDefs[Both].Fields[New]")->presence, Presence::Only2);
+    EXPECT_EQ(tree_.Find("TableDefs[Both].Fields[ID]")->presence, Presence::Both);
+}
+
 TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceAndStopsTheRun) {
     CompareEverything();
     SkipForTag("Databases", {"Name"});
