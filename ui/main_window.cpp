@@ -618,8 +618,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
                                      txtConnect2->ConnectString().toStdString()) &&
             saved;
     if (!saved) {
-        std::fprintf(stderr, "kesmark: the databases could not be saved in '%s'
-",
+        std::fprintf(stderr, "kesmark: the databases could not be saved in '%s'\n",
                      settings_.Path().c_str());
     }
     event->accept();

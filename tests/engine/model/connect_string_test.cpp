@@ -102,6 +102,5 @@ TEST(ConnectString, RestoringThePasswordsOfAnEditedMaskedString) {
     }
 }
 
-
 }  // namespace
 }  // namespace kesmark
