@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -124,8 +125,10 @@ class ComparisonRun {
     // by PrepareTableData (see table_data.h); later calls for the same table
     // use that pass.
     bool CompareFieldData(const std::string& table, const std::string& field, bool& same);
-    // Names the fields of `table` whose data the walk is about to compare.
-    void PrepareTableData(const std::string& table, std::vector<std::string> fields);
+    // Names the fields of `table` whose data the walk is about to compare,
+    // and the rows both databases count in it when known.
+    void PrepareTableData(const std::string& table, std::vector<std::string> fields,
+                          std::optional<std::int64_t> expectedRows = std::nullopt);
     // Record pairs compared by the data comparison so far.
     std::int64_t RecordsCompared() const { return recordsCompared_; }
 
@@ -159,6 +162,7 @@ class ComparisonRun {
     std::unique_ptr<TableDataComparison> tableData_;
     std::string pendingDataTable_;
     std::vector<std::string> pendingDataFields_;
+    std::optional<std::int64_t> pendingExpectedRows_;
     std::int64_t recordsCompared_ = 0;
 };
 

@@ -5,10 +5,12 @@
 
 namespace kesmark {
 
-void ComparisonRun::PrepareTableData(const std::string& table, std::vector<std::string> fields) {
+void ComparisonRun::PrepareTableData(const std::string& table, std::vector<std::string> fields,
+                                     std::optional<std::int64_t> expectedRows) {
     tableData_.reset();
     pendingDataTable_ = table;
     pendingDataFields_ = std::move(fields);
+    pendingExpectedRows_ = expectedRows;
 }
 
 bool ComparisonRun::CompareFieldData(const std::string& table, const std::string& field,
@@ -26,13 +28,17 @@ bool ComparisonRun::CompareFieldData(const std::string& table, const std::string
         };
         if (!tableData_ || !covers(*tableData_)) {
             std::vector<std::string> fields = {field};
-            if (pendingDataTable_ == table &&
-                std::find(pendingDataFields_.begin(), pendingDataFields_.end(), field) !=
-                    pendingDataFields_.end()) {
+            const bool announced = pendingDataTable_ == table &&
+                                   std::find(pendingDataFields_.begin(), pendingDataFields_.end(),
+                                             field) != pendingDataFields_.end();
+            if (announced) {
                 fields = pendingDataFields_;
             }
             tableData_ = std::make_unique<TableDataComparison>(*db1_, *db2_, table,
                                                                std::move(fields), host_);
+            if (announced && pendingExpectedRows_) {
+                tableData_->ExpectRows(*pendingExpectedRows_);
+            }
             const bool completed = tableData_->Run();
             recordsCompared_ += tableData_->RecordsCompared();
             if (!completed) {

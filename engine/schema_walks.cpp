@@ -135,6 +135,7 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
         }
 
         bool compareData = false;
+        std::optional<std::int64_t> expectedRows;
         if (kind == WalkKind::TableFields && inputs_.switches.data) {
             compareData = true;
             std::unique_ptr<DbObject> t1;
@@ -146,6 +147,8 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
                 compareData = false;
+            } else if (const auto* rows = count1.As<std::int64_t>()) {
+                expectedRows = *rows;
             }
         }
 
@@ -165,7 +168,7 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
         }
 
         if (compareData) {
-            PrepareTableData(OwnerName(owner, 0), common);
+            PrepareTableData(OwnerName(owner, 0), common, expectedRows);
         }
         for (std::size_t k = 0; k < common.size(); ++k) {
             ObjectPath path = owner;

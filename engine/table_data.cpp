@@ -147,6 +147,18 @@ struct Cursor {
     }
 };
 
+// Whether the record after the last pair compared is missing on a side: one
+// table ended while the other goes on, or both ended before the number of
+// rows their databases count. Rows lost from a damaged file must never read
+// as equal tables.
+bool RecordMissing(bool more1, bool more2, std::int64_t recordsCompared,
+                   const std::optional<std::int64_t>& expectedRows) {
+    if (more1 != more2) {
+        return true;
+    }
+    return !more1 && expectedRows && recordsCompared < *expectedRows;
+}
+
 }  // namespace
 
 bool LongValuesEqual(const Value& a, const Value& b) {
@@ -212,7 +224,17 @@ bool TableDataComparison::Run() {
     auto lastYield = std::chrono::steady_clock::now();
     try {
         while (undecided > 0) {
-            if (!side1.Next() || !side2.Next()) {
+            const bool more1 = side1.Next();
+            const bool more2 = side2.Next();
+            if (!more1 || !more2) {
+                if (RecordMissing(more1, more2, recordsCompared_, expectedRows_)) {
+                    for (std::size_t f = 0; f < fieldCount; ++f) {
+                        if (!decided[f].load(std::memory_order_relaxed)) {
+                            firstDifference_[f] = recordsCompared_ + 1;
+                            decided[f] = true;
+                        }
+                    }
+                }
                 break;
             }
             ++recordsCompared_;

@@ -363,5 +363,52 @@ TEST_F(RunTest, DifferentRecordCountsMarkTheTableWithoutRecordNodes) {
     EXPECT_EQ(tree_.Nodes().size(), 3u);
 }
 
+TEST_F(RunTest, RecordsMissingAgainstTheCountedRowsDiffer) {
+    struct Case {
+        const char* scenario;
+        std::size_t rows1;
+        std::size_t rows2;
+        std::int64_t counted;    // the RecordCount both databases give
+        const char* recordNode;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"database 2 yields one row fewer than both count", 3, 2, 3,
+         "TableDefs[T].Fields[A].Records[3]"},
+        {"database 1 yields one row fewer than both count", 2, 3, 3,
+         "TableDefs[T].Fields[A].Records[3]"},
+        {"both yield fewer rows than they count", 2, 2, 3, "TableDefs[T].Fields[A].Records[3]"},
+        {"both yield the rows they count", 3, 3, 3, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        MemoryServer server;
+        inputs_.switches.data = true;
+        CompareEverything();
+        SkipForTag("Databases", {"Name"});
+        for (auto [name, rows] : {std::pair{"one", c.rows1}, std::pair{"two", c.rows2}}) {
+            auto& db = server.Create(name);
+            auto& table = db.AddTable("T", {"A"});
+            table.properties = Properties();
+            table.properties.Add("Name", dao::kText, "T");
+            table.properties.Add("RecordCount", dao::kLong, Value(c.counted));
+            for (std::size_t r = 0; r < rows; ++r) {
+                db.data["T"].rows.push_back({Value(static_cast<std::int64_t>(r))});
+            }
+        }
+        MemoryResultTree tree;
+        ComparisonRun run(inputs_, settings_, tree, host_, server.Opener());
+        ASSERT_EQ(run.RunComparison(), RunOutcome::Done);
+        if (c.recordNode) {
+            ASSERT_NE(tree.Find(c.recordNode), nullptr);
+            EXPECT_EQ(tree.Find(c.recordNode)->image, 2);
+            EXPECT_EQ(tree.Find("TableDefs[T]")->image, 2);
+            EXPECT_FALSE(run.Same());
+        } else {
+            EXPECT_TRUE(run.Same());
+            EXPECT_EQ(tree.Nodes().size(), 3u);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kesmark
