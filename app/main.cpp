@@ -11,6 +11,7 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    kesmark::RemoveTemporaryFilesOnTermination();
     QApplication::setApplicationName(QStringLiteral("Kesmark"));
     kesmark::ui::frmMain window(kesmark::DefaultSettingsPath(), kesmark::OpenDatabase);
     gMainForm = &window;

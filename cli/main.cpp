@@ -155,6 +155,7 @@ std::string Shown(const std::string& name, const std::string& connect) {
 // Lists the properties of the object `options.showKey` names and returns the
 // exit status.
 int ShowProperties(const Options& options, const IniFile& settings) {
+    RemoveTemporaryFilesOnTermination();
     cli::CliHost host;
     MemoryPropertyList list;
     ResultView view(options.inputs, settings, host, list, OpenDatabase);
@@ -198,6 +199,7 @@ int main(int argc, char** argv) {
 
     cli::CliHost host;
     cli::CliHost::InstallInterruptHandler();
+    RemoveTemporaryFilesOnTermination();
     MemoryResultTree tree;
     ComparisonRun run(options.inputs, settings, tree, host, OpenDatabase);
     const RunOutcome outcome = run.RunComparison();
@@ -207,7 +209,9 @@ int main(int argc, char** argv) {
     report.database1 = Shown(options.inputs.database1, options.inputs.connect1);
     report.database2 = Shown(options.inputs.database2, options.inputs.connect2);
     report.completed = outcome == RunOutcome::Done;
+    report.cancelled = host.CancelRequested();
     report.same = report.completed && run.Same();
+    report.incomplete = run.UnfinishedKeys();
     report.tree = &tree;
     report.messages = &host.Messages();
 

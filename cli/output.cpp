@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -146,12 +147,28 @@ std::string FormatPropertiesJson(const ShowReport& report) {
 }
 
 std::string FormatTreeText(const RunReport& report, bool colour) {
+    // A node with a difference below it differs, whether or not its own
+    // comparison ended; an incomplete one without is unknown.
+    std::set<std::string, std::less<>> differing;
+    for (const auto& node : report.tree->Nodes()) {
+        if (!IsDiffersImage(node.image)) {
+            continue;
+        }
+        for (const auto* n = &node; n && differing.insert(n->key).second;
+             n = report.tree->Find(n->parent)) {
+        }
+    }
+    const std::set<std::string, std::less<>> incomplete(report.incomplete.begin(),
+                                                        report.incomplete.end());
+    bool anyUnknown = false;
     std::string out;
     for (const auto* node : report.tree->TreeOrder()) {
-        const bool differs = IsDiffersImage(node->image);
-        std::string mark = differs ? "differs" : "same   ";
+        const bool differs = differing.contains(node->key);
+        const bool unknown = !differs && incomplete.contains(node->key);
+        anyUnknown = anyUnknown || unknown;
+        std::string mark = differs ? "differs" : unknown ? "unknown" : "same   ";
         if (colour) {
-            mark = (differs ? "\033[31m" : "\033[32m") + mark + "\033[0m";
+            mark = (differs ? "\033[31m" : unknown ? "\033[33m" : "\033[32m") + mark + "\033[0m";
         }
         out += mark;
         out += std::string(2 + 2 * static_cast<std::size_t>(node->depth), ' ');
@@ -163,7 +180,9 @@ std::string FormatTreeText(const RunReport& report, bool colour) {
         out += '\n';
     }
     if (!report.completed) {
-        out += "(comparison stopped before its end)\n";
+        out += report.cancelled ? "incomplete: the comparison was cancelled"
+                                : "incomplete: the comparison stopped at an error";
+        out += anyUnknown ? "; \"unknown\" marks what was not compared to its end\n" : "\n";
     }
     return out;
 }
@@ -174,6 +193,7 @@ std::string FormatTreeJson(const RunReport& report) {
     doc["database2"] = report.database2;
     doc["same"] = report.same;
     doc["completed"] = report.completed;
+    doc["incomplete"] = report.incomplete;
     auto& nodes = doc["nodes"] = nlohmann::ordered_json::array();
     for (const auto& node : report.tree->Nodes()) {
         nlohmann::ordered_json n;

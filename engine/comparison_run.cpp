@@ -92,11 +92,14 @@ bool ComparisonRun::OpenBothDatabases(std::unique_ptr<Database>& db1,
 
 void ComparisonRun::ReopenDatabase2() {
     tableData_.reset();  // it reads through the database about to go
+    // A backend that can share its connection reads the same state of the
+    // database (and need not copy it again); otherwise open it anew.
+    std::unique_ptr<Database> again = db2_ ? db2_->OpenAgain() : nullptr;
     if (db2_) {
         db2_->Close();
         db2_.reset();
     }
-    db2_ = opener_(inputs_.database2, inputs_.connect2);
+    db2_ = again ? std::move(again) : opener_(inputs_.database2, inputs_.connect2);
 }
 
 RunOutcome ComparisonRun::RunComparison() {
@@ -118,11 +121,13 @@ RunOutcome ComparisonRun::RunComparison() {
         return stopped();
     }
     same_ = true;
+    unfinished_.clear();
     if (!CompareDatabaseProperties(same_)) {
         return stopped();
     }
     try {
         tree_.AddNode("", kRootKey, kRootKey, same_ ? kRootSameImage : kRootDiffersImage);
+        unfinished_.emplace(kRootKey);
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return stopped();
@@ -170,9 +175,14 @@ RunOutcome ComparisonRun::RunComparison() {
     tableData_.reset();
     db1_.reset();
     db2_.reset();
+    unfinished_.clear();
     host_.SetBusyPointer(false);
     SetStatus("Done");
     return RunOutcome::Done;
+}
+
+std::vector<std::string> ComparisonRun::UnfinishedKeys() const {
+    return std::vector<std::string>(unfinished_.begin(), unfinished_.end());
 }
 
 bool ComparisonRun::CompareDatabaseProperties(bool& same) {
@@ -207,6 +217,7 @@ bool ComparisonRun::CompareCollections(std::string_view keyPrefix, std::string_v
             key.reserve(keyPrefix.size() + name.size() + keySuffix.size());
             key.append(keyPrefix).append(name).append(keySuffix);
             tree_.AddNode(parentKey, key, name, image);
+            return key;
         };
         MergeNames(
             names1, names2,
@@ -219,7 +230,8 @@ bool ComparisonRun::CompareCollections(std::string_view keyPrefix, std::string_v
                 addNode(name, differsImage);
             },
             [&](const std::string& name, const std::string&) {
-                addNode(name, sameImage);
+                // Same so far: its own walk is still to come.
+                unfinished_.insert(addNode(name, sameImage));
                 common.push_back(name);
             });
         return true;

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,11 @@ class ComparisonRun {
     // difference was found.
     RunOutcome RunComparison();
     bool Same() const { return same_; }
+    // After a stopped run, the keys of the nodes whose comparison did not run
+    // to its end, sorted: the root, and each object found in both databases
+    // whose own walk had begun or was still to come. Their pictures say
+    // "same" only because no difference had been found yet. Empty after Done.
+    std::vector<std::string> UnfinishedKeys() const;
 
     // Opens both databases; on failure shows the open-failure message once,
     // closes database 1 if it was open, and returns false.
@@ -145,8 +151,10 @@ class ComparisonRun {
     // Yields to the host and tells whether the user asked to cancel.
     bool YieldAndCheckCancel();
 
-    // Replaces database 2 with a fresh connection opened as OpenBothDatabases
-    // opened it. Throws DbError when it cannot be opened.
+    // Replaces database 2 with a fresh Database object: one sharing the open
+    // database's state where the backend offers it (Database::OpenAgain),
+    // else one opened as OpenBothDatabases opened it. Throws DbError when it
+    // cannot be opened.
     void ReopenDatabase2();
 
   private:
@@ -159,6 +167,8 @@ class ComparisonRun {
     std::unique_ptr<Database> db1_;
     std::unique_ptr<Database> db2_;
     bool same_ = true;
+    // Nodes added with the same picture whose comparison has not ended.
+    std::set<std::string, std::less<>> unfinished_;
     std::unique_ptr<TableDataComparison> tableData_;
     std::string pendingDataTable_;
     std::vector<std::string> pendingDataFields_;

@@ -204,10 +204,12 @@ bool ComparisonRun::Walk(WalkKind kind, const ObjectPath& owner, bool& ownerSame
             if (compareData && !CompareFieldData(OwnerName(owner, 0), common[k], objectSame)) {
                 return false;
             }
+            const std::string key = PathKey(path);
             if (!objectSame) {
                 ownerSame = false;
-                tree_.SetNodeImage(PathKey(path), plan.differsImage);
+                tree_.SetNodeImage(key, plan.differsImage);
             }
+            unfinished_.erase(key);
             if (kind == WalkKind::Tables) {
                 SetProgress(RoundHalfToEven(10.0 + 80.0 * static_cast<double>(k + 1) /
                                                        static_cast<double>(common.size())));
