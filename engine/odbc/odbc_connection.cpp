@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/object_tree.h"
+#include "engine/odbc/odbc_connect_string.h"
 #include "engine/open_database.h"
 
 namespace kesmark::odbc {
@@ -81,66 +82,14 @@ std::string IdentifierCaseText(std::uint64_t value) {
     }
 }
 
-std::string Trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 }  // namespace
 
 std::vector<std::string> ConnectStringSecrets(std::string_view connectString) {
     std::vector<std::string> secrets;
-    std::size_t pos = 0;
-    while (pos < connectString.size()) {
-        const auto eq = connectString.find('=', pos);
-        const auto semicolon = connectString.find(';', pos);
-        if (eq == std::string_view::npos ||
-            (semicolon != std::string_view::npos && semicolon < eq)) {
-            if (semicolon == std::string_view::npos) {
-                break;
-            }
-            pos = semicolon + 1;
-            continue;
-        }
-        const std::string key = FoldAsciiCase(Trimmed(connectString.substr(pos, eq - pos)));
-        std::size_t valueStart = eq + 1;
-        while (valueStart < connectString.size() && connectString[valueStart] == ' ') {
-            ++valueStart;
-        }
-        std::string value;
-        std::size_t end = 0;
-        if (valueStart < connectString.size() && connectString[valueStart] == '{') {
-            // A braced value runs to the closing brace; "}}" stands for "}".
-            std::size_t i = valueStart + 1;
-            for (; i < connectString.size(); ++i) {
-                if (connectString[i] == '}') {
-                    if (i + 1 < connectString.size() && connectString[i + 1] == '}') {
-                        value += '}';
-                        ++i;
-                        continue;
-                    }
-                    break;
-                }
-                value += connectString[i];
-            }
-            end = connectString.find(';', i);
-        } else {
-            end = connectString.find(';', valueStart);
-            value = Trimmed(connectString.substr(valueStart, end == std::string_view::npos
-                                                                 ? std::string_view::npos
-                                                                 : end - valueStart));
-        }
+    for (const auto& [key, value] : ConnectStringPairs(connectString)) {
         if ((key == "pwd" || key == "password") && !value.empty()) {
             secrets.push_back(value);
         }
-        if (end == std::string_view::npos) {
-            break;
-        }
-        pos = end + 1;
     }
     return secrets;
 }
@@ -420,7 +369,7 @@ void Connection::Connect() {
     SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeouts_.statement)), 0);
 
-    WideString in = Widen(connectString_);
+    WideString in = Widen(WithNeverCreate(connectString_));
     std::vector<SQLWCHAR> out(4096);
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc = SQLDriverConnectW(
@@ -429,10 +378,12 @@ void Connection::Connect() {
     if (!SQL_SUCCEEDED(rc)) {
         const auto records = ReadDiagnostics(SQL_HANDLE_DBC, dbc);
         const long native = records.empty() ? -1 : records.front().native;
-        const std::string detail =
-            records.empty()
-                ? "the driver manager gave no reason (return code " + std::to_string(rc) + ")."
-                : DescribeRecords(records);
+        std::string detail = records.empty() ? "the driver manager gave no reason (return code " +
+                                                   std::to_string(rc) + ")."
+                                             : DescribeRecords(records);
+        if (const std::string missing = MissingSqliteFile(connectString_); !missing.empty()) {
+            detail = "the database file '" + missing + "' does not exist (" + detail + ")";
+        }
         throw DbError(native, Scrub(target + ": " + detail), kManagerSource);
     }
     SQLSetConnectAttrW(dbc, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),
