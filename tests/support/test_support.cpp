@@ -84,7 +84,8 @@ std::set<fs::path> FolderListing(const fs::path& folder) {
 // Runs kesmark-diff with `args`, its output captured; with `interrupted`, an
 // interrupt is already pending when the program starts (blocked and raised
 // in the child, delivered as soon as the program unblocks SIGINT).
-DiffResult RunProgram(const std::vector<std::string>& args, bool interrupted) {
+DiffResult RunProgram(const std::vector<std::string>& args, bool interrupted,
+                      const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     const fs::path outPath =
         fs::temp_directory_path() / ("kesmark-diff-out-" + std::to_string(::getpid()));
     const fs::path errPath = outPath.string() + ".err";
@@ -101,6 +102,13 @@ DiffResult RunProgram(const std::vector<std::string>& args, bool interrupted) {
         std::FILE* err = std::fopen(errPath.c_str(), "w");
         ::dup2(fileno(out), STDOUT_FILENO);
         ::dup2(fileno(err), STDERR_FILENO);
+        for (const auto& [name, value] : environment) {
+            if (value.empty()) {
+                ::unsetenv(name.c_str());
+            } else {
+                ::setenv(name.c_str(), value.c_str(), 1);
+            }
+        }
         if (interrupted) {
             sigset_t interrupts;
             sigemptyset(&interrupts);
@@ -148,6 +156,11 @@ DiffResult RunDiff(const std::vector<std::string>& args) {
 
 DiffResult RunDiffInterrupted(const std::vector<std::string>& args) {
     return RunProgram(args, true);
+}
+
+DiffResult RunDiffUnchecked(const std::vector<std::string>& args,
+                            const std::vector<std::pair<std::string, std::string>>& environment) {
+    return RunProgram(args, false, environment);
 }
 
 fs::path SharedTestData() {

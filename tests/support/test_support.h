@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/host.h"
@@ -64,6 +65,13 @@ DiffResult RunDiff(const std::vector<std::string>& args);
 // started, so the program's own handler receives it as soon as it unblocks
 // the signal, and the run is cancelled at its first operation boundary.
 DiffResult RunDiffInterrupted(const std::vector<std::string>& args);
+
+// As RunDiff, with `environment` set in kesmark-diff's environment (an empty
+// value removes the variable), and without checking the files named: for
+// databases that another program changes meanwhile.
+DiffResult RunDiffUnchecked(
+    const std::vector<std::string>& args,
+    const std::vector<std::pair<std::string, std::string>>& environment = {});
 
 // The shared test data folder (../shared/testdata from the project root).
 fs::path SharedTestData();
