@@ -34,14 +34,17 @@ struct Slot {
 constexpr int kSlots = 32;
 Slot gSlots[kSlots];
 
-int ClaimSlot(const std::string& path) {
-    if (path.size() >= PATH_MAX) {
+// Claims a slot for a folder to be made from `pattern` (mkdtemp's
+// "...XXXXXX"): the pattern is in the slot before the folder exists, so
+// that a signal at any moment finds the folder once it is there.
+int ClaimSlot(const std::string& pattern) {
+    if (pattern.size() >= PATH_MAX) {
         return -1;
     }
     for (int i = 0; i < kSlots; ++i) {
         int expected = 0;
         if (gSlots[i].state.compare_exchange_strong(expected, 1)) {
-            std::memcpy(gSlots[i].path, path.c_str(), path.size() + 1);
+            std::memcpy(gSlots[i].path, pattern.c_str(), pattern.size() + 1);
             gSlots[i].state.store(2);
             return i;
         }
@@ -147,11 +150,18 @@ PrivateFolder::PrivateFolder(std::string file)
     RemoveStalePrivateCopies(parent_);
     std::string pattern =
         parent_ + "/" + std::string(kFolderPrefix) + std::to_string(::getpid()) + "-XXXXXX";
-    if (!::mkdtemp(pattern.data())) {
-        Fail("no folder can be made in the temporary folder '" + parent_ + "'", errno);
+    slot_ = ClaimSlot(pattern);
+    // mkdtemp fills in the name where a signal handler reads it.
+    const char* made = ::mkdtemp(slot_ >= 0 ? gSlots[slot_].path : pattern.data());
+    if (!made) {
+        const int error = errno;
+        if (slot_ >= 0) {
+            gSlots[slot_].state.store(0);
+            slot_ = -1;
+        }
+        Fail("no folder can be made in the temporary folder '" + parent_ + "'", error);
     }
-    path_ = std::move(pattern);
-    slot_ = ClaimSlot(path_);
+    path_ = made;
 }
 
 PrivateFolder::~PrivateFolder() {
@@ -200,85 +210,52 @@ void PrivateFolder::Write(int fd, const char* data, std::size_t count) {
     }
 }
 
-namespace {
-
-// A file descriptor closed when the owner goes.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-    // Closes now, returning close's errno (0 when it succeeded).
-    int Close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0 ? 0 : errno;
-    }
-
-  private:
-    int fd_;
-};
-
-}  // namespace
-
-void PrivateFolder::CopyFrom(sqlite3* source) {
-    sqlite3_file* file = nullptr;
-    if (sqlite3_file_control(source, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
-        !file || !file->pMethods) {
-        throw DbError(errors::kCannotOpen,
-                      "Cannot make a private copy of '" + file_ + "': SQLite gave no file to read.",
-                      kSource);
-    }
-    sqlite3_int64 size = 0;
-    Check(file->pMethods->xFileSize(file, &size), nullptr);
-    Descriptor out(::open(File().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (out.Get() < 0) {
-        Fail("the copy cannot be created in '" + parent_ + "'", errno);
-    }
-    std::vector<char> buffer(kCopyBuffer);
-    for (sqlite3_int64 offset = 0; offset < size;) {
-        const int count = static_cast<int>(std::min<sqlite3_int64>(size - offset, kCopyBuffer));
-        const int rc = file->pMethods->xRead(file, buffer.data(), count, offset);
-        if (rc != SQLITE_OK) {
-            throw DbError(rc,
-                          "Cannot make a private copy of '" + file_ + "': reading it failed (" +
-                              sqlite3_errstr(rc) + ").",
-                          kSource);
-        }
-        Write(out.Get(), buffer.data(), static_cast<std::size_t>(count));
-        offset += count;
-    }
-    if (const int error = out.Close(); error != 0) {
-        Fail("writing the copy in '" + parent_ + "' failed", error);
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0) {
+        ::close(fd_);
     }
 }
 
-void PrivateFolder::CopyFile(const std::string& from, std::string_view suffix) {
-    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.Get() < 0) {
-        throw DbError(errors::kCannotOpen,
-                      "Cannot make a private copy of '" + from + "': " + ErrorText(errno) + ".",
-                      kSource);
-    }
-    Descriptor out(::open(File(suffix).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+int FileDescriptor::Close() {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0 ? 0 : errno;
+}
+
+void PrivateFolder::CopyFrom(int fd, std::string_view suffix) {
+    FileDescriptor out(::open(File(suffix).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.Get() < 0) {
         Fail("the copy cannot be created in '" + parent_ + "'", errno);
     }
-    std::vector<char> buffer(kCopyBuffer);
+    // The kernel copies (copy_file_range) where it can; else through a buffer.
+    loff_t from = 0;
+    bool kernelCopies = true;
+    std::vector<char> buffer;
     while (true) {
-        const ssize_t got = ::read(in.Get(), buffer.data(), buffer.size());
+        if (kernelCopies) {
+            const ssize_t copied = ::copy_file_range(fd, &from, out.Get(), nullptr, kCopyBuffer, 0);
+            if (copied > 0) {
+                continue;
+            }
+            if (copied == 0) {
+                break;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+                Fail("writing the copy in '" + parent_ + "' failed", errno);
+            }
+            kernelCopies = false;
+            buffer.resize(kCopyBuffer);
+        }
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), from);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
             throw DbError(errors::kCannotOpen,
-                          "Cannot make a private copy of '" + from + "': reading it failed (" +
+                          "Cannot make a private copy of '" + file_ + "': reading it failed (" +
                               ErrorText(errno) + ").",
                           kSource);
         }
@@ -286,10 +263,21 @@ void PrivateFolder::CopyFile(const std::string& from, std::string_view suffix) {
             break;
         }
         Write(out.Get(), buffer.data(), static_cast<std::size_t>(got));
+        from += got;
     }
     if (const int error = out.Close(); error != 0) {
         Fail("writing the copy in '" + parent_ + "' failed", error);
     }
+}
+
+void PrivateFolder::CopyFile(const std::string& from, std::string_view suffix) {
+    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0) {
+        throw DbError(errors::kCannotOpen,
+                      "Cannot make a private copy of '" + from + "': " + ErrorText(errno) + ".",
+                      kSource);
+    }
+    CopyFrom(in.Get(), suffix);
 }
 
 }  // namespace kesmark::sqlite

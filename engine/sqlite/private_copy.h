@@ -7,12 +7,28 @@
 // removed and the copy goes with the process, however the process ends. A
 // folder left by a killed process is removed by a later run.
 
-#include <sqlite3.h>
-
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kesmark::sqlite {
+
+// A file descriptor, closed when the owner goes (or by Close).
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int Get() const { return fd_; }
+    // Closes now; returns close's errno, 0 when it succeeded.
+    int Close();
+
+  private:
+    int fd_;
+};
 
 // The names a private folder's files may have: the copy and the journal, WAL
 // and shared-memory files SQLite keeps beside it.
@@ -34,10 +50,11 @@ class PrivateFolder {
     // "-journal", "-wal" or "-shm".
     std::string File(std::string_view suffix = "") const;
 
-    // Copies the main file of `source` (an open connection, which may hold a
-    // lock on the file) to the copy, byte for byte, through SQLite's own
-    // file handle, so that no lock of the connection is lost.
-    void CopyFrom(sqlite3* source);
+    // Copies the whole file open as `fd` to File(suffix). A caller that
+    // holds SQLite's lock on that file must keep `fd` open until the lock
+    // is let go: closing any descriptor of a file ends every lock the
+    // process holds on it.
+    void CopyFrom(int fd, std::string_view suffix = "");
     // Copies the file `from` to File(suffix).
     void CopyFile(const std::string& from, std::string_view suffix);
 

@@ -125,6 +125,8 @@ class SqlitePath {
         return uri;
     }
     const char* Vfs() const { return vfs_; }
+    // The path SQLite is given, which open() takes as well.
+    const std::string& Path() const { return path_; }
     // Hands the open folder over to the caller (-1 when there is none).
     int ReleaseFolder() { return std::exchange(folder_, -1); }
 
@@ -253,10 +255,28 @@ std::shared_ptr<ReadConnection> OpenWalSnapshot(SqlitePath& where) {
                                             ReadMode::WalSnapshot);
 }
 
+// The file at `where`, opened for copying; checked to be the file `before`
+// describes (not one put in its place since).
+FileDescriptor OpenToCopy(const std::string& path, const SqlitePath& where,
+                          const Identity& before) {
+    FileDescriptor file(::open(where.Path().c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) {
+        throw DbError(errors::kCannotOpen,
+                      "'" + path + "' cannot be read: " + std::strerror(errno) + ".", kSource);
+    }
+    if (info.st_dev != before.device || info.st_ino != before.inode) {
+        throw DbError(errors::kCannotOpen,
+                      "'" + path + "' was replaced by another file while it was opened.", kSource);
+    }
+    return file;
+}
+
 // The copy of a rollback-mode database made under SQLite's shared lock.
 // Null when a journal must be replayed first (a writer crashed), which a
 // read-only connection cannot do.
 std::shared_ptr<ReadConnection> OpenLockedCopy(const std::string& path, SqlitePath& where) {
+    const Identity before = IdentityOf(path);
     auto source = OpenHandle(where, "", SQLITE_OPEN_READONLY);
     Exec(source.get(), "BEGIN");
     try {
@@ -267,9 +287,13 @@ std::shared_ptr<ReadConnection> OpenLockedCopy(const std::string& path, SqlitePa
         }
         throw;
     }
+    // Closed only after COMMIT: closing a descriptor of the file would end
+    // the lock SQLite holds on it.
+    FileDescriptor file = OpenToCopy(path, where, before);
     PrivateFolder folder(path);
-    folder.CopyFrom(source.get());
+    folder.CopyFrom(file.Get());
     Exec(source.get(), "COMMIT");
+    file.Close();
     source.reset();
     return OpenCopy(folder, ReadMode::LockedCopy);
 }
@@ -280,10 +304,8 @@ std::shared_ptr<ReadConnection> OpenLockedCopy(const std::string& path, SqlitePa
 std::shared_ptr<ReadConnection> OpenCheckedCopy(const std::string& path, SqlitePath& where) {
     for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
         const Identity before = IdentityOf(path);
-        auto source = OpenHandle(where, "immutable=1", SQLITE_OPEN_READONLY);
         PrivateFolder folder(path);
-        folder.CopyFrom(source.get());
-        source.reset();
+        folder.CopyFrom(OpenToCopy(path, where, before).Get());
         if (IdentityOf(path) == before && !Exists(path + "-wal")) {
             return OpenCopy(folder, ReadMode::CheckedCopy);
         }

@@ -313,7 +313,8 @@ TEST_F(SqliteFailures, NoCopyOutlivesARunEndedByASignal) {
                 EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 2)
                     << outcome.status;
             }
-            EXPECT_TRUE(Entries(tmp).empty()) << "a private copy outlived the run";
+            EXPECT_EQ(Entries(tmp), std::vector<std::string>{})
+                << "a private copy outlived the run";
         }
         EXPECT_TRUE(caught) << "the run never showed its private folder";
     }
