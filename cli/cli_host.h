@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/host.h"
+#include "engine/compare/host.h"
 
 namespace kesmark::cli {
 

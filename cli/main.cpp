@@ -19,9 +19,10 @@
 
 #include "cli/cli_host.h"
 #include "cli/output.h"
-#include "engine/comparison_run.h"
+#include "engine/compare/comparison_run.h"
 #include "engine/open_database.h"
 #include "settings/ini_file.h"
+#include "settings/option_lists.h"
 #include "view/property_list.h"
 #include "view/result_view.h"
 
@@ -154,7 +155,7 @@ std::string Shown(const std::string& name, const std::string& connect) {
 
 // Lists the properties of the object `options.showKey` names and returns the
 // exit status.
-int ShowProperties(const Options& options, const IniFile& settings) {
+int ShowProperties(const Options& options, const ComparisonOptions& settings) {
     RemoveTemporaryFilesOnTermination();
     cli::CliHost host;
     MemoryPropertyList list;
@@ -193,15 +194,16 @@ int main(int argc, char** argv) {
         return kExitTrouble;
     }
     const IniFile settings(settingsPath);
+    const IniComparisonOptions comparisonOptions(settings);
     if (options.showKey) {
-        return ShowProperties(options, settings);
+        return ShowProperties(options, comparisonOptions);
     }
 
     cli::CliHost host;
     cli::CliHost::InstallInterruptHandler();
     RemoveTemporaryFilesOnTermination();
     MemoryResultTree tree;
-    ComparisonRun run(options.inputs, settings, tree, host, OpenDatabase);
+    ComparisonRun run(options.inputs, comparisonOptions, tree, host, OpenDatabase);
     const RunOutcome outcome = run.RunComparison();
     host.FinishStatusLine();
 

@@ -10,38 +10,26 @@ namespace kesmark::cli {
 
 namespace {
 
-// The kind of object a node stands for, from the collection part of its key.
+// The kind of object a node stands for ("table", "field", ...); empty for the
+// root and for a record.
 std::string KindOf(const MemoryResultTree::Node& node) {
-    std::string_view rest = node.key;
-    if (!node.parent.empty() && rest.starts_with(node.parent)) {
-        rest.remove_prefix(node.parent.size() + 1);  // the parent key and the "."
+    NodeKey key;
+    if (!NodeKey::Parse(node.key, key) || key.IsRoot()) {
+        return "";
     }
-    const std::string_view collection = rest.substr(0, rest.find('['));
-    if (collection == "TableDefs") {
-        return "table";
+    const auto level = LevelOfKey(key);
+    if (!level || *level == Level::Records) {
+        return "";
     }
-    if (collection == "Fields") {
-        return "field";
+    // Fields of tables, indexes, queries and relations all read "field".
+    switch (*level) {
+        case Level::IndexFields:
+        case Level::QueryFields:
+        case Level::RelationFields:
+            return std::string(Describe(Level::TableFields).kind);
+        default:
+            return std::string(Describe(*level).kind);
     }
-    if (collection == "Indexes") {
-        return "index";
-    }
-    if (collection == "QueryDefs") {
-        return "query";
-    }
-    if (collection == "Parameters") {
-        return "parameter";
-    }
-    if (collection == "Relations") {
-        return "relation";
-    }
-    if (collection == "Containers") {
-        return "container";
-    }
-    if (collection == "Documents") {
-        return "document";
-    }
-    return "";
 }
 
 // Columns wider than this are not padded further; a longer cell pushes the
@@ -49,7 +37,7 @@ std::string KindOf(const MemoryResultTree::Node& node) {
 constexpr std::size_t kMaxColumnWidth = 40;
 constexpr std::size_t kMarkWidth = 9;  // "skipped" and two blanks
 
-std::string RowMark(int icon) {
+std::string RowMark(Picture icon) {
     if (icon == property_rows::kSkippedIcon) {
         return "skipped";
     }
@@ -136,7 +124,7 @@ std::string FormatPropertiesJson(const ShowReport& report) {
         rows.push_back({{"name", row.name},
                         {"text1", row.text1},
                         {"text2", row.text2},
-                        {"icon", row.icon},
+                        {"icon", PictureNumber(row.icon)},
                         {"colour", row.colour}});
     }
     auto& messages = doc["messages"] = nlohmann::ordered_json::array();
@@ -151,7 +139,7 @@ std::string FormatTreeText(const RunReport& report, bool colour) {
     // comparison ended; an incomplete one without is unknown.
     std::set<std::string, std::less<>> differing;
     for (const auto& node : report.tree->Nodes()) {
-        if (!IsDiffersImage(node.image)) {
+        if (!IsDiffersPicture(node.image)) {
             continue;
         }
         for (const auto* n = &node; n && differing.insert(n->key).second;
@@ -201,7 +189,7 @@ std::string FormatTreeJson(const RunReport& report) {
         n["text"] = node.text;
         n["parent"] = node.parent.empty() ? nlohmann::ordered_json(nullptr)
                                           : nlohmann::ordered_json(node.parent);
-        n["image"] = node.image;
+        n["image"] = PictureNumber(node.image);
         nodes.push_back(std::move(n));
     }
     auto& messages = doc["messages"] = nlohmann::ordered_json::array();

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/cli_host.h"
-#include "engine/result_tree.h"
+#include "engine/compare/result_tree.h"
 #include "view/property_list.h"
 
 namespace kesmark::cli {
@@ -50,10 +50,5 @@ std::string FormatPropertiesText(const ShowReport& report);
 // {"key", "rows": [{"name", "text1", "text2", "icon", "colour"}],
 //  "messages": [{"text", "caption"}]}.
 std::string FormatPropertiesJson(const ShowReport& report);
-
-// True for an image number that means "differs" (even numbers).
-inline bool IsDiffersImage(int image) {
-    return image % 2 == 0;
-}
 
 }  // namespace kesmark::cli

@@ -2,8 +2,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "engine/object_model.h"
+#include "engine/model/connect_string.h"
+#include "engine/model/object_model.h"
 
 namespace kesmark {
 
@@ -25,11 +27,15 @@ void RemoveTemporaryFiles() noexcept;
 // start-up.
 void RemoveTemporaryFilesOnTermination();
 
-// True when `text` begins with "ODBC;" in any letter case.
-bool IsOdbcConnectString(const std::string& text);
+// One ODBC data source the driver manager knows: its name and its driver.
+struct OdbcDataSource {
+    std::string name;
+    std::string driver;
+};
 
-// The connect string with every password value replaced by "***"
-// ("ODBC;DSN=x;PWD=secret;" -> "ODBC;DSN=x;PWD=***;"), for messages and output.
-std::string MaskPasswords(const std::string& text);
+// Every data source of the ODBC driver manager, user sources before system
+// sources; a name listed in both is kept once. Never throws: the list is empty
+// when the driver manager cannot be reached.
+std::vector<OdbcDataSource> ListOdbcDataSources();
 
 }  // namespace kesmark

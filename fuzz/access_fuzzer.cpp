@@ -15,10 +15,10 @@
 #include <span>
 #include <string>
 
-#include "engine/access/jet_file.h"
-#include "engine/access/property_block.h"
-#include "engine/access/wire_format.h"
-#include "engine/access/worker_session.h"
+#include "engine/backends/access/jet_file.h"
+#include "engine/backends/access/property_block.h"
+#include "engine/backends/access/wire_format.h"
+#include "engine/backends/access/worker_session.h"
 
 namespace {
 

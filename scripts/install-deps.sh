@@ -5,7 +5,7 @@
 set -eu
 
 PACKAGES="
-  build-essential cmake ninja-build ccache pkg-config
+  build-essential cmake ninja-build ccache pkg-config python3
   clang-format
   libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3 sqlite3-tools time

@@ -7,7 +7,7 @@
 # start: initdb in a fresh temporary folder (as the postgres system user when
 # run as root, since the server refuses to run as root), a free port on
 # 127.0.0.1, a login role with a random password, and one database per SQL
-# file, named after the file (default: tests/odbc/postgres/*.sql), built by
+# file, named after the file (default: tests/engine/backends/odbc/postgres/*.sql), built by
 # that role. STATE_DIR/postgres.env then describes the server (host, port,
 # user, password, databases) for the tests. When the server cannot be started
 # here, postgres.env says status=unavailable with the reason, and the script
@@ -129,7 +129,7 @@ psql_admin() {
 psql_admin -c "CREATE ROLE $user LOGIN PASSWORD '$password'" >/dev/null
 
 if [ $# -eq 0 ]; then
-  set -- "$root"/tests/odbc/postgres/*.sql
+  set -- "$root"/tests/engine/backends/odbc/postgres/*.sql
 fi
 databases=""
 for file in "$@"; do

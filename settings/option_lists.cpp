@@ -42,4 +42,13 @@ bool CompareFlag(const IniFile& settings, std::string_view tag) {
     return settings.ReadIniInt(tag, "Compare", 0) != 0;
 }
 
+bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
+    return kesmark::CompareFlag(settings_, tag);
+}
+
+SkipList IniComparisonOptions::LoadSkipList(std::string_view tag,
+                                            ComparisonSwitches switches) const {
+    return kesmark::LoadSkipList(settings_, tag, switches);
+}
+
 }  // namespace kesmark

@@ -5,30 +5,25 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/compare/options.h"
+#include "engine/model/hierarchy.h"
 #include "settings/ini_file.h"
 
 namespace kesmark {
 
 // The thirteen collection tags, in the order of the options tree. Each is a
 // section of the settings file and the argument of LoadSkipList.
-inline constexpr std::array<std::string_view, 13> kCollectionTags = {
-    "Databases",      "TableDefs",  "TableFields", "Records",    "Indexes",
-    "IndexFields",    "QueryDefs",  "QueryFields", "Parameters", "Relations",
-    "RelationFields", "Containers", "Documents"};
+inline constexpr std::array<std::string_view, kLevelCount> kCollectionTags = [] {
+    std::array<std::string_view, kLevelCount> tags{};
+    for (std::size_t i = 0; i < kLevelCount; ++i) {
+        tags[i] = kLevels[i].tag;
+    }
+    return tags;
+}();
 
 inline constexpr std::string_view kStrictSection = "Strict";
 inline constexpr std::string_view kDataSection = "Data";
 inline constexpr std::string_view kGeneralSection = "General";
-
-// The current skip list: property names never compared for the kind of object
-// it was loaded for. Ordered as loaded; duplicates and empty names kept.
-using SkipList = std::vector<std::string>;
-
-// The two switches of a comparison that decide which lists join the skip list.
-struct ComparisonSwitches {
-    bool strict = false;  // "Strict" ticked: Strict-list properties are compared
-    bool data = false;    // "Data" ticked: Data-list properties and stored values are compared
-};
 
 // A stored list: NumSkip entries Skip1..SkipN of `section` (a missing entry
 // reads as an empty name; a negative or absent NumSkip reads as no entries).
@@ -48,5 +43,18 @@ SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonS
 
 // True when the Compare flag of `tag` is non-zero (absent reads as 0).
 bool CompareFlag(const IniFile& settings, std::string_view tag);
+
+// The comparison options as the settings file gives them, read at each call.
+class IniComparisonOptions : public ComparisonOptions {
+  public:
+    // `settings` is not owned and must outlive this object.
+    explicit IniComparisonOptions(const IniFile& settings) : settings_(settings) {}
+
+    bool CompareFlag(std::string_view tag) const override;
+    SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override;
+
+  private:
+    const IniFile& settings_;  // Not owned.
+};
 
 }  // namespace kesmark

@@ -4,20 +4,6 @@
 
 namespace kesmark {
 
-namespace {
-
-constexpr bool TreeFollowsTheTags() {
-    for (std::size_t i = 0; i < kCompareTree.size(); ++i) {
-        if (kCompareTree[i].tag != kCollectionTags[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(TreeFollowsTheTags(), "the options tree lists the collection tags in their order");
-
-}  // namespace
-
 SkipTicks ReadSkipTicks(const IniFile& settings) {
     SkipTicks ticks{};
     for (std::size_t i = 0; i < kCompareTree.size(); ++i) {

@@ -16,33 +16,26 @@
 
 namespace kesmark {
 
-// One node of the options tree: the collection tag it stands for, its text,
-// its picture (1 database, 2 table, 3 query, 4 container, 5 document, 6 field,
-// 7 index, 8 parameter, 9 relation) and the tag of its parent ("" for the
-// root). Each node is the last child of its parent when added in this order.
+// One node of the options tree: the level it stands for, its collection tag,
+// its text and the tag of its parent ("" for the root). Each node is the last
+// child of its parent when added in this order.
 struct CompareTreeNode {
+    Level level;
     std::string_view tag;
     std::string_view text;
-    int icon;
     std::string_view parent;
 };
 
-// The thirteen nodes, in the order of kCollectionTags.
-inline constexpr std::array<CompareTreeNode, kCollectionTags.size()> kCompareTree = {{
-    {"Databases", "Databases", 1, ""},
-    {"TableDefs", "Tables", 2, "Databases"},
-    {"TableFields", "Fields", 6, "TableDefs"},
-    {"Records", "Records", 2, "TableFields"},
-    {"Indexes", "Indexes", 7, "TableDefs"},
-    {"IndexFields", "Fields", 6, "Indexes"},
-    {"QueryDefs", "Queries", 3, "Databases"},
-    {"QueryFields", "Fields", 6, "QueryDefs"},
-    {"Parameters", "Parameters", 8, "QueryDefs"},
-    {"Relations", "Relations", 9, "Databases"},
-    {"RelationFields", "Fields", 6, "Relations"},
-    {"Containers", "Containers", 4, "Databases"},
-    {"Documents", "Documents", 5, "Containers"},
-}};
+// The thirteen nodes, in the order of kCollectionTags, from the hierarchy.
+inline constexpr std::array<CompareTreeNode, kLevelCount> kCompareTree = [] {
+    std::array<CompareTreeNode, kLevelCount> tree{};
+    for (std::size_t i = 0; i < kLevelCount; ++i) {
+        const LevelInfo& info = kLevels[i];
+        tree[i] = {info.level, info.tag, info.title,
+                   info.level == Level::Databases ? std::string_view() : Describe(info.parent).tag};
+    }
+    return tree;
+}();
 
 // The ticks of the tree, one per node in kCompareTree order. A tick means
 // "skip": the collection is not compared (Compare=0).

@@ -228,7 +228,7 @@ void frmMain::cmdCompare_Click() {
     gComparing = true;
     cmdCompare->setText(QStringLiteral("Cancel"));
 
-    ComparisonRun run(CurrentInputs(), settings_, *resultTree_, host_, opener_);
+    ComparisonRun run(CurrentInputs(), options_, *resultTree_, host_, opener_);
     run.RunComparison();
 
     SetProgress(0);
@@ -251,8 +251,8 @@ void frmMain::tvCompare_NodeClick(QTreeWidgetItem* node) {
         return;
     }
     if (!view_) {
-        view_ = std::make_unique<ResultView>(CurrentInputs(), settings_, host_, *propertyList_,
-                                             opener_);
+        view_ =
+            std::make_unique<ResultView>(CurrentInputs(), options_, host_, *propertyList_, opener_);
     }
     view_->SetInputs(CurrentInputs());
     view_->ShowNodeProperties(QtResultTree::KeyOf(node));

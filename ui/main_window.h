@@ -9,8 +9,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine/comparison_run.h"
+#include "engine/compare/comparison_run.h"
 #include "settings/ini_file.h"
+#include "settings/option_lists.h"
 #include "ui/image_list.h"
 #include "ui/property_list_widget.h"
 #include "ui/qt_host.h"
@@ -120,6 +121,7 @@ class frmMain : public QMainWindow {
     void BrowseOdbc(QLineEdit* connect, QLineEdit* database);
 
     IniFile settings_;
+    IniComparisonOptions options_{settings_};
     DatabaseOpener opener_;
     std::unique_ptr<QtResultTree> resultTree_;
     std::unique_ptr<QtPropertyList> propertyList_;

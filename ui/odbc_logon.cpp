@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "engine/odbc/odbc_sources.h"
+#include "engine/open_database.h"
 #include "ui/twips.h"
 
 namespace kesmark::ui {
@@ -149,7 +149,7 @@ QString frmODBCLogon::GetODBCString(QWidget* owner) {
 void frmODBCLogon::GetDSNsAndDrivers() {
     QStringList names;
     QStringList drivers;
-    for (const auto& source : odbc::ListDataSources()) {
+    for (const auto& source : ListOdbcDataSources()) {
         names << QString::fromStdString(source.name);
         const QString driver = QString::fromStdString(source.driver);
         if (!drivers.contains(driver)) {

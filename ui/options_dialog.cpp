@@ -213,6 +213,41 @@ OptionsPage frmOptions::SelectedPage() const {
     return OptionsPage::Skip;
 }
 
+namespace {
+
+// The options tree's picture of a level (its own image list: 1 database,
+// 2 table, 3 query, 4 container, 5 document, 6 field, 7 index, 8 parameter,
+// 9 relation).
+int OptionsIcon(Level level) {
+    switch (level) {
+        case Level::Databases:
+            return 1;
+        case Level::TableDefs:
+        case Level::Records:
+            return 2;
+        case Level::QueryDefs:
+            return 3;
+        case Level::Containers:
+            return 4;
+        case Level::Documents:
+            return 5;
+        case Level::TableFields:
+        case Level::IndexFields:
+        case Level::QueryFields:
+        case Level::RelationFields:
+            return 6;
+        case Level::Indexes:
+            return 7;
+        case Level::Parameters:
+            return 8;
+        case Level::Relations:
+            return 9;
+    }
+    return 1;
+}
+
+}  // namespace
+
 void frmOptions::LoadCompareTree() {
     tvCompare->clear();
     const SkipTicks ticks = ReadSkipTicks(settings_);
@@ -225,7 +260,7 @@ void frmOptions::LoadCompareTree() {
         node->setData(
             0, kKeyRole,
             QString::fromUtf8(entry.tag.data(), static_cast<qsizetype>(entry.tag.size())));
-        node->setIcon(0, ilTreeview[entry.icon - 1]);
+        node->setIcon(0, ilTreeview[OptionsIcon(entry.level) - 1]);
         node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         node->setCheckState(0, ticks[i] ? Qt::Checked : Qt::Unchecked);
     }

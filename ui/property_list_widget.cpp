@@ -13,11 +13,11 @@ QString FromUtf8(std::string_view text) {
 }  // namespace
 
 void QtPropertyList::AddPropertyRow(std::string_view name, std::string_view text1,
-                                    std::string_view text2, int icon, std::uint32_t colour) {
+                                    std::string_view text2, Picture icon, std::uint32_t colour) {
     auto* item = new QTreeWidgetItem(&list_);
     item->setText(0, FromUtf8(name));
-    item->setIcon(0, images_.Icon(icon));
-    item->setData(0, kIconNumberRole, icon);
+    item->setIcon(0, images_.Icon(PictureNumber(icon)));
+    item->setData(0, kIconNumberRole, PictureNumber(icon));
     // Colours are 0xBBGGRR.
     item->setForeground(
         0, QColor(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),

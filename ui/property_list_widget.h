@@ -20,7 +20,7 @@ class QtPropertyList : public PropertyList {
     QtPropertyList(QTreeWidget& list, const ImageList& images) : list_(list), images_(images) {}
 
     void AddPropertyRow(std::string_view name, std::string_view text1, std::string_view text2,
-                        int icon, std::uint32_t colour) override;
+                        Picture icon, std::uint32_t colour) override;
     void Clear() override;
 
   private:

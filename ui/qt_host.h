@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/host.h"
+#include "engine/compare/host.h"
 
 namespace kesmark::ui {
 

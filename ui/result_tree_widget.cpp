@@ -2,7 +2,7 @@
 
 #include <QTreeWidget>
 
-#include "engine/db_error.h"
+#include "engine/model/db_error.h"
 #include "ui/image_list.h"
 
 namespace kesmark::ui {
@@ -14,7 +14,7 @@ QString FromUtf8(std::string_view text) {
 }  // namespace
 
 void QtResultTree::AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
-                           int image) {
+                           Picture image) {
     const std::string keyText(key);
     if (items_.contains(keyText)) {
         throw DbError(errors::kDuplicateKey, "Key is not unique in collection", "TreeView");
@@ -30,7 +30,7 @@ void QtResultTree::AddNode(std::string_view parentKey, std::string_view key, std
         item = new QTreeWidgetItem(parent->second);
     }
     item->setText(0, FromUtf8(text));
-    item->setIcon(0, images_.Icon(image));
+    item->setIcon(0, images_.Icon(PictureNumber(image)));
     item->setData(0, Qt::UserRole, FromUtf8(key));
     if (parentKey.empty()) {
         item->setExpanded(true);
@@ -39,12 +39,12 @@ void QtResultTree::AddNode(std::string_view parentKey, std::string_view key, std
     imageNumbers_[keyText] = image;
 }
 
-void QtResultTree::SetNodeImage(std::string_view key, int image) {
+void QtResultTree::SetNodeImage(std::string_view key, Picture image) {
     const auto it = items_.find(std::string(key));
     if (it == items_.end()) {
         throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
     }
-    it->second->setIcon(0, images_.Icon(image));
+    it->second->setIcon(0, images_.Icon(PictureNumber(image)));
     imageNumbers_[it->first] = image;
 }
 
@@ -58,9 +58,9 @@ std::string QtResultTree::KeyOf(const QTreeWidgetItem* item) {
     return item ? item->data(0, Qt::UserRole).toString().toStdString() : std::string();
 }
 
-int QtResultTree::ImageOf(std::string_view key) const {
+Picture QtResultTree::ImageOf(std::string_view key) const {
     const auto it = imageNumbers_.find(std::string(key));
-    return it == imageNumbers_.end() ? 0 : it->second;
+    return it == imageNumbers_.end() ? Picture::None : it->second;
 }
 
 }  // namespace kesmark::ui

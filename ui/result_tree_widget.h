@@ -3,7 +3,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "engine/result_tree.h"
+#include "engine/compare/result_tree.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -21,20 +21,20 @@ class QtResultTree : public ResultTree {
     QtResultTree(QTreeWidget& tree, const ImageList& images) : tree_(tree), images_(images) {}
 
     void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
-                 int image) override;
-    void SetNodeImage(std::string_view key, int image) override;
+                 Picture image) override;
+    void SetNodeImage(std::string_view key, Picture image) override;
     void Clear() override;
 
     // The key of an item of the tree.
     static std::string KeyOf(const QTreeWidgetItem* item);
     // The picture number of the node `key` (0 when there is none).
-    int ImageOf(std::string_view key) const;
+    Picture ImageOf(std::string_view key) const;
 
   private:
     QTreeWidget& tree_;                                        // Not owned.
     const ImageList& images_;                                  // Not owned.
     std::unordered_map<std::string, QTreeWidgetItem*> items_;  // Owned by the tree.
-    std::unordered_map<std::string, int> imageNumbers_;
+    std::unordered_map<std::string, Picture> imageNumbers_;
 };
 
 }  // namespace kesmark::ui

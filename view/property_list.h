@@ -5,14 +5,16 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/model/hierarchy.h"
+
 namespace kesmark {
 
-// Pictures and colours of a property row. The pictures are numbers of the
+// Pictures and colours of a property row. The pictures are those of the
 // result-tree image list that no tree node uses.
 namespace property_rows {
-inline constexpr int kEqualIcon = 7;      // property sheet with a green check mark
-inline constexpr int kDifferentIcon = 8;  // property sheet with a red cross
-inline constexpr int kSkippedIcon = 21;   // property sheet without a mark
+inline constexpr Picture kEqualIcon = Picture::PropertySame;
+inline constexpr Picture kDifferentIcon = Picture::PropertyDiffers;
+inline constexpr Picture kSkippedIcon = Picture::PropertySkipped;
 inline constexpr std::uint32_t kBlack = 0;
 inline constexpr std::uint32_t kRed = 255;
 }  // namespace property_rows
@@ -25,11 +27,11 @@ class PropertyList {
     virtual ~PropertyList() = default;
 
     // Appends a row: the property's name, its text in database 1 and in
-    // database 2, a picture number of the result-tree image list (7 equal,
-    // 8 different or missing, 21 skipped) and the colour of the name's text
+    // database 2, a picture of the result-tree image list (equal, different
+    // or missing, skipped: property_rows) and the colour of the name's text
     // as 0xBBGGRR (0 black, 255 red).
     virtual void AddPropertyRow(std::string_view name, std::string_view text1,
-                                std::string_view text2, int icon, std::uint32_t colour) = 0;
+                                std::string_view text2, Picture icon, std::uint32_t colour) = 0;
     virtual void Clear() = 0;
 };
 
@@ -41,13 +43,13 @@ class MemoryPropertyList : public PropertyList {
         std::string name;
         std::string text1;
         std::string text2;
-        int icon = 0;
+        Picture icon = Picture::None;
         std::uint32_t colour = 0;
         friend bool operator==(const Row&, const Row&) = default;
     };
 
     void AddPropertyRow(std::string_view name, std::string_view text1, std::string_view text2,
-                        int icon, std::uint32_t colour) override {
+                        Picture icon, std::uint32_t colour) override {
         rows_.push_back(
             Row{std::string(name), std::string(text1), std::string(text2), icon, colour});
     }

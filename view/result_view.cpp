@@ -5,14 +5,13 @@
 #include <utility>
 #include <vector>
 
-#include "engine/matching.h"
+#include "engine/compare/matching.h"
 
 namespace kesmark {
 
 namespace {
 
 constexpr std::string_view kProgramTitle = "Kesmark";
-constexpr std::string_view kRootKey = "Databases";
 constexpr std::string_view kNotFound = "not found";
 constexpr std::string_view kSkipped = "skipped";
 constexpr std::string_view kErrorPrefix = "Error: ";
@@ -21,46 +20,7 @@ constexpr std::size_t kMaxListedBytes = 11;
 
 }  // namespace
 
-// One level of an object path: the collection its member is looked up in, the
-// skip-list tag of that member, and the sub-collections the path may go on
-// with. A sub-collection without a level is the record level.
-struct PathLevel {
-    enum class Lookup {
-        ByName,
-        // A name in brackets ("[Start Date]") closes with "]]" in the key.
-        ParameterName,
-        // After the keyed lookups, database 2's relations are scanned for the
-        // exact name, which replaces what the keyed lookup found.
-        Relation,
-    };
-
-    std::string_view collection;
-    std::string_view tag;
-    Lookup lookup;
-    std::vector<std::pair<std::string_view, const PathLevel*>> subCollections;
-};
-
 namespace {
-
-using Lookup = PathLevel::Lookup;
-
-const PathLevel kIndexFields{"Fields", "IndexFields", Lookup::ByName, {}};
-const PathLevel kTableFields{"Fields", "TableFields", Lookup::ByName, {{"Records", nullptr}}};
-const PathLevel kIndexes{"Indexes", "Indexes", Lookup::ByName, {{"Fields", &kIndexFields}}};
-const PathLevel kTableDefs{
-    "TableDefs", "TableDefs", Lookup::ByName, {{"Fields", &kTableFields}, {"Indexes", &kIndexes}}};
-const PathLevel kQueryFields{"Fields", "QueryFields", Lookup::ByName, {}};
-const PathLevel kParameters{"Parameters", "Parameters", Lookup::ParameterName, {}};
-const PathLevel kQueryDefs{"QueryDefs",
-                           "QueryDefs",
-                           Lookup::ByName,
-                           {{"Fields", &kQueryFields}, {"Parameters", &kParameters}}};
-const PathLevel kRelationFields{"Fields", "RelationFields", Lookup::ByName, {}};
-const PathLevel kRelations{
-    "Relations", "Relations", Lookup::Relation, {{"Fields", &kRelationFields}}};
-const PathLevel kDocuments{"Documents", "Documents", Lookup::ByName, {}};
-const PathLevel kContainers{
-    "Containers", "Containers", Lookup::ByName, {{"Documents", &kDocuments}}};
 
 // The text of a value in a row: Null reads "Null" (it has no plain text).
 std::string PlainValueText(const Value& value) {
@@ -85,15 +45,6 @@ std::string ValueText(int type, const Value& value) {
     return text;
 }
 
-// Removes the first character of `text`, a whole UTF-8 sequence.
-void DropFirstCharacter(std::string& text) {
-    std::size_t length = text.empty() ? 0 : 1;
-    while (length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-        ++length;
-    }
-    text.erase(0, length);
-}
-
 // The record number of a key's "Records[n]": a decimal whole number from 1.
 std::int32_t RecordNumber(const std::string& text) {
     std::int32_t number = 0;
@@ -115,32 +66,20 @@ std::vector<std::string> SortedNames(const Properties& properties) {
 
 }  // namespace
 
-std::string GetToken(std::string& text, char delimiter) {
-    const auto at = text.find(delimiter);
-    if (at == std::string::npos) {
-        std::string whole = std::move(text);
-        text.clear();
-        return whole;
-    }
-    std::string token = text.substr(0, at);
-    text.erase(0, at + 1);
-    return token;
-}
-
 std::string PropertyValueText(const Property& property) {
     return ValueText(property.Type(), property.GetValue());
 }
 
-ResultView::ResultView(RunInputs inputs, const IniFile& settings, Host& host, PropertyList& list,
-                       DatabaseOpener opener)
+ResultView::ResultView(RunInputs inputs, const ComparisonOptions& options, Host& host,
+                       PropertyList& list, DatabaseOpener opener)
     : inputs_(std::move(inputs)),
-      settings_(settings),
+      options_(options),
       host_(host),
       list_(list),
       opener_(std::move(opener)) {}
 
-void ResultView::LoadSkipList(std::string_view tag) {
-    skipList_ = kesmark::LoadSkipList(settings_, tag, inputs_.switches);
+void ResultView::LoadSkipList(Level level) {
+    skipList_ = options_.LoadSkipList(Describe(level).tag, inputs_.switches);
 }
 
 void ResultView::ReportFailure(const DbError& error) {
@@ -204,19 +143,13 @@ bool ResultView::ShowResolved(const std::string& key) {
     bool listed = false;
     try {
         if (key == kRootKey) {
-            LoadSkipList(kRootKey);
+            LoadSkipList(Level::Databases);
             listed = ListBothSides(db1->GetProperties(), db2->GetProperties());
         } else {
-            std::string rest = key;
-            const std::string top = GetToken(rest, '[');
-            if (top == collections::kTableDefs) {
-                listed = ViewTableDefs(*db1, *db2, std::move(rest));
-            } else if (top == collections::kQueryDefs) {
-                listed = ViewQueryDefs(*db1, *db2, std::move(rest));
-            } else if (top == collections::kRelations) {
-                listed = ViewRelations(*db1, *db2, std::move(rest));
-            } else if (top == collections::kContainers) {
-                listed = ViewContainers(*db1, *db2, std::move(rest));
+            NodeKeyReader reader(key);
+            const std::string top = reader.ReadCollection();
+            if (const auto level = ChildLevel(Level::Databases, top)) {
+                listed = ResolveLevel(*level, *db1, *db2, *db1, *db2, reader);
             } else {
                 ShowUnknownCollection(top);
             }
@@ -236,38 +169,10 @@ bool ResultView::ShowResolved(const std::string& key) {
     return listed;
 }
 
-bool ResultView::ViewTableDefs(Database& db1, Database& db2, std::string rest) {
-    return ViewFrom(kTableDefs, db1, db2, std::move(rest));
-}
-
-bool ResultView::ViewQueryDefs(Database& db1, Database& db2, std::string rest) {
-    return ViewFrom(kQueryDefs, db1, db2, std::move(rest));
-}
-
-bool ResultView::ViewRelations(Database& db1, Database& db2, std::string rest) {
-    return ViewFrom(kRelations, db1, db2, std::move(rest));
-}
-
-bool ResultView::ViewContainers(Database& db1, Database& db2, std::string rest) {
-    return ViewFrom(kContainers, db1, db2, std::move(rest));
-}
-
-bool ResultView::ViewFrom(const PathLevel& level, Database& db1, Database& db2, std::string rest) {
-    try {
-        return ResolveLevel(level, db1, db2, db1, db2, rest);
-    } catch (const std::exception& e) {
-        ReportFailure(AsDbError(e));
-        return false;
-    }
-}
-
-bool ResultView::ResolveLevel(const PathLevel& level, Database& db1, Database& db2,
-                              DbObject& parent1, DbObject& parent2, std::string& rest) {
-    std::string name = GetToken(rest, ']');
-    if (level.lookup == Lookup::ParameterName && rest.ends_with(']')) {
-        name += ']';
-        rest.erase(0, 1);
-    }
+bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObject& parent1,
+                              DbObject& parent2, NodeKeyReader& reader) {
+    const LevelInfo& info = Describe(level);
+    const std::string name = reader.ReadName();
 
     // A lookup that fails leaves its object absent; the first failure is kept
     // to tell why when the object is absent from both databases.
@@ -279,7 +184,7 @@ bool ResultView::ResolveLevel(const PathLevel& level, Database& db1, Database& d
     };
     auto lookUp = [&](DbObject& parent) -> std::unique_ptr<DbObject> {
         try {
-            return parent.GetCollection(level.collection)->Item(name);
+            return parent.GetCollection(info.collection)->Item(name);
         } catch (const std::exception& e) {
             remember(e);
             return nullptr;
@@ -287,9 +192,11 @@ bool ResultView::ResolveLevel(const PathLevel& level, Database& db1, Database& d
     };
     std::unique_ptr<DbObject> object1 = lookUp(parent1);
     std::unique_ptr<DbObject> object2 = lookUp(parent2);
-    if (level.lookup == Lookup::Relation) {
+    if (info.lookup == Lookup::Relation) {
+        // Database 2's relation of exactly that name, if its keyed lookup
+        // found another one.
         try {
-            auto relations = parent2.GetCollection(level.collection);
+            auto relations = parent2.GetCollection(info.collection);
             const std::size_t count = relations->Count();
             for (std::size_t k = 0; k < count; ++k) {
                 if (relations->NameAt(k) == name) {
@@ -304,7 +211,7 @@ bool ResultView::ResolveLevel(const PathLevel& level, Database& db1, Database& d
 
     if (failure) {
         // The object exists on one side at most; the rest of the key is not read.
-        LoadSkipList(level.tag);
+        LoadSkipList(level);
         if (object1) {
             return ListOneSide(Side::Database1, object1->GetProperties());
         }
@@ -314,33 +221,32 @@ bool ResultView::ResolveLevel(const PathLevel& level, Database& db1, Database& d
         throw *failure;
     }
 
-    if (rest.empty()) {
-        LoadSkipList(level.tag);
+    if (reader.AtEnd()) {
+        LoadSkipList(level);
         return ListBothSides(object1->GetProperties(), object2->GetProperties());
     }
-    DropFirstCharacter(rest);  // the separator, whatever character it is
-    if (level.subCollections.empty()) {
-        ShowUnknownCollection(rest);
+    reader.SkipSeparator();  // the separator, whatever character it is
+    const std::vector<Level> children = ChildLevels(level);
+    if (children.empty()) {
+        ShowUnknownCollection(reader.Rest());
         return false;
     }
-    const std::string subCollection = GetToken(rest, '[');
-    for (const auto& [subName, subLevel] : level.subCollections) {
-        if (subCollection != subName) {
-            continue;
-        }
-        if (subLevel == nullptr) {
-            return ViewRecords(db1, db2, parent1, parent2, *object1, *object2, rest);
-        }
-        return ResolveLevel(*subLevel, db1, db2, *object1, *object2, rest);
+    const std::string subCollection = reader.ReadCollection();
+    const auto subLevel = ChildLevel(level, subCollection);
+    if (!subLevel) {
+        ShowUnknownCollection(subCollection);
+        return false;
     }
-    ShowUnknownCollection(subCollection);
-    return false;
+    if (Describe(*subLevel).lookup == Lookup::RecordNumber) {
+        return ViewRecords(db1, db2, parent1, parent2, *object1, *object2, reader);
+    }
+    return ResolveLevel(*subLevel, db1, db2, *object1, *object2, reader);
 }
 
 bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbObject& table2,
-                             DbObject& field1, DbObject& field2, std::string& rest) {
+                             DbObject& field1, DbObject& field2, NodeKeyReader& reader) {
     // Text after the record number's "]" is ignored.
-    const std::int32_t record = RecordNumber(GetToken(rest, ']'));
+    const std::int32_t record = RecordNumber(reader.ReadPlain());
     // The statement and row order of the data comparison, so that row n is
     // the record the comparison numbered n.
     auto recordset1 = db1.OpenRecordset(table1.Name(), {field1.Name()});
@@ -349,7 +255,7 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
     RecordsetField& column2 = recordset2->Field(0);
     recordset1->Move(record - 1);
     recordset2->Move(record - 1);
-    LoadSkipList("Records");
+    LoadSkipList(Level::Records);
     // A table that ends before row n (a shorter table, rows lost from a
     // damaged file) lacks the record: it is listed from the other side.
     const bool in1 = !recordset1->IsEof();

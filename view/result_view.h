@@ -13,25 +13,17 @@
 #include <string>
 #include <string_view>
 
-#include "engine/comparison_run.h"
-#include "engine/host.h"
-#include "engine/object_model.h"
-#include "settings/ini_file.h"
-#include "settings/option_lists.h"
+#include "engine/compare/comparison_run.h"
+#include "engine/compare/host.h"
+#include "engine/model/hierarchy.h"
+#include "engine/model/node_key.h"
+#include "engine/model/object_model.h"
 #include "view/property_list.h"
 
 namespace kesmark {
 
-struct PathLevel;  // one level of an object path (result_view.cpp)
-
 // The side an object exists on when it exists on one side only.
 enum class Side { Database1, Database2 };
-
-// Splits `text` at the first `delimiter`: returns what comes before it and
-// leaves in `text` what follows it. Without the delimiter, returns the whole
-// text and leaves `text` empty.
-// Example: text "Orders].Fields[ID]", ']' -> "Orders", text ".Fields[ID]".
-std::string GetToken(std::string& text, char delimiter);
 
 // The display text of a property's value in a compared row. Binary values
 // (types 9 and 11) read as their first eleven bytes in decimal, separated by
@@ -41,15 +33,15 @@ std::string GetToken(std::string& text, char delimiter);
 std::string PropertyValueText(const Property& property);
 
 // The result view of one program: a property list to fill, the databases to
-// open and the settings to read. The view holds its own skip list, so a
+// open and the options to read. The view holds its own skip list, so a
 // selection handled while a comparison run is yielding never disturbs the
 // run's list.
 class ResultView {
   public:
-    // `settings`, `host` and `list` are not owned and must outlive the view.
+    // `options`, `host` and `list` are not owned and must outlive the view.
     // Of `inputs`, the two names, the two connect strings and the switches
     // are used; they may be replaced between selections with SetInputs.
-    ResultView(RunInputs inputs, const IniFile& settings, Host& host, PropertyList& list,
+    ResultView(RunInputs inputs, const ComparisonOptions& options, Host& host, PropertyList& list,
                DatabaseOpener opener);
 
     // The databases and switches of the next selection (the main window's
@@ -66,14 +58,6 @@ class ResultView {
     // Both databases are closed before returning.
     bool ShowNodeProperties(const std::string& key);
 
-    // Resolve the rest of a key below the databases' TableDefs, QueryDefs,
-    // Relations or Containers. `rest` is the key without the collection name
-    // and its "[" ("Orders].Fields[ID]" for "TableDefs[Orders].Fields[ID]").
-    bool ViewTableDefs(Database& db1, Database& db2, std::string rest);
-    bool ViewQueryDefs(Database& db1, Database& db2, std::string rest);
-    bool ViewRelations(Database& db1, Database& db2, std::string rest);
-    bool ViewContainers(Database& db1, Database& db2, std::string rest);
-
     // Lists two Properties collections merged by name, in ascending ordinal
     // order of name, one row per distinct name: "skipped" for names on the
     // current skip list (their values are never read), equal or different
@@ -88,18 +72,20 @@ class ResultView {
     // ends the listing with its failure's message.
     bool ListOneSide(Side side, const Properties& properties);
 
-    // Replaces the view's current skip list with the lists for `tag`, as the
-    // settings file says now.
-    void LoadSkipList(std::string_view tag);
+    // The skip list the last listing loaded.
     const SkipList& CurrentSkipList() const { return skipList_; }
 
   private:
+    // Replaces the view's current skip list with the lists for `level`, as
+    // the settings say now.
+    void LoadSkipList(Level level);
     bool ShowResolved(const std::string& key);
-    bool ViewFrom(const PathLevel& level, Database& db1, Database& db2, std::string rest);
-    bool ResolveLevel(const PathLevel& level, Database& db1, Database& db2, DbObject& parent1,
-                      DbObject& parent2, std::string& rest);
+    // Resolves the member of `level` that the reader is at, below the objects
+    // `parent1` and `parent2`, and lists it or goes on below it.
+    bool ResolveLevel(Level level, Database& db1, Database& db2, DbObject& parent1,
+                      DbObject& parent2, NodeKeyReader& reader);
     bool ViewRecords(Database& db1, Database& db2, DbObject& table1, DbObject& table2,
-                     DbObject& field1, DbObject& field2, std::string& rest);
+                     DbObject& field1, DbObject& field2, NodeKeyReader& reader);
     bool OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2);
     void ShowUnknownCollection(std::string_view name);
     void ReportFailure(const DbError& error);
@@ -108,9 +94,9 @@ class ResultView {
     void AddSkippedRow(std::string_view name);
 
     RunInputs inputs_;
-    const IniFile& settings_;  // Not owned.
-    Host& host_;               // Not owned.
-    PropertyList& list_;       // Not owned.
+    const ComparisonOptions& options_;  // Not owned.
+    Host& host_;                        // Not owned.
+    PropertyList& list_;                // Not owned.
     DatabaseOpener opener_;
     SkipList skipList_;
 };

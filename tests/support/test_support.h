@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/host.h"
+#include "engine/compare/host.h"
 
 namespace kesmark::test {
 

@@ -67,7 +67,7 @@ class MainWindowTest : public ::testing::Test {
             QTreeWidgetItem* item = pending.back();
             pending.pop_back();
             const std::string key = QtResultTree::KeyOf(item);
-            images[key] = window_->ResultTreeInterface().ImageOf(key);
+            images[key] = PictureNumber(window_->ResultTreeInterface().ImageOf(key));
             for (int i = 0; i < item->childCount(); ++i) {
                 pending.push_back(item->child(i));
             }

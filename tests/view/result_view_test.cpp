@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/comparison_run.h"
-#include "engine/memory/memory_backend.h"
+#include "engine/compare/comparison_run.h"
 #include "engine/open_database.h"
+#include "settings/ini_file.h"
+#include "settings/option_lists.h"
+#include "tests/support/memory_backend.h"
 #include "tests/support/test_support.h"
 #include "view/result_view.h"
 
@@ -17,13 +19,13 @@ namespace {
 using Row = MemoryPropertyList::Row;
 
 Row Equal(std::string name, std::string text1, std::string text2) {
-    return Row{std::move(name), std::move(text1), std::move(text2), 7, 0};
+    return Row{std::move(name), std::move(text1), std::move(text2), Picture::PropertySame, 0};
 }
 Row Differs(std::string name, std::string text1, std::string text2) {
-    return Row{std::move(name), std::move(text1), std::move(text2), 8, 255};
+    return Row{std::move(name), std::move(text1), std::move(text2), Picture::PropertyDiffers, 255};
 }
 Row Skipped(std::string name) {
-    return Row{std::move(name), "skipped", "skipped", 21, 0};
+    return Row{std::move(name), "skipped", "skipped", Picture::PropertySkipped, 0};
 }
 
 // Objects and values a SQLite file cannot have: query parameters, property
@@ -43,7 +45,7 @@ class ViewTest : public ::testing::Test {
     }
 
     bool Show(const std::string& key) {
-        ResultView view(inputs_, settings_, host_, list_, server_.Opener());
+        ResultView view(inputs_, options_, host_, list_, server_.Opener());
         return view.ShowNodeProperties(key);
     }
 
@@ -59,6 +61,7 @@ class ViewTest : public ::testing::Test {
 
     test::TempDir dir_;
     IniFile settings_;
+    IniComparisonOptions options_{settings_};
     MemoryServer server_;
     MemoryDatabaseState* one_;
     MemoryDatabaseState* two_;
@@ -158,10 +161,11 @@ TEST(ViewAndRun, SelectionDuringARunLeavesTheRunsSkipListAlone) {
 
     test::RecordingHost host;
     MemoryPropertyList list;
-    ResultView view(inputs, settings, host, list, OpenDatabase);
+    const IniComparisonOptions options(settings);
+    ResultView view(inputs, options, host, list, OpenDatabase);
     host.onYield = [&](test::RecordingHost&) { view.ShowNodeProperties("TableDefs[T]"); };
     MemoryResultTree tree;
-    ComparisonRun run(inputs, settings, tree, host, OpenDatabase);
+    ComparisonRun run(inputs, options, tree, host, OpenDatabase);
     ASSERT_EQ(run.RunComparison(), RunOutcome::Done);
     EXPECT_EQ(view.CurrentSkipList(), LoadSkipList(settings, "TableDefs", {}));
     // The databases' Name differs; it is on the Databases Skip list the run loaded.
@@ -174,7 +178,8 @@ TEST(ViewOnSqlite, FailedSelectionShowsOnePlainMessageAndRestoresThePointer) {
     const auto a = test::MakeSqlite(dir / "a.db", "CREATE TABLE T(ID INTEGER);");
     test::RecordingHost host;
     MemoryPropertyList list;
-    ResultView view(RunInputs{a.string(), "", a.string(), "", {}}, settings, host, list,
+    const IniComparisonOptions options(settings);
+    ResultView view(RunInputs{a.string(), "", a.string(), "", {}}, options, host, list,
                     OpenDatabase);
     EXPECT_FALSE(view.ShowNodeProperties("TableDefs[T].Columns[ID]"));
     ASSERT_EQ(host.messages.size(), 1u);

@@ -1,0 +1,1432 @@
+#include "engine/backends/odbc/odbc_catalog.h"
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include "engine/backends/odbc/odbc_types.h"
+
+namespace kesmark::odbc {
+
+namespace {
+
+using dao::kAutoIncrField;
+using dao::kDescending;
+using dao::kFixedField;
+using dao::kParamInput;
+using dao::kParamInputOutput;
+using dao::kParamOutput;
+using dao::kQueryProcedure;
+using dao::kQuerySelect;
+using dao::kSystemObject;
+using dao::kVariableField;
+
+constexpr std::string_view kTablesContainer = "Tables";
+constexpr std::string_view kRelationshipsContainer = "Relationships";
+constexpr std::string_view kTriggersContainer = "Triggers";
+constexpr std::string_view kPrimaryKeyName = "PrimaryKey";
+constexpr std::string_view kSqliteRowidStandIn = "sqlite_autoindex_0";
+constexpr std::string_view kSqliteRowidIndex = "sqlite_rowid";
+
+using Cell = std::optional<std::string>;
+
+// Column `column` (1-based) of a row; Null past its end.
+const Cell& At(const TextRow& row, std::size_t column) {
+    static const Cell none;
+    return column >= 1 && column <= row.size() ? row[column - 1] : none;
+}
+
+std::string Text(const TextRow& row, std::size_t column) {
+    return At(row, column).value_or("");
+}
+
+// Null and "" alike become Null: drivers differ in which they give for
+// "nothing".
+Value TextOrNull(const Cell& cell) {
+    return cell && !cell->empty() ? Value(*cell) : Value();
+}
+
+std::optional<std::int64_t> Number(const TextRow& row, std::size_t column) {
+    const Cell& cell = At(row, column);
+    if (!cell || cell->empty()) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    const char* end = cell->data() + cell->size();
+    const auto result = std::from_chars(cell->data(), end, value);
+    if (result.ec != std::errc() || result.ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+Value NumberOrNull(const std::optional<std::int64_t>& number) {
+    return number ? Value(*number) : Value();
+}
+
+std::string Upper(std::string text) {
+    for (auto& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+// Schemas that hold the database system's own objects, left out of the
+// procedures and views.
+bool IsSystemSchema(const std::optional<std::string>& schema) {
+    if (!schema) {
+        return false;
+    }
+    const std::string folded = FoldAsciiCase(*schema);
+    return folded == "pg_catalog" || folded == "information_schema" || folded == "sys" ||
+           folded.starts_with("pg_toast");
+}
+
+bool IsFixedSizeDaoType(int type) {
+    return type != dao::kText && type != dao::kChar && type != dao::kMemo && type != dao::kBinary &&
+           type != dao::kVarBinary && type != dao::kLongBinary;
+}
+
+std::string RuleText(const std::optional<std::int64_t>& rule) {
+    if (!rule) {
+        return "";
+    }
+    switch (*rule) {
+        case SQL_CASCADE:
+            return "CASCADE";
+        case SQL_RESTRICT:
+            return "RESTRICT";
+        case SQL_SET_NULL:
+            return "SET NULL";
+        case SQL_NO_ACTION:
+            return "NO ACTION";
+        case SQL_SET_DEFAULT:
+            return "SET DEFAULT";
+        default:
+            return std::to_string(*rule);
+    }
+}
+
+std::string DeferrabilityText(const std::optional<std::int64_t>& value) {
+    if (!value) {
+        return "";
+    }
+    switch (*value) {
+        case SQL_INITIALLY_DEFERRED:
+            return "INITIALLY DEFERRED";
+        case SQL_INITIALLY_IMMEDIATE:
+            return "INITIALLY IMMEDIATE";
+        case SQL_NOT_DEFERRABLE:
+            return "NOT DEFERRABLE";
+        default:
+            return std::to_string(*value);
+    }
+}
+
+std::string IndexTypeText(const std::optional<std::int64_t>& type) {
+    switch (type.value_or(-1)) {
+        case SQL_INDEX_CLUSTERED:
+            return "clustered";
+        case SQL_INDEX_HASHED:
+            return "hashed";
+        default:
+            return "other";
+    }
+}
+
+std::string JoinNames(const std::vector<std::string>& names, std::string_view separator) {
+    std::string joined;
+    for (const auto& name : names) {
+        if (!joined.empty()) {
+            joined += separator;
+        }
+        joined += name;
+    }
+    return joined;
+}
+
+bool SameNamesIgnoringCase(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    if (a.size() != b.size() || a.empty()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Names unique within one object's collection (columns of one table, keys of
+// one index): repeated names get " #2", " #3", ...
+std::vector<std::string> UniqueNames(const std::vector<std::string>& names) {
+    std::vector<std::pair<std::string, std::string>> candidates;
+    for (const auto& name : names) {
+        candidates.emplace_back(name, name);
+    }
+    return UniqueKeys(candidates);
+}
+
+DbError Closed() {
+    return DbError(errors::kNotSupported, "The database is closed.", "ODBC");
+}
+
+// What SQLColumns or SQLProcedureColumns says about one column or parameter.
+struct ColumnFacts {
+    std::string name;
+    SQLSMALLINT dataType = SQL_UNKNOWN_TYPE;
+    std::string typeName;
+    std::optional<std::int64_t> size;
+    std::optional<std::int64_t> digits;
+    std::optional<std::int64_t> nullable;
+    Cell remarks;
+    Cell defaultValue;
+    std::optional<std::int64_t> ordinal;
+    bool autoIncrement = false;
+    std::int64_t columnType = 0;  // SQLProcedureColumns only: SQL_PARAM_INPUT, ...
+};
+
+// A SQLColumns row (result columns in the order ODBC defines).
+ColumnFacts FactsFromColumnsRow(const TextRow& row, std::optional<std::size_t> autoIncrement) {
+    ColumnFacts facts;
+    facts.name = Text(row, 4);
+    facts.dataType = static_cast<SQLSMALLINT>(Number(row, 5).value_or(SQL_UNKNOWN_TYPE));
+    facts.typeName = Text(row, 6);
+    facts.size = Number(row, 7);
+    facts.digits = Number(row, 9);
+    facts.nullable = Number(row, 11);
+    facts.remarks = At(row, 12);
+    facts.defaultValue = At(row, 13);
+    facts.ordinal = Number(row, 17);
+    if (autoIncrement) {
+        const std::string flag = FoldAsciiCase(Text(row, *autoIncrement));
+        facts.autoIncrement = flag == "1" || flag == "yes" || flag == "true";
+    }
+    return facts;
+}
+
+// A SQLProcedureColumns row.
+ColumnFacts FactsFromProcedureColumnsRow(const TextRow& row) {
+    ColumnFacts facts;
+    facts.name = Text(row, 4);
+    facts.columnType = Number(row, 5).value_or(SQL_PARAM_TYPE_UNKNOWN);
+    facts.dataType = static_cast<SQLSMALLINT>(Number(row, 6).value_or(SQL_UNKNOWN_TYPE));
+    facts.typeName = Text(row, 7);
+    facts.size = Number(row, 8);
+    facts.digits = Number(row, 10);
+    facts.nullable = Number(row, 12);
+    facts.remarks = At(row, 13);
+    facts.defaultValue = At(row, 14);
+    facts.ordinal = Number(row, 18);
+    return facts;
+}
+
+void AddFieldProperties(Properties& p, const std::string& name, const ColumnFacts& facts,
+                        int position) {
+    const int type = DaoTypeFromSqlType(facts.dataType);
+    int attributes = IsFixedSizeDaoType(type) ? kFixedField : kVariableField;
+    if (facts.autoIncrement) {
+        attributes |= kAutoIncrField;
+    }
+    p.Add("Name", dao::kText, name);
+    p.Add("Type", dao::kInteger, type);
+    p.Add("Size", dao::kLong, DaoSize(type, facts.size));
+    p.Add("OrdinalPosition", dao::kInteger, position);
+    p.Add("Required", dao::kBoolean, facts.nullable == SQL_NO_NULLS);
+    p.Add("DefaultValue", dao::kText, facts.defaultValue.value_or(""));
+    p.Add("Attributes", dao::kLong, attributes);
+    p.Add("TypeName", dao::kText, facts.typeName);
+    p.Add("Precision", dao::kLong, NumberOrNull(facts.size));
+    p.Add("Scale", dao::kInteger, NumberOrNull(facts.digits));
+    p.Add("Description", dao::kText, TextOrNull(facts.remarks));
+}
+
+// The fields of a table, view or procedure result, in column order.
+void AddFields(CollectionNode& fields, const std::vector<ColumnFacts>& columns) {
+    std::vector<std::string> names;
+    for (const auto& column : columns) {
+        names.push_back(column.name);
+    }
+    const auto keys = UniqueNames(names);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        AddFieldProperties(fields.Add(keys[i]).properties, keys[i], columns[i],
+                           static_cast<int>(i));
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> UniqueKeys(
+    const std::vector<std::pair<std::string, std::string>>& candidates) {
+    std::unordered_map<std::string, int> preferredCount;
+    for (const auto& candidate : candidates) {
+        ++preferredCount[candidate.first];
+    }
+    std::vector<std::string> keys;
+    keys.reserve(candidates.size());
+    for (const auto& [preferred, qualified] : candidates) {
+        keys.push_back(preferredCount[preferred] > 1 ? qualified : preferred);
+    }
+    // The first holder of a key keeps it; later ones get a number.
+    std::set<std::string> used(keys.begin(), keys.end());
+    std::set<std::string> held;
+    for (auto& key : keys) {
+        if (held.insert(key).second) {
+            continue;
+        }
+        for (int n = 2;; ++n) {
+            std::string numbered = key + " #" + std::to_string(n);
+            if (used.insert(numbered).second) {
+                key = std::move(numbered);
+                break;
+            }
+        }
+    }
+    return keys;
+}
+
+// A table or view as SQLTables lists it.
+struct TableEntry {
+    std::string key;
+    std::optional<std::string> schema;
+    std::string name;
+    std::string type;
+    Cell remarks;
+    bool system = false;
+    bool view = false;
+};
+
+// One foreign key constraint.
+struct RelationEntry {
+    std::string key;
+    std::string fkName;  // as the source names it, empty when unnamed
+    std::string table;   // TableDefs key of the referenced table
+    std::string foreignTable;
+    std::vector<std::string> primaryColumns;
+    std::vector<std::string> foreignColumns;
+    std::string onUpdate;
+    std::string onDelete;
+    std::string deferrability;
+};
+
+// A procedure or function as SQLProcedures lists it (one overload of a name).
+struct ProcedureEntry {
+    std::string key;
+    std::optional<std::string> schema;
+    std::string name;
+    std::optional<std::int64_t> procedureType;
+    Cell remarks;
+    std::optional<std::vector<ColumnFacts>> columns;  // loaded on first use
+};
+
+struct TriggerEntry {
+    std::string key;
+    std::string table;
+    std::string sql;
+};
+
+class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
+  public:
+    explicit CatalogReader(Connection& connection) : connection_(&connection) {}
+
+    void Detach() noexcept { connection_ = nullptr; }
+
+    void Attach(ObjectNode& root) {
+        std::weak_ptr<CatalogReader> weak = weak_from_this();
+        root.Collection(collections::kTableDefs).loader = [weak](CollectionNode& tables) {
+            Lock(weak)->LoadTableDefs(tables);
+        };
+        root.Collection(collections::kQueryDefs).loader = [weak](CollectionNode& queries) {
+            Lock(weak)->LoadQueryDefs(queries);
+        };
+        root.Collection(collections::kRelations).loader = [weak](CollectionNode& relations) {
+            Lock(weak)->LoadRelations(relations);
+        };
+        CollectionNode& containers = root.Collection(collections::kContainers);
+        AddContainer(containers, kTablesContainer, &CatalogReader::LoadTableDocuments);
+        AddContainer(containers, kRelationshipsContainer,
+                     &CatalogReader::LoadRelationshipDocuments);
+        AddContainer(containers, kTriggersContainer, &CatalogReader::LoadTriggerDocuments);
+    }
+
+    std::string SelectSource(std::string_view key) {
+        for (const auto& entry : Tables()) {
+            if (entry.key == key) {
+                return QualifiedName(entry);
+            }
+        }
+        return Conn().QuoteIdentifier(key);
+    }
+
+  private:
+    using Loader = void (CatalogReader::*)(CollectionNode&);
+
+    static std::shared_ptr<CatalogReader> Lock(const std::weak_ptr<CatalogReader>& weak) {
+        auto reader = weak.lock();
+        if (!reader) {
+            throw Closed();
+        }
+        return reader;
+    }
+
+    Connection& Conn() const {
+        if (!connection_) {
+            throw Closed();
+        }
+        return *connection_;
+    }
+
+    void AddContainer(CollectionNode& containers, std::string_view name, Loader load) {
+        ObjectNode& node = containers.Add(std::string(name));
+        node.properties.Add("Name", dao::kText, Value(name));
+        std::weak_ptr<CatalogReader> weak = weak_from_this();
+        node.Collection(collections::kDocuments).loader = [weak, load](CollectionNode& documents) {
+            auto reader = Lock(weak);
+            ((*reader).*load)(documents);
+        };
+    }
+
+    // Runs one catalog function; nullopt when the driver does not implement
+    // it (said by SQLGetFunctions, or by the call's SQLSTATE).
+    std::optional<ResultSet> RunCatalog(SQLUSMALLINT function,
+                                        const std::function<void(Statement&)>& call,
+                                        std::string_view context) {
+        Connection& connection = Conn();
+        if (!connection.HasFunction(function)) {
+            return std::nullopt;
+        }
+        Statement statement = connection.NewStatement();
+        try {
+            call(statement);
+        } catch (const DbError&) {
+            if (IsNotImplemented(statement.LastState())) {
+                return std::nullopt;
+            }
+            throw;
+        }
+        return statement.FetchAll(context);
+    }
+
+    // Runs a query on the source's own catalog; nullopt when it fails for any
+    // reason but a lost connection (the source is not what we took it for,
+    // or the user may not read that catalog).
+    std::optional<ResultSet> TryQuery(std::string_view sql, std::string_view context) {
+        Statement statement = Conn().NewStatement();
+        try {
+            statement.Execute(sql, context);
+            return statement.FetchAll(context);
+        } catch (const DbError&) {
+            if (IsConnectionFailure(statement.LastState())) {
+                throw;
+            }
+            return std::nullopt;
+        }
+    }
+
+    std::optional<std::string> Pattern(const std::optional<std::string>& name) const {
+        if (!name) {
+            return std::nullopt;
+        }
+        return Conn().EscapePattern(*name);
+    }
+
+    std::string QualifiedName(const TableEntry& entry) const {
+        const Connection& connection = Conn();
+        std::string text;
+        if (entry.schema && connection.Info().schemasInStatements) {
+            text = connection.QuoteIdentifier(*entry.schema) + ".";
+        }
+        return text + connection.QuoteIdentifier(entry.name);
+    }
+
+    // The key an object of `schema` named `name` prefers, and its fully
+    // quoted form for when two prefer the same.
+    std::pair<std::string, std::string> KeyCandidates(const std::optional<std::string>& schema,
+                                                      const std::string& name) {
+        const Connection& connection = Conn();
+        auto quote = [&](const std::string& part) {
+            return connection.Info().identifierQuote.empty() ? "\"" + part + "\""
+                                                             : connection.QuoteIdentifier(part);
+        };
+        if (!schema) {
+            return {name, quote(name)};
+        }
+        const std::string qualified = quote(*schema) + "." + quote(name);
+        if (defaultSchema_ && *schema == *defaultSchema_) {
+            return {name, qualified};
+        }
+        return {*schema + "." + name, qualified};
+    }
+
+    // The schema whose objects keep their plain names.
+    std::optional<std::string> FindDefaultSchema(const std::set<std::string>& schemas) {
+        if (schemas.empty()) {
+            return std::nullopt;
+        }
+        const Connection& connection = Conn();
+        if (connection.Kind() == Dbms::PostgreSQL) {
+            if (auto result = TryQuery("SELECT current_schema()", "reading the default schema")) {
+                if (!result->rows.empty() && At(result->rows.front(), 1)) {
+                    return *At(result->rows.front(), 1);
+                }
+            }
+            return std::nullopt;
+        }
+        const std::string& user = connection.Info().userName;
+        if (schemas.count(user)) {
+            return user;
+        }
+        if (connection.Info().dbmsName.find("SQL Server") != std::string::npos &&
+            schemas.count("dbo")) {
+            return std::string("dbo");
+        }
+        if (schemas.size() == 1) {
+            return *schemas.begin();
+        }
+        return std::nullopt;
+    }
+
+    const std::vector<TableEntry>& Tables() {
+        if (tables_) {
+            return *tables_;
+        }
+        Connection& connection = Conn();
+        std::vector<TableEntry> entries;
+        // Every schema's tables ("%"): with no schema given, some drivers
+        // list only the schemas on the search path. A driver that refuses a
+        // schema pattern is asked without one.
+        const char* context = "reading the list of tables";
+        auto result = RunCatalog(
+            SQL_API_SQLTABLES,
+            [&](Statement& s) {
+                s.Tables(std::string("%"), std::string("%"), std::nullopt, context);
+            },
+            context);
+        if (!result) {
+            result = RunCatalog(
+                SQL_API_SQLTABLES,
+                [&](Statement& s) {
+                    s.Tables(std::nullopt, std::string("%"), std::nullopt, context);
+                },
+                context);
+        }
+        std::set<std::string> schemas;
+        if (result) {
+            for (const auto& row : result->rows) {
+                TableEntry entry;
+                const Cell& schema = At(row, 2);
+                if (schema && !schema->empty()) {
+                    entry.schema = *schema;
+                }
+                entry.name = Text(row, 3);
+                entry.type = Text(row, 4);
+                entry.remarks = At(row, 5);
+                const std::string type = Upper(entry.type);
+                entry.view = type.find("VIEW") != std::string::npos;
+                entry.system = type.starts_with("SYSTEM") ||
+                               (connection.Kind() == Dbms::SQLite &&
+                                FoldAsciiCase(entry.name).starts_with("sqlite_"));
+                if (entry.name.empty() ||
+                    (entry.view && (entry.system || IsSystemSchema(entry.schema)))) {
+                    continue;
+                }
+                if (entry.schema) {
+                    schemas.insert(*entry.schema);
+                }
+                entries.push_back(std::move(entry));
+            }
+        }
+        defaultSchema_ = FindDefaultSchema(schemas);
+        std::vector<std::pair<std::string, std::string>> candidates;
+        for (const auto& entry : entries) {
+            candidates.push_back(KeyCandidates(entry.schema, entry.name));
+        }
+        const auto keys = UniqueKeys(candidates);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            entries[i].key = keys[i];
+        }
+        tables_ = std::move(entries);
+        return *tables_;
+    }
+
+    const TableEntry* FindEntry(const std::optional<std::string>& schema, const std::string& name) {
+        for (const auto& entry : Tables()) {
+            if (entry.name == name && (!schema || !entry.schema || *entry.schema == *schema)) {
+                return &entry;
+            }
+        }
+        return nullptr;
+    }
+
+    // The key of the table `name` of `schema`, also when it is not listed
+    // (a table of another catalog, or one the user may not see).
+    std::string TableKey(const std::optional<std::string>& schema, const std::string& name) {
+        if (const TableEntry* entry = FindEntry(schema, name)) {
+            return entry->key;
+        }
+        return KeyCandidates(schema, name).first;
+    }
+
+    bool Matches(const TableEntry& entry, const TextRow& row, std::size_t schemaColumn,
+                 std::size_t nameColumn) const {
+        if (Text(row, nameColumn) != entry.name) {
+            return false;
+        }
+        const Cell& schema = At(row, schemaColumn);
+        return !entry.schema || !schema || schema->empty() || *schema == *entry.schema;
+    }
+
+    // The SQLColumns rows of a table or view. The columns of a whole schema
+    // are read with one call the first time any of its tables is asked for.
+    std::vector<ColumnFacts> ColumnsOf(const TableEntry& entry) {
+        const std::string schemaKey = entry.schema.value_or("");
+        auto it = schemaColumns_.find(schemaKey);
+        if (it == schemaColumns_.end()) {
+            const std::string context = entry.schema
+                                            ? "reading the columns of schema " + *entry.schema
+                                            : "reading the columns of the tables";
+            const auto result = RunCatalog(
+                SQL_API_SQLCOLUMNS,
+                [&](Statement& s) { s.Columns(Pattern(entry.schema), std::string("%"), context); },
+                context);
+            SchemaColumns bucket;
+            bucket.implemented = result.has_value();
+            if (result) {
+                bucket.autoIncrementColumn = result->ColumnNumber("AUTO_INCREMENT");
+                for (const auto& row : result->rows) {
+                    const Cell& schema = At(row, 2);
+                    if (entry.schema && schema && !schema->empty() && *schema != *entry.schema) {
+                        continue;
+                    }
+                    bucket.rows[Text(row, 3)].push_back(row);
+                }
+            }
+            it = schemaColumns_.emplace(schemaKey, std::move(bucket)).first;
+        }
+        SchemaColumns& bucket = it->second;
+        if (!bucket.implemented) {
+            return {};
+        }
+        std::vector<TextRow> rows;
+        if (auto found = bucket.rows.find(entry.name); found != bucket.rows.end()) {
+            rows = found->second;
+        } else {
+            // Not in the schema's listing: ask for this table alone.
+            const std::string context = "reading the columns of table " + entry.key;
+            const auto result = RunCatalog(
+                SQL_API_SQLCOLUMNS,
+                [&](Statement& s) {
+                    s.Columns(Pattern(entry.schema), Conn().EscapePattern(entry.name), context);
+                },
+                context);
+            if (result) {
+                for (const auto& row : result->rows) {
+                    if (Matches(entry, row, 2, 3)) {
+                        rows.push_back(row);
+                    }
+                }
+            }
+        }
+        std::stable_sort(rows.begin(), rows.end(), [](const TextRow& a, const TextRow& b) {
+            return Number(a, 17).value_or(0) < Number(b, 17).value_or(0);
+        });
+        std::vector<ColumnFacts> columns;
+        for (const auto& row : rows) {
+            columns.push_back(FactsFromColumnsRow(row, bucket.autoIncrementColumn));
+        }
+        return columns;
+    }
+
+    // The foreign keys held by one table, each constraint once.
+    const std::vector<RelationEntry>& ForeignKeysOf(const TableEntry& entry) {
+        if (auto it = foreignKeys_.find(entry.key); it != foreignKeys_.end()) {
+            return it->second;
+        }
+        const std::string context = "reading the foreign keys of table " + entry.key;
+        const auto result = RunCatalog(
+            SQL_API_SQLFOREIGNKEYS,
+            [&](Statement& s) { s.ForeignKeys(entry.schema, entry.name, context); }, context);
+        std::vector<RelationEntry> relations;
+        // Rows come ordered by referenced table and KEY_SEQ; a named
+        // constraint is gathered by its name, an unnamed one runs from its
+        // KEY_SEQ 1 row to the next.
+        std::vector<std::vector<std::int64_t>> sequences;
+        if (result) {
+            for (const auto& row : result->rows) {
+                if (!Matches(entry, row, 6, 7)) {
+                    continue;
+                }
+                const std::string fkName = Text(row, 12);
+                const std::string parent = TableKey(
+                    At(row, 2) && !At(row, 2)->empty() ? At(row, 2) : std::nullopt, Text(row, 3));
+                const std::int64_t sequence = Number(row, 9).value_or(1);
+                RelationEntry* relation = nullptr;
+                std::vector<std::int64_t>* order = nullptr;
+                if (!fkName.empty()) {
+                    for (std::size_t i = 0; i < relations.size(); ++i) {
+                        if (relations[i].fkName == fkName && relations[i].table == parent) {
+                            relation = &relations[i];
+                            order = &sequences[i];
+                        }
+                    }
+                } else if (!relations.empty() && sequence != 1 && relations.back().fkName.empty() &&
+                           relations.back().table == parent) {
+                    relation = &relations.back();
+                    order = &sequences.back();
+                }
+                if (!relation) {
+                    RelationEntry created;
+                    created.fkName = fkName;
+                    created.table = parent;
+                    created.foreignTable = entry.key;
+                    created.onUpdate = RuleText(Number(row, 10));
+                    created.onDelete = RuleText(Number(row, 11));
+                    created.deferrability = DeferrabilityText(Number(row, 14));
+                    relations.push_back(std::move(created));
+                    sequences.emplace_back();
+                    relation = &relations.back();
+                    order = &sequences.back();
+                }
+                relation->primaryColumns.push_back(Text(row, 4));
+                relation->foreignColumns.push_back(Text(row, 8));
+                order->push_back(sequence);
+            }
+        }
+        // Columns in KEY_SEQ order.
+        for (std::size_t i = 0; i < relations.size(); ++i) {
+            std::vector<std::size_t> positions(sequences[i].size());
+            for (std::size_t k = 0; k < positions.size(); ++k) {
+                positions[k] = k;
+            }
+            std::stable_sort(positions.begin(), positions.end(), [&](std::size_t a, std::size_t b) {
+                return sequences[i][a] < sequences[i][b];
+            });
+            RelationEntry sorted = relations[i];
+            for (std::size_t k = 0; k < positions.size(); ++k) {
+                sorted.primaryColumns[k] = relations[i].primaryColumns[positions[k]];
+                sorted.foreignColumns[k] = relations[i].foreignColumns[positions[k]];
+            }
+            relations[i] = std::move(sorted);
+        }
+        return foreignKeys_.emplace(entry.key, std::move(relations)).first->second;
+    }
+
+    // Every foreign key of the database, with its Relations key.
+    const std::vector<RelationEntry>& Relations() {
+        if (relations_) {
+            return *relations_;
+        }
+        std::vector<RelationEntry> relations;
+        for (const auto& entry : Tables()) {
+            if (entry.view) {
+                continue;
+            }
+            for (const auto& relation : ForeignKeysOf(entry)) {
+                relations.push_back(relation);
+            }
+        }
+        std::vector<std::pair<std::string, std::string>> candidates;
+        for (const auto& relation : relations) {
+            // An unnamed constraint is named after what it links:
+            // "Orders(CustomerID) -> Customers(ID)".
+            const std::string described =
+                relation.foreignTable + "(" + JoinNames(relation.foreignColumns, ", ") + ") -> " +
+                relation.table + "(" + JoinNames(relation.primaryColumns, ", ") + ")";
+            if (relation.fkName.empty()) {
+                candidates.emplace_back(described, described);
+            } else {
+                candidates.emplace_back(relation.fkName,
+                                        relation.foreignTable + "." + relation.fkName);
+            }
+        }
+        const auto keys = UniqueKeys(candidates);
+        for (std::size_t i = 0; i < relations.size(); ++i) {
+            relations[i].key = keys[i];
+        }
+        relations_ = std::move(relations);
+        return *relations_;
+    }
+
+    void LoadTableDefs(CollectionNode& tables) {
+        std::weak_ptr<CatalogReader> weak = weak_from_this();
+        const auto& entries = Tables();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const TableEntry& entry = entries[i];
+            if (entry.view) {
+                continue;
+            }
+            ObjectNode& node = tables.Add(entry.key);
+            Properties& p = node.properties;
+            p.Add("Name", dao::kText, entry.key);
+            p.Add("Attributes", dao::kLong, entry.system ? kSystemObject : 0);
+            p.Add("TableType", dao::kText, entry.type);
+            p.Add("SchemaName", dao::kText, entry.schema ? Value(*entry.schema) : Value());
+            p.Add("SourceTableName", dao::kText, entry.name);
+            p.Add("Description", dao::kText, TextOrNull(entry.remarks));
+            p.Add("Updatable", dao::kBoolean, false);
+            p.Add(Property("RecordCount", dao::kLong,
+                           Property::Reader([weak, i] { return Lock(weak)->CountRows(i); })));
+            node.Collection(collections::kFields).loader = [weak, i](CollectionNode& fields) {
+                auto reader = Lock(weak);
+                AddFields(fields, reader->ColumnsOf(reader->Tables()[i]));
+            };
+            node.Collection(collections::kIndexes).loader = [weak, i](CollectionNode& indexes) {
+                auto reader = Lock(weak);
+                reader->LoadIndexes(reader->Tables()[i], indexes);
+            };
+        }
+    }
+
+    Value CountRows(std::size_t index) {
+        const TableEntry& entry = Tables()[index];
+        const std::string context = "counting the rows of table " + entry.key;
+        Statement statement = Conn().NewStatement();
+        statement.Execute("SELECT COUNT(*) FROM " + QualifiedName(entry), context);
+        if (!statement.Fetch(context)) {
+            return Value();
+        }
+        const auto text = statement.GetText(1, context);
+        statement.CloseCursor();
+        return text ? ValueFromText(SQL_BIGINT, *text) : Value();
+    }
+
+    void LoadIndexes(const TableEntry& entry, CollectionNode& indexes) {
+        const std::string context = "reading the indexes of table " + entry.key;
+        const auto statistics = RunCatalog(
+            SQL_API_SQLSTATISTICS,
+            [&](Statement& s) { s.Statistics(entry.schema, entry.name, context); }, context);
+        const std::string keyContext = "reading the primary key of table " + entry.key;
+        const auto primaryKey = RunCatalog(
+            SQL_API_SQLPRIMARYKEYS,
+            [&](Statement& s) { s.PrimaryKeys(entry.schema, entry.name, keyContext); }, keyContext);
+
+        struct IndexKey {
+            std::string name;
+            bool descending = false;
+            std::int64_t position = 0;
+        };
+        struct Index {
+            std::string name;
+            bool unique = false;
+            bool primary = false;
+            std::optional<std::int64_t> type;
+            std::string condition;
+            std::vector<IndexKey> keys;
+        };
+        std::vector<Index> list;
+        if (statistics) {
+            for (const auto& row : statistics->rows) {
+                const auto type = Number(row, 7);
+                const std::string name = Text(row, 6);
+                if (!Matches(entry, row, 2, 3) || type == SQL_TABLE_STAT || name.empty()) {
+                    continue;
+                }
+                auto found = std::find_if(list.begin(), list.end(),
+                                          [&](const Index& index) { return index.name == name; });
+                if (found == list.end()) {
+                    Index index;
+                    index.name = name;
+                    index.unique = Number(row, 4) == 0;
+                    index.type = type;
+                    index.condition = Text(row, 13);
+                    list.push_back(std::move(index));
+                    found = list.end() - 1;
+                }
+                IndexKey key;
+                key.position =
+                    Number(row, 8).value_or(static_cast<std::int64_t>(found->keys.size()) + 1);
+                key.name =
+                    At(row, 9) ? *At(row, 9) : "(expression " + std::to_string(key.position) + ")";
+                key.descending = Text(row, 10) == "D";
+                found->keys.push_back(std::move(key));
+            }
+        }
+        for (auto& index : list) {
+            std::stable_sort(
+                index.keys.begin(), index.keys.end(),
+                [](const IndexKey& a, const IndexKey& b) { return a.position < b.position; });
+            // SQLite's driver stands in "sqlite_autoindex_0" for the rowid
+            // primary key, which has no index of its own (SQLite's own names
+            // for automatic indexes always hold the table's name). It is shown
+            // under the name the SQLite backend gives it.
+            if (Conn().Kind() == Dbms::SQLite && index.name == kSqliteRowidStandIn) {
+                index.name = kSqliteRowidIndex;
+                index.type = SQL_INDEX_CLUSTERED;
+            }
+        }
+
+        // The primary key: the index of its name, or else the first unique
+        // index on exactly its columns; one of its own when no index matches.
+        std::vector<std::pair<std::int64_t, std::string>> keyColumns;
+        std::string primaryName;
+        if (primaryKey) {
+            for (const auto& row : primaryKey->rows) {
+                if (!Matches(entry, row, 2, 3)) {
+                    continue;
+                }
+                keyColumns.emplace_back(Number(row, 5).value_or(0), Text(row, 4));
+                if (primaryName.empty()) {
+                    primaryName = Text(row, 6);
+                }
+            }
+        }
+        std::stable_sort(keyColumns.begin(), keyColumns.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<std::string> primaryColumns;
+        for (const auto& column : keyColumns) {
+            primaryColumns.push_back(column.second);
+        }
+        auto columnsOf = [](const Index& index) {
+            std::vector<std::string> names;
+            for (const auto& key : index.keys) {
+                names.push_back(key.name);
+            }
+            return names;
+        };
+        if (!primaryColumns.empty()) {
+            Index* primary = nullptr;
+            for (auto& index : list) {
+                if (!primaryName.empty() && index.name == primaryName) {
+                    primary = &index;
+                    break;
+                }
+            }
+            for (auto& index : list) {
+                if (!primary && index.unique && columnsOf(index) == primaryColumns) {
+                    primary = &index;
+                }
+            }
+            if (!primary) {
+                Index own;
+                own.name = primaryName.empty() ? std::string(kPrimaryKeyName) : primaryName;
+                own.unique = true;
+                for (std::size_t k = 0; k < primaryColumns.size(); ++k) {
+                    own.keys.push_back(
+                        {primaryColumns[k], false, static_cast<std::int64_t>(k + 1)});
+                }
+                list.insert(list.begin(), std::move(own));
+                primary = &list.front();
+            }
+            primary->primary = true;
+        }
+
+        const auto& foreignKeys = ForeignKeysOf(entry);
+        std::vector<std::string> names;
+        for (const auto& index : list) {
+            names.push_back(index.name);
+        }
+        const auto keys = UniqueNames(names);
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const Index& index = list[i];
+            bool foreign = false;
+            for (const auto& relation : foreignKeys) {
+                foreign =
+                    foreign || SameNamesIgnoringCase(relation.foreignColumns, columnsOf(index));
+            }
+            ObjectNode& node = indexes.Add(keys[i]);
+            Properties& p = node.properties;
+            p.Add("Name", dao::kText, keys[i]);
+            p.Add("Primary", dao::kBoolean, index.primary);
+            p.Add("Unique", dao::kBoolean, index.unique);
+            p.Add("Foreign", dao::kBoolean, foreign);
+            p.Add("Required", dao::kBoolean, index.primary);
+            p.Add("IgnoreNulls", dao::kBoolean, false);
+            p.Add("Clustered", dao::kBoolean, index.type == SQL_INDEX_CLUSTERED);
+            p.Add("IndexType", dao::kText, IndexTypeText(index.type));
+            p.Add("Condition", dao::kText, index.condition);
+            CollectionNode& fields = node.Collection(collections::kFields);
+            const auto fieldKeys = UniqueNames(columnsOf(index));
+            for (std::size_t k = 0; k < index.keys.size(); ++k) {
+                Properties& f = fields.Add(fieldKeys[k]).properties;
+                f.Add("Name", dao::kText, fieldKeys[k]);
+                f.Add("Attributes", dao::kLong, index.keys[k].descending ? kDescending : 0);
+                f.Add("OrdinalPosition", dao::kInteger, static_cast<int>(k));
+                f.Add("Descending", dao::kBoolean, index.keys[k].descending);
+            }
+        }
+    }
+
+    // The definitions of the views, by schema and name, from the source's
+    // own catalog; empty where it cannot be read.
+    const std::map<std::pair<std::string, std::string>, std::string>& ViewDefinitions() {
+        if (viewDefinitions_) {
+            return *viewDefinitions_;
+        }
+        std::optional<ResultSet> result;
+        const char* context = "reading the definitions of the views";
+        switch (Conn().Kind()) {
+            case Dbms::PostgreSQL:
+                result = TryQuery(
+                    "SELECT schemaname, viewname, definition FROM pg_catalog.pg_views "
+                    "UNION ALL SELECT schemaname, matviewname, definition "
+                    "FROM pg_catalog.pg_matviews",
+                    context);
+                break;
+            case Dbms::SQLite:
+                result = TryQuery("SELECT NULL, name, sql FROM sqlite_master WHERE type = 'view'",
+                                  context);
+                break;
+            case Dbms::Other:
+                result = TryQuery(
+                    "SELECT TABLE_SCHEMA, TABLE_NAME, VIEW_DEFINITION "
+                    "FROM INFORMATION_SCHEMA.VIEWS",
+                    context);
+                break;
+        }
+        std::map<std::pair<std::string, std::string>, std::string> definitions;
+        if (result) {
+            for (const auto& row : result->rows) {
+                if (At(row, 3)) {
+                    definitions[{Text(row, 1), Text(row, 2)}] = *At(row, 3);
+                }
+            }
+        }
+        viewDefinitions_ = std::move(definitions);
+        return *viewDefinitions_;
+    }
+
+    Value ViewDefinition(const std::optional<std::string>& schema, const std::string& name) {
+        const auto& definitions = ViewDefinitions();
+        if (auto it = definitions.find({schema.value_or(""), name}); it != definitions.end()) {
+            return Value(it->second);
+        }
+        return Value();
+    }
+
+    const std::vector<ProcedureEntry>& Procedures() {
+        if (procedures_) {
+            return *procedures_;
+        }
+        const auto result = RunCatalog(
+            SQL_API_SQLPROCEDURES,
+            [](Statement& s) {
+                s.Procedures(std::string("%"), std::string("%"), "reading the list of procedures");
+            },
+            "reading the list of procedures");
+        std::vector<ProcedureEntry> entries;
+        if (result) {
+            for (const auto& row : result->rows) {
+                ProcedureEntry entry;
+                const Cell& schema = At(row, 2);
+                if (schema && !schema->empty()) {
+                    entry.schema = *schema;
+                }
+                entry.name = Text(row, 3);
+                entry.remarks = At(row, 7);
+                entry.procedureType = Number(row, 8);
+                if (entry.name.empty() || IsSystemSchema(entry.schema)) {
+                    continue;
+                }
+                entries.push_back(std::move(entry));
+            }
+        }
+        Tables();  // the default schema
+        // Overloads of one name are told apart by their parameters' types,
+        // which only their columns give.
+        std::map<std::pair<std::string, std::string>, std::vector<std::size_t>> byName;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            byName[{entries[i].schema.value_or(""), entries[i].name}].push_back(i);
+        }
+        std::vector<ProcedureEntry> split;
+        std::vector<std::pair<std::string, std::string>> candidates;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const auto& same = byName[{entries[i].schema.value_or(""), entries[i].name}];
+            const auto base = KeyCandidates(entries[i].schema, entries[i].name);
+            if (same.size() == 1) {
+                split.push_back(entries[i]);
+                candidates.push_back(base);
+                continue;
+            }
+            if (same.front() != i) {
+                continue;  // the overloads were handled with the first of them
+            }
+            auto groups = OverloadColumns(entries[i].schema, entries[i].name);
+            for (std::size_t g = 0; g < std::max(groups.size(), same.size()); ++g) {
+                ProcedureEntry overload = entries[same[std::min(g, same.size() - 1)]];
+                std::vector<std::string> types;
+                if (g < groups.size()) {
+                    for (const auto& column : groups[g]) {
+                        if (column.columnType == SQL_PARAM_INPUT ||
+                            column.columnType == SQL_PARAM_INPUT_OUTPUT) {
+                            types.push_back(column.typeName);
+                        }
+                    }
+                    overload.columns = std::move(groups[g]);
+                } else {
+                    overload.columns.emplace();
+                }
+                const std::string signature = "(" + JoinNames(types, ", ") + ")";
+                candidates.emplace_back(base.first + signature, base.second + signature);
+                split.push_back(std::move(overload));
+            }
+        }
+        // Views and procedures share QueryDefs: a procedure whose key a view
+        // already has gets a number.
+        std::vector<std::pair<std::string, std::string>> all;
+        for (const auto& entry : Tables()) {
+            if (entry.view) {
+                all.emplace_back(entry.key, entry.key);
+            }
+        }
+        const std::size_t views = all.size();
+        const auto procedureKeys = UniqueKeys(candidates);
+        for (const auto& key : procedureKeys) {
+            all.emplace_back(key, key);
+        }
+        const auto keys = UniqueKeys(all);
+        for (std::size_t i = 0; i < split.size(); ++i) {
+            split[i].key = keys[views + i];
+        }
+        procedures_ = std::move(split);
+        return *procedures_;
+    }
+
+    // The SQLProcedureColumns rows of one procedure name, split into one
+    // group per overload: a group ends where the ordinal positions start
+    // again.
+    std::vector<std::vector<ColumnFacts>> OverloadColumns(const std::optional<std::string>& schema,
+                                                          const std::string& name) {
+        const std::string context = "reading the parameters of procedure " + name;
+        auto run = [&](const std::optional<std::string>& schemaPattern) {
+            return RunCatalog(
+                SQL_API_SQLPROCEDURECOLUMNS,
+                [&](Statement& s) {
+                    s.ProcedureColumns(schemaPattern, Conn().EscapePattern(name), context);
+                },
+                context);
+        };
+        auto collect = [&](const std::optional<ResultSet>& result) {
+            std::vector<TextRow> rows;
+            if (result) {
+                for (const auto& row : result->rows) {
+                    const Cell& rowSchema = At(row, 2);
+                    if (Text(row, 3) == name &&
+                        (!schema || !rowSchema || rowSchema->empty() || *rowSchema == *schema)) {
+                        rows.push_back(row);
+                    }
+                }
+            }
+            return rows;
+        };
+        auto rows = collect(run(Pattern(schema)));
+        if (rows.empty() && schema) {
+            // Some drivers find nothing when given the schema: ask without it.
+            rows = collect(run(std::nullopt));
+        }
+        std::vector<std::vector<ColumnFacts>> groups;
+        std::optional<std::int64_t> previous;
+        for (const auto& row : rows) {
+            ColumnFacts facts = FactsFromProcedureColumnsRow(row);
+            const std::int64_t ordinal = facts.ordinal.value_or(0);
+            if (groups.empty() || (previous && ordinal <= *previous)) {
+                groups.emplace_back();
+            }
+            previous = ordinal;
+            groups.back().push_back(std::move(facts));
+        }
+        return groups;
+    }
+
+    const std::vector<ColumnFacts>& ProcedureColumns(std::size_t index) {
+        Procedures();
+        ProcedureEntry& entry = (*procedures_)[index];
+        if (!entry.columns) {
+            auto groups = OverloadColumns(entry.schema, entry.name);
+            entry.columns = groups.empty() ? std::vector<ColumnFacts>{} : std::move(groups.front());
+        }
+        return *entry.columns;
+    }
+
+    // Function definitions of a PostgreSQL source, by schema and name, each
+    // with its input parameters' type names joined by ",".
+    Value ProcedureDefinition(std::size_t index) {
+        const ProcedureEntry& entry = Procedures()[index];
+        if (Conn().Kind() != Dbms::PostgreSQL) {
+            return Value();
+        }
+        if (!functionDefinitions_) {
+            std::multimap<std::pair<std::string, std::string>, std::pair<std::string, std::string>>
+                definitions;
+            const auto result = TryQuery(
+                "SELECT n.nspname, p.proname, "
+                "array_to_string(ARRAY(SELECT t.typname FROM unnest(p.proargtypes::oid[]) "
+                "WITH ORDINALITY AS a(type, position) JOIN pg_catalog.pg_type t ON t.oid = a.type "
+                "ORDER BY a.position), ','), "
+                "CASE WHEN p.prokind IN ('f', 'p', 'w') THEN pg_catalog.pg_get_functiondef(p.oid) "
+                "END "
+                "FROM pg_catalog.pg_proc p JOIN pg_catalog.pg_namespace n "
+                "ON n.oid = p.pronamespace "
+                "WHERE n.nspname NOT IN ('pg_catalog', 'information_schema')",
+                "reading the definitions of the functions");
+            if (result) {
+                for (const auto& row : result->rows) {
+                    if (At(row, 4)) {
+                        definitions.emplace(std::make_pair(Text(row, 1), Text(row, 2)),
+                                            std::make_pair(Text(row, 3), *At(row, 4)));
+                    }
+                }
+            }
+            functionDefinitions_ = std::move(definitions);
+        }
+        std::vector<std::string> types;
+        for (const auto& column : ProcedureColumns(index)) {
+            if (column.columnType == SQL_PARAM_INPUT ||
+                column.columnType == SQL_PARAM_INPUT_OUTPUT) {
+                types.push_back(column.typeName);
+            }
+        }
+        const std::string signature = JoinNames(types, ",");
+        const auto range =
+            functionDefinitions_->equal_range({entry.schema.value_or(""), entry.name});
+        std::optional<std::string> only;
+        std::size_t count = 0;
+        for (auto it = range.first; it != range.second; ++it) {
+            if (it->second.first == signature) {
+                return Value(it->second.second);
+            }
+            only = it->second.second;
+            ++count;
+        }
+        return count == 1 ? Value(*only) : Value();
+    }
+
+    void LoadQueryDefs(CollectionNode& queries) {
+        std::weak_ptr<CatalogReader> weak = weak_from_this();
+        const auto& entries = Tables();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const TableEntry& entry = entries[i];
+            if (!entry.view) {
+                continue;
+            }
+            ObjectNode& node = queries.Add(entry.key);
+            Properties& p = node.properties;
+            p.Add("Name", dao::kText, entry.key);
+            p.Add(Property("SQL", dao::kMemo, Property::Reader([weak, i] {
+                               auto reader = Lock(weak);
+                               const TableEntry& view = reader->Tables()[i];
+                               return reader->ViewDefinition(view.schema, view.name);
+                           })));
+            p.Add("Type", dao::kInteger, kQuerySelect);
+            p.Add("ReturnsRecords", dao::kBoolean, true);
+            p.Add("Updatable", dao::kBoolean, false);
+            p.Add("ObjectType", dao::kText, entry.type);
+            p.Add("Description", dao::kText, TextOrNull(entry.remarks));
+            node.Collection(collections::kFields).loader = [weak, i](CollectionNode& fields) {
+                auto reader = Lock(weak);
+                AddFields(fields, reader->ColumnsOf(reader->Tables()[i]));
+            };
+            node.Collection(collections::kParameters);
+        }
+        const auto& procedures = Procedures();
+        for (std::size_t i = 0; i < procedures.size(); ++i) {
+            const ProcedureEntry& entry = procedures[i];
+            ObjectNode& node = queries.Add(entry.key);
+            Properties& p = node.properties;
+            p.Add("Name", dao::kText, entry.key);
+            p.Add(Property("SQL", dao::kMemo, Property::Reader([weak, i] {
+                               return Lock(weak)->ProcedureDefinition(i);
+                           })));
+            p.Add("Type", dao::kInteger, kQueryProcedure);
+            p.Add(Property("ReturnsRecords", dao::kBoolean, Property::Reader([weak, i] {
+                               for (const auto& column : Lock(weak)->ProcedureColumns(i)) {
+                                   if (column.columnType == SQL_RESULT_COL ||
+                                       column.columnType == SQL_RETURN_VALUE) {
+                                       return Value(true);
+                                   }
+                               }
+                               return Value(false);
+                           })));
+            p.Add("Updatable", dao::kBoolean, false);
+            p.Add("ObjectType", dao::kText,
+                  entry.procedureType == SQL_PT_FUNCTION    ? "function"
+                  : entry.procedureType == SQL_PT_PROCEDURE ? "procedure"
+                                                            : "");
+            p.Add(Property("ReturnType", dao::kText, Property::Reader([weak, i] {
+                               for (const auto& column : Lock(weak)->ProcedureColumns(i)) {
+                                   if (column.columnType == SQL_RETURN_VALUE) {
+                                       return Value(column.typeName);
+                                   }
+                               }
+                               return Value();
+                           })));
+            p.Add("Description", dao::kText, TextOrNull(entry.remarks));
+            node.Collection(collections::kFields).loader = [weak, i](CollectionNode& fields) {
+                std::vector<ColumnFacts> results;
+                for (const auto& column : Lock(weak)->ProcedureColumns(i)) {
+                    if (column.columnType == SQL_RESULT_COL) {
+                        results.push_back(column);
+                    }
+                }
+                AddFields(fields, results);
+            };
+            node.Collection(collections::kParameters).loader = [weak,
+                                                                i](CollectionNode& parameters) {
+                Lock(weak)->LoadParameters(i, parameters);
+            };
+        }
+    }
+
+    void LoadParameters(std::size_t index, CollectionNode& parameters) {
+        std::vector<ColumnFacts> list;
+        std::vector<std::string> names;
+        for (const auto& column : ProcedureColumns(index)) {
+            if (column.columnType != SQL_PARAM_INPUT && column.columnType != SQL_PARAM_OUTPUT &&
+                column.columnType != SQL_PARAM_INPUT_OUTPUT) {
+                continue;
+            }
+            list.push_back(column);
+            // An unnamed parameter is known by its position, "$1".
+            names.push_back(column.name.empty() ? "$" + std::to_string(column.ordinal.value_or(
+                                                            static_cast<std::int64_t>(list.size())))
+                                                : column.name);
+        }
+        const auto keys = UniqueNames(names);
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            const ColumnFacts& column = list[k];
+            const int direction = column.columnType == SQL_PARAM_INPUT    ? kParamInput
+                                  : column.columnType == SQL_PARAM_OUTPUT ? kParamOutput
+                                                                          : kParamInputOutput;
+            const int type = DaoTypeFromSqlType(column.dataType);
+            Properties& p = parameters.Add(keys[k]).properties;
+            p.Add("Name", dao::kText, keys[k]);
+            p.Add("Type", dao::kInteger, type);
+            p.Add("Direction", dao::kInteger, direction);
+            p.Add("TypeName", dao::kText, column.typeName);
+            p.Add("Size", dao::kLong, DaoSize(type, column.size));
+            p.Add("Precision", dao::kLong, NumberOrNull(column.size));
+            p.Add("Scale", dao::kInteger, NumberOrNull(column.digits));
+            p.Add("DefaultValue", dao::kText, column.defaultValue.value_or(""));
+            p.Add("OrdinalPosition", dao::kInteger, static_cast<int>(k));
+        }
+    }
+
+    void LoadRelations(CollectionNode& relations) {
+        for (const auto& relation : Relations()) {
+            ObjectNode& node = relations.Add(relation.key);
+            Properties& p = node.properties;
+            const int attributes = dao::RelationAttributes(relation.onUpdate, relation.onDelete);
+            p.Add("Name", dao::kText, relation.key);
+            p.Add("Table", dao::kText, relation.table);
+            p.Add("ForeignTable", dao::kText, relation.foreignTable);
+            p.Add("Attributes", dao::kLong, attributes);
+            p.Add("OnUpdate", dao::kText, relation.onUpdate);
+            p.Add("OnDelete", dao::kText, relation.onDelete);
+            p.Add("Deferrability", dao::kText, relation.deferrability);
+            CollectionNode& fields = node.Collection(collections::kFields);
+            const auto keys = UniqueNames(relation.primaryColumns);
+            for (std::size_t k = 0; k < keys.size(); ++k) {
+                Properties& f = fields.Add(keys[k]).properties;
+                f.Add("Name", dao::kText, keys[k]);
+                f.Add("ForeignName", dao::kText, relation.foreignColumns[k]);
+                f.Add("OrdinalPosition", dao::kInteger, static_cast<int>(k));
+            }
+        }
+    }
+
+    static Properties& AddDocument(CollectionNode& documents, const std::string& name,
+                                   std::string_view container) {
+        Properties& p = documents.Add(name).properties;
+        p.Add("Name", dao::kText, name);
+        p.Add("Container", dao::kText, Value(container));
+        return p;
+    }
+
+    void LoadTableDocuments(CollectionNode& documents) {
+        for (const auto& entry : Tables()) {
+            AddDocument(documents, entry.key, kTablesContainer)
+                .Add("ObjectType", dao::kText, FoldAsciiCase(entry.type));
+        }
+    }
+
+    void LoadRelationshipDocuments(CollectionNode& documents) {
+        for (const auto& relation : Relations()) {
+            AddDocument(documents, relation.key, kRelationshipsContainer);
+        }
+    }
+
+    // Triggers are no part of the ODBC catalog: they come from the source's
+    // own catalog where the backend knows it, and are absent otherwise.
+    void LoadTriggerDocuments(CollectionNode& documents) {
+        std::optional<ResultSet> result;
+        const char* context = "reading the triggers";
+        switch (Conn().Kind()) {
+            case Dbms::PostgreSQL:
+                result = TryQuery(
+                    "SELECT n.nspname, c.relname, t.tgname, pg_catalog.pg_get_triggerdef(t.oid) "
+                    "FROM pg_catalog.pg_trigger t "
+                    "JOIN pg_catalog.pg_class c ON c.oid = t.tgrelid "
+                    "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+                    "WHERE NOT t.tgisinternal",
+                    context);
+                break;
+            case Dbms::SQLite:
+                result = TryQuery(
+                    "SELECT NULL, tbl_name, name, sql FROM sqlite_master WHERE type = 'trigger'",
+                    context);
+                break;
+            case Dbms::Other:
+                break;
+        }
+        if (!result) {
+            return;
+        }
+        std::vector<TriggerEntry> triggers;
+        std::vector<std::pair<std::string, std::string>> candidates;
+        for (const auto& row : result->rows) {
+            TriggerEntry trigger;
+            const Cell& schema = At(row, 1);
+            trigger.table =
+                TableKey(schema && !schema->empty() ? schema : std::nullopt, Text(row, 2));
+            trigger.sql = Text(row, 4);
+            candidates.emplace_back(Text(row, 3), trigger.table + "." + Text(row, 3));
+            triggers.push_back(std::move(trigger));
+        }
+        const auto keys = UniqueKeys(candidates);
+        for (std::size_t i = 0; i < triggers.size(); ++i) {
+            Properties& p = AddDocument(documents, keys[i], kTriggersContainer);
+            p.Add("Table", dao::kText, triggers[i].table);
+            p.Add("SQL", dao::kMemo, triggers[i].sql);
+        }
+    }
+
+    struct SchemaColumns {
+        bool implemented = false;
+        std::optional<std::size_t> autoIncrementColumn;
+        std::map<std::string, std::vector<TextRow>> rows;  // by table name
+    };
+
+    Connection* connection_;  // Not owned; null once detached.
+    std::optional<std::vector<TableEntry>> tables_;
+    std::optional<std::string> defaultSchema_;
+    std::map<std::string, SchemaColumns> schemaColumns_;
+    std::map<std::string, std::vector<RelationEntry>> foreignKeys_;
+    std::optional<std::vector<RelationEntry>> relations_;
+    std::optional<std::vector<ProcedureEntry>> procedures_;
+    std::optional<std::map<std::pair<std::string, std::string>, std::string>> viewDefinitions_;
+    std::optional<
+        std::multimap<std::pair<std::string, std::string>, std::pair<std::string, std::string>>>
+        functionDefinitions_;
+};
+
+Catalog::Catalog(Connection& connection) : reader_(std::make_shared<CatalogReader>(connection)) {}
+
+Catalog::~Catalog() = default;
+
+void Catalog::Attach(ObjectNode& root) {
+    reader_->Attach(root);
+}
+
+std::string Catalog::SelectSource(std::string_view key) {
+    return reader_->SelectSource(key);
+}
+
+void Catalog::Detach() noexcept {
+    reader_->Detach();
+}
+
+}  // namespace kesmark::odbc

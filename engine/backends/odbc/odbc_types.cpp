@@ -1,0 +1,253 @@
+#include "engine/backends/odbc/odbc_types.h"
+
+#include <sqlucode.h>
+
+#include <charconv>
+#include <cmath>
+
+namespace kesmark::odbc {
+
+namespace {
+
+// Days from 1970-01-01 to a civil date (proleptic Gregorian calendar).
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+bool ReadDigits(const std::string& text, std::size_t& pos, std::size_t count, int& value) {
+    if (pos + count > text.size()) {
+        return false;
+    }
+    value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char c = text[pos + i];
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    pos += count;
+    return true;
+}
+
+bool Expect(const std::string& text, std::size_t& pos, char c) {
+    if (pos < text.size() && text[pos] == c) {
+        ++pos;
+        return true;
+    }
+    return false;
+}
+
+bool IsDecimalText(const std::string& text) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        ++i;
+    }
+    bool digits = false;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') {
+            digits = true;
+        } else if (text[i] == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digits;
+}
+
+}  // namespace
+
+int DaoTypeFromSqlType(SQLSMALLINT sqlType) {
+    switch (sqlType) {
+        case SQL_BIT:
+            return dao::kBoolean;
+        case SQL_TINYINT:
+            return dao::kByte;
+        case SQL_SMALLINT:
+            return dao::kInteger;
+        case SQL_INTEGER:
+            return dao::kLong;
+        case SQL_BIGINT:
+            return dao::kBigInt;
+        case SQL_REAL:
+            return dao::kSingle;
+        case SQL_FLOAT:
+        case SQL_DOUBLE:
+            return dao::kDouble;
+        case SQL_DECIMAL:
+            return dao::kDecimal;
+        case SQL_NUMERIC:
+            return dao::kNumeric;
+        case SQL_CHAR:
+        case SQL_WCHAR:
+            return dao::kChar;
+        case SQL_VARCHAR:
+        case SQL_WVARCHAR:
+            return dao::kText;
+        case SQL_LONGVARCHAR:
+        case SQL_WLONGVARCHAR:
+            return dao::kMemo;
+        case SQL_BINARY:
+            return dao::kBinary;
+        case SQL_VARBINARY:
+            return dao::kVarBinary;
+        case SQL_LONGVARBINARY:
+            return dao::kLongBinary;
+        case SQL_TYPE_DATE:
+        case SQL_DATE:
+            return dao::kDate;
+        case SQL_TYPE_TIME:
+        case SQL_TIME:
+            return dao::kTime;
+        case SQL_TYPE_TIMESTAMP:
+        case SQL_TIMESTAMP:
+            return dao::kTimeStamp;
+        case SQL_GUID:
+            return dao::kGuid;
+        default:
+            return dao::kText;
+    }
+}
+
+std::int64_t DaoSize(int daoType, std::optional<std::int64_t> columnSize) {
+    if (const int fixed = dao::FixedSize(daoType)) {
+        return fixed;
+    }
+    if (daoType == dao::kMemo || daoType == dao::kLongBinary) {
+        return 0;
+    }
+    return columnSize.value_or(0);
+}
+
+bool IsBinarySqlType(SQLSMALLINT sqlType) {
+    return sqlType == SQL_BINARY || sqlType == SQL_VARBINARY || sqlType == SQL_LONGVARBINARY;
+}
+
+bool IsLongDaoType(int daoType) {
+    return daoType == dao::kLongBinary || daoType == dao::kMemo;
+}
+
+std::optional<DateTime> ParseDateTime(const std::string& text) {
+    std::size_t pos = 0;
+    int year = 1899;
+    int month = 12;
+    int day = 30;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    bool hasDate = false;
+    bool hasTime = false;
+    if (text.size() >= 10 && text[4] == '-') {
+        if (!ReadDigits(text, pos, 4, year) || !Expect(text, pos, '-') ||
+            !ReadDigits(text, pos, 2, month) || !Expect(text, pos, '-') ||
+            !ReadDigits(text, pos, 2, day)) {
+            return std::nullopt;
+        }
+        hasDate = true;
+        if (pos < text.size() && !Expect(text, pos, ' ') && !Expect(text, pos, 'T')) {
+            return std::nullopt;
+        }
+    }
+    if (pos < text.size()) {
+        if (!ReadDigits(text, pos, 2, hour) || !Expect(text, pos, ':') ||
+            !ReadDigits(text, pos, 2, minute) || !Expect(text, pos, ':') ||
+            !ReadDigits(text, pos, 2, second)) {
+            return std::nullopt;
+        }
+        if (Expect(text, pos, '.')) {
+            if (pos == text.size()) {
+                return std::nullopt;
+            }
+            for (; pos < text.size(); ++pos) {
+                if (text[pos] != '0') {
+                    return std::nullopt;
+                }
+            }
+        }
+        hasTime = true;
+    }
+    if (pos != text.size() || (!hasDate && !hasTime)) {
+        return std::nullopt;
+    }
+    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) {
+        return std::nullopt;
+    }
+    static const int daysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > daysInMonth[month - 1] || (month == 2 && day == 29 && !leap)) {
+        return std::nullopt;
+    }
+    const long long days =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+        DaysFromCivil(1899, 12, 30);
+    const double fraction = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+    // Before day 0 the fraction counts away from zero, as OLE dates do.
+    const double serial =
+        days < 0 ? static_cast<double>(days) - fraction : static_cast<double>(days) + fraction;
+    return DateTime{serial};
+}
+
+Value ValueFromText(SQLSMALLINT sqlType, std::string text) {
+    switch (sqlType) {
+        case SQL_BIT:
+            if (text == "1" || text == "0") {
+                return Value(text == "1");
+            }
+            break;
+        case SQL_TINYINT:
+        case SQL_SMALLINT:
+        case SQL_INTEGER:
+        case SQL_BIGINT: {
+            std::int64_t number = 0;
+            const char* end = text.data() + text.size();
+            const auto result = std::from_chars(text.data(), end, number);
+            if (result.ec == std::errc() && result.ptr == end && !text.empty()) {
+                return Value(number);
+            }
+            if (IsDecimalText(text) && text.find('.') == std::string::npos) {
+                return Value(Decimal{std::move(text)});  // beyond 64 bits
+            }
+            break;
+        }
+        case SQL_REAL:
+        case SQL_FLOAT:
+        case SQL_DOUBLE: {
+            double number = 0;
+            const char* end = text.data() + text.size();
+            const auto result = std::from_chars(text.data(), end, number);
+            if (result.ec == std::errc() && result.ptr == end && !text.empty() &&
+                std::isfinite(number)) {
+                return Value(number);
+            }
+            break;
+        }
+        case SQL_DECIMAL:
+        case SQL_NUMERIC:
+            if (IsDecimalText(text)) {
+                return Value(Decimal{std::move(text)});
+            }
+            break;
+        case SQL_TYPE_DATE:
+        case SQL_DATE:
+        case SQL_TYPE_TIME:
+        case SQL_TIME:
+        case SQL_TYPE_TIMESTAMP:
+        case SQL_TIMESTAMP:
+            if (auto date = ParseDateTime(text)) {
+                return Value(*date);
+            }
+            break;
+        default:
+            break;
+    }
+    return Value(std::move(text));
+}
+
+}  // namespace kesmark::odbc

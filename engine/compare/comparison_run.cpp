@@ -1,0 +1,266 @@
+#include "engine/compare/comparison_run.h"
+
+#include "engine/compare/matching.h"
+#include "engine/compare/table_data.h"
+
+namespace kesmark {
+
+DbError AsDbError(const std::exception& e) {
+    if (const auto* db = dynamic_cast<const DbError*>(&e)) {
+        return *db;
+    }
+    return DbError(-1, e.what(), "Kesmark");
+}
+
+std::string OpenFailureMessage(const std::string& databaseName, const DbError& error) {
+    return "Unable to open database '" + databaseName + "'\r\n" +
+           "Description: " + error.Description() + "\r\n" +
+           "Number: " + std::to_string(error.Number()) + "\r\n" + "Source: " + error.Source();
+}
+
+ComparisonRun::~ComparisonRun() = default;
+
+ComparisonRun::ComparisonRun(RunInputs inputs, const ComparisonOptions& options, ResultTree& tree,
+                             Host& host, DatabaseOpener opener)
+    : inputs_(std::move(inputs)),
+      options_(options),
+      tree_(tree),
+      host_(host),
+      opener_(std::move(opener)) {}
+
+void ComparisonRun::SetStatus(std::string_view text) {
+    host_.SetStatusText(text);
+}
+
+void ComparisonRun::SetProgress(int position) {
+    host_.SetProgressPosition(position);
+}
+
+bool ComparisonRun::YieldAndCheckCancel() {
+    host_.ProcessPendingEvents();
+    return host_.CancelRequested();
+}
+
+void ComparisonRun::ReportError(const DbError& error) {
+    if (!error.Description().empty()) {
+        host_.ShowMessage(error.Description(), error.Source(), MessageIcon::Critical);
+    }
+}
+
+void ComparisonRun::LoadSkipList(Level level) {
+    skipList_ = options_.LoadSkipList(Describe(level).tag, inputs_.switches);
+}
+
+bool ComparisonRun::OpenBothDatabases() {
+    auto open = [&](const std::string& name, const std::string& connect,
+                    std::unique_ptr<Database>& db) {
+        try {
+            db = opener_(name, connect);
+            return true;
+        } catch (const std::exception& e) {
+            host_.ShowMessage(OpenFailureMessage(name, AsDbError(e)), "Kesmark",
+                              MessageIcon::Critical);
+            return false;
+        }
+    };
+    if (!open(inputs_.database1, inputs_.connect1, db1_)) {
+        return false;
+    }
+    if (!open(inputs_.database2, inputs_.connect2, db2_)) {
+        db1_->Close();
+        db1_.reset();
+        return false;
+    }
+    return true;
+}
+
+void ComparisonRun::ReopenDatabase2() {
+    // A backend that can share its connection reads the same state of the
+    // database (and need not copy it again); otherwise open it anew.
+    std::unique_ptr<Database> again = db2_ ? db2_->OpenAgain() : nullptr;
+    if (db2_) {
+        db2_->Close();
+        db2_.reset();
+    }
+    db2_ = again ? std::move(again) : opener_(inputs_.database2, inputs_.connect2);
+}
+
+RunOutcome ComparisonRun::RunComparison() {
+    host_.SetBusyPointer(true);
+    SetProgress(0);
+    SetStatus("Opening databases");
+
+    auto stopped = [&] {
+        // Release without an explicit close; the destructors end the use.
+        db1_.reset();
+        db2_.reset();
+        host_.SetBusyPointer(false);
+        SetStatus("");
+        return RunOutcome::Stopped;
+    };
+
+    if (!OpenBothDatabases()) {
+        return stopped();
+    }
+    same_ = true;
+    unfinished_.clear();
+    if (!CompareDatabaseProperties(same_)) {
+        return stopped();
+    }
+    try {
+        const LevelInfo& root = Describe(Level::Databases);
+        tree_.AddNode("", kRootKey, kRootKey, same_ ? root.same : root.differs);
+        unfinished_.emplace(kRootKey);
+    } catch (const std::exception& e) {
+        ReportError(AsDbError(e));
+        return stopped();
+    }
+
+    // The phases, in their fixed order: the walks of the top-level collections.
+    for (const Level phase : ChildLevels(Level::Databases)) {
+        if (YieldAndCheckCancel()) {
+            return stopped();
+        }
+        if (phase == Level::TableDefs) {
+            SetProgress(10);
+        } else if (phase == Level::QueryDefs) {
+            SetProgress(90);
+        }
+        if (options_.CompareFlag(Describe(phase).tag) && !Walk(phase, NodeKey(), same_)) {
+            return stopped();
+        }
+    }
+    if (YieldAndCheckCancel()) {
+        return stopped();
+    }
+    if (!same_) {
+        try {
+            tree_.SetNodeImage(kRootKey, Describe(Level::Databases).differs);
+        } catch (const std::exception& e) {
+            ReportError(AsDbError(e));
+            return stopped();
+        }
+    }
+    SetProgress(100);
+    try {
+        db1_->Close();
+        db2_->Close();
+    } catch (const std::exception&) {
+        // Closing a read-only connection has nothing to lose; the run is done.
+    }
+    db1_.reset();
+    db2_.reset();
+    unfinished_.clear();
+    host_.SetBusyPointer(false);
+    SetStatus("Done");
+    return RunOutcome::Done;
+}
+
+std::vector<std::string> ComparisonRun::UnfinishedKeys() const {
+    return std::vector<std::string>(unfinished_.begin(), unfinished_.end());
+}
+
+bool ComparisonRun::CompareDatabaseProperties(bool& same) {
+    if (YieldAndCheckCancel()) {
+        return false;
+    }
+    try {
+        SetStatus(Describe(Level::Databases).status);
+        LoadSkipList(Level::Databases);
+        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), same);
+    } catch (const std::exception& e) {
+        ReportError(AsDbError(e));
+        return false;
+    }
+}
+
+bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
+                                       Collection& collection2, std::vector<std::string>& common,
+                                       bool& same) {
+    if (YieldAndCheckCancel()) {
+        return false;
+    }
+    try {
+        const LevelInfo& info = Describe(level);
+        const std::string parentKey = owner.Text();
+        common.clear();
+        auto names1 = collection1.Names();
+        auto names2 = collection2.Names();
+        SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
+        SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
+        auto addNode = [&](const std::string& name, Picture image) {
+            std::string key = owner.Child(info.collection, name).Text();
+            tree_.AddNode(parentKey, key, name, image);
+            return key;
+        };
+        MergeNames(
+            names1, names2,
+            [&](const std::string& name) {
+                same = false;
+                addNode(name, info.differs);
+            },
+            [&](const std::string& name) {
+                same = false;
+                addNode(name, info.differs);
+            },
+            [&](const std::string& name, const std::string&) {
+                // Same so far: its own walk is still to come.
+                unfinished_.insert(addNode(name, info.same));
+                common.push_back(name);
+            });
+        return true;
+    } catch (const std::exception& e) {
+        ReportError(AsDbError(e));
+        return false;
+    }
+}
+
+bool ComparisonRun::CompareProperties(const Properties& properties1, const Properties& properties2,
+                                      bool& same) {
+    if (YieldAndCheckCancel()) {
+        return false;
+    }
+    try {
+        auto names1 = PropertyNames(properties1);
+        auto names2 = PropertyNames(properties2);
+        SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
+        SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
+        std::size_t i = 0;
+        std::size_t j = 0;
+        while (true) {
+            if (i >= names1.size() && j >= names2.size()) {
+                return true;
+            }
+            if (i < names1.size() && IsSkipped(skipList_, names1[i])) {
+                ++i;
+                continue;
+            }
+            if (j < names2.size() && IsSkipped(skipList_, names2[j])) {
+                ++j;
+                continue;
+            }
+            if (CompareItemNames(names1, names2, i, j) != 0) {
+                same = false;
+                return true;
+            }
+            bool equal = true;
+            try {
+                PropertyValuesEqual(properties1.Item(std::string_view(names1[i])),
+                                    properties2.Item(std::string_view(names2[j])), equal);
+            } catch (const std::exception&) {
+                same = false;  // an unreadable value counts as a difference
+            }
+            if (!equal) {
+                same = false;
+                return true;
+            }
+            ++i;
+            ++j;
+        }
+    } catch (const std::exception& e) {
+        ReportError(AsDbError(e));
+        return false;
+    }
+}
+
+}  // namespace kesmark

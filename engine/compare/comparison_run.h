@@ -1,0 +1,134 @@
+#pragma once
+
+// One comparison run: opens the two databases, compares their own
+// properties, walks tables, queries, relations and containers as the Compare
+// flags of the settings say, and leaves the outcome as nodes of a result tree.
+//
+// The state that a run needs (the current skip list, the two open databases,
+// the switches) lives in the run object, so two runs, or a run and a result
+// view, never share a skip list. The run reaches the outside only through the
+// ResultTree and Host it is given.
+//
+// Every comparison operation returns true when it ran to its end (whether or
+// not it found differences) and false when it was cancelled or stopped after a
+// failure it has already reported once through Host::ShowMessage. Equality
+// travels only through the `same` flags, which operations only ever clear.
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/compare/host.h"
+#include "engine/compare/options.h"
+#include "engine/compare/result_tree.h"
+#include "engine/model/hierarchy.h"
+#include "engine/model/node_key.h"
+#include "engine/model/object_model.h"
+
+namespace kesmark {
+
+class TableDataComparison;
+
+// Opens one side of a comparison from a database name and a connect string.
+using DatabaseOpener =
+    std::function<std::unique_ptr<Database>(const std::string& name, const std::string& connect)>;
+
+// What a run compares: each side's name and connect string, and the switches.
+struct RunInputs {
+    std::string database1;
+    std::string connect1;
+    std::string database2;
+    std::string connect2;
+    ComparisonSwitches switches;
+};
+
+enum class RunOutcome {
+    Done,     // ran to its end
+    Stopped,  // cancelled, or stopped after a reported failure
+};
+
+// The text of the open-failure message for a database name.
+std::string OpenFailureMessage(const std::string& databaseName, const DbError& error);
+
+class ComparisonRun {
+  public:
+    // `options`, `tree` and `host` are not owned and must outlive the run.
+    ComparisonRun(RunInputs inputs, const ComparisonOptions& options, ResultTree& tree, Host& host,
+                  DatabaseOpener opener);
+    ~ComparisonRun();
+    ComparisonRun(const ComparisonRun&) = delete;
+    ComparisonRun& operator=(const ComparisonRun&) = delete;
+
+    // Runs the whole comparison: opens both databases, compares their own
+    // properties, adds the root node, runs the phases whose Compare flag is
+    // set (tables, queries, relations, containers) and closes both databases.
+    // Failures are shown once through the host. After Done, Same() tells
+    // whether any difference was found.
+    RunOutcome RunComparison();
+    bool Same() const { return same_; }
+    // After a stopped run, the keys of the nodes whose comparison did not run
+    // to its end, sorted: the root, and each object found in both databases
+    // whose own walk had begun or was still to come. Their pictures say
+    // "same" only because no difference had been found yet. Empty after Done.
+    std::vector<std::string> UnfinishedKeys() const;
+    // Record pairs compared by the data comparison so far.
+    std::int64_t RecordsCompared() const { return recordsCompared_; }
+
+  private:
+    bool OpenBothDatabases();
+    void SetStatus(std::string_view text);
+    void SetProgress(int position);
+    // Yields to the host and tells whether the user asked to cancel.
+    bool YieldAndCheckCancel();
+    // Shows a failure once (nothing for an empty description).
+    void ReportError(const DbError& error);
+    void LoadSkipList(Level level);
+
+    // The database phase: the two databases' own properties.
+    bool CompareDatabaseProperties(bool& same);
+    // The walk of `level` over the collection of the object at `owner` (the
+    // databases for the root key): one pattern for every level, with the
+    // particular rules the hierarchy names for it.
+    bool Walk(Level level, const NodeKey& owner, bool& ownerSame);
+    // Matches two collections by name: adds one node per member (same picture
+    // for a name on both sides, differs picture otherwise), clears `same` for a
+    // name on one side only, and leaves the names on both sides, sorted, in
+    // `common`.
+    bool CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
+                            Collection& collection2, std::vector<std::string>& common, bool& same);
+    // Compares two Properties collections under the current skip list; clears
+    // `same` at the first difference. A value that cannot be read counts as a
+    // difference and does not stop the comparison.
+    bool CompareProperties(const Properties& properties1, const Properties& properties2,
+                           bool& same);
+    // The stored values of one field: the first differing record becomes a
+    // node under the field. `data` is the table's one pass over all its
+    // compared fields; the first field to ask runs it.
+    bool CompareFieldData(TableDataComparison& data, bool& dataRan, const NodeKey& field,
+                          bool& same);
+    // Replaces database 2 with a fresh Database object: one sharing the open
+    // database's state where the backend offers it (Database::OpenAgain),
+    // else one opened as OpenBothDatabases opened it. Throws DbError when it
+    // cannot be opened.
+    void ReopenDatabase2();
+
+    RunInputs inputs_;
+    const ComparisonOptions& options_;  // Not owned.
+    ResultTree& tree_;                  // Not owned.
+    Host& host_;                        // Not owned.
+    DatabaseOpener opener_;
+    SkipList skipList_;
+    std::unique_ptr<Database> db1_;
+    std::unique_ptr<Database> db2_;
+    bool same_ = true;
+    // Nodes added with the same picture whose comparison has not ended.
+    std::set<std::string, std::less<>> unfinished_;
+    std::int64_t recordsCompared_ = 0;
+};
+
+// A DbError for an unexpected failure (a standard exception) inside the run.
+DbError AsDbError(const std::exception& e);
+
+}  // namespace kesmark

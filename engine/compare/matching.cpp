@@ -1,0 +1,89 @@
+#include "engine/compare/matching.h"
+
+#include <utility>
+
+namespace kesmark {
+
+void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff_t high) {
+    // Hoare quicksort around the middle element; recurse into the smaller
+    // part and loop over the larger one so that the stack stays shallow.
+    while (low < high) {
+        const std::string pivot = names[static_cast<std::size_t>(low + (high - low) / 2)];
+        std::ptrdiff_t i = low;
+        std::ptrdiff_t j = high;
+        while (i <= j) {
+            while (CompareOrdinal(names[static_cast<std::size_t>(i)], pivot) < 0) {
+                ++i;
+            }
+            while (CompareOrdinal(names[static_cast<std::size_t>(j)], pivot) > 0) {
+                --j;
+            }
+            if (i <= j) {
+                std::swap(names[static_cast<std::size_t>(i)], names[static_cast<std::size_t>(j)]);
+                ++i;
+                --j;
+            }
+        }
+        if (j - low < high - i) {
+            SortNames(names, low, j);
+            low = i;
+        } else {
+            SortNames(names, i, high);
+            high = j;
+        }
+    }
+}
+
+int CompareItemNames(const std::vector<std::string>& list1, const std::vector<std::string>& list2,
+                     std::size_t i, std::size_t j) {
+    if (i >= list1.size()) {
+        return -1;
+    }
+    if (j >= list2.size()) {
+        return 1;
+    }
+    const int order = CompareOrdinal(list1[i], list2[j]);
+    if (order > 0) {
+        return -1;
+    }
+    if (order < 0) {
+        return 1;
+    }
+    return 0;
+}
+
+bool IsSkipped(const SkipList& skipList, std::string_view name) {
+    for (const auto& entry : skipList) {
+        if (entry == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal) {
+    const int type = property1.Type();
+    const Value value1 = property1.GetValue();
+    const Value value2 = property2.GetValue();
+    if ((type == dao::kBinary || type == dao::kLongBinary) && value1.IsBytes() &&
+        value2.IsBytes()) {
+        if (!BytesEqual(*value1.As<Bytes>(), *value2.As<Bytes>())) {
+            equal = false;
+        }
+        return;
+    }
+    if (!VariantEqual(value1, value2)) {
+        equal = false;
+    }
+}
+
+std::vector<std::string> PropertyNames(const Properties& properties) {
+    std::vector<std::string> names;
+    names.reserve(properties.Count());
+    for (std::size_t i = 0; i < properties.Count(); ++i) {
+        names.push_back(properties.Item(i).Name());
+    }
+    return names;
+}
+
+}  // namespace kesmark

@@ -1,0 +1,64 @@
+#pragma once
+
+// The small tools of collection matching and property comparison: name
+// sorting, the three-way name comparison, the skip test and the property
+// value test. Used by the comparison run and by the property listing.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/compare/options.h"
+#include "engine/model/object_model.h"
+
+namespace kesmark {
+
+// Sorts names[low..high] (inclusive) in place into ascending ordinal order
+// (UTF-16 code units, case-sensitive). Does nothing when low >= high.
+void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff_t high);
+
+// Three-way comparison of the entries at i and j of two sorted name lists:
+// -1 when the next name is list2[j] (list 1 exhausted, or list2[j] sorts
+// first), 1 when it is list1[i] (list 2 exhausted, or list1[i] sorts first),
+// 0 when both entries are equal. Call only while one list has entries left.
+int CompareItemNames(const std::vector<std::string>& list1, const std::vector<std::string>& list2,
+                     std::size_t i, std::size_t j);
+
+// Walks two sorted name lists in step, one distinct name at a time in
+// ascending ordinal order: onlyIn1(name) for a name of list 1 alone,
+// onlyIn2(name) for one of list 2 alone, inBoth(name1, name2) for a name of
+// both lists.
+template <class OnlyIn1, class OnlyIn2, class InBoth>
+void MergeNames(const std::vector<std::string>& list1, const std::vector<std::string>& list2,
+                OnlyIn1&& onlyIn1, OnlyIn2&& onlyIn2, InBoth&& inBoth) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < list1.size() || j < list2.size()) {
+        switch (CompareItemNames(list1, list2, i, j)) {
+            case -1:
+                onlyIn2(list2[j++]);
+                break;
+            case 1:
+                onlyIn1(list1[i++]);
+                break;
+            default:
+                inBoth(list1[i++], list2[j++]);
+                break;
+        }
+    }
+}
+
+// True when `name` is on the skip list (exact, case-sensitive).
+bool IsSkipped(const SkipList& skipList, std::string_view name);
+
+// Clears `equal` when the values of the two properties differ; never sets it.
+// Byte arrays (type 9 or 11 on property 1) compare by length and every byte;
+// other values by the variant rules (see VariantEqual: Null on one side only
+// is a difference, Null on both sides is equal). Reading a value may throw
+// DbError; the caller decides what that means.
+void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal);
+
+// The names of a Properties collection, by position.
+std::vector<std::string> PropertyNames(const Properties& properties);
+
+}  // namespace kesmark

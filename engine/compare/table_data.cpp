@@ -1,0 +1,332 @@
+#include "engine/compare/table_data.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "engine/model/value_codec.h"
+
+namespace kesmark {
+
+namespace {
+
+// Time between two yields to the user interface inside the record loop.
+constexpr auto kYieldInterval = std::chrono::milliseconds(40);
+
+// A run of rows of one database, encoded (value_codec.h) one after the other
+// in `bytes`; cell c of the batch spans bytes [cellStart[c], cellStart[c + 1]).
+struct RowBatch {
+    std::string bytes;
+    std::vector<std::uint32_t> cellStart{0};
+    std::size_t rows = 0;
+    bool last = false;  // no rows follow (end of table, or an error)
+    std::optional<DbError> error;
+    std::optional<std::size_t> errorField;  // the field being read when the error came
+};
+
+// The error of reading one database's table, with the database, the table
+// and the field being read in front, unless the backend's own message names
+// the database already.
+DbError ReadingError(const DbError& error, const std::string& database, const std::string& table,
+                     const std::string* field) {
+    if (error.Description().find("'" + database + "'") != std::string::npos) {
+        return error;
+    }
+    std::string what = "'" + database + "': reading ";
+    if (field) {
+        what += "field '" + *field + "' of ";
+    }
+    what += "table '" + table + "': ";
+    return DbError(error.Number(), what + error.Description(), error.Source());
+}
+
+// A bounded single-producer, single-consumer queue of batches.
+class BatchQueue {
+  public:
+    // Blocks while the queue is full; returns false when the consumer stopped.
+    bool Push(RowBatch batch, const std::atomic<bool>& stop) {
+        std::unique_lock lock(mutex_);
+        notFull_.wait(lock,
+                      [&] { return queue_.size() < TableDataComparison::kQueueDepth || stop; });
+        if (stop) {
+            return false;
+        }
+        queue_.push_back(std::move(batch));
+        notEmpty_.notify_one();
+        return true;
+    }
+    RowBatch Pop() {
+        std::unique_lock lock(mutex_);
+        notEmpty_.wait(lock, [&] { return !queue_.empty(); });
+        RowBatch batch = std::move(queue_.front());
+        queue_.pop_front();
+        notFull_.notify_one();
+        return batch;
+    }
+    void WakeProducer() {
+        std::lock_guard lock(mutex_);
+        notFull_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable notFull_;
+    std::condition_variable notEmpty_;
+    std::deque<RowBatch> queue_;
+};
+
+// Reads one recordset into the queue until its end, an error or a stop.
+// Fields whose first difference is already known are sent as Null.
+void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& stop,
+             const std::vector<std::atomic<bool>>& decided) {
+    const std::size_t fieldCount = decided.size();
+    std::vector<RecordsetField*> fields;
+    for (std::size_t f = 0; f < fieldCount; ++f) {
+        fields.push_back(&recordset.Field(f));
+    }
+    std::optional<std::size_t> reading;  // the field whose value is being read
+    try {
+        while (!stop) {
+            RowBatch batch;
+            batch.cellStart.reserve(TableDataComparison::kBatchRows * fieldCount + 1);
+            batch.bytes.reserve(TableDataComparison::kBatchBytes / 2);
+            while (batch.rows < TableDataComparison::kBatchRows &&
+                   batch.bytes.size() < TableDataComparison::kBatchBytes) {
+                if (recordset.IsEof()) {
+                    batch.last = true;
+                    break;
+                }
+                for (std::size_t f = 0; f < fieldCount; ++f) {
+                    if (decided[f].load(std::memory_order_relaxed)) {
+                        batch.bytes.push_back(value_tags::kNull);
+                    } else {
+                        reading = f;
+                        fields[f]->AppendEncodedValue(batch.bytes);
+                        reading.reset();
+                    }
+                    batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
+                }
+                ++batch.rows;
+                recordset.MoveNext();
+            }
+            const bool last = batch.last;
+            if (!queue.Push(std::move(batch), stop) || last) {
+                return;
+            }
+        }
+    } catch (const DbError& e) {
+        RowBatch failed;
+        failed.last = true;
+        failed.error = e;
+        failed.errorField = reading;
+        queue.Push(std::move(failed), stop);
+    } catch (const std::exception& e) {
+        RowBatch failed;
+        failed.last = true;
+        failed.error = DbError(-1, e.what(), "Kesmark");
+        failed.errorField = reading;
+        queue.Push(std::move(failed), stop);
+    }
+}
+
+// The consumer's view of one side: the current batch and the row in it.
+struct Cursor {
+    BatchQueue& queue;
+    const std::string& database;  // the database's name, for errors
+    const std::string& table;
+    const std::vector<std::string>& fields;
+    RowBatch batch;
+    std::size_t row = 0;
+    bool ended = false;
+
+    // Moves to the next row; false at the end of the table. Throws the
+    // producer's error, naming the database, the table and the field.
+    bool Next() {
+        while (!ended && row >= batch.rows) {
+            if (batch.last) {
+                ended = true;
+                break;
+            }
+            batch = queue.Pop();
+            row = 0;
+            if (batch.error) {
+                throw ReadingError(*batch.error, database, table,
+                                   batch.errorField ? &fields.at(*batch.errorField) : nullptr);
+            }
+        }
+        return !ended;
+    }
+    std::string_view Cell(std::size_t field, std::size_t fieldCount) const {
+        const std::size_t c = row * fieldCount + field;
+        return std::string_view(batch.bytes)
+            .substr(batch.cellStart[c], batch.cellStart[c + 1] - batch.cellStart[c]);
+    }
+    // The encoded bytes of the whole current row.
+    std::string_view Row(std::size_t fieldCount) const {
+        const std::size_t first = row * fieldCount;
+        return std::string_view(batch.bytes)
+            .substr(batch.cellStart[first],
+                    batch.cellStart[first + fieldCount] - batch.cellStart[first]);
+    }
+};
+
+// Whether the record after the last pair compared is missing on a side: one
+// table ended while the other goes on, or both ended before the number of
+// rows their databases count. Rows lost from a damaged file must never read
+// as equal tables.
+bool RecordMissing(bool more1, bool more2, std::int64_t recordsCompared,
+                   const std::optional<std::int64_t>& expectedRows) {
+    if (more1 != more2) {
+        return true;
+    }
+    return !more1 && expectedRows && recordsCompared < *expectedRows;
+}
+
+}  // namespace
+
+bool LongValuesEqual(const Value& a, const Value& b) {
+    auto bytesOf = [](const Value& v) -> std::optional<std::string_view> {
+        if (const auto* s = v.As<std::string>()) {
+            return std::string_view(*s);
+        }
+        if (const auto* bytes = v.As<Bytes>()) {
+            return std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+        }
+        return std::nullopt;
+    };
+    const auto ba = bytesOf(a);
+    const auto bb = bytesOf(b);
+    if (ba && bb) {
+        return *ba == *bb;
+    }
+    return VariantEqual(a, b);
+}
+
+TableDataComparison::TableDataComparison(Database& db1, Database& db2, std::string table,
+                                         std::vector<std::string> fields, Host& host)
+    : db1_(db1),
+      db2_(db2),
+      table_(std::move(table)),
+      fields_(std::move(fields)),
+      host_(host),
+      firstDifference_(fields_.size(), 0) {}
+
+bool TableDataComparison::Run() {
+    const std::size_t fieldCount = fields_.size();
+    if (fieldCount == 0) {
+        return true;
+    }
+    const auto open = [&](Database& db) {
+        try {
+            return db.OpenRecordset(table_, fields_);
+        } catch (const DbError& e) {
+            throw ReadingError(e, db.Name(), table_, nullptr);
+        }
+    };
+    auto rs1 = open(db1_);
+    auto rs2 = open(db2_);
+    std::vector<bool> longField(fieldCount);
+    for (std::size_t f = 0; f < fieldCount; ++f) {
+        const int type = rs1->Field(f).Type();
+        longField[f] = type == dao::kLongBinary || type == dao::kMemo;
+    }
+
+    std::atomic<bool> stop{false};
+    std::vector<std::atomic<bool>> decided(fieldCount);
+    BatchQueue queue1;
+    BatchQueue queue2;
+    std::thread reader1([&] { Produce(*rs1, queue1, stop, decided); });
+    std::thread reader2([&] { Produce(*rs2, queue2, stop, decided); });
+    auto stopReaders = [&] {
+        stop = true;
+        queue1.WakeProducer();
+        queue2.WakeProducer();
+        // Let a producer blocked on a full queue see the stop flag, and
+        // drain what was queued so that neither waits forever.
+        reader1.join();
+        reader2.join();
+    };
+
+    const std::string name1 = db1_.Name();
+    const std::string name2 = db2_.Name();
+    Cursor side1{queue1, name1, table_, fields_, {}, 0, false};
+    Cursor side2{queue2, name2, table_, fields_, {}, 0, false};
+    std::size_t undecided = fieldCount;
+    bool cancelled = false;
+    auto lastYield = std::chrono::steady_clock::now();
+    try {
+        while (undecided > 0) {
+            const bool more1 = side1.Next();
+            const bool more2 = side2.Next();
+            if (!more1 || !more2) {
+                if (RecordMissing(more1, more2, recordsCompared_, expectedRows_)) {
+                    for (std::size_t f = 0; f < fieldCount; ++f) {
+                        if (!decided[f].load(std::memory_order_relaxed)) {
+                            firstDifference_[f] = recordsCompared_ + 1;
+                            decided[f] = true;
+                        }
+                    }
+                }
+                break;
+            }
+            ++recordsCompared_;
+            // Identical bytes: every field of the row is equal. Otherwise
+            // look at the fields one by one, decoding only those whose
+            // bytes differ (5 and 5.0 are still equal numbers).
+            if (side1.Row(fieldCount) != side2.Row(fieldCount)) {
+                for (std::size_t f = 0; f < fieldCount; ++f) {
+                    if (decided[f].load(std::memory_order_relaxed)) {
+                        continue;
+                    }
+                    const std::string_view cell1 = side1.Cell(f, fieldCount);
+                    const std::string_view cell2 = side2.Cell(f, fieldCount);
+                    if (cell1 == cell2) {
+                        continue;
+                    }
+                    const Value v1 = DecodeValue(cell1);
+                    const Value v2 = DecodeValue(cell2);
+                    bool equal = false;
+                    if (v1.IsNull() || v2.IsNull()) {
+                        equal = v1.IsNull() && v2.IsNull();
+                    } else {
+                        equal = longField[f] ? LongValuesEqual(v1, v2) : VariantEqual(v1, v2);
+                    }
+                    if (!equal) {
+                        firstDifference_[f] = recordsCompared_;
+                        decided[f] = true;
+                        --undecided;
+                    }
+                }
+            }
+            ++side1.row;
+            ++side2.row;
+            if ((recordsCompared_ & 1023) == 0) {
+                if (host_.CancelRequested()) {
+                    cancelled = true;
+                    break;
+                }
+                const auto now = std::chrono::steady_clock::now();
+                if (now - lastYield >= kYieldInterval) {
+                    host_.ProcessPendingEvents();
+                    lastYield = now;
+                    if (host_.CancelRequested()) {
+                        cancelled = true;
+                        break;
+                    }
+                }
+            }
+        }
+    } catch (...) {
+        stopReaders();
+        throw;
+    }
+    stopReaders();
+    rs1->Close();
+    rs2->Close();
+    return !cancelled;
+}
+
+}  // namespace kesmark

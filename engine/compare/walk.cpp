@@ -1,0 +1,149 @@
+#include <cfenv>
+#include <cmath>
+#include <optional>
+
+#include "engine/compare/comparison_run.h"
+#include "engine/compare/table_data.h"
+
+namespace kesmark {
+
+namespace {
+
+// The object a key names in `db` (the database itself for the root key).
+// `holder` keeps the looked-up objects alive.
+DbObject& Resolve(Database& db, const NodeKey& key, std::unique_ptr<DbObject>& holder) {
+    DbObject* current = &db;
+    for (const auto& segment : key.Segments()) {
+        auto next = current->GetCollection(segment.collection)->Item(segment.name);
+        holder = std::move(next);
+        current = holder.get();
+    }
+    return *current;
+}
+
+int RoundHalfToEven(double x) {
+    const int previous = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    const double r = std::nearbyint(x);
+    std::fesetround(previous);
+    return static_cast<int>(r);
+}
+
+}  // namespace
+
+// The one walk pattern: yield and cancel test, status text, the level's rules
+// before matching, matching, then per common object its own same flag, the
+// properties and sub-walks in the order the level's rules give, and the
+// differs picture when anything below it differed.
+bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
+    if (YieldAndCheckCancel()) {
+        return false;
+    }
+    const LevelInfo& info = Describe(level);
+    try {
+        SetStatus(StatusText(level, owner.OwnerNamesInnermostFirst()));
+
+        if (info.rules & kProbeDatabase1) {
+            try {
+                std::unique_ptr<DbObject> holder;
+                Resolve(*db1_, owner, holder).GetCollection(info.collection)->Count();
+            } catch (const std::exception&) {
+                return true;
+            }
+        }
+
+        bool compareData = false;
+        std::optional<std::int64_t> expectedRows;
+        if ((info.rules & kComparesData) && inputs_.switches.data) {
+            compareData = true;
+            std::unique_ptr<DbObject> t1;
+            std::unique_ptr<DbObject> t2;
+            const Value count1 =
+                Resolve(*db1_, owner, t1).GetProperties().Item("RecordCount").GetValue();
+            const Value count2 =
+                Resolve(*db2_, owner, t2).GetProperties().Item("RecordCount").GetValue();
+            if (!VariantEqual(count1, count2)) {
+                ownerSame = false;
+                compareData = false;
+            } else if (const auto* rows = count1.As<std::int64_t>()) {
+                expectedRows = *rows;
+            }
+        }
+
+        std::vector<std::string> common;
+        {
+            std::unique_ptr<DbObject> o1;
+            std::unique_ptr<DbObject> o2;
+            auto c1 = Resolve(*db1_, owner, o1).GetCollection(info.collection);
+            auto c2 = Resolve(*db2_, owner, o2).GetCollection(info.collection);
+            if (!CompareCollections(level, owner, *c1, *c2, common, ownerSame)) {
+                return false;
+            }
+        }
+
+        // The table's one data pass, over every common field, run when the
+        // first field asks for it and gone when the walk ends.
+        std::optional<TableDataComparison> data;
+        bool dataRan = false;
+        if (compareData) {
+            data.emplace(*db1_, *db2_, owner.Name(), common, host_);
+            if (expectedRows) {
+                data->ExpectRows(*expectedRows);
+            }
+        }
+
+        const std::vector<Level> subLevels = ChildLevels(level);
+        for (std::size_t k = 0; k < common.size(); ++k) {
+            const NodeKey key = owner.Child(info.collection, common[k]);
+            bool objectSame = true;
+
+            auto compareOwnProperties = [&] {
+                std::unique_ptr<DbObject> o1;
+                std::unique_ptr<DbObject> o2;
+                // Taken before the skip list is loaded, and before database 2
+                // is opened afresh where the level says so.
+                auto& object1 = Resolve(*db1_, key, o1);
+                if (info.rules & kReopenDatabase2) {
+                    ReopenDatabase2();
+                }
+                auto& object2 = Resolve(*db2_, key, o2);
+                LoadSkipList(level);
+                return CompareProperties(object1.GetProperties(), object2.GetProperties(),
+                                         objectSame);
+            };
+
+            const bool propertiesFirst = info.rules & kPropertiesFirst;
+            if (propertiesFirst && !compareOwnProperties()) {
+                return false;
+            }
+            for (Level sub : subLevels) {
+                const LevelInfo& subInfo = Describe(sub);
+                if (subInfo.hasCompareFlag && options_.CompareFlag(subInfo.tag) &&
+                    !Walk(sub, key, objectSame)) {
+                    return false;
+                }
+            }
+            if (!propertiesFirst && !compareOwnProperties()) {
+                return false;
+            }
+            if (data && !CompareFieldData(*data, dataRan, key, objectSame)) {
+                return false;
+            }
+            if (!objectSame) {
+                ownerSame = false;
+                tree_.SetNodeImage(key.Text(), info.differs);
+            }
+            unfinished_.erase(key.Text());
+            if (info.rules & kReportsProgress) {
+                SetProgress(RoundHalfToEven(10.0 + 80.0 * static_cast<double>(k + 1) /
+                                                       static_cast<double>(common.size())));
+            }
+        }
+        return true;
+    } catch (const std::exception& e) {
+        ReportError(AsDbError(e));
+        return false;
+    }
+}
+
+}  // namespace kesmark

@@ -1,0 +1,186 @@
+#pragma once
+
+// The database object model the engine and the result view read: databases,
+// collections of named objects, objects with Properties, recordsets and their
+// fields. Every backend (SQLite, Access, ODBC, the in-memory one of the unit
+// tests) presents its database through these classes, with DAO collection
+// names, DAO property names and DAO type codes, so one engine compares them all.
+//
+// Failures: every call may throw DbError. An absent member is not a failure:
+// Collection::Find returns nullptr.
+//
+// Lifetime: collections, objects and recordsets borrow from the Database they
+// came from and must not outlive it.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/model/db_error.h"
+#include "engine/model/value.h"
+
+namespace kesmark {
+
+// Collection names of the model.
+namespace collections {
+inline constexpr std::string_view kTableDefs = "TableDefs";
+inline constexpr std::string_view kQueryDefs = "QueryDefs";
+inline constexpr std::string_view kRelations = "Relations";
+inline constexpr std::string_view kContainers = "Containers";
+inline constexpr std::string_view kFields = "Fields";
+inline constexpr std::string_view kIndexes = "Indexes";
+inline constexpr std::string_view kParameters = "Parameters";
+inline constexpr std::string_view kDocuments = "Documents";
+}  // namespace collections
+
+// One property: a name, a DAO type code and a value that is either known or
+// read on demand (reading may throw DbError, for example when the backend
+// cannot compute it for this object).
+class Property {
+  public:
+    using Reader = std::function<Value()>;
+
+    Property(std::string name, int type, Value value);
+    Property(std::string name, int type, Reader reader);
+
+    // A property whose value cannot be read: GetValue throws `error`.
+    static Property Failing(std::string name, int type, DbError error);
+
+    const std::string& Name() const { return name_; }
+    int Type() const { return type_; }
+    // Throws DbError when the value cannot be read.
+    Value GetValue() const;
+
+  private:
+    std::string name_;
+    int type_;
+    Value value_;
+    Reader reader_;  // empty when value_ holds the value
+};
+
+// The Properties collection of one object: members in the backend's order.
+class Properties {
+  public:
+    void Add(Property property) { items_.push_back(std::move(property)); }
+    // Convenience: Add(Property(name, type, value)).
+    void Add(std::string name, int type, Value value);
+
+    std::size_t Count() const { return items_.size(); }
+    const Property& Item(std::size_t index) const;  // throws DbError 3265 past the end
+    // The property of that exact name, else the first one equal ignoring ASCII
+    // letter case (the database's lookup rule); nullptr when there is none.
+    const Property* Find(std::string_view name) const;
+    // As Find, but throws DbError 3265 "Item not found in this collection."
+    const Property& Item(std::string_view name) const;
+
+  private:
+    std::vector<Property> items_;
+};
+
+class Collection;
+
+// A named object of the model: a database, table, field, index, query,
+// parameter, relation, container or document.
+class DbObject {
+  public:
+    virtual ~DbObject() = default;
+
+    virtual std::string Name() = 0;
+    virtual Properties GetProperties() = 0;
+    // A child collection by its model name ("Fields", "Indexes", ...; for a
+    // Database "TableDefs", "QueryDefs", "Relations", "Containers"). Throws
+    // DbError 3251 when this kind of object has no such collection, or the
+    // backend's error when the collection cannot be read.
+    virtual std::unique_ptr<Collection> GetCollection(std::string_view name) = 0;
+};
+
+// A collection of named objects, read by position (0 to Count() - 1) or by
+// name. Names are unique within one collection.
+class Collection {
+  public:
+    virtual ~Collection() = default;
+
+    virtual std::size_t Count() = 0;
+    virtual std::string NameAt(std::size_t index) = 0;
+    virtual std::unique_ptr<DbObject> ItemAt(std::size_t index) = 0;
+    // The member of that name by the database's own lookup rules (exact first),
+    // nullptr when absent. Throws DbError when the collection cannot be read.
+    virtual std::unique_ptr<DbObject> Find(std::string_view name) = 0;
+
+    // As Find, but an absent member throws DbError 3265.
+    std::unique_ptr<DbObject> Item(std::string_view name);
+    // Every member's name, by position.
+    std::vector<std::string> Names();
+};
+
+// One column of an open recordset, positioned on the recordset's current row.
+class RecordsetField {
+  public:
+    virtual ~RecordsetField() = default;
+
+    virtual std::string Name() = 0;
+    // DAO type code of the column (11 long binary, 12 memo for long values).
+    virtual int Type() = 0;
+    // The current record's value. Throws DbError 3021 at EOF.
+    virtual Value GetValue() = 0;
+    // Appends the current record's value to `out` in the encoding of
+    // value_codec.h. The default encodes GetValue(); backends with the raw
+    // value at hand may encode it directly, without building a Value.
+    virtual void AppendEncodedValue(std::string& out);
+    // Byte length of the current record's value when it is a long value
+    // (text as UTF-8 bytes), 0 for Null.
+    virtual std::int64_t FieldSize() = 0;
+    // Up to `count` bytes of the current long value from byte `offset`; fewer
+    // (or none) at the end.
+    virtual Bytes GetChunk(std::int64_t offset, std::size_t count) = 0;
+    virtual std::string SourceTable() = 0;
+    virtual std::string SourceField() = 0;
+    // The properties of the column for the current record, as the result
+    // view lists them: Name, Type, SourceTable, SourceField, Size and Value.
+    // Backends may add their own.
+    virtual Properties GetProperties();
+};
+
+// A forward-reading cursor over the rows of one statement.
+class Recordset {
+  public:
+    virtual ~Recordset() = default;
+
+    virtual bool IsEof() = 0;
+    virtual void MoveNext() = 0;  // throws DbError 3021 at EOF
+    // Moves forward by `rows` rows (0 stays); moving past the end leaves the
+    // recordset at EOF.
+    virtual void Move(std::int64_t rows) = 0;
+    virtual void Close() = 0;
+    virtual std::size_t FieldCount() = 0;
+    virtual RecordsetField& Field(std::size_t index) = 0;
+};
+
+// An open database, read-only. Its collections are TableDefs, QueryDefs,
+// Relations and Containers; its Properties are the database's own.
+class Database : public DbObject {
+  public:
+    // Opens a recordset over the given fields of one table, in the database's
+    // natural row order (no ORDER BY), one column per field in the order given.
+    // The row order must not depend on which fields are asked for (the data
+    // comparison reads all fields at once, the result view one field alone,
+    // and both must number the rows alike). Identifiers are quoted by the
+    // backend's own rules.
+    virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
+                                                     const std::vector<std::string>& fields) = 0;
+    // The statement text OpenRecordset runs for those arguments.
+    virtual std::string RecordsetStatement(std::string_view table,
+                                           const std::vector<std::string>& fields) = 0;
+    // A new Database object for the same open database, with an object tree
+    // of its own as a fresh opening would give, reading the same state of
+    // the database. Null when the backend has no such thing; the caller then
+    // opens the database again.
+    virtual std::unique_ptr<Database> OpenAgain() { return nullptr; }
+    // Ends the use of the database. Idempotent; the destructor closes too.
+    virtual void Close() = 0;
+};
+
+}  // namespace kesmark

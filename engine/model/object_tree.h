@@ -1,0 +1,116 @@
+#pragma once
+
+// A ready-made implementation of the object model over plain data: objects
+// with properties and named child collections, held in memory. The in-memory
+// test backend is built on it, and real backends use it for their schema: they
+// describe each object once (a collection may fill itself on first use) and
+// get the DbObject/Collection classes, name lookup and failure behaviour for
+// free.
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/model/object_model.h"
+#include "engine/model/text.h"
+
+namespace kesmark {
+
+struct ObjectNode;
+
+// A collection of object nodes. `failure`, when set, is thrown by every read
+// (a collection the backend cannot read for this object). `loader`, when set,
+// runs once on the first read to fill `members` (or set `failure`); a loader
+// that throws DbError leaves that error as the collection's failure.
+struct CollectionNode {
+    std::vector<std::shared_ptr<ObjectNode>> members;
+    std::optional<DbError> failure;
+    std::function<void(CollectionNode&)> loader;
+
+    ObjectNode& Add(std::string name);
+    // Runs the loader if it has not run yet, then throws `failure` if set.
+    void EnsureLoaded();
+    // Member index by exact name, else by name ignoring ASCII case; -1 if none.
+    std::ptrdiff_t IndexOf(std::string_view name);
+
+  private:
+    std::unordered_map<std::string, std::size_t> exactIndex_;
+    std::unordered_map<std::string, std::size_t> foldedIndex_;
+    std::size_t indexedCount_ = 0;
+};
+
+// One object: its name, its properties and its child collections by name.
+// `propertiesFailure`, when set, is thrown by GetProperties.
+struct ObjectNode {
+    std::string name;
+    Properties properties;
+    std::optional<DbError> propertiesFailure;
+    std::map<std::string, std::shared_ptr<CollectionNode>, std::less<>> collections;
+
+    // The child collection of that name, created empty if absent.
+    CollectionNode& Collection(std::string_view collectionName);
+};
+
+// DbObject over an ObjectNode. Shares ownership of the node.
+class TreeObject : public DbObject {
+  public:
+    explicit TreeObject(std::shared_ptr<ObjectNode> node) : node_(std::move(node)) {}
+
+    std::string Name() override { return node_->name; }
+    Properties GetProperties() override;
+    std::unique_ptr<Collection> GetCollection(std::string_view name) override;
+
+    ObjectNode& Node() { return *node_; }
+
+  private:
+    std::shared_ptr<ObjectNode> node_;
+};
+
+// Collection over a CollectionNode. Shares ownership of the node.
+class TreeCollection : public Collection {
+  public:
+    explicit TreeCollection(std::shared_ptr<CollectionNode> node) : node_(std::move(node)) {}
+
+    std::size_t Count() override;
+    std::string NameAt(std::size_t index) override;
+    std::unique_ptr<DbObject> ItemAt(std::size_t index) override;
+    std::unique_ptr<DbObject> Find(std::string_view name) override;
+
+  private:
+    std::shared_ptr<CollectionNode> node_;
+};
+
+// A database whose object model is held in an ObjectNode tree: the name, the
+// database's properties and its collections come from the root node, and
+// every read after Close() throws "The database is closed.". Backends fill
+// Root() and implement the recordsets and Close (calling MarkClosed()).
+class TreeDatabase : public Database {
+  public:
+    TreeDatabase(std::string name, std::string source);
+
+    std::string Name() override { return name_; }
+    Properties GetProperties() override;
+    std::unique_ptr<Collection> GetCollection(std::string_view name) override;
+
+  protected:
+    ObjectNode& Root() { return root_.Node(); }
+    // Throws DbError when the database has been closed.
+    void CheckOpen() const;
+    void MarkClosed() { closed_ = true; }
+    const std::string& DatabaseName() const { return name_; }
+
+  private:
+    std::string name_;
+    std::string source_;
+    TreeObject root_;
+    bool closed_ = false;
+};
+
+// "SELECT a, b FROM t": the fields and the table each quoted by `quote`.
+std::string SelectStatement(const std::vector<std::string>& fields, std::string_view table,
+                            const std::function<std::string(std::string_view)>& quote);
+
+}  // namespace kesmark

@@ -1,0 +1,167 @@
+// The ODBC backend's own rules, without a driver: keys that stay unique,
+// values from the driver's text, passwords found in connect strings, and
+// the UTF-16 text of the driver manager.
+
+#include <gtest/gtest.h>
+
+#include "engine/backends/odbc/odbc_catalog.h"
+#include "engine/backends/odbc/odbc_connection.h"
+#include "engine/backends/odbc/odbc_handles.h"
+#include "engine/backends/odbc/odbc_types.h"
+#include "engine/open_database.h"
+
+namespace kesmark::odbc {
+namespace {
+
+struct KeysCase {
+    const char* scenario;
+    std::vector<std::pair<std::string, std::string>> candidates;
+    std::vector<std::string> expected;
+};
+
+TEST(OdbcKeys, StayUniqueAcrossSchemas) {
+    const std::vector<KeysCase> cases = {
+        {"distinct names keep their preferred keys",
+         {{"orders", "\"public\".\"orders\""}, {"archive.orders", "\"archive\".\"orders\""}},
+         {"orders", "archive.orders"}},
+        {"a name that looks qualified takes the quoted form, with the table it imitates",
+         {{"archive.orders", "\"public\".\"archive.orders\""},
+          {"archive.orders", "\"archive\".\"orders\""},
+          {"items", "\"public\".\"items\""}},
+         {"\"public\".\"archive.orders\"", "\"archive\".\"orders\"", "items"}},
+        {"keys still shared after qualifying are numbered in listing order",
+         {{"f", "f"}, {"f", "f"}, {"f", "f"}},
+         {"f", "f #2", "f #3"}},
+        {"a number never takes a key another candidate holds",
+         {{"f", "f"}, {"f", "f"}, {"f #2", "f #2"}},
+         {"f", "f #3", "f #2"}},
+        {"letter case makes names different",
+         {{"Orders", "Orders"}, {"ORDERS", "ORDERS"}},
+         {"Orders", "ORDERS"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(UniqueKeys(c.candidates), c.expected) << c.scenario;
+    }
+}
+
+struct ValueCase {
+    const char* scenario;
+    SQLSMALLINT sqlType;
+    std::string text;
+    Value expected;
+};
+
+TEST(OdbcValues, ComeFromTheDriversTextWithoutLosingAnything) {
+    const std::vector<ValueCase> cases = {
+        {"an integer", SQL_INTEGER, "-42", Value(-42)},
+        {"a big integer", SQL_BIGINT, "9223372036854775807", Value(9223372036854775807LL)},
+        {"an unsigned integer beyond 64 bits stays exact", SQL_BIGINT, "18446744073709551615",
+         Value(Decimal{"18446744073709551615"})},
+        {"text in an integer column stays text, never Null", SQL_INTEGER, "blurk", Value("blurk")},
+        {"digits with trailing text are not taken for a number", SQL_INTEGER, "10blurk",
+         Value("10blurk")},
+        {"an empty text in an integer column", SQL_INTEGER, "", Value("")},
+        {"a double", SQL_DOUBLE, "0.30000000000000004", Value(0.30000000000000004)},
+        {"a real in exponent form", SQL_REAL, "1e-07", Value(1e-07)},
+        {"a double beyond range stays text", SQL_DOUBLE, "1e400", Value("1e400")},
+        {"not a number stays text", SQL_DOUBLE, "NaN", Value("NaN")},
+        {"a decimal keeps its digits", SQL_NUMERIC, "12.50", Value(Decimal{"12.50"})},
+        {"a negative decimal", SQL_DECIMAL, "-0.001", Value(Decimal{"-0.001"})},
+        {"a decimal 'NaN' stays text", SQL_NUMERIC, "NaN", Value("NaN")},
+        {"a bit", SQL_BIT, "1", Value(true)},
+        {"a bit of another spelling stays text", SQL_BIT, "yes", Value("yes")},
+        {"a date", SQL_TYPE_DATE, "1899-12-31", Value(DateTime{1.0})},
+        {"a timestamp with whole seconds", SQL_TYPE_TIMESTAMP, "1900-01-01 12:00:00",
+         Value(DateTime{2.5})},
+        {"a timestamp with a zero fraction", SQL_TYPE_TIMESTAMP, "1900-01-01 12:00:00.000",
+         Value(DateTime{2.5})},
+        {"a fraction of a second stays text", SQL_TYPE_TIMESTAMP, "2023-12-31 23:59:59.5",
+         Value("2023-12-31 23:59:59.5")},
+        {"a time", SQL_TYPE_TIME, "18:00:00", Value(DateTime{0.75})},
+        {"a date before 1899-12-30 counts its time away from zero", SQL_TYPE_TIMESTAMP,
+         "1899-12-29 06:00:00", Value(DateTime{-1.25})},
+        {"an impossible date stays text", SQL_TYPE_DATE, "2023-02-29", Value("2023-02-29")},
+        {"a date with a time zone stays text", SQL_TYPE_TIMESTAMP, "2024-01-02 03:04:05+01",
+         Value("2024-01-02 03:04:05+01")},
+        {"text in a date column stays text", SQL_TYPE_DATE, "hello", Value("hello")},
+        {"a character column keeps its text", SQL_WVARCHAR, "12", Value("12")},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ValueFromText(c.sqlType, c.text), c.expected) << c.scenario;
+    }
+}
+
+TEST(OdbcValues, DatesReadBackAsTheirText) {
+    for (const char* text : {"2024-02-29 23:59:59", "1999-12-31", "1066-10-14 09:00:00"}) {
+        const auto date = ParseDateTime(text);
+        ASSERT_TRUE(date) << text;
+        EXPECT_EQ(FormatDateTime(*date), text);
+    }
+}
+
+TEST(OdbcTypes, MapSqlTypesToDaoCodes) {
+    const std::vector<std::pair<SQLSMALLINT, int>> cases = {
+        {SQL_BIT, dao::kBoolean},         {SQL_SMALLINT, dao::kInteger},
+        {SQL_INTEGER, dao::kLong},        {SQL_BIGINT, dao::kBigInt},
+        {SQL_REAL, dao::kSingle},         {SQL_DOUBLE, dao::kDouble},
+        {SQL_NUMERIC, dao::kNumeric},     {SQL_WVARCHAR, dao::kText},
+        {SQL_WLONGVARCHAR, dao::kMemo},   {SQL_LONGVARCHAR, dao::kMemo},
+        {SQL_VARBINARY, dao::kVarBinary}, {SQL_LONGVARBINARY, dao::kLongBinary},
+        {SQL_TYPE_DATE, dao::kDate},      {SQL_TYPE_TIMESTAMP, dao::kTimeStamp},
+        {SQL_GUID, dao::kGuid},           {SQL_INTERVAL_DAY, dao::kText},
+    };
+    for (const auto& [sqlType, daoType] : cases) {
+        EXPECT_EQ(DaoTypeFromSqlType(sqlType), daoType) << "SQL type " << sqlType;
+    }
+}
+
+struct SecretsCase {
+    const char* scenario;
+    std::string connect;
+    std::vector<std::string> secrets;
+    std::string masked;
+};
+
+TEST(OdbcPasswords, AreFoundAndMaskedWhateverTheirSpelling) {
+    const std::vector<SecretsCase> cases = {
+        {"PWD", "ODBC;DSN=shop;UID=me;PWD=secret;", {"secret"}, "ODBC;DSN=shop;UID=me;PWD=***;"},
+        {"Password in another letter case, last without a semicolon",
+         "ODBC;Driver=x;password=hunter2",
+         {"hunter2"},
+         "ODBC;Driver=x;password=***"},
+        {"a braced password holding a semicolon",
+         "ODBC;DSN=x;PWD={se;cret};UID=me;",
+         {"se;cret"},
+         "ODBC;DSN=x;PWD=***;UID=me;"},
+        {"a braced password holding a doubled closing brace",
+         "ODBC;PWD={a}}b;c};DSN=x",
+         {"a}b;c"},
+         "ODBC;PWD=***;DSN=x"},
+        {"an empty password", "ODBC;DSN=x;PWD=;", {}, "ODBC;DSN=x;PWD=***;"},
+        {"no password", "ODBC;DSN=x;UID=me;", {}, "ODBC;DSN=x;UID=me;"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ConnectStringSecrets(c.connect), c.secrets) << c.scenario;
+        EXPECT_EQ(MaskPasswords(c.connect), c.masked) << c.scenario;
+    }
+}
+
+TEST(OdbcText, RoundTripsThroughUtf16) {
+    for (const std::string text : {"", "plain", "Chloé ünïcode", "emoji 😀 and more", "名前"}) {
+        const WideString wide = Widen(text);
+        EXPECT_EQ(Narrow(wide.data(), wide.size()), text);
+    }
+    const WideString emoji = Widen("😀");
+    ASSERT_EQ(emoji.size(), 2u) << "a character beyond the BMP takes a surrogate pair";
+    EXPECT_EQ(Narrow(emoji.data(), 1), "\xEF\xBF\xBD") << "a lone surrogate becomes U+FFFD";
+    EXPECT_EQ(Narrow(Widen("a\xFF"
+                           "b")
+                         .data(),
+                     3),
+              "a\xEF\xBF\xBD"
+              "b")
+        << "an invalid byte becomes U+FFFD";
+}
+
+}  // namespace
+}  // namespace kesmark::odbc

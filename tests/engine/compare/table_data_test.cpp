@@ -1,0 +1,177 @@
+// The single-pass data comparison on real SQLite files.
+
+#include <gtest/gtest.h>
+
+#include "engine/compare/table_data.h"
+#include "engine/open_database.h"
+#include "tests/support/test_support.h"
+
+namespace kesmark {
+namespace {
+
+struct DataCase {
+    const char* scenario;
+    const char* sql1;
+    const char* sql2;
+    const char* table;
+    std::vector<std::string> fields;
+    std::vector<std::int64_t> firstDifferences;
+};
+
+void PrintTo(const DataCase& c, std::ostream* os) {
+    *os << c.scenario;
+}
+
+class TableDataTest : public ::testing::TestWithParam<DataCase> {};
+
+TEST_P(TableDataTest, FindsTheFirstDifferingRecordOfEachField) {
+    const DataCase& c = GetParam();
+    test::TempDir dir;
+    const auto a = test::MakeSqlite(dir / "a.db", c.sql1);
+    const auto b = test::MakeSqlite(dir / "b.db", c.sql2);
+    auto db1 = OpenDatabase(a.string(), "");
+    auto db2 = OpenDatabase(b.string(), "");
+    test::RecordingHost host;
+    TableDataComparison data(*db1, *db2, c.table, c.fields, host);
+    ASSERT_TRUE(data.Run());
+    for (std::size_t f = 0; f < c.fields.size(); ++f) {
+        EXPECT_EQ(data.FirstDifference(f), c.firstDifferences[f]) << "field " << c.fields[f];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, TableDataTest,
+    ::testing::Values(
+        DataCase{"same values in another stored order differ at the first position that differs",
+                 "CREATE TABLE t(x INTEGER); INSERT INTO t VALUES (1),(2),(3);",
+                 "CREATE TABLE t(x INTEGER); INSERT INTO t VALUES (1),(3),(2);",
+                 "t",
+                 {"x"},
+                 {2}},
+        DataCase{"a table that ends while the other goes on differs at its first missing record",
+                 "CREATE TABLE t(x, y); INSERT INTO t VALUES (1, 1),(2, 2);",
+                 "CREATE TABLE t(x, y); INSERT INTO t VALUES (1, 1),(2, 3),(3, 3);",
+                 "t",
+                 {"x", "y"},
+                 {3, 2}},
+        DataCase{"Null against empty text differs, Null against Null is equal",
+                 "CREATE TABLE t(a TEXT, b TEXT); INSERT INTO t VALUES (NULL, NULL);",
+                 "CREATE TABLE t(a TEXT, b TEXT); INSERT INTO t VALUES ('', NULL);",
+                 "t",
+                 {"a", "b"},
+                 {1, 0}},
+        DataCase{"a 250-byte memo equal but for its last byte differs",
+                 "CREATE TABLE t(m TEXT); INSERT INTO t VALUES (printf('%.249c', 'x') || 'a');",
+                 "CREATE TABLE t(m TEXT); INSERT INTO t VALUES (printf('%.249c', 'x') || 'b');",
+                 "t",
+                 {"m"},
+                 {1}},
+        DataCase{"long values equal in record 1 and different early in record 2",
+                 "CREATE TABLE t(b BLOB); INSERT INTO t VALUES (zeroblob(300)), (x'0102');",
+                 "CREATE TABLE t(b BLOB); INSERT INTO t VALUES (zeroblob(300)), (x'0103');",
+                 "t",
+                 {"b"},
+                 {2}},
+        DataCase{"numbers compare by value whatever their storage class",
+                 // No declared type: 1 stays an integer and 1.0 a real.
+                 "CREATE TABLE t(n, s TEXT); INSERT INTO t VALUES (1, 'a'), (2.5, 'b');",
+                 "CREATE TABLE t(n, s TEXT); INSERT INTO t VALUES (1.0, 'a'), (2.5, 'B');",
+                 "t",
+                 {"n", "s"},
+                 {0, 2}},
+        DataCase{"names with brackets, quotes, blanks and accents work",
+                 "CREATE TABLE \"we\"\"ird] t\xC3\xA9\"(\"a]b\"\"c\" INTEGER, \"[x]\" TEXT);"
+                 "INSERT INTO \"we\"\"ird] t\xC3\xA9\" VALUES (1, 'p'), (2, 'q');",
+                 "CREATE TABLE \"we\"\"ird] t\xC3\xA9\"(\"a]b\"\"c\" INTEGER, \"[x]\" TEXT);"
+                 "INSERT INTO \"we\"\"ird] t\xC3\xA9\" VALUES (1, 'p'), (3, 'q');",
+                 "we\"ird] t\xC3\xA9",
+                 {"a]b\"c", "[x]"},
+                 {2, 0}},
+        DataCase{"rows are numbered in table order even when an index covers the field",
+                 "CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT); CREATE INDEX iv ON t(v);"
+                 "INSERT INTO t VALUES (1, 'z'), (2, 'a'), (3, 'm');",
+                 "CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT); CREATE INDEX iv ON t(v);"
+                 "INSERT INTO t VALUES (1, 'z'), (2, 'a'), (3, 'n');",
+                 "t",
+                 {"v"},
+                 {3}}),
+    [](const auto& info) {
+        std::string name;
+        for (const char* p = info.param.scenario; *p; ++p) {
+            name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        }
+        return name;
+    });
+
+// Cancels on the n-th question, so the test does not depend on timing.
+class CancelAfterQuestions : public test::RecordingHost {
+  public:
+    explicit CancelAfterQuestions(int n) : remaining_(n) {}
+    bool CancelRequested() const override { return --remaining_ <= 0; }
+
+  private:
+    mutable int remaining_;
+};
+
+TEST(TableDataCancel, StopsLongBeforeTheEndOfAMillionRows) {
+    test::TempDir dir;
+    const char* sql =
+        "CREATE TABLE big(v INTEGER);"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000)"
+        "INSERT INTO big SELECT i FROM n;";
+    const auto a = test::MakeSqlite(dir / "a.db", sql);
+    const auto b = test::MakeSqlite(dir / "b.db", sql);
+    auto db1 = OpenDatabase(a.string(), "");
+    auto db2 = OpenDatabase(b.string(), "");
+    CancelAfterQuestions host(5);
+    TableDataComparison data(*db1, *db2, "big", {"v"}, host);
+    EXPECT_FALSE(data.Run());
+    EXPECT_GT(data.RecordsCompared(), 0);
+    EXPECT_LT(data.RecordsCompared(), 10'000);
+
+    // Without a cancel the same pair is compared to its end.
+    test::RecordingHost patient;
+    TableDataComparison whole(*db1, *db2, "big", {"v"}, patient);
+    EXPECT_TRUE(whole.Run());
+    EXPECT_EQ(whole.RecordsCompared(), 1'000'000);
+    EXPECT_EQ(whole.FirstDifference(0), 0);
+}
+
+TEST(TableDataRowCount, TablesEndingBeforeTheRowsTheirDatabasesCountDiffer) {
+    struct Case {
+        const char* scenario;
+        std::int64_t counted;
+        std::int64_t firstDifference;
+    };
+    const Case cases[] = {
+        {"both end before the counted rows: the first missing one differs", 3, 3},
+        {"both end at the counted rows: equal", 2, 0},
+        {"more rows than counted, equal on both sides: equal", 1, 0},
+    };
+    test::TempDir dir;
+    const auto a =
+        test::MakeSqlite(dir / "a.db", "CREATE TABLE t(x); INSERT INTO t VALUES (1),(2);");
+    auto db1 = OpenDatabase(a.string(), "");
+    auto db2 = OpenDatabase(a.string(), "");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        test::RecordingHost host;
+        TableDataComparison data(*db1, *db2, "t", {"x"}, host);
+        data.ExpectRows(c.counted);
+        ASSERT_TRUE(data.Run());
+        EXPECT_EQ(data.FirstDifference(0), c.firstDifference);
+    }
+}
+
+TEST(TableDataErrors, AMissingTableIsAnError) {
+    test::TempDir dir;
+    const auto a = test::MakeSqlite(dir / "a.db", "CREATE TABLE t(x);");
+    auto db1 = OpenDatabase(a.string(), "");
+    auto db2 = OpenDatabase(a.string(), "");
+    test::RecordingHost host;
+    TableDataComparison data(*db1, *db2, "gone", {"x"}, host);
+    EXPECT_THROW(data.Run(), DbError);
+}
+
+}  // namespace
+}  // namespace kesmark

@@ -1,0 +1,6 @@
+# The comparison run over the in-memory backend, matching, and the one-pass
+# data comparison over real SQLite files.
+kesmark_add_test(compare_tests
+  ${CMAKE_CURRENT_LIST_DIR}/matching_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/run_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_data_test.cpp)

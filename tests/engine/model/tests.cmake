@@ -1,0 +1,4 @@
+# The model: values and their rules, node keys and the hierarchy.
+kesmark_add_test(model_tests
+  ${CMAKE_CURRENT_LIST_DIR}/value_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/node_key_test.cpp)

@@ -1,6 +1,0 @@
-# Reading SQLite files: one consistent state whatever other programs do
-# (sqlite_snapshot_test), and what is said when a file or the temporary
-# folder cannot be used (sqlite_failures_test).
-kesmark_add_test(sqlite_reading_tests
-  ${CMAKE_CURRENT_LIST_DIR}/sqlite_snapshot_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/sqlite_failures_test.cpp)

@@ -1,6 +1,0 @@
-kesmark_add_test(sqlite_schema_tests
-  ${CMAKE_CURRENT_LIST_DIR}/sql_text_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/schema_model_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/schema_run_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/schema_golden_test.cpp)
-target_link_libraries(sqlite_schema_tests PRIVATE nlohmann_json::nlohmann_json)
