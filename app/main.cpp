@@ -18,6 +18,7 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    kesmark::RemoveTemporaryFilesOnTermination();
     QApplication::setApplicationName(QStringLiteral("Kesmark"));
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
                                             .arg(KESMARK_VERSION_MAJOR)

@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "engine/open_database.h"
+
 namespace kesmark::cli {
 
 namespace {
@@ -13,6 +15,7 @@ std::atomic<int> gInterrupts{0};
 
 extern "C" void OnInterrupt(int) {
     if (gInterrupts.fetch_add(1) >= 1) {
+        RemoveTemporaryFiles();
         _exit(2);
     }
 }

@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
     settings.SetProblemHandler([&host](const std::string& message) {
         host.ShowMessage(message, "Kesmark", MessageIcon::Exclamation);
     });
+    // A private copy of a database never outlives the process, whatever
+    // ends it.
+    RemoveTemporaryFilesOnTermination();
     if (options.showKey) {
         return ShowProperties(options, comparisonOptions, host);
     }
@@ -114,6 +117,7 @@ int main(int argc, char** argv) {
     report.database1 = Shown(options.inputs.database1, options.inputs.connect1);
     report.database2 = Shown(options.inputs.database2, options.inputs.connect2);
     report.completed = outcome == RunOutcome::Done;
+    report.cancelled = host.CancelRequested();
     report.same = report.completed && run.Same();
     report.tree = &tree;
     report.messages = &host.Messages();

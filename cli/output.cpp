@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -173,7 +174,9 @@ std::string FormatTreeText(const RunReport& report, bool colour) {
         out += '\n';
     }
     if (!report.completed) {
-        out += "(comparison stopped before its end)\n";
+        out += report.cancelled ? "incomplete: the comparison was cancelled"
+                                : "incomplete: the comparison stopped at an error";
+        out += anyNotCompared ? "; \"not compared\" marks what it did not finish\n" : "\n";
     }
     return out;
 }
@@ -184,6 +187,13 @@ std::string FormatTreeJson(const RunReport& report) {
     doc["database2"] = report.database2;
     doc["same"] = report.same;
     doc["completed"] = report.completed;
+    // After a stopped run, the keys of the nodes it did not finish.
+    auto& incomplete = doc["incomplete"] = nlohmann::ordered_json::array();
+    for (const auto& node : report.tree->Nodes()) {
+        if (StateOf(node.image) == NodeState::NotCompared) {
+            incomplete.push_back(node.key);
+        }
+    }
     auto& nodes = doc["nodes"] = nlohmann::ordered_json::array();
     for (const auto& node : report.tree->Nodes()) {
         nlohmann::ordered_json n;

@@ -259,7 +259,20 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
     recordset1->Move(record - 1);
     recordset2->Move(record - 1);
     LoadSkipList(Level::Records);
-    if (!ListBothSides(column1.GetProperties(), column2.GetProperties())) {
+    // A table that ends before row n (a shorter table, rows lost from a
+    // damaged file) lacks the record: it is listed from the other side.
+    const bool in1 = !recordset1->IsEof();
+    const bool in2 = !recordset2->IsEof();
+    if (!in1 && !in2) {
+        throw DbError(errors::kNoCurrentRecord,
+                      "Record " + std::to_string(record) + " of table '" + table1.Name() +
+                          "' exists in neither database.",
+                      std::string(kProgramTitle));
+    }
+    const bool listed = in1 && in2 ? ListBothSides(column1.GetProperties(), column2.GetProperties())
+                        : in1      ? ListOneSide(Side::Database1, column1.GetProperties())
+                                   : ListOneSide(Side::Database2, column2.GetProperties());
+    if (!listed) {
         return false;
     }
     recordset1->Close();

@@ -79,11 +79,14 @@ bool ComparisonRun::OpenBothDatabases() {
 }
 
 void ComparisonRun::ReopenDatabase2() {
+    // A backend that can share its connection reads the same state of the
+    // database (and need not copy it again); otherwise open it anew.
+    std::unique_ptr<Database> again = db2_ ? db2_->OpenAgain() : nullptr;
     if (db2_) {
         db2_->Close();
         db2_.reset();
     }
-    db2_ = opener_(inputs_.database2, inputs_.connect2);
+    db2_ = again ? std::move(again) : opener_(inputs_.database2, inputs_.connect2);
 }
 
 RunOutcome ComparisonRun::RunComparison() {
@@ -220,7 +223,9 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
         SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
         SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
         auto addNode = [&](const std::string& name, Picture image) {
-            tree_.AddNode(parentKey, owner.Child(info.collection, name).Text(), name, image);
+            std::string key = owner.Child(info.collection, name).Text();
+            tree_.AddNode(parentKey, key, name, image);
+            return key;
         };
         auto addOneSided = [&](const std::string& name, Presence presence) {
             same = false;

@@ -120,8 +120,10 @@ class ComparisonRun {
     // compared fields; the first field to ask runs it.
     bool CompareFieldData(TableDataComparison& data, bool& dataRan, const NodeKey& field,
                           bool& same);
-    // Replaces database 2 with a fresh connection opened as OpenBothDatabases
-    // opened it. Throws DbError when it cannot be opened.
+    // Replaces database 2 with a fresh Database object: one sharing the open
+    // database's state where the backend offers it (Database::OpenAgain),
+    // else one opened as OpenBothDatabases opened it. Throws DbError when it
+    // cannot be opened.
     void ReopenDatabase2();
 
     RunInputs inputs_;

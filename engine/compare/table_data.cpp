@@ -24,7 +24,24 @@ struct RowBatch {
     std::size_t rows = 0;
     bool last = false;  // no rows follow (end of table, or an error)
     std::optional<DbError> error;
+    std::optional<std::size_t> errorField;  // the field being read when the error came
 };
+
+// The error of reading one database's table, with the database, the table
+// and the field being read in front, unless the backend's own message names
+// the database already.
+DbError ReadingError(const DbError& error, const std::string& database, const std::string& table,
+                     const std::string* field) {
+    if (error.Description().find("'" + database + "'") != std::string::npos) {
+        return error;
+    }
+    std::string what = "'" + database + "': reading ";
+    if (field) {
+        what += "field '" + *field + "' of ";
+    }
+    what += "table '" + table + "': ";
+    return DbError(error.Number(), what + error.Description(), error.Source());
+}
 
 // A bounded single-producer, single-consumer queue of batches.
 class BatchQueue {
@@ -70,6 +87,7 @@ void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& s
     for (std::size_t f = 0; f < fieldCount; ++f) {
         fields.push_back(&recordset.Field(f));
     }
+    std::optional<std::size_t> reading;  // the field whose value is being read
     try {
         while (!stop) {
             RowBatch batch;
@@ -85,7 +103,9 @@ void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& s
                     if (decided[f].load(std::memory_order_relaxed)) {
                         batch.bytes.push_back(value_tags::kNull);
                     } else {
+                        reading = f;
                         fields[f]->AppendEncodedValue(batch.bytes);
+                        reading.reset();
                     }
                     batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
                 }
@@ -101,11 +121,13 @@ void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& s
         RowBatch failed;
         failed.last = true;
         failed.error = e;
+        failed.errorField = reading;
         queue.Push(std::move(failed), stop);
     } catch (const std::exception& e) {
         RowBatch failed;
         failed.last = true;
         failed.error = DbError(-1, e.what(), "Kesmark");
+        failed.errorField = reading;
         queue.Push(std::move(failed), stop);
     }
 }
@@ -113,12 +135,15 @@ void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& s
 // The consumer's view of one side: the current batch and the row in it.
 struct Cursor {
     BatchQueue& queue;
+    const std::string& database;  // the database's name, for errors
+    const std::string& table;
+    const std::vector<std::string>& fields;
     RowBatch batch;
     std::size_t row = 0;
     bool ended = false;
 
     // Moves to the next row; false at the end of the table. Throws the
-    // producer's error.
+    // producer's error, naming the database, the table and the field.
     bool Next() {
         while (!ended && row >= batch.rows) {
             if (batch.last) {
@@ -128,7 +153,8 @@ struct Cursor {
             batch = queue.Pop();
             row = 0;
             if (batch.error) {
-                throw *batch.error;
+                throw ReadingError(*batch.error, database, table,
+                                   batch.errorField ? &fields.at(*batch.errorField) : nullptr);
             }
         }
         return !ended;
@@ -146,6 +172,18 @@ struct Cursor {
                     batch.cellStart[first + fieldCount] - batch.cellStart[first]);
     }
 };
+
+// Whether the record after the last pair compared is missing on a side: one
+// table ended while the other goes on, or both ended before the number of
+// rows their databases count. Rows lost from a damaged file must never read
+// as equal tables.
+bool RecordMissing(bool more1, bool more2, std::int64_t recordsCompared,
+                   const std::optional<std::int64_t>& expectedRows) {
+    if (more1 != more2) {
+        return true;
+    }
+    return !more1 && expectedRows && recordsCompared < *expectedRows;
+}
 
 }  // namespace
 
@@ -181,8 +219,15 @@ bool TableDataComparison::Run() {
     if (fieldCount == 0) {
         return true;
     }
-    auto rs1 = db1_.OpenRecordset(table_, fields_);
-    auto rs2 = db2_.OpenRecordset(table_, fields_);
+    const auto open = [&](Database& db) {
+        try {
+            return db.OpenRecordset(table_, fields_);
+        } catch (const DbError& e) {
+            throw ReadingError(e, db.Name(), table_, nullptr);
+        }
+    };
+    auto rs1 = open(db1_);
+    auto rs2 = open(db2_);
     std::vector<bool> longField(fieldCount);
     for (std::size_t f = 0; f < fieldCount; ++f) {
         const int type = rs1->Field(f).Type();
@@ -205,14 +250,26 @@ bool TableDataComparison::Run() {
         reader2.join();
     };
 
-    Cursor side1{queue1, {}, 0, false};
-    Cursor side2{queue2, {}, 0, false};
+    const std::string name1 = db1_.Name();
+    const std::string name2 = db2_.Name();
+    Cursor side1{queue1, name1, table_, fields_, {}, 0, false};
+    Cursor side2{queue2, name2, table_, fields_, {}, 0, false};
     std::size_t undecided = fieldCount;
     bool cancelled = false;
     auto lastYield = std::chrono::steady_clock::now();
     try {
         while (undecided > 0) {
-            if (!side1.Next() || !side2.Next()) {
+            const bool more1 = side1.Next();
+            const bool more2 = side2.Next();
+            if (!more1 || !more2) {
+                if (RecordMissing(more1, more2, recordsCompared_, expectedRows_)) {
+                    for (std::size_t f = 0; f < fieldCount; ++f) {
+                        if (!decided[f].load(std::memory_order_relaxed)) {
+                            firstDifference_[f] = recordsCompared_ + 1;
+                            decided[f] = true;
+                        }
+                    }
+                }
                 break;
             }
             ++recordsCompared_;

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,13 @@ class TableDataComparison {
     TableDataComparison(Database& db1, Database& db2, std::string table,
                         std::vector<std::string> fields, Host& host);
 
-    // Reads both tables and compares them. Returns false when the user
+    // The number of rows both databases count in the table (their equal
+    // RecordCount). A table that ends before it has lost records: see Run.
+    void ExpectRows(std::int64_t rows) { expectedRows_ = rows; }
+
+    // Reads both tables and compares them. A table that ends while the other
+    // goes on, or before the rows both databases count, differs at its first
+    // missing record in every field not decided before. Returns false when the user
     // cancelled (checked between batches, so within a few milliseconds);
     // throws DbError when a database cannot be read.
     bool Run();
@@ -54,6 +61,7 @@ class TableDataComparison {
     Host& host_;  // Not owned.
     std::vector<std::int64_t> firstDifference_;
     std::int64_t recordsCompared_ = 0;
+    std::optional<std::int64_t> expectedRows_;
 };
 
 // True when two values of a long field (DAO type 11 or 12) are equal: their

@@ -61,6 +61,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         }
 
         bool compareData = false;
+        std::optional<std::int64_t> expectedRows;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
             std::unique_ptr<DbObject> t1;
@@ -72,6 +73,8 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
                 compareData = false;
+            } else if (const auto* rows = count1.As<std::int64_t>()) {
+                expectedRows = *rows;
             }
         }
 
@@ -91,6 +94,9 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         bool dataRan = false;
         if (compareData) {
             data.emplace(*db1_, *db2_, owner.Name(), common, host_);
+            if (expectedRows) {
+                data->ExpectRows(*expectedRows);
+            }
         }
 
         const std::vector<Level> subLevels = ChildLevels(level);

@@ -174,6 +174,11 @@ class Database : public DbObject {
     // The statement text OpenRecordset runs for those arguments.
     virtual std::string RecordsetStatement(std::string_view table,
                                            const std::vector<std::string>& fields) = 0;
+    // A new Database object for the same open database, with an object tree
+    // of its own as a fresh opening would give, reading the same state of
+    // the database. Null when the backend has no such thing; the caller then
+    // opens the database again.
+    virtual std::unique_ptr<Database> OpenAgain() { return nullptr; }
     // Ends the use of the database. Idempotent; the destructor closes too.
     virtual void Close() = 0;
 };

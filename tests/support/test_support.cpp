@@ -109,6 +109,13 @@ DiffResult RunProgram(const std::string& programPath, const std::vector<std::str
         std::FILE* err = std::fopen(errPath.c_str(), "w");
         ::dup2(fileno(out), STDOUT_FILENO);
         ::dup2(fileno(err), STDERR_FILENO);
+        for (const auto& [name, value] : environment) {
+            if (value.empty()) {
+                ::unsetenv(name.c_str());
+            } else {
+                ::setenv(name.c_str(), value.c_str(), 1);
+            }
+        }
         if (interrupted) {
             sigset_t interrupts;
             sigemptyset(&interrupts);
@@ -161,6 +168,16 @@ DiffResult RunDiff(const std::vector<std::string>& args) {
 
 DiffResult RunDiffInterrupted(const std::vector<std::string>& args) {
     return RunProgram(KESMARK_DIFF_PATH, args, true, {});
+}
+
+DiffResult RunDiffUnchecked(const std::vector<std::string>& args,
+                            const std::vector<std::pair<std::string, std::string>>& environment) {
+    // An empty value removes the variable.
+    std::vector<EnvironmentChange> changes;
+    for (const auto& [name, value] : environment) {
+        changes.push_back({name, value.empty() ? std::nullopt : std::optional<std::string>(value)});
+    }
+    return RunProgram(KESMARK_DIFF_PATH, args, false, changes);
 }
 
 fs::path SharedTestData() {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/compare/host.h"
@@ -76,6 +77,13 @@ DiffResult RunCommand(const fs::path& program, const std::vector<std::string>& a
 // started, so the program's own handler receives it as soon as it unblocks
 // the signal, and the run is cancelled at its first operation boundary.
 DiffResult RunDiffInterrupted(const std::vector<std::string>& args);
+
+// As RunDiff, with `environment` set in kesmark-diff's environment (an empty
+// value removes the variable), and without checking the files named: for
+// databases that another program changes meanwhile.
+DiffResult RunDiffUnchecked(
+    const std::vector<std::string>& args,
+    const std::vector<std::pair<std::string, std::string>>& environment = {});
 
 // The shared test data folder (../shared/testdata from the project root).
 fs::path SharedTestData();

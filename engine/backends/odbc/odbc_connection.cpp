@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/backends/odbc/odbc_connect_string.h"
 #include "engine/backends/odbc/odbc_dialect.h"
 #include "engine/model/connect_string.h"
 #include "engine/model/object_tree.h"
@@ -384,7 +385,7 @@ void Connection::Connect() {
     SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeouts_.statement)), 0);
 
-    WideString in = Widen(connectString_);
+    WideString in = Widen(WithNeverCreate(connectString_));
     std::vector<SQLWCHAR> out(4096);
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc = SQLDriverConnectW(
@@ -393,10 +394,12 @@ void Connection::Connect() {
     if (!SQL_SUCCEEDED(rc)) {
         const auto records = ReadDiagnostics(SQL_HANDLE_DBC, dbc);
         const long native = records.empty() ? -1 : records.front().native;
-        const std::string detail =
-            records.empty()
-                ? "the driver manager gave no reason (return code " + std::to_string(rc) + ")."
-                : DescribeRecords(records);
+        std::string detail = records.empty() ? "the driver manager gave no reason (return code " +
+                                                   std::to_string(rc) + ")."
+                                             : DescribeRecords(records);
+        if (const std::string missing = MissingSqliteFile(connectString_); !missing.empty()) {
+            detail = "the database file '" + missing + "' does not exist (" + detail + ")";
+        }
         throw DbError(native, Scrub(target + ": " + detail), kManagerSource);
     }
     SQLSetConnectAttrW(dbc, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),

@@ -451,6 +451,39 @@ TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceAndStopsTheRun) {
     EXPECT_EQ(host_.messages[0].caption, "Kesmark memory");
 }
 
+TEST_F(RunTest, AStoppedRunNamesWhatWasNotComparedToItsEnd) {
+    CompareEverything();
+    SkipForTag("Databases", {"Name"});
+    for (auto* db : {one_, two_}) {
+        for (const char* table : {"A", "B", "C"}) {
+            db->AddTable(table, {"ID", "Name"});
+        }
+    }
+    two_->AddTable("OnlyInTwo", {"ID"});
+    one_->root->Collection("TableDefs")
+        .members[1]
+        ->Collection("Fields")
+        .members[1]
+        ->properties.Add(Property::Failing("Size", dao::kLong, DbError(1, "unused", "test")));
+    two_->root->Collection("TableDefs").members[1]->Collection("Indexes").failure =
+        DbError(3001, "Indexes cannot be read", "Kesmark memory");
+    // B's field Name differs (a property on one side), then B's indexes
+    // stop the run: A ran to its end, B did not, C never began.
+    ComparisonRun run(inputs_, options_, tree_, host_, server_.Opener());
+    ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
+    EXPECT_EQ(run.UnfinishedKeys(),
+              (std::vector<std::string>{"Databases", "TableDefs[B]", "TableDefs[C]"}));
+    EXPECT_EQ(Images().at("TableDefs[B].Fields[Name]"), 4);
+    EXPECT_EQ(Images().at("TableDefs[B]"), 1) << "its walk never ended";
+
+    test::RecordingHost host;
+    MemoryResultTree tree;
+    two_->root->Collection("TableDefs").members[1]->Collection("Indexes").failure.reset();
+    ComparisonRun done(inputs_, options_, tree, host, server_.Opener());
+    ASSERT_EQ(done.RunComparison(), RunOutcome::Done);
+    EXPECT_TRUE(done.UnfinishedKeys().empty());
+}
+
 TEST_F(RunTest, CollectionsOfMoreThan32767MembersCompare) {
     CompareEverything();
     settings_.WriteIniString("TableFields", "Compare", "0");
@@ -495,6 +528,53 @@ TEST_F(RunTest, DifferentRecordCountsMarkTheTableWithoutRecordNodes) {
     EXPECT_EQ(Images().at("TableDefs[T]"), 2);
     EXPECT_EQ(Images().at("TableDefs[T].Fields[A]"), 3);
     EXPECT_EQ(tree_.Nodes().size(), 3u);
+}
+
+TEST_F(RunTest, RecordsMissingAgainstTheCountedRowsDiffer) {
+    struct Case {
+        const char* scenario;
+        std::size_t rows1;
+        std::size_t rows2;
+        std::int64_t counted;    // the RecordCount both databases give
+        const char* recordNode;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"database 2 yields one row fewer than both count", 3, 2, 3,
+         "TableDefs[T].Fields[A].Records[3]"},
+        {"database 1 yields one row fewer than both count", 2, 3, 3,
+         "TableDefs[T].Fields[A].Records[3]"},
+        {"both yield fewer rows than they count", 2, 2, 3, "TableDefs[T].Fields[A].Records[3]"},
+        {"both yield the rows they count", 3, 3, 3, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        MemoryServer server;
+        inputs_.switches.data = true;
+        CompareEverything();
+        SkipForTag("Databases", {"Name"});
+        for (auto [name, rows] : {std::pair{"one", c.rows1}, std::pair{"two", c.rows2}}) {
+            auto& db = server.Create(name);
+            auto& table = db.AddTable("T", {"A"});
+            table.properties = Properties();
+            table.properties.Add("Name", dao::kText, "T");
+            table.properties.Add("RecordCount", dao::kLong, Value(c.counted));
+            for (std::size_t r = 0; r < rows; ++r) {
+                db.data["T"].rows.push_back({Value(static_cast<std::int64_t>(r))});
+            }
+        }
+        MemoryResultTree tree;
+        ComparisonRun run(inputs_, options_, tree, host_, server.Opener());
+        ASSERT_EQ(run.RunComparison(), RunOutcome::Done);
+        if (c.recordNode) {
+            ASSERT_NE(tree.Find(c.recordNode), nullptr);
+            EXPECT_EQ(PictureNumber(tree.Find(c.recordNode)->image), 2);
+            EXPECT_EQ(PictureNumber(tree.Find("TableDefs[T]")->image), 2);
+            EXPECT_FALSE(run.Same());
+        } else {
+            EXPECT_TRUE(run.Same());
+            EXPECT_EQ(tree.Nodes().size(), 3u);
+        }
+    }
 }
 
 }  // namespace

@@ -48,12 +48,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "t",
                  {"x"},
                  {2}},
-        DataCase{"more records in database 2 with equal first ones give no difference",
-                 "CREATE TABLE t(x); INSERT INTO t VALUES (1),(2);",
-                 "CREATE TABLE t(x); INSERT INTO t VALUES (1),(2),(3);",
+        DataCase{"a table that ends while the other goes on differs at its first missing record",
+                 "CREATE TABLE t(x, y); INSERT INTO t VALUES (1, 1),(2, 2);",
+                 "CREATE TABLE t(x, y); INSERT INTO t VALUES (1, 1),(2, 3),(3, 3);",
                  "t",
-                 {"x"},
-                 {0}},
+                 {"x", "y"},
+                 {3, 2}},
         DataCase{"Null against empty text differs, Null against Null is equal",
                  "CREATE TABLE t(a TEXT, b TEXT); INSERT INTO t VALUES (NULL, NULL);",
                  "CREATE TABLE t(a TEXT, b TEXT); INSERT INTO t VALUES ('', NULL);",
@@ -135,6 +135,32 @@ TEST(TableDataCancel, StopsLongBeforeTheEndOfAMillionRows) {
     EXPECT_TRUE(whole.Run());
     EXPECT_EQ(whole.RecordsCompared(), 1'000'000);
     EXPECT_EQ(whole.FirstDifference(0), 0);
+}
+
+TEST(TableDataRowCount, TablesEndingBeforeTheRowsTheirDatabasesCountDiffer) {
+    struct Case {
+        const char* scenario;
+        std::int64_t counted;
+        std::int64_t firstDifference;
+    };
+    const Case cases[] = {
+        {"both end before the counted rows: the first missing one differs", 3, 3},
+        {"both end at the counted rows: equal", 2, 0},
+        {"more rows than counted, equal on both sides: equal", 1, 0},
+    };
+    test::TempDir dir;
+    const auto a =
+        test::MakeSqlite(dir / "a.db", "CREATE TABLE t(x); INSERT INTO t VALUES (1),(2);");
+    auto db1 = OpenDatabase(a.string(), "");
+    auto db2 = OpenDatabase(a.string(), "");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        test::RecordingHost host;
+        TableDataComparison data(*db1, *db2, "t", {"x"}, host);
+        data.ExpectRows(c.counted);
+        ASSERT_TRUE(data.Run());
+        EXPECT_EQ(data.FirstDifference(0), c.firstDifference);
+    }
 }
 
 TEST(TableDataErrors, AMissingTableIsAnError) {
