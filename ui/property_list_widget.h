@@ -26,6 +26,7 @@ class QtPropertyList : public PropertyList {
     // `list` and `images` are not owned.
     QtPropertyList(QTreeWidget& list, const ImageList& images) : list_(list), images_(images) {}
 
+    using PropertyList::AddPropertyRow;
     void AddPropertyRow(PropertyRow row) override;
     void Clear() override;
 

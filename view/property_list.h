@@ -51,6 +51,12 @@ class PropertyList {
 
     // Appends a row.
     virtual void AddPropertyRow(PropertyRow row) = 0;
+    // Appends a row whose cells have no values behind them.
+    void AddPropertyRow(std::string_view name, std::string_view text1, std::string_view text2,
+                        Picture icon, std::uint32_t colour) {
+        AddPropertyRow(PropertyRow{std::string(name), std::string(text1), std::string(text2), icon,
+                                   colour, std::nullopt, std::nullopt});
+    }
     virtual void Clear() = 0;
 };
 
@@ -59,6 +65,7 @@ class PropertyList {
 class MemoryPropertyList : public PropertyList {
   public:
     using Row = PropertyRow;
+    using PropertyList::AddPropertyRow;
 
     void AddPropertyRow(PropertyRow row) override { rows_.push_back(std::move(row)); }
     void Clear() override { rows_.clear(); }

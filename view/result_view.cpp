@@ -93,10 +93,10 @@ void ResultView::ShowUnknownCollection(std::string_view name) {
                       MessageIcon::None);
 }
 
-void ResultView::AddRow(std::string_view name, std::string text1, std::string text2, bool differs,
-                        std::optional<Value> value1, std::optional<Value> value2) {
+void ResultView::AddRow(std::string_view name, std::string_view text1, std::string_view text2,
+                        bool differs, std::optional<Value> value1, std::optional<Value> value2) {
     list_.AddPropertyRow(
-        PropertyRow{std::string(name), std::move(text1), std::move(text2),
+        PropertyRow{std::string(name), std::string(text1), std::string(text2),
                     differs ? property_rows::kDifferentIcon : property_rows::kEqualIcon,
                     differs ? property_rows::kRed : property_rows::kBlack, std::move(value1),
                     std::move(value2)});
@@ -298,10 +298,9 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
             text = std::string(kErrorPrefix) + AsDbError(e).Description();
         }
         if (side == Side::Database1) {
-            AddRow(name, std::move(text), std::string(kNotFound), true, std::move(value));
+            AddRow(name, text, kNotFound, true, std::move(value));
         } else {
-            AddRow(name, std::string(kNotFound), std::move(text), true, std::nullopt,
-                   std::move(value));
+            AddRow(name, kNotFound, text, true, std::nullopt, std::move(value));
         }
     };
     // One row for a name on both sides. Each value is read once; a value that
@@ -331,8 +330,7 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
             AddRow(name2, error, error, true);
             return;
         }
-        AddRow(name2, std::move(text1), std::move(text2), !equal, std::move(value1),
-               std::move(value2));
+        AddRow(name2, text1, text2, !equal, std::move(value1), std::move(value2));
     };
 
     try {
@@ -360,10 +358,9 @@ bool ResultView::ListOneSide(Side side, const Properties& properties) {
             Value value = properties.Item(name).GetValue();
             std::string text = PlainValueText(value);
             if (side == Side::Database1) {
-                AddRow(name, std::move(text), std::string(kNotFound), true, std::move(value));
+                AddRow(name, text, kNotFound, true, std::move(value));
             } else {
-                AddRow(name, std::string(kNotFound), std::move(text), true, std::nullopt,
-                       std::move(value));
+                AddRow(name, kNotFound, text, true, std::nullopt, std::move(value));
             }
         }
         return true;

@@ -92,7 +92,7 @@ class ResultView {
     void ReportFailure(const DbError& error);
     // A row of the listing; `value1` and `value2` are the values behind the
     // cells that show one.
-    void AddRow(std::string_view name, std::string text1, std::string text2, bool differs,
+    void AddRow(std::string_view name, std::string_view text1, std::string_view text2, bool differs,
                 std::optional<Value> value1 = std::nullopt,
                 std::optional<Value> value2 = std::nullopt);
     void AddSkippedRow(std::string_view name);
