@@ -109,13 +109,6 @@ DiffResult RunProgram(const std::string& programPath, const std::vector<std::str
         std::FILE* err = std::fopen(errPath.c_str(), "w");
         ::dup2(fileno(out), STDOUT_FILENO);
         ::dup2(fileno(err), STDERR_FILENO);
-        for (const auto& [name, value] : environment) {
-            if (value.empty()) {
-                ::unsetenv(name.c_str());
-            } else {
-                ::setenv(name.c_str(), value.c_str(), 1);
-            }
-        }
         if (interrupted) {
             sigset_t interrupts;
             sigemptyset(&interrupts);
