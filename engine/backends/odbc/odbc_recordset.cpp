@@ -432,6 +432,7 @@ class OdbcRecordset : public Recordset {
     // The current row's value of column `index`, read on first use.
     const Value& ValueAt(std::size_t index) {
         CheckRow();
+        rowKept_ = true;
         if (!bound_) {
             return ValueInColumnOrder(index);
         }
@@ -479,6 +480,7 @@ class OdbcRecordset : public Recordset {
     // value is read through in pieces, never held whole.
     std::int64_t SizeAt(std::size_t index) {
         CheckRow();
+        rowKept_ = true;
         if (!Streams(index)) {
             return ByteLength(ValueAt(index));
         }
@@ -500,6 +502,7 @@ class OdbcRecordset : public Recordset {
     // ended reads on; going back reads the value again from its beginning.
     Bytes ChunkAt(std::size_t index, std::int64_t offset, std::size_t count) {
         CheckRow();
+        rowKept_ = true;
         if (offset < 0) {
             return {};
         }
@@ -564,13 +567,16 @@ class OdbcRecordset : public Recordset {
     }
 
     void Advance() {
-        std::fill(values_.begin(), values_.end(), std::nullopt);
-        std::fill(sizes_.begin(), sizes_.end(), std::nullopt);
-        std::fill(reads_.begin(), reads_.end(), ColumnRead{});
-        orderedValues_.clear();
+        if (rowKept_) {
+            std::fill(values_.begin(), values_.end(), std::nullopt);
+            std::fill(sizes_.begin(), sizes_.end(), std::nullopt);
+            std::fill(reads_.begin(), reads_.end(), ColumnRead{});
+            orderedValues_.clear();
+            stream_.reset();
+            streamColumn_.reset();
+            rowKept_ = false;
+        }
         positioned_ = false;
-        stream_.reset();
-        streamColumn_.reset();
         if (bound_ && rowInBlock_ + 1 < rowsInBlock_) {
             ++rowInBlock_;
         } else if (!FetchBlock()) {
@@ -871,7 +877,8 @@ class OdbcRecordset : public Recordset {
     std::size_t batchRowsLeft_ = 0;
     std::size_t rowInBlock_ = 0;
     std::vector<Diagnostic> blockDiagnostics_;
-    // The current row.
+    // The current row, and whether anything of it is kept below.
+    bool rowKept_ = false;
     std::vector<std::optional<Value>> values_;
     std::vector<Value> orderedValues_;
     std::vector<std::optional<std::int64_t>> sizes_;
