@@ -519,8 +519,12 @@ void Connection::ApplyDriverProfile() {
             continue;
         }
         // A best effort: a driver that refuses keeps its own setting.
-        SQLSetConnectAttrW(connection_.get(), setting.attribute,
-                           reinterpret_cast<SQLPOINTER>(setting.value), 0);
+        if (SQL_SUCCEEDED(SQLSetConnectAttrW(connection_.get(), setting.attribute,
+                                             reinterpret_cast<SQLPOINTER>(setting.value), 0)) &&
+            setting.attribute == profile.batchRowsAttribute && profile.batchBytes > 0) {
+            ownBatches_ = OwnBatches{setting.attribute, profile.batchBytes, profile.maxBatchRows,
+                                     static_cast<std::size_t>(setting.value)};
+        }
     }
 }
 
@@ -582,6 +586,20 @@ std::optional<std::size_t> Connection::DriverBatchRows() const {
         return std::nullopt;
     }
     return static_cast<std::size_t>(*rows);
+}
+
+std::optional<std::size_t> Connection::ResizeDriverBatches(std::size_t bytesPerRow) {
+    if (!ownBatches_) {
+        return std::nullopt;
+    }
+    const std::size_t rows = std::clamp<std::size_t>(
+        ownBatches_->bytes / std::max<std::size_t>(bytesPerRow, 1), 1, ownBatches_->maxRows);
+    if (rows != ownBatches_->rows &&
+        SQL_SUCCEEDED(SQLSetConnectAttrW(connection_.get(), ownBatches_->attribute,
+                                         reinterpret_cast<SQLPOINTER>(rows), 0))) {
+        ownBatches_->rows = rows;
+    }
+    return ownBatches_->rows;
 }
 
 void Connection::MakeReadOnly() {

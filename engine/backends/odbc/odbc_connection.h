@@ -208,6 +208,10 @@ class Connection {
     // result in batches (the PostgreSQL driver through a cursor); nullopt
     // when it reads whole results, or does not say.
     std::optional<std::size_t> DriverBatchRows() const;
+    // When the backend chose the driver's batch size (DriverProfile), sizes
+    // the batches to come for rows of about `bytesPerRow` bytes and returns
+    // their rows; nullopt when the batch size is not the backend's to change.
+    std::optional<std::size_t> ResizeDriverBatches(std::size_t bytesPerRow);
     // The driver's value of one of its own integer connection attributes;
     // nullopt when it does not know the attribute.
     std::optional<std::int64_t> DriverAttribute(SQLINTEGER attribute) const;
@@ -280,6 +284,15 @@ class Connection {
     bool manualCommit_ = false;
     std::vector<SQLUSMALLINT> functions_;
     FetchAbilities abilities_;
+    // The driver's batch-size attribute, its bounds, and the size last set,
+    // when the backend chose it.
+    struct OwnBatches {
+        SQLINTEGER attribute = 0;
+        std::size_t bytes = 0;
+        std::size_t maxRows = 0;
+        std::size_t rows = 0;
+    };
+    std::optional<OwnBatches> ownBatches_;
 };
 
 }  // namespace kesmark::odbc

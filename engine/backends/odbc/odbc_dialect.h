@@ -112,6 +112,12 @@ struct DriverProfile {
     std::vector<DriverDefault> defaults;
     std::optional<SQLINTEGER> batchingAttribute;
     std::optional<SQLINTEGER> batchRowsAttribute;
+    // When the batch size is one of `defaults` (the backend's to choose),
+    // the driver takes a new one for each batch, and the backend sizes the
+    // batches to come after the rows read: about `batchBytes` of row data,
+    // from 1 to `maxBatchRows` rows.
+    std::size_t batchBytes = 0;
+    std::size_t maxBatchRows = 0;
     // The source's types (SQL_DESC_TYPE_NAME) whose text the driver gives,
     // asked for as bytes (SQL_C_BINARY), in UTF-8 as it is, when it comes in
     // one piece; none when one of `textConversionKeywords` is set (then the

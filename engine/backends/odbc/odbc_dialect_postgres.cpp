@@ -9,9 +9,13 @@ namespace {
 constexpr SQLINTEGER kUseDeclareFetchAttribute = 65539;
 constexpr SQLINTEGER kFetchAttribute = 65541;
 // Rows the driver asks the server for at a time when it reads through a
-// cursor: few enough that rows with long values stay small in memory, many
+// cursor: a first batch small enough that rows with long values stay small
+// in memory; later batches of about kBatchBytes of rows (the driver keeps
+// each batch whole, in about three copies), at most kMaxBatchRows, many
 // enough that the round trips cost little.
-constexpr SQLULEN kFetchRows = 1000;
+constexpr SQLULEN kFirstBatchRows = 100;
+constexpr std::size_t kBatchBytes = 4 << 20;
+constexpr std::size_t kMaxBatchRows = 1000;
 
 class PostgresDialectImpl : public Dialect {
   public:
@@ -80,10 +84,12 @@ DriverProfile PostgresDriverProfile(bool unicode) {
     DriverProfile profile;
     profile.defaults = {
         {{"UseDeclareFetch", "B6", "CX"}, kUseDeclareFetchAttribute, 1},
-        {{"Fetch", "A7"}, kFetchAttribute, kFetchRows},
+        {{"Fetch", "A7"}, kFetchAttribute, kFirstBatchRows},
     };
     profile.batchingAttribute = kUseDeclareFetchAttribute;
     profile.batchRowsAttribute = kFetchAttribute;
+    profile.batchBytes = kBatchBytes;
+    profile.maxBatchRows = kMaxBatchRows;
     // The Unicode driver has the server send UTF-8 and hands text over as
     // bytes unchanged, unless told to turn line ends into CR LF. (A value in
     // pieces loses its last byte that way: those are read as UTF-16.)

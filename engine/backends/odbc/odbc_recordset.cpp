@@ -432,6 +432,7 @@ class OdbcRecordset : public Recordset {
     // The current row's value of column `index`, read on first use.
     const Value& ValueAt(std::size_t index) {
         CheckRow();
+        rowKept_ = true;
         if (!bound_) {
             return ValueInColumnOrder(index);
         }
@@ -479,6 +480,7 @@ class OdbcRecordset : public Recordset {
     // value is read through in pieces, never held whole.
     std::int64_t SizeAt(std::size_t index) {
         CheckRow();
+        rowKept_ = true;
         if (!Streams(index)) {
             return ByteLength(ValueAt(index));
         }
@@ -500,6 +502,7 @@ class OdbcRecordset : public Recordset {
     // ended reads on; going back reads the value again from its beginning.
     Bytes ChunkAt(std::size_t index, std::int64_t offset, std::size_t count) {
         CheckRow();
+        rowKept_ = true;
         if (offset < 0) {
             return {};
         }
@@ -531,35 +534,31 @@ class OdbcRecordset : public Recordset {
         if (!bound_) {
             return;
         }
-        std::size_t rowBytes = 0;
+        rowBytes_ = 0;
         for (auto& column : columns_) {
             column.binding = BindingOf(column);
             column.elementBytes = BoundBytes(column.description, column.binding);
-            rowBytes += static_cast<std::size_t>(column.elementBytes) + sizeof(SQLLEN);
+            rowBytes_ += static_cast<std::size_t>(column.elementBytes) + sizeof(SQLLEN);
         }
         SQLHSTMT handle = statement_.Handle();
         // Blocks only where the driver says how many rows each one holds.
         countsRows_ =
             SQL_SUCCEEDED(SQLSetStmtAttrW(handle, SQL_ATTR_ROWS_FETCHED_PTR, &rowsFetched_, 0));
         if (countsRows_ && connection_.Abilities().getDataInBlocks) {
-            const std::size_t rows =
-                BlockRows(rowBytes, kBlockBytes, kMaxBlockRows, connection_.DriverBatchRows());
-            if (SQL_SUCCEEDED(SQLSetStmtAttrW(handle, SQL_ATTR_ROW_ARRAY_SIZE,
-                                              reinterpret_cast<SQLPOINTER>(rows), 0))) {
-                SQLULEN granted = 1;
-                SQLGetStmtAttrW(handle, SQL_ATTR_ROW_ARRAY_SIZE, &granted, sizeof granted, nullptr);
-                blockRows_ = std::clamp<std::size_t>(granted, 1, rows);
-            }
+            batchRows_ = connection_.DriverBatchRows();
+            batchRowsLeft_ = batchRows_.value_or(0);
+            capacityRows_ = BlockRows(rowBytes_, kBlockBytes, kMaxBlockRows, std::nullopt);
+            SetBlockRows(BlockRows(rowBytes_, kBlockBytes, capacityRows_, batchRows_));
         }
-        rowStatus_.assign(blockRows_, SQL_ROW_NOROW);
+        rowStatus_.assign(capacityRows_, SQL_ROW_NOROW);
         if (!SQL_SUCCEEDED(
                 SQLSetStmtAttrW(handle, SQL_ATTR_ROW_STATUS_PTR, rowStatus_.data(), 0))) {
             rowStatus_.clear();
         }
         for (std::size_t i = 0; i < columns_.size(); ++i) {
             ResultColumn& column = columns_[i];
-            column.data.resize(blockRows_ * static_cast<std::size_t>(column.elementBytes));
-            column.indicators.assign(blockRows_, 0);
+            column.data.resize(capacityRows_ * static_cast<std::size_t>(column.elementBytes));
+            column.indicators.assign(capacityRows_, 0);
             connection_.Check(
                 SQLBindCol(handle, static_cast<SQLUSMALLINT>(i + 1), CType(column.binding),
                            column.data.data(), column.elementBytes, column.indicators.data()),
@@ -568,13 +567,16 @@ class OdbcRecordset : public Recordset {
     }
 
     void Advance() {
-        std::fill(values_.begin(), values_.end(), std::nullopt);
-        std::fill(sizes_.begin(), sizes_.end(), std::nullopt);
-        std::fill(reads_.begin(), reads_.end(), ColumnRead{});
-        orderedValues_.clear();
+        if (rowKept_) {
+            std::fill(values_.begin(), values_.end(), std::nullopt);
+            std::fill(sizes_.begin(), sizes_.end(), std::nullopt);
+            std::fill(reads_.begin(), reads_.end(), ColumnRead{});
+            orderedValues_.clear();
+            stream_.reset();
+            streamColumn_.reset();
+            rowKept_ = false;
+        }
         positioned_ = false;
-        stream_.reset();
-        streamColumn_.reset();
         if (bound_ && rowInBlock_ + 1 < rowsInBlock_) {
             ++rowInBlock_;
         } else if (!FetchBlock()) {
@@ -608,12 +610,57 @@ class OdbcRecordset : public Recordset {
         }
         rowInBlock_ = 0;
         rowsInBlock_ = countsRows_ ? std::min<std::size_t>(rowsFetched_, blockRows_) : 1;
+        if (batchRows_ && rowsInBlock_ > 0) {
+            batchRowsLeft_ -= std::min(batchRowsLeft_, rowsInBlock_);
+            if (batchRowsLeft_ == 0) {
+                NextBatch();
+            }
+        }
         blockDiagnostics_.clear();
         if (std::find(rowStatus_.begin(), rowStatus_.end(), SQL_ROW_ERROR) != rowStatus_.end()) {
             // Kept now: reading the rows before it calls the driver again.
             blockDiagnostics_ = statement_.Diagnostics();
         }
         return rowsInBlock_ > 0;
+    }
+
+    // Asks for `rows` rows a block, as far as the driver grants.
+    void SetBlockRows(std::size_t rows) {
+        SQLHSTMT handle = statement_.Handle();
+        if (!SQL_SUCCEEDED(SQLSetStmtAttrW(handle, SQL_ATTR_ROW_ARRAY_SIZE,
+                                           reinterpret_cast<SQLPOINTER>(rows), 0))) {
+            return;
+        }
+        SQLULEN granted = 1;
+        SQLGetStmtAttrW(handle, SQL_ATTR_ROW_ARRAY_SIZE, &granted, sizeof granted, nullptr);
+        blockRows_ = std::clamp<std::size_t>(granted, 1, rows);
+    }
+
+    // At the end of one of the driver's batches: where the batch size is the
+    // backend's to choose, the next batches are sized after the rows of the
+    // block just read (a truncated value counts whole: the driver gives its
+    // length), and the blocks after them.
+    void NextBatch() {
+        std::size_t bytes = 0;
+        for (const auto& column : columns_) {
+            for (std::size_t row = 0; row < rowsInBlock_; ++row) {
+                const SQLLEN indicator = column.indicators[row];
+                bytes += indicator >= 0              ? static_cast<std::size_t>(indicator)
+                         : indicator == SQL_NO_TOTAL ? static_cast<std::size_t>(column.elementBytes)
+                                                     : 0;
+            }
+        }
+        const auto rows = connection_.ResizeDriverBatches(bytes / rowsInBlock_ + 1);
+        if (!rows) {
+            batchRowsLeft_ = *batchRows_;
+            return;
+        }
+        batchRows_ = rows;
+        batchRowsLeft_ = *rows;
+        const std::size_t block = BlockRows(rowBytes_, kBlockBytes, capacityRows_, *rows);
+        if (block != blockRows_) {
+            SetBlockRows(block);
+        }
     }
 
     // True when the bound buffer holds the current row's whole value of
@@ -819,12 +866,19 @@ class OdbcRecordset : public Recordset {
     std::string table_;
     std::vector<std::unique_ptr<OdbcField>> fields_;
     bool bound_ = false;
-    bool countsRows_ = false;  // the driver reports the rows of each block
-    std::size_t blockRows_ = 1;
+    bool countsRows_ = false;       // the driver reports the rows of each block
+    std::size_t rowBytes_ = 0;      // bound buffers of one row
+    std::size_t capacityRows_ = 1;  // rows the buffers hold
+    std::size_t blockRows_ = 1;     // rows each fetch asks for
     std::size_t rowsInBlock_ = 0;
+    // The driver's batches (rows it reads from the server at a time), and
+    // what is left of the current one; nullopt when it reads whole results.
+    std::optional<std::size_t> batchRows_;
+    std::size_t batchRowsLeft_ = 0;
     std::size_t rowInBlock_ = 0;
     std::vector<Diagnostic> blockDiagnostics_;
-    // The current row.
+    // The current row, and whether anything of it is kept below.
+    bool rowKept_ = false;
     std::vector<std::optional<Value>> values_;
     std::vector<Value> orderedValues_;
     std::vector<std::optional<std::int64_t>> sizes_;

@@ -9,6 +9,7 @@
 #include "engine/backends/odbc/odbc_connection.h"
 #include "engine/backends/odbc/odbc_database.h"
 #include "engine/backends/odbc/odbc_dialect.h"
+#include "engine/backends/odbc/odbc_recordset.h"
 #include "tests/engine/backends/odbc/odbc_test_support.h"
 
 namespace kesmark::test::odbc {
@@ -166,6 +167,44 @@ struct ReadCell {
 };
 using ReadRows = std::vector<std::vector<ReadCell>>;
 
+TEST_F(OdbcReading, ThePostgresDriversBatchesAreSizedByTheRowsRead) {
+    KESMARK_REQUIRE_POSTGRES(server_);
+    const auto profile = PostgresDriverProfile(true);
+    const SQLINTEGER batchRows = *profile.batchRowsAttribute;
+    const auto first = static_cast<std::int64_t>(profile.defaults.at(1).value);
+    struct Case {
+        const char* scenario;
+        const char* table;
+        std::string extra;
+        std::int64_t least;
+        std::int64_t most;
+    };
+    const std::vector<Case> cases = {
+        {"narrow rows: batches grow to the most rows", "series", "",
+         static_cast<std::int64_t>(profile.maxBatchRows),
+         static_cast<std::int64_t>(profile.maxBatchRows)},
+        {"rows of 64 KiB: batches of about the bytes chosen", "wide", "",
+         static_cast<std::int64_t>(profile.batchBytes / 80000),
+         static_cast<std::int64_t>(profile.batchBytes / 65536)},
+        {"a batch size given is kept", "series", "Fetch=30;", 30, 30},
+    };
+    for (const auto& c : cases) {
+        auto connection =
+            Connection::Open(server_.Connect("kesmark_rows", c.extra).substr(5), Timeouts{});
+        const std::int64_t given = connection->DriverAttribute(batchRows).value_or(0);
+        EXPECT_EQ(given, c.extra.empty() ? first : 30) << c.scenario;
+        auto rs = kesmark::odbc::OpenOdbcRecordset(*connection, c.table,
+                                                   std::string("SELECT * FROM ") + c.table);
+        for (int row = 0; row < 150 && !rs->IsEof(); ++row) {
+            rs->MoveNext();
+        }
+        ASSERT_FALSE(rs->IsEof()) << c.scenario;
+        const std::int64_t now = connection->DriverAttribute(batchRows).value_or(0);
+        EXPECT_GE(now, c.least) << c.scenario;
+        EXPECT_LE(now, c.most) << c.scenario;
+    }
+}
+
 // The values and sizes of every field of every row of a table.
 ReadRows ReadTable(Database& db, const std::string& table) {
     auto fields = db.GetCollection("TableDefs")->Item(table)->GetCollection("Fields")->Names();
@@ -191,7 +230,7 @@ TEST_F(OdbcReading, GivesTheSameValuesHoweverTheRowsCome) {
         {"the backend's defaults", ""},
         {"batches and blocks of 7 rows", "Fetch=7;"},
     };
-    for (const char* table : {"series", "long_values"}) {
+    for (const char* table : {"series", "long_values", "wide"}) {
         ReadRows first;
         for (const auto& [scenario, extra] : ways) {
             auto db = OpenOdbcDatabase("", server_.Connect("kesmark_rows", extra));
@@ -219,8 +258,11 @@ TEST_F(OdbcReading, GivesTheSameValuesHoweverTheRowsCome) {
             EXPECT_EQ(first[4][6].value, Value("label 5 é😀"));
             EXPECT_EQ(first[8][10].value, Value("2024-01-01 00:05:33.5"));
             EXPECT_EQ(first[6][1].value, Value());
-        } else {
+        } else if (std::string(table) == "long_values") {
             ASSERT_EQ(first.size(), 4u);
+        } else {
+            ASSERT_EQ(first.size(), 300u);
+            EXPECT_EQ(first[299][1].value, Value(std::string(65536, 'o')));
         }
     }
 }

@@ -46,3 +46,10 @@ INSERT INTO long_values VALUES
     (2, NULL, NULL),
     (3, '', ''::bytea),
     (4, 'short', '\x0102');
+
+-- Wide rows: 64 KiB of text each, for the driver's batches to be sized by.
+CREATE TABLE wide (
+    id integer PRIMARY KEY,
+    body text
+);
+INSERT INTO wide SELECT n, repeat(chr(97 + n % 26), 65536) FROM generate_series(1, 300) AS n;
