@@ -7,7 +7,7 @@
 #                                the desktop entry and its icon
 #   share/man/man1/              kesmark.1, kesmark-diff.1
 #   share/bash-completion/completions/kesmark-diff
-#   share/doc/kesmark/           README.md
+#   share/doc/kesmark/           README.md, copyright, changelog.gz
 include(GNUInstallDirs)
 
 set(KESMARK_INSTALL_LIBEXECDIR ${CMAKE_INSTALL_LIBEXECDIR}/kesmark)
@@ -34,17 +34,23 @@ configure_file(${CMAKE_SOURCE_DIR}/settings/Kesmark.default.ini
   ${CMAKE_BINARY_DIR}/share/kesmark/Kesmark.ini COPYONLY
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
-# Man pages, compressed as a distribution ships them (-n: no name or time in
-# the header, so the same page gives the same bytes).
+# Man pages and the changelog, compressed as a distribution ships them (-n:
+# no name or time in the header, so the same text gives the same bytes).
 set(man_pages)
-foreach(page kesmark.1 kesmark-diff.1)
-  set(compressed ${CMAKE_BINARY_DIR}/share/man/man1/${page}.gz)
+foreach(page man/kesmark.1 man/kesmark-diff.1 changelog)
+  get_filename_component(name ${page} NAME)
+  if(page MATCHES "^man/")
+    set(compressed ${CMAKE_BINARY_DIR}/share/man/man1/${name}.gz)
+  else()
+    set(compressed ${CMAKE_BINARY_DIR}/share/doc/kesmark/${name}.gz)
+  endif()
+  get_filename_component(folder ${compressed} DIRECTORY)
   add_custom_command(OUTPUT ${compressed}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man/man1
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
     COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" gzip
-      ${CMAKE_SOURCE_DIR}/packaging/man/${page} ${compressed}
-    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/man/${page}
-    COMMENT "Compressing the man page ${page}"
+      ${CMAKE_SOURCE_DIR}/packaging/${page} ${compressed}
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/${page}
+    COMMENT "Compressing ${page}"
     VERBATIM)
   list(APPEND man_pages ${compressed})
 endforeach()
@@ -75,5 +81,6 @@ if(TARGET kesmark)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps PERMISSIONS ${readable})
 endif()
 
-install(FILES ${CMAKE_SOURCE_DIR}/README.md
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/packaging/copyright
+    ${CMAKE_BINARY_DIR}/share/doc/kesmark/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kesmark PERMISSIONS ${readable})

@@ -14,7 +14,7 @@ PACKAGES="
   clang libclang-rt-14-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth x11-apps imagemagick xdotool
-  dpkg-dev fakeroot lintian desktop-file-utils man-db groff-base
+  dpkg-dev lintian desktop-file-utils man-db groff-base
 "
 
 missing=""

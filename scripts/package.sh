@@ -6,8 +6,9 @@
 # By default: installs the packages the build needs, builds both programs as
 # a release with Debian's hardening flags (dpkg-buildflags) in build-deb/,
 # and writes kesmark_VERSION_ARCH.deb into dist/. Its Depends come from the
-# shared libraries the programs use (dpkg-shlibdeps). Then it lists the
-# package and runs lintian on it when lintian is installed.
+# shared libraries the programs use (dpkg-shlibdeps); its Maintainer comes
+# from DEBFULLNAME and DEBEMAIL when they are set. Then it shows the package's
+# fields and runs lintian on it when lintian is installed.
 #
 # --no-build packages the build folder DIR as it stands (the tests package
 # their own build this way).
@@ -42,8 +43,13 @@ fi
   exit 2
 }
 
+# The Maintainer field from DEBFULLNAME and DEBEMAIL, as Debian's tools take it.
+set --
+if [ -n "${DEBEMAIL:-}" ]; then
+  set -- -D "CPACK_DEBIAN_PACKAGE_MAINTAINER=${DEBFULLNAME:-Kesmark developers} <$DEBEMAIL>"
+fi
 mkdir -p "$output"
-cpack --config "$build_dir/CPackConfig.cmake" -B "$output/cpack" >"$output/cpack.log" 2>&1 || {
+cpack --config "$build_dir/CPackConfig.cmake" -B "$output/cpack" "$@" >"$output/cpack.log" 2>&1 || {
   cat "$output/cpack.log" >&2
   exit 1
 }

@@ -9,7 +9,7 @@
 namespace kesmark::test::odbc {
 namespace {
 
-class OdbcPasswords : public ::testing::Test {
+class OdbcPasswordSupply : public ::testing::Test {
   protected:
     void SetUp() override { RegisterDrivers(); }
 
@@ -23,7 +23,7 @@ class OdbcPasswords : public ::testing::Test {
     TempDir dir_;
 };
 
-TEST_F(OdbcPasswords, ComeFromAFileOrTheEnvironmentAndTheConnectStringsOwnWins) {
+TEST_F(OdbcPasswordSupply, ComeFromAFileOrTheEnvironmentAndTheConnectStringsOwnWins) {
     KESMARK_REQUIRE_POSTGRES(server_);
     const std::string settings = DefaultSettings(dir_.Path()).string();
     WriteFile(dir_ / "right", server_.password + "\n");
