@@ -47,6 +47,10 @@ constexpr const char* kUsage =
     "                     (such as TableDefs[Orders].Fields[ID]) side by side\n"
     "  --strict           also compare the properties of the Strict list\n"
     "  --data             also compare the stored values, record by record\n"
+    "  --match key|position\n"
+    "                     pair the records of two tables by the key they share\n"
+    "                     (rows only in one database, rows changed) or by\n"
+    "                     position; default: MatchRecords of the settings\n"
     "  --settings FILE    read the comparison options from FILE instead of\n"
     "                     Kesmark.ini beside the program\n"
     "  --connect1 STRING  connect string for the first database\n"
@@ -63,6 +67,7 @@ struct Options {
     RunInputs inputs;
     std::optional<std::string> settingsPath;
     std::optional<std::string> showKey;
+    std::optional<RecordMatching> matching;  // --match, over the settings
     bool json = false;
 };
 
@@ -105,6 +110,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
             if (!takeValue(options.settingsPath)) {
                 return UsageError("--settings needs a file name");
             }
+        } else if (arg == "--match") {
+            std::optional<std::string> how;
+            if (!takeValue(how) || (*how != "key" && *how != "position")) {
+                return UsageError("--match needs key or position");
+            }
+            options.matching = *how == "key" ? RecordMatching::Key : RecordMatching::Position;
         } else if (arg == "--show") {
             if (!takeValue(options.showKey)) {
                 return UsageError("--show needs a node key");
@@ -193,7 +204,10 @@ int main(int argc, char** argv) {
         return kExitTrouble;
     }
     const IniFile settings(settingsPath);
-    const IniComparisonOptions comparisonOptions(settings);
+    const IniComparisonOptions fileOptions(settings);
+    const MatchingOverride matchingOverride(fileOptions,
+                                            options.matching.value_or(fileOptions.Data().matching));
+    const ComparisonOptions& comparisonOptions = matchingOverride;
     if (options.showKey) {
         return ShowProperties(options, comparisonOptions);
     }

@@ -27,9 +27,9 @@ struct CompareTreeNode {
 };
 
 // The thirteen nodes, in the order of kCollectionTags, from the hierarchy.
-inline constexpr std::array<CompareTreeNode, kLevelCount> kCompareTree = [] {
-    std::array<CompareTreeNode, kLevelCount> tree{};
-    for (std::size_t i = 0; i < kLevelCount; ++i) {
+inline constexpr std::array<CompareTreeNode, kSettingsTagCount> kCompareTree = [] {
+    std::array<CompareTreeNode, kSettingsTagCount> tree{};
+    for (std::size_t i = 0; i < kSettingsTagCount; ++i) {
         const LevelInfo& info = kLevels[i];
         tree[i] = {info.level, info.tag, info.title,
                    info.level == Level::Databases ? std::string_view() : Describe(info.parent).tag};

@@ -52,9 +52,15 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
             }
         }
 
+        // With data comparison on, the record counts are compared first. Rows
+        // paired by position are compared only when the counts are equal;
+        // rows paired by key always are, as the rows that are on one side
+        // only are what the comparison looks for.
         bool compareData = false;
+        RecordPairing pairing;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
+            pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data());
             std::unique_ptr<DbObject> t1;
             std::unique_ptr<DbObject> t2;
             const Value count1 =
@@ -63,7 +69,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
                 Resolve(*db2_, owner, t2).GetProperties().Item("RecordCount").GetValue();
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
-                compareData = false;
+                compareData = pairing.byKey;
             }
         }
 
@@ -83,7 +89,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         std::optional<TableDataComparison> data;
         bool dataRan = false;
         if (compareData) {
-            data.emplace(*db1_, *db2_, owner.Name(), common, host_);
+            data.emplace(*db1_, *db2_, owner.Name(), common, host_, pairing);
         }
 
         const std::vector<Level> subLevels = ChildLevels(level);
@@ -120,7 +126,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
             if (!propertiesFirst && !compareOwnProperties()) {
                 return false;
             }
-            if (data && !CompareFieldData(*data, dataRan, key, objectSame)) {
+            if (data && !CompareFieldData(*data, dataRan, key, objectSame, ownerSame)) {
                 return false;
             }
             if (!objectSame) {

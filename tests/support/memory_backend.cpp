@@ -172,6 +172,27 @@ ObjectNode& MemoryDatabaseState::AddTable(const std::string& name,
     return table;
 }
 
+ObjectNode& MemoryDatabaseState::AddKey(const std::string& table, const std::string& index,
+                                        const std::vector<std::string>& fields, bool primary) {
+    ObjectNode& tableNode =
+        *root->Collection("TableDefs")
+             .members.at(static_cast<std::size_t>(root->Collection("TableDefs").IndexOf(table)));
+    auto& node = tableNode.Collection("Indexes").Add(index);
+    node.properties.Add("Name", dao::kText, index);
+    node.properties.Add("Primary", dao::kBoolean, primary);
+    node.properties.Add("Unique", dao::kBoolean, true);
+    auto& keyFields = node.Collection("Fields");
+    auto& tableFields = tableNode.Collection("Fields");
+    for (const auto& f : fields) {
+        keyFields.Add(f).properties.Add("Name", dao::kText, f);
+        auto& field = *tableFields.members.at(static_cast<std::size_t>(tableFields.IndexOf(f)));
+        if (!field.properties.Find("Required")) {
+            field.properties.Add("Required", dao::kBoolean, true);
+        }
+    }
+    return node;
+}
+
 MemoryDatabaseState& MemoryServer::Create(const std::string& name) {
     auto state = std::make_shared<MemoryDatabaseState>();
     state->root->name = name;

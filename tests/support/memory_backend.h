@@ -40,6 +40,10 @@ struct MemoryDatabaseState {
     // Adds a table with the given fields (each with a "Name" and "Type"
     // property) and a RecordCount property. Returns the table's node.
     ObjectNode& AddTable(const std::string& name, const std::vector<std::string>& fields);
+    // Adds an index over `fields` of the table `table` (added before): its
+    // primary key, or a unique index whose fields become Required.
+    ObjectNode& AddKey(const std::string& table, const std::string& index,
+                       const std::vector<std::string>& fields, bool primary);
 };
 
 // A set of named in-memory databases and the opener that opens them.
