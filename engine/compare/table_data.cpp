@@ -380,6 +380,9 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
     std::vector<Value> previous2;
     auto outOfOrder = [&](int database, const std::vector<Value>& previous,
                           const std::vector<Value>& key) {
+        if (!fallbackReason_.empty()) {
+            return;  // the first reason is the one to give
+        }
         const std::string lead = "The rows of table '" + table_ + "' in database " +
                                  std::to_string(database) + " cannot be matched by its key (" +
                                  KeyFieldsText(keyFields) + "): ";
