@@ -122,6 +122,14 @@ class MemoryDatabase : public Database {
         }
         return std::make_unique<MemoryRecordset>(*state_, it->second, std::string(table), fields);
     }
+    std::unique_ptr<Recordset> OpenOrderedRecordset(
+        std::string_view table, const std::vector<std::string>& fields,
+        const std::vector<std::string>& keyFields) override {
+        if (state_->ignoresKeyOrder) {
+            return OpenRecordset(table, fields);
+        }
+        return Database::OpenOrderedRecordset(table, fields, keyFields);
+    }
     std::string RecordsetStatement(std::string_view table,
                                    const std::vector<std::string>& fields) override {
         std::string sql = "SELECT ";

@@ -29,6 +29,9 @@ struct MemoryDatabaseState {
     std::shared_ptr<ObjectNode> root;  // collections TableDefs, QueryDefs, Relations, Containers
     std::map<std::string, MemoryTableData, std::less<>> data;
     std::optional<DbError> openFailure;  // thrown by the opener when set
+    // Rows asked for in key order come in the stored order instead, as from
+    // an engine whose order disagrees with the key order.
+    bool ignoresKeyOrder = false;
 
     int opens = 0;
     int closes = 0;
