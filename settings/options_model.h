@@ -100,4 +100,9 @@ bool ApplySkipPage(IniFile& settings, const SkipPageState& page);
 // when any write failed.
 bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows& rows);
 
+// Apply on the Data page: the Data list as ApplyListPage writes it, then how
+// records are matched, as MatchRecords ("Key" or "Position"). Returns false
+// when any write failed.
+bool ApplyDataPage(IniFile& settings, const OptionRows& rows, RecordMatching matching);
+
 }  // namespace kesmark
