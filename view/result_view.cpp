@@ -69,6 +69,25 @@ std::int32_t RecordNumber(const std::string& text) {
     return number;
 }
 
+// The view's host as the data comparison of a listing sees it: the listing
+// does not yield to the user interface (a click would start another listing
+// inside this one), but a cancel request still stops it.
+class ListingHost : public Host {
+  public:
+    explicit ListingHost(Host& host) : host_(host) {}
+    void SetStatusText(std::string_view) override {}
+    void SetProgressPosition(int) override {}
+    void ProcessPendingEvents() override {}
+    bool CancelRequested() const override { return host_.CancelRequested(); }
+    void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
+        host_.ShowMessage(text, caption, icon);
+    }
+    void SetBusyPointer(bool) override {}
+
+  private:
+    Host& host_;  // Not owned.
+};
+
 // "ID, Name": the key's fields for a listing.
 std::string FieldList(const std::vector<std::string>& fields) {
     std::string text;
@@ -373,7 +392,8 @@ bool ResultView::ListRowSummary(Database& db1, Database& db2, DbObject& table1, 
             [&](const std::string& name, const std::string&) { common.push_back(name); });
         RecordPairing counting = pairing;
         counting.maxRows = 0;
-        TableDataComparison data(db1, db2, table, common, host_, counting);
+        ListingHost listingHost(host_);
+        TableDataComparison data(db1, db2, table, common, listingHost, counting);
         if (!data.Run()) {
             return false;
         }
