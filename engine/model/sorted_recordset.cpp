@@ -408,11 +408,22 @@ class FilteredRecordset : public Recordset {
     }
     bool Matches() {
         for (std::size_t k = 0; k < keyColumns_.size(); ++k) {
-            if (CompareKeyValues(source_->Field(keyColumns_[k]).GetValue(), keyValues_[k]) != 0) {
+            if (!SameKeyValue(source_->Field(keyColumns_[k]).GetValue(), keyValues_[k])) {
                 return false;
             }
         }
         return true;
+    }
+    // Equal keys; a date also when it is the same to the second, as a row's
+    // name writes it (a date read back from its text may differ from the
+    // stored one in the last bits of its fraction).
+    static bool SameKeyValue(const Value& stored, const Value& wanted) {
+        if (CompareKeyValues(stored, wanted) == 0) {
+            return true;
+        }
+        const auto* a = stored.As<DateTime>();
+        const auto* b = wanted.As<DateTime>();
+        return a && b && FormatDateTime(*a) == FormatDateTime(*b);
     }
 
     std::unique_ptr<Recordset> source_;

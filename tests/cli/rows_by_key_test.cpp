@@ -57,5 +57,19 @@ TEST(RowsByKey, ANullInAKeyFallsBackToPositionAndSaysSo) {
               "row has no value (Null) in its key. Its records are matched by position.\n");
 }
 
+TEST(RowsByKey, MatchTakesKeyOrPositionOnly) {
+    test::TempDir dir;
+    const auto a = test::MakeSqlite(dir / "a.db", "CREATE TABLE t(id INTEGER PRIMARY KEY);");
+    for (const char* wrong : {"Key", "rows", ""}) {
+        SCOPED_TRACE(wrong);
+        const auto run = test::RunDiff({"--match", wrong, a.string(), a.string()});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.starts_with("kesmark-diff: --match needs key or position\n"))
+            << run.err;
+    }
+    const auto missing = test::RunDiff({a.string(), a.string(), "--match"});
+    EXPECT_EQ(missing.exitCode, 2);
+}
+
 }  // namespace
 }  // namespace kesmark

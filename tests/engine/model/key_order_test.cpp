@@ -161,6 +161,15 @@ TEST(DefaultKeyOrder, OrdersAndFindsRowsOfABackendWithoutAnOrder) {
     EXPECT_EQ(ReadAll(*one), (std::vector<std::string>{"3|B"}));
     auto none = source.db->OpenKeyedRecordset("T", {"v"}, {"k"}, {Value("c")});
     EXPECT_TRUE(none->IsEof());
+
+    // A date is found by its text, to the second, whatever the last bits of
+    // its stored fraction.
+    const double stored = 45000.0 + 37 / 86400.0 + 1e-10;
+    Rows dates({{Value(DateTime{stored}), Value(1)}});
+    const Value wanted = KeyValueFromText(KeyValueText(Value(DateTime{stored})), dao::kDate);
+    EXPECT_NE(CompareKeyValues(wanted, Value(DateTime{stored})), 0);
+    auto dated = dates.db->OpenKeyedRecordset("T", {"v"}, {"k"}, {wanted});
+    EXPECT_EQ(ReadAll(*dated), (std::vector<std::string>{"1"}));
 }
 
 }  // namespace
