@@ -230,6 +230,25 @@ class Pipeline {
     std::thread reader2_;
 };
 
+// Yields to the user interface at most every kYieldInterval, and tells
+// whether the comparison may go on (no cancel asked for).
+class YieldPoint {
+  public:
+    explicit YieldPoint(Host& host) : host_(host) {}
+    bool operator()() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_ >= kYieldInterval) {
+            host_.ProcessPendingEvents();
+            last_ = now;
+        }
+        return !host_.CancelRequested();
+    }
+
+  private:
+    Host& host_;  // Not owned.
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
 bool IsLongType(int type) {
     return type == dao::kLongBinary || type == dao::kMemo;
 }
@@ -358,18 +377,10 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
     const auto& keyFields = pairing_.keyFields;
 
     bool cancelled = false;
-    auto lastYield = std::chrono::steady_clock::now();
-    auto yieldAndCheck = [&] {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastYield >= kYieldInterval) {
-            host_.ProcessPendingEvents();
-            lastYield = now;
-        }
-        return !host_.CancelRequested();
-    };
+    YieldPoint yieldAndCheck(host_);
     Pipeline pipeline([&, read] { return db1_.OpenOrderedRecordset(table_, read, keyFields); },
                       [&, read] { return db2_.OpenOrderedRecordset(table_, read, keyFields); },
-                      fieldCount, yieldAndCheck);
+                      fieldCount, [&] { return yieldAndCheck(); });
     Cursor& side1 = pipeline.Side1();
     Cursor& side2 = pipeline.Side2();
 
@@ -398,7 +409,8 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
         fallbackReason_ = lead + why + ". Its records are matched by position.";
     };
     // Moves one side to its next row (`first`: to its first row) and reads
-    // its key; false at the end, when cancelled or when the order breaks.
+    // its key; false at the end or when cancelled. A key out of order gives
+    // the reason to fall back to position.
     auto step = [&](Cursor& side, std::vector<Value>& key, std::vector<Value>& previous,
                     int database, bool first) {
         if (!first) {
@@ -495,16 +507,8 @@ bool TableDataComparison::RunByPosition() {
         };
     };
     bool cancelled = false;
-    auto lastYield = std::chrono::steady_clock::now();
-    auto yieldAndCheck = [&] {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastYield >= kYieldInterval) {
-            host_.ProcessPendingEvents();
-            lastYield = now;
-        }
-        return !host_.CancelRequested();
-    };
-    Pipeline pipeline(opener(db1_), opener(db2_), fieldCount, yieldAndCheck);
+    YieldPoint yieldAndCheck(host_);
+    Pipeline pipeline(opener(db1_), opener(db2_), fieldCount, [&] { return yieldAndCheck(); });
     Cursor& side1 = pipeline.Side1();
     Cursor& side2 = pipeline.Side2();
     auto& decided = pipeline.Decided();
