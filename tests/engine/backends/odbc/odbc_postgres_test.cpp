@@ -118,9 +118,10 @@ TEST_F(OdbcPostgres, RowsAreMatchedByKeyWhateverTheHeapOrder) {
 TEST_F(OdbcPostgres, TextKeysAreReadInByteOrderWhateverTheirCollation) {
     KESMARK_REQUIRE_POSTGRES(server_);
     // The column's own collation puts "a" before "B"; byte order does not.
-    EXPECT_EQ(
-        server_.Psql("kesmark_rows_collation", "SELECT word FROM words ORDER BY word LIMIT 2"),
-        "a\nB");
+    if (server_.Psql("kesmark_rows_collation", "SELECT word FROM words ORDER BY word LIMIT 1") !=
+        "a") {
+        GTEST_SKIP() << "this PostgreSQL has no ICU collation that orders otherwise than bytes";
+    }
     const std::string settings = DefaultSettings(dir_.Path()).string();
     const std::string words = server_.Connect("kesmark_rows_collation");
     const auto run = RunDiff({"--data", "--settings", settings, words, words});
