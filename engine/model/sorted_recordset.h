@@ -16,7 +16,7 @@ namespace kesmark {
 
 // Bytes of encoded rows sorted in memory at once before they go to a
 // temporary file.
-inline constexpr std::size_t kSortRunBytes = 16u << 20;
+inline constexpr std::size_t kSortRunBytes = 8u << 20;
 
 // Reads `source` to its end and returns a recordset over its first
 // `visibleColumns` columns, the rows in ascending order of the columns
