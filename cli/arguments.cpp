@@ -40,6 +40,7 @@ struct Extras {
     std::vector<std::string> positional;
     std::optional<std::string> connect1;
     std::optional<std::string> connect2;
+    std::optional<std::string> matching;
     bool help = false;
     bool version = false;
 };
@@ -72,6 +73,9 @@ void DefineOptions(CLI::App& app, Options& options, Extras& extras) {
           "in the connect string itself wins)");
     value("--password2-file", options.passwordFiles[1], "FILE",
           "the same for the second (else $KESMARK_PWD2)");
+    value("--match", extras.matching, "key|position",
+          "pair the records of a table by its key or by\n"
+          "position; default: MatchRecords of the settings");
     app.add_flag("--json", options.json, "print one JSON document, not the text tree");
     app.add_flag("--quiet", options.quiet, "no status line, even on a terminal");
     app.add_flag("-h,--help", extras.help, "show this text");
@@ -194,6 +198,15 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     }
     if (const auto unknown = app.remaining(); !unknown.empty()) {
         return UsageError(app, "unknown option " + unknown.front());
+    }
+    if (extras.matching) {
+        if (*extras.matching == "key") {
+            options.matching = RecordMatching::Key;
+        } else if (*extras.matching == "position") {
+            options.matching = RecordMatching::Position;
+        } else {
+            return UsageError(app, "--match takes key or position, not " + *extras.matching);
+        }
     }
     if (extras.positional.size() != 2) {
         return UsageError(

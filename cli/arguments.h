@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/compare/comparison_run.h"
+#include "engine/compare/options.h"
 
 namespace kesmark::cli {
 
@@ -26,6 +27,8 @@ struct Options {
     std::optional<std::string> showKey;
     bool json = false;
     bool quiet = false;  // no status line on a terminal
+    // --match: how records are paired, over the settings' MatchRecords.
+    std::optional<RecordMatching> matching;
     // Files whose first line is the password of side 1 and side 2.
     std::array<std::optional<std::string>, 2> passwordFiles;
 };

@@ -93,7 +93,9 @@ int main(int argc, char** argv) {
     }
     const SettingsLocation location = FindSettings(explicitSettings, CurrentSettingsEnvironment());
     IniFile settings(location.file, location.fallback);
-    const IniComparisonOptions comparisonOptions(settings);
+    const IniComparisonOptions fileOptions(settings);
+    const MatchingOverride comparisonOptions(
+        fileOptions, options.matching.value_or(fileOptions.Data().matching));
     // A settings file that cannot be used is said once, on standard error
     // and among the messages of the JSON document.
     cli::CliHost host(options.quiet);

@@ -11,14 +11,14 @@ namespace kesmark::cli {
 namespace {
 
 // The kind of object a node stands for ("table", "field", ...); empty for the
-// root and for a record.
+// root, a record and a row (their texts say what they are).
 std::string KindOf(const MemoryResultTree::Node& node) {
     NodeKey key;
     if (!NodeKey::Parse(node.key, key) || key.IsRoot()) {
         return "";
     }
     const auto level = LevelOfKey(key);
-    if (!level || *level == Level::Records) {
+    if (!level || *level == Level::Records || *level == Level::Rows) {
         return "";
     }
     // Fields of tables, indexes, queries and relations all read "field".

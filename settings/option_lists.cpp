@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/model/text.h"
+
 namespace kesmark {
 
 std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_view section) {
@@ -47,6 +49,23 @@ bool CompareFlag(const IniFile& settings, std::string_view tag) {
     return settings.ReadIniInt(tag, "Compare", 0) != 0;
 }
 
+DataOptions ReadDataOptions(const IniFile& settings) {
+    const IniFile::View now = settings.Now();
+    DataOptions data;
+    const std::string matching = now.ReadIniString(kDataSection, kMatchRecordsKey, "");
+    if (FoldAsciiCase(matching) == "position") {
+        data.matching = RecordMatching::Position;
+    }
+    const DataOptions defaults;
+    data.maxRows = std::max<long>(
+        now.ReadIniInt(kDataSection, kMaxRowsKey, static_cast<long>(defaults.maxRows)), 0);
+    return data;
+}
+
+std::string_view MatchRecordsText(RecordMatching matching) {
+    return matching == RecordMatching::Position ? "Position" : "Key";
+}
+
 bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
     return kesmark::CompareFlag(settings_, tag);
 }
@@ -54,6 +73,10 @@ bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
 SkipList IniComparisonOptions::LoadSkipList(std::string_view tag,
                                             ComparisonSwitches switches) const {
     return kesmark::LoadSkipList(settings_, tag, switches);
+}
+
+DataOptions IniComparisonOptions::Data() const {
+    return ReadDataOptions(settings_);
 }
 
 }  // namespace kesmark

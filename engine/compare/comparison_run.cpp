@@ -51,7 +51,7 @@ void ComparisonRun::ReportError(const DbError& error) {
 }
 
 void ComparisonRun::LoadSkipList(Level level) {
-    skipList_ = options_.LoadSkipList(Describe(level).tag, inputs_.switches);
+    skipList_ = options_.LoadSkipList(SettingsTag(level), inputs_.switches);
 }
 
 bool ComparisonRun::OpenBothDatabases() {

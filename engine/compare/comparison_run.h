@@ -117,9 +117,13 @@ class ComparisonRun {
                            bool& same);
     // The stored values of one field: the first differing record becomes a
     // node under the field. `data` is the table's one pass over all its
-    // compared fields; the first field to ask runs it.
+    // compared fields; the first field to ask runs it and, when the rows were
+    // paired by key, adds the rows that differ under the table (clearing
+    // `tableSame` when there are any).
     bool CompareFieldData(TableDataComparison& data, bool& dataRan, const NodeKey& field,
-                          bool& same);
+                          bool& same, bool& tableSame);
+    // The nodes of the rows a pass by key found different, under the table.
+    void AddRowNodes(const TableDataComparison& data, const NodeKey& table, bool& tableSame);
     // Replaces database 2 with a fresh Database object: one sharing the open
     // database's state where the backend offers it (Database::OpenAgain),
     // else one opened as OpenBothDatabases opened it. Throws DbError when it

@@ -60,10 +60,16 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
             }
         }
 
+        // With data comparison on, the record counts are compared first. Rows
+        // paired by position are compared only when the counts are equal;
+        // rows paired by key always are, as the rows that are on one side
+        // only are what the comparison looks for.
         bool compareData = false;
         std::optional<std::int64_t> expectedRows;
+        RecordPairing pairing;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
+            pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data());
             std::unique_ptr<DbObject> t1;
             std::unique_ptr<DbObject> t2;
             const Value count1 =
@@ -72,7 +78,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
                 Resolve(*db2_, owner, t2).GetProperties().Item("RecordCount").GetValue();
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
-                compareData = false;
+                compareData = pairing.byKey;
             } else if (const auto* rows = count1.As<std::int64_t>()) {
                 expectedRows = *rows;
             }
@@ -93,7 +99,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         std::optional<TableDataComparison> data;
         bool dataRan = false;
         if (compareData) {
-            data.emplace(*db1_, *db2_, owner.Name(), common, host_);
+            data.emplace(*db1_, *db2_, owner.Name(), common, host_, pairing);
             if (expectedRows) {
                 data->ExpectRows(*expectedRows);
             }
@@ -133,7 +139,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
             if (!propertiesFirst && !compareOwnProperties()) {
                 return stop();
             }
-            if (data && !CompareFieldData(*data, dataRan, key, objectSame)) {
+            if (data && !CompareFieldData(*data, dataRan, key, objectSame, ownerSame)) {
                 return stop();
             }
             if (!objectSame) {

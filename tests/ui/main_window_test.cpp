@@ -201,6 +201,35 @@ TEST_F(MainWindowTest, NodeClickListsWhatShowPrints) {
     }
 }
 
+TEST_F(MainWindowTest, RowsThatDifferByKeyAreNodesWithTheirOwnPicturesAndListings) {
+    test::MakeSqlite(a_, "INSERT INTO Orders VALUES (7, 1, 'gone');");
+    test::MakeSqlite(b_, "INSERT INTO Customers VALUES (3, 'Cy');");
+    window_->chkData->setChecked(true);
+    window_->cmdCompare->click();
+    EXPECT_TRUE(messages_.empty()) << messages_.front();
+    const auto images = TreeImages();
+    EXPECT_EQ(images.at("TableDefs[Customers].Rows[2]"), PictureNumber(Picture::RowChanged));
+    EXPECT_EQ(images.at("TableDefs[Customers].Rows[3]"), PictureNumber(Picture::RowOnlyIn2));
+    EXPECT_EQ(images.at("TableDefs[Orders].Rows[7]"), PictureNumber(Picture::RowOnlyIn1));
+    for (const char* key : {"TableDefs[Customers].Rows[2]", "TableDefs[Customers].Rows[3]",
+                            "TableDefs[Orders].Rows[7]"}) {
+        SCOPED_TRACE(key);
+        QTreeWidgetItem* node = FindItem(key);
+        ASSERT_NE(node, nullptr);
+        EXPECT_FALSE(node->icon(0).isNull()) << "a picture of its own";
+    }
+    EXPECT_EQ(FindItem("TableDefs[Customers].Rows[2]")->text(0), "Row 2");
+
+    window_->tvCompare_NodeClick(FindItem("TableDefs[Customers].Rows[2]"));
+    ASSERT_EQ(window_->lvProperties->topLevelItemCount(), 2);
+    const QTreeWidgetItem* name = window_->lvProperties->topLevelItem(1);
+    EXPECT_EQ(name->text(0), "Name");
+    EXPECT_EQ(name->text(1), "Brian");
+    EXPECT_EQ(name->text(2), "Bryan");
+    EXPECT_EQ(name->data(0, QtPropertyList::kIconNumberRole).toInt(),
+              PictureNumber(Picture::PropertyDiffers));
+}
+
 TEST_F(MainWindowTest, AWrongDatabaseGivesOneMessage) {
     window_->txtDatabase2->setText(QString::fromStdString((dir_ / "missing.db").string()));
     window_->cmdCompare->click();

@@ -214,5 +214,42 @@ TEST(ViewOnSqlite, FailedSelectionShowsOnePlainMessageAndRestoresThePointer) {
     EXPECT_TRUE(list.Rows().empty());
 }
 
+// Rows named by their key: what the view says when a key cannot name one.
+TEST_F(ViewTest, RowKeysThatNameNoRowSayWhy) {
+    for (auto* db : {one_, two_}) {
+        db->AddTable("Keyed", {"K", "V"});
+        db->AddKey("Keyed", "PrimaryKey", {"K"}, true);
+        db->AddTable("Loose", {"K", "V"});
+    }
+    one_->data["Keyed"].rows = {{Value("a,b"), Value(1)}};
+    two_->data["Keyed"].rows = {{Value("a,b"), Value(2)}};
+    const std::pair<const char*, const char*> failures[] = {
+        {"TableDefs[Keyed].Rows[a,b]",
+         "Invalid row key 'a,b': values are joined by \", \" and a \",\" inside a value is "
+         "doubled."},
+        {"TableDefs[Keyed].Rows[a,, b, 2]",
+         "The row key 'a,, b, 2' has 2 values; the key of table 'Keyed' (K) has 1."},
+        {"TableDefs[Keyed].Rows[zz]", "Row zz of table 'Keyed' is in neither database."},
+        {"TableDefs[Loose].Rows[1]",
+         "Table 'Loose' has no key that both databases share: its records are matched by "
+         "position, not by key."},
+    };
+    for (const auto& [key, message] : failures) {
+        SCOPED_TRACE(key);
+        host_.messages.clear();
+        list_.Clear();
+        EXPECT_FALSE(Show(key));
+        ASSERT_EQ(host_.messages.size(), 1u);
+        EXPECT_EQ(host_.messages[0].text, message);
+        EXPECT_TRUE(list_.Rows().empty());
+    }
+    // The row the key names, its value found by the key's own text.
+    host_.messages.clear();
+    list_.Clear();
+    EXPECT_TRUE(Show("TableDefs[Keyed].Rows[a,,b]"));
+    EXPECT_EQ(list_.Rows(), (std::vector<Row>{Equal("K", "a,b", "a,b"), Differs("V", "1", "2")}));
+    EXPECT_TRUE(host_.messages.empty());
+}
+
 }  // namespace
 }  // namespace kesmark

@@ -125,6 +125,47 @@ SQLRETURN Statement::TryExecute(std::string_view sql) {
     return SQLExecDirectW(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
 }
 
+SQLRETURN Statement::TryExecute(std::string_view sql, const std::vector<Parameter>& parameters) {
+    CloseCursor();
+    WideString text = Widen(sql);
+    SQLRETURN rc = SQLPrepareW(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+    if (!SQL_SUCCEEDED(rc)) {
+        return rc;
+    }
+    // The buffers stay in place until the statement has run.
+    std::vector<WideString> texts(parameters.size());
+    std::vector<SQLLEN> lengths(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const Parameter& p = parameters[i];
+        const auto number = static_cast<SQLUSMALLINT>(i + 1);
+        SQLULEN size = p.column.size;
+        if (p.text) {
+            texts[i] = Widen(*p.text);
+            lengths[i] = static_cast<SQLLEN>(texts[i].size() * sizeof(SQLWCHAR));
+            size = std::max<SQLULEN>(size, std::max<std::size_t>(texts[i].size(), 1));
+            rc = SQLBindParameter(handle_.get(), number, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                  p.column.sqlType, size, p.column.decimalDigits, texts[i].data(),
+                                  lengths[i], &lengths[i]);
+        } else {
+            lengths[i] = static_cast<SQLLEN>(p.bytes.size());
+            size = std::max<SQLULEN>(size, std::max<std::size_t>(p.bytes.size(), 1));
+            rc = SQLBindParameter(
+                handle_.get(), number, SQL_PARAM_INPUT, SQL_C_BINARY, p.column.sqlType, size, 0,
+                const_cast<std::uint8_t*>(p.bytes.data()), lengths[i], &lengths[i]);
+        }
+        if (!SQL_SUCCEEDED(rc)) {
+            return rc;
+        }
+    }
+    rc = SQLExecute(handle_.get());
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) {
+        // The buffers go now; a failure keeps its diagnostics for the caller
+        // (the statement handle then goes with its recordset).
+        SQLFreeStmt(handle_.get(), SQL_RESET_PARAMS);
+    }
+    return rc;
+}
+
 std::vector<Diagnostic> Statement::Diagnostics() const {
     return ReadDiagnostics(SQL_HANDLE_STMT, handle_.get());
 }

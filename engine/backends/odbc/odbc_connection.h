@@ -103,6 +103,15 @@ struct ResultSet {
 
 class Connection;
 
+// A value bound to a parameter marker ("?") of a statement: text, handed to
+// the driver as UTF-16 for it to convert to the SQL type of the column it is
+// compared with, or bytes.
+struct Parameter {
+    std::optional<std::string> text;  // nullopt: `bytes`
+    Bytes bytes;
+    ColumnDescription column;  // the SQL type, size and digits of the column
+};
+
 // A statement handle on a connection. Move-only; borrows the connection.
 class Statement {
   public:
@@ -118,6 +127,10 @@ class Statement {
     // As Execute, but returns the driver's SQLRETURN instead of throwing; the
     // diagnostics are then in Diagnostics().
     SQLRETURN TryExecute(std::string_view sql);
+    // Prepares `sql`, binds `parameters` to its markers in order and runs it;
+    // returns the driver's SQLRETURN as TryExecute does. The values are never
+    // written into the statement.
+    SQLRETURN TryExecute(std::string_view sql, const std::vector<Parameter>& parameters);
     std::vector<Diagnostic> Diagnostics() const;
     // The SQLSTATE of the last failure this statement threw for, "" if none.
     const std::string& LastState() const { return lastState_; }
