@@ -47,6 +47,8 @@ constexpr const char* kUsage =
     "                     (such as TableDefs[Orders].Fields[ID]) side by side\n"
     "  --strict           also compare the properties of the Strict list\n"
     "  --data             also compare the stored values, record by record\n"
+    "  --ignore-case      names that differ only in letter case name one object\n"
+    "                     (as IgnoreNameCase=1 in the settings)\n"
     "  --settings FILE    read the comparison options from FILE instead of\n"
     "                     Kesmark.ini beside the program\n"
     "  --connect1 STRING  connect string for the first database\n"
@@ -61,6 +63,7 @@ constexpr const char* kUsage =
 
 struct Options {
     RunInputs inputs;
+    bool ignoreCase = false;
     std::optional<std::string> settingsPath;
     std::optional<std::string> showKey;
     bool json = false;
@@ -99,6 +102,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
             options.inputs.switches.strict = true;
         } else if (arg == "--data") {
             options.inputs.switches.data = true;
+        } else if (arg == "--ignore-case") {
+            options.ignoreCase = true;
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--settings") {
@@ -193,7 +198,10 @@ int main(int argc, char** argv) {
         return kExitTrouble;
     }
     const IniFile settings(settingsPath);
-    const IniComparisonOptions comparisonOptions(settings);
+    IniComparisonOptions comparisonOptions(settings);
+    if (options.ignoreCase) {
+        comparisonOptions.OverrideIgnoreNameCase(true);
+    }
     if (options.showKey) {
         return ShowProperties(options, comparisonOptions);
     }

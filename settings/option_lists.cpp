@@ -35,11 +35,19 @@ SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonS
         auto data = ReadStoredList(now, kDataSection);
         list.insert(list.end(), data.begin(), data.end());
     }
+    if (!switches.sameKind) {
+        auto engine = ReadStoredList(now, kEngineSection);
+        list.insert(list.end(), engine.begin(), engine.end());
+    }
     return list;
 }
 
 bool CompareFlag(const IniFile& settings, std::string_view tag) {
     return settings.ReadIniInt(tag, "Compare", 0) != 0;
+}
+
+bool IgnoreNameCase(const IniFile& settings) {
+    return settings.ReadIniInt(kGeneralSection, kIgnoreNameCaseKey, 0) != 0;
 }
 
 bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
@@ -49,6 +57,10 @@ bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
 SkipList IniComparisonOptions::LoadSkipList(std::string_view tag,
                                             ComparisonSwitches switches) const {
     return kesmark::LoadSkipList(settings_, tag, switches);
+}
+
+bool IniComparisonOptions::IgnoreNameCase() const {
+    return ignoreNameCase_.value_or(kesmark::IgnoreNameCase(settings_));
 }
 
 }  // namespace kesmark

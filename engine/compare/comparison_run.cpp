@@ -48,7 +48,9 @@ void ComparisonRun::ReportError(const DbError& error) {
 }
 
 void ComparisonRun::LoadSkipList(Level level) {
-    skipList_ = options_.LoadSkipList(Describe(level).tag, inputs_.switches);
+    ComparisonSwitches switches = inputs_.switches;
+    switches.sameKind = sameKind_;
+    skipList_ = options_.LoadSkipList(Describe(level).tag, switches);
 }
 
 bool ComparisonRun::OpenBothDatabases() {
@@ -100,6 +102,10 @@ RunOutcome ComparisonRun::RunComparison() {
         return stopped();
     }
     same_ = true;
+    sameKind_ = db1_->Kind() == db2_->Kind();
+    rules_ = EqualityRules{};
+    rules_.byMeaning = !sameKind_;
+    rules_.ignoreNameCase = options_.IgnoreNameCase();
     if (!CompareDatabaseProperties(same_)) {
         return stopped();
     }
@@ -121,7 +127,8 @@ RunOutcome ComparisonRun::RunComparison() {
         } else if (phase == Level::QueryDefs) {
             SetProgress(90);
         }
-        if (options_.CompareFlag(Describe(phase).tag) && !Walk(phase, NodeKey(), same_)) {
+        if (options_.CompareFlag(Describe(phase).tag) &&
+            !Walk(phase, NodeKey(), NodeKey(), same_)) {
             return stopped();
         }
     }
@@ -157,15 +164,15 @@ bool ComparisonRun::CompareDatabaseProperties(bool& same) {
     try {
         SetStatus(Describe(Level::Databases).status);
         LoadSkipList(Level::Databases);
-        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), same);
+        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), rules_, same);
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return false;
     }
 }
 
-bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
-                                       Collection& collection2, std::vector<std::string>& common,
+bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, DbObject& owner1,
+                                       DbObject& owner2, std::vector<MemberPair>& common,
                                        bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
@@ -174,27 +181,19 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
         const LevelInfo& info = Describe(level);
         const std::string parentKey = owner.Text();
         common.clear();
-        auto names1 = collection1.Names();
-        auto names2 = collection2.Names();
-        SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
-        SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
-        auto addNode = [&](const std::string& name, Picture image) {
-            tree_.AddNode(parentKey, owner.Child(info.collection, name).Text(), name, image);
-        };
-        MergeNames(
-            names1, names2,
-            [&](const std::string& name) {
+        PairingRules pairing;
+        pairing.ignoreNameCase = rules_.ignoreNameCase;
+        for (auto& pair : PairMembers(level, *db1_, owner1, *db2_, owner2, pairing)) {
+            const std::string& name = pair.KeyName();
+            const bool both = pair.InBoth();
+            tree_.AddNode(parentKey, owner.Child(info.collection, name).Text(), name,
+                          both ? info.same : info.differs);
+            if (both) {
+                common.push_back(std::move(pair));
+            } else {
                 same = false;
-                addNode(name, info.differs);
-            },
-            [&](const std::string& name) {
-                same = false;
-                addNode(name, info.differs);
-            },
-            [&](const std::string& name, const std::string&) {
-                addNode(name, info.same);
-                common.push_back(name);
-            });
+            }
+        }
         return true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
@@ -203,7 +202,7 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
 }
 
 bool ComparisonRun::CompareProperties(const Properties& properties1, const Properties& properties2,
-                                      bool& same) {
+                                      const EqualityRules& rules, bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
     }
@@ -233,7 +232,7 @@ bool ComparisonRun::CompareProperties(const Properties& properties1, const Prope
             bool equal = true;
             try {
                 PropertyValuesEqual(properties1.Item(std::string_view(names1[i])),
-                                    properties2.Item(std::string_view(names2[j])), equal);
+                                    properties2.Item(std::string_view(names2[j])), equal, rules);
             } catch (const std::exception&) {
                 same = false;  // an unreadable value counts as a difference
             }

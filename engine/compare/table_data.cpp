@@ -167,6 +167,11 @@ bool LongValuesEqual(const Value& a, const Value& b) {
     return VariantEqual(a, b);
 }
 
+void TableDataComparison::ReadDatabase2As(std::string table, std::vector<std::string> fields) {
+    table2_ = std::move(table);
+    fields2_ = std::move(fields);
+}
+
 TableDataComparison::TableDataComparison(Database& db1, Database& db2, std::string table,
                                          std::vector<std::string> fields, Host& host)
     : db1_(db1),
@@ -182,7 +187,8 @@ bool TableDataComparison::Run() {
         return true;
     }
     auto rs1 = db1_.OpenRecordset(table_, fields_);
-    auto rs2 = db2_.OpenRecordset(table_, fields_);
+    auto rs2 = db2_.OpenRecordset(table2_.empty() ? table_ : table2_,
+                                  fields2_.size() == fieldCount ? fields2_ : fields_);
     std::vector<bool> longField(fieldCount);
     for (std::size_t f = 0; f < fieldCount; ++f) {
         const int type = rs1->Field(f).Type();
@@ -235,7 +241,9 @@ bool TableDataComparison::Run() {
                     if (v1.IsNull() || v2.IsNull()) {
                         equal = v1.IsNull() && v2.IsNull();
                     } else {
-                        equal = longField[f] ? LongValuesEqual(v1, v2) : VariantEqual(v1, v2);
+                        equal = longField[f] ? LongValuesEqual(v1, v2)
+                                : byMeaning_ ? ValuesEqualByMeaning(v1, v2)
+                                             : VariantEqual(v1, v2);
                     }
                     if (!equal) {
                         firstDifference_[f] = recordsCompared_;

@@ -28,6 +28,16 @@ class TableDataComparison {
     TableDataComparison(Database& db1, Database& db2, std::string table,
                         std::vector<std::string> fields, Host& host);
 
+    // Database 2 is read by its own names of the table and of the fields, in
+    // the order of Fields(), where they differ from database 1's (names
+    // matched ignoring letter case). By default both are read by the same
+    // names.
+    void ReadDatabase2As(std::string table, std::vector<std::string> fields);
+    // Values compare by meaning (ValuesEqualByMeaning: 1.98 as a decimal and
+    // as a real alike), as between databases of different kinds, instead of
+    // by the variant rules.
+    void CompareByMeaning(bool byMeaning) { byMeaning_ = byMeaning; }
+
     // Reads both tables and compares them. Returns false when the user
     // cancelled (checked between batches, so within a few milliseconds);
     // throws DbError when a database cannot be read.
@@ -51,6 +61,9 @@ class TableDataComparison {
     Database& db2_;  // Not owned.
     std::string table_;
     std::vector<std::string> fields_;
+    std::string table2_;  // database 2's names; empty: as database 1's
+    std::vector<std::string> fields2_;
+    bool byMeaning_ = false;
     Host& host_;  // Not owned.
     std::vector<std::int64_t> firstDifference_;
     std::int64_t recordsCompared_ = 0;

@@ -9,4 +9,5 @@ set(KESMARK_MODEL_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/hierarchy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/node_key.cpp
   ${CMAKE_CURRENT_LIST_DIR}/object_model.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/object_tree.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/object_tree.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vocabulary.cpp)

@@ -11,6 +11,10 @@ DbError ItemNotFound() {
 }
 }  // namespace
 
+std::string KindText(const DatabaseKind& kind) {
+    return kind.system.empty() ? kind.backend : kind.backend + " (" + kind.system + ")";
+}
+
 Property::Property(std::string name, int type, Value value)
     : name_(std::move(name)), type_(type), value_(std::move(value)) {}
 
@@ -27,6 +31,16 @@ Value Property::GetValue() const {
 
 void Properties::Add(std::string name, int type, Value value) {
     items_.emplace_back(std::move(name), type, std::move(value));
+}
+
+void Properties::Set(std::string name, int type, Value value) {
+    for (auto& p : items_) {
+        if (p.Name() == name) {
+            p = Property(std::move(name), type, std::move(value));
+            return;
+        }
+    }
+    Add(std::move(name), type, std::move(value));
 }
 
 const Property& Properties::Item(std::size_t index) const {

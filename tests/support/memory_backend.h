@@ -29,6 +29,7 @@ struct MemoryDatabaseState {
     std::shared_ptr<ObjectNode> root;  // collections TableDefs, QueryDefs, Relations, Containers
     std::map<std::string, MemoryTableData, std::less<>> data;
     std::optional<DbError> openFailure;  // thrown by the opener when set
+    DatabaseKind kind{"Memory", ""};     // what Database::Kind reports
 
     int opens = 0;
     int closes = 0;

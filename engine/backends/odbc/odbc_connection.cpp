@@ -290,17 +290,25 @@ ColumnDescription Statement::Describe(SQLUSMALLINT column) {
     return description;
 }
 
-std::string Statement::BaseColumnName(SQLUSMALLINT column) {
-    SQLWCHAR name[512] = {};
+std::string Statement::TextAttribute(SQLUSMALLINT column, SQLUSMALLINT field) {
+    SQLWCHAR text[512] = {};
     SQLSMALLINT bytes = 0;
-    const SQLRETURN rc = SQLColAttributeW(handle_.get(), column, SQL_DESC_BASE_COLUMN_NAME, name,
-                                          sizeof name, &bytes, nullptr);
+    const SQLRETURN rc =
+        SQLColAttributeW(handle_.get(), column, field, text, sizeof text, &bytes, nullptr);
     if (!SQL_SUCCEEDED(rc)) {
         return {};
     }
     const auto units = std::clamp<std::size_t>(
         static_cast<std::size_t>(std::max<int>(bytes, 0)) / sizeof(SQLWCHAR), 0, 511);
-    return Narrow(name, units);
+    return Narrow(text, units);
+}
+
+std::string Statement::BaseColumnName(SQLUSMALLINT column) {
+    return TextAttribute(column, SQL_DESC_BASE_COLUMN_NAME);
+}
+
+std::string Statement::TypeName(SQLUSMALLINT column) {
+    return TextAttribute(column, SQL_DESC_TYPE_NAME);
 }
 
 std::optional<std::string> Statement::GetText(SQLUSMALLINT column, std::string_view context) {

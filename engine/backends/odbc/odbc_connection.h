@@ -131,6 +131,9 @@ class Statement {
     ColumnDescription Describe(SQLUSMALLINT column);
     // The base column a result column was read from, empty when unknown.
     std::string BaseColumnName(SQLUSMALLINT column);
+    // The source's own name of a result column's type ("bool", a SQLite
+    // column's declared type), empty when unknown.
+    std::string TypeName(SQLUSMALLINT column);
 
     // The value of `column` (1-based) of the current row, read with
     // SQLGetData in chunks: as text (nullopt for Null), or as bytes. Each
@@ -144,6 +147,10 @@ class Statement {
     void CloseCursor() noexcept;
 
   private:
+    // A text attribute of a result column (SQLColAttribute), empty when the
+    // driver gives none.
+    std::string TextAttribute(SQLUSMALLINT column, SQLUSMALLINT field);
+
     void CheckCall(SQLRETURN rc, std::string_view context);
 
     Connection* connection_;  // Not owned.

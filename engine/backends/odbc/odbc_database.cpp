@@ -2,6 +2,7 @@
 
 #include "engine/backends/odbc/odbc_catalog.h"
 #include "engine/backends/odbc/odbc_types.h"
+#include "engine/backends/odbc/odbc_vocabulary.h"
 #include "engine/model/connect_string.h"
 #include "engine/model/object_tree.h"
 
@@ -54,7 +55,10 @@ class OdbcRecordset : public Recordset {
         for (SQLUSMALLINT column = 1; column <= count; ++column) {
             ResultColumn result;
             result.description = statement_.Describe(column);
-            result.daoType = DaoTypeFromSqlType(result.description.sqlType);
+            const ResultColumnType type = ResultColumnTypeOf(
+                connection.Kind(), result.description.sqlType, statement_.TypeName(column));
+            result.description.sqlType = type.sqlType;
+            result.daoType = type.daoType;
             result.sourceField = statement_.BaseColumnName(column);
             if (result.sourceField.empty()) {
                 result.sourceField = result.description.name;
@@ -221,8 +225,10 @@ class OdbcDatabase : public TreeDatabase {
           connect_(std::move(connect)),
           connection_(std::move(connection)),
           catalog_(std::make_unique<Catalog>(*connection_)) {
+        SetSystem(connection_->Info().dbmsName);
         Root().properties = ReadDatabaseProperties();
         catalog_->Attach(Root());
+        ApplyVocabulary(Root(), *connection_);
     }
     ~OdbcDatabase() override { Close(); }
 

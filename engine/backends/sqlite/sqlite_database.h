@@ -16,8 +16,4 @@ namespace kesmark::sqlite {
 // Throws DbError when the file cannot be opened or is not a SQLite database.
 std::unique_ptr<Database> OpenSqliteDatabase(const std::string& path);
 
-// The DAO type code for a declared column type, by SQLite's affinity rules
-// with the usual names refined (see docs/backends.md).
-int DaoTypeFromDeclaredType(std::string_view declaredType);
-
 }  // namespace kesmark::sqlite
