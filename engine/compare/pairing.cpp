@@ -65,7 +65,7 @@ std::string TextProperty(const Properties& properties, std::string_view name) {
 struct IndexDefinition {
     bool primary = false;
     bool unique = false;
-    std::vector<std::string> fields;  // in key order
+    std::optional<std::vector<std::string>> fields;  // in key order; nullopt when unreadable
 };
 
 std::optional<IndexDefinition> ReadIndex(Collection& indexes, const std::string& name,
@@ -79,8 +79,14 @@ std::optional<IndexDefinition> ReadIndex(Collection& indexes, const std::string&
         IndexDefinition definition;
         definition.primary = BooleanProperty(properties, "Primary");
         definition.unique = BooleanProperty(properties, "Unique");
-        for (const auto& field : index->GetCollection(collections::kFields)->Names()) {
-            definition.fields.push_back(NameForComparison(field, rules));
+        try {
+            std::vector<std::string> fields;
+            for (const auto& field : index->GetCollection(collections::kFields)->Names()) {
+                fields.push_back(NameForComparison(field, rules));
+            }
+            definition.fields = std::move(fields);
+        } catch (const DbError&) {
+            // A primary key still pairs; a key unknown pairs with nothing.
         }
         return definition;
     } catch (const DbError&) {
@@ -154,7 +160,7 @@ void PairIndexes(Collection& indexes1, Collection& indexes2, Leftovers& only1, L
         const auto& d1 = definitions1.at(a);
         const auto& d2 = definitions2.at(b);
         return (vocabulary::IsGeneratedIndexName(a) || vocabulary::IsGeneratedIndexName(b)) && d1 &&
-               d2 && d1->unique == d2->unique && d1->fields == d2->fields;
+               d2 && d1->unique == d2->unique && d1->fields && d1->fields == d2->fields;
     });
 }
 
