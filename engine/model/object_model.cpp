@@ -11,10 +11,6 @@ DbError ItemNotFound() {
 }
 }  // namespace
 
-std::string KindText(const DatabaseKind& kind) {
-    return kind.system.empty() ? kind.backend : kind.backend + " (" + kind.system + ")";
-}
-
 Property::Property(std::string name, int type, Value value)
     : name_(std::move(name)), type_(type), value_(std::move(value)) {}
 

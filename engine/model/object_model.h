@@ -173,9 +173,6 @@ struct DatabaseKind {
     friend bool operator==(const DatabaseKind&, const DatabaseKind&) = default;
 };
 
-// "SQLite", "ODBC (PostgreSQL)": the kind as the user reads it.
-std::string KindText(const DatabaseKind& kind);
-
 // An open database, read-only. Its collections are TableDefs, QueryDefs,
 // Relations and Containers; its Properties are the database's own.
 class Database : public DbObject {

@@ -10,6 +10,13 @@ namespace kesmark::vocabulary {
 
 namespace {
 
+// One rule of a type-name table: a type whose name contains (or is) `part`,
+// ASCII letter case ignored, has DAO type `type`.
+struct TypeNameRule {
+    std::string_view part;
+    int type;
+};
+
 // SQLite's NUMERIC affinity refined by the usual names, tried in this order.
 constexpr std::array<TypeNameRule, 17> kNumericTypeNames = {{
     {"bool", dao::kBoolean},
@@ -298,10 +305,6 @@ std::string FoldedWithoutBlanks(std::string_view text) {
 }
 
 }  // namespace
-
-std::span<const TypeNameRule> NumericTypeNames() {
-    return kNumericTypeNames;
-}
 
 int DaoTypeFromDeclaredType(std::string_view declaredType) {
     const std::string t = FoldAsciiCase(declaredType);

@@ -14,24 +14,12 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
 namespace kesmark::vocabulary {
 
 // ---- Type codes -----------------------------------------------------------
-
-// One rule of the declared-type table: a type whose name contains `part`
-// (ASCII letter case ignored) has DAO type `type`.
-struct TypeNameRule {
-    std::string_view part;
-    int type;
-};
-
-// The names that refine SQLite's NUMERIC affinity, in the order they are
-// tried (docs/backends.md, "Type from the declared type").
-std::span<const TypeNameRule> NumericTypeNames();
 
 // The DAO type code of a declared column type, by SQLite's affinity rules in
 // their order (INTEGER, TEXT, BLOB, REAL, NUMERIC), each refined by the usual

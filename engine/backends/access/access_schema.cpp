@@ -552,9 +552,9 @@ class SchemaBuilder {
             AddBuiltIn(adder, own, "AllowZeroLength", dao::kBoolean, Value(false));
             if (const auto* stored = FindStored(own, "DefaultValue")) {
                 const Value value = StoredValue(*stored, TextDecoderForValues());
-                const auto* text = value.As<std::string>();
+                const std::string text = value.IsNull() ? std::string() : PlainText(value);
                 adder.Add("DefaultValue", dao::kText,
-                          Value(vocabulary::CanonicalDefault(text ? *text : "", type)));
+                          Value(vocabulary::CanonicalDefault(text, type)));
             } else {
                 adder.Add("DefaultValue", dao::kText, Value(""));
             }
