@@ -93,7 +93,10 @@ int main(int argc, char** argv) {
     }
     const SettingsLocation location = FindSettings(explicitSettings, CurrentSettingsEnvironment());
     IniFile settings(location.file, location.fallback);
-    const IniComparisonOptions fileOptions(settings);
+    IniComparisonOptions fileOptions(settings);
+    if (options.ignoreCase) {
+        fileOptions.OverrideIgnoreNameCase(true);
+    }
     const MatchingOverride comparisonOptions(
         fileOptions, options.matching.value_or(fileOptions.Data().matching));
     // A settings file that cannot be used is said once, on standard error
