@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "engine/backends/odbc/odbc_types.h"
-#include "engine/backends/odbc/odbc_vocabulary.h"
 #include "engine/backends/odbc/odbc_value_stream.h"
+#include "engine/backends/odbc/odbc_vocabulary.h"
 #include "engine/model/object_tree.h"
 #include "engine/model/utf8.h"
 #include "engine/model/value_codec.h"
