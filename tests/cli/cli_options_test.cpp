@@ -109,8 +109,9 @@ TEST_F(CliOptionsTest, IgnoreCaseMatchesNamesThatDifferOnlyInLetterCase) {
                          "INSERT INTO album VALUES(1, 'Abbey Road'), (2, 'Help!');");
     auto nodeKeys = [](const std::string& json) {
         std::vector<std::string> keys;
-        for (const auto& node : nlohmann::json::parse(json)["nodes"]) {
-            keys.push_back(node["key"]);
+        const auto doc = nlohmann::json::parse(json);
+        for (const auto& node : doc["nodes"]) {
+            keys.push_back(node["key"].get<std::string>());
         }
         return keys;
     };

@@ -121,6 +121,10 @@ TEST_F(OdbcMigration, ChangesAfterTheMigrationShowExactlyWhereTheyWereMade) {
                                 "TableDefs[InvoiceLine].Fields[Quantity].Records[5]",
                                 "TableDefs[Track].Fields[Name]",
                                 "TableDefs[Track].Fields[Name].Records[3]",
+                                // The three updated rows, matched by key.
+                                "TableDefs[Customer].Rows[1]",
+                                "TableDefs[InvoiceLine].Rows[5]",
+                                "TableDefs[Track].Rows[3]",
                             });
     for (const bool withData : {false, true}) {
         const auto result =
