@@ -205,7 +205,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         } else if (*extras.matching == "position") {
             options.matching = RecordMatching::Position;
         } else {
-            return UsageError(app, "--match takes key or position, not " + *extras.matching);
+            return UsageError(app, "--match needs key or position");
         }
     }
     if (extras.positional.size() != 2) {

@@ -93,15 +93,15 @@ int main(int argc, char** argv) {
     }
     const SettingsLocation location = FindSettings(explicitSettings, CurrentSettingsEnvironment());
     IniFile settings(location.file, location.fallback);
-    const IniComparisonOptions fileOptions(settings);
-    const MatchingOverride comparisonOptions(
-        fileOptions, options.matching.value_or(fileOptions.Data().matching));
     // A settings file that cannot be used is said once, on standard error
-    // and among the messages of the JSON document.
+    // and among the messages of the JSON document (so before the first read).
     cli::CliHost host(options.quiet);
     settings.SetProblemHandler([&host](const std::string& message) {
         host.ShowMessage(message, "Kesmark", MessageIcon::Exclamation);
     });
+    const IniComparisonOptions fileOptions(settings);
+    const MatchingOverride comparisonOptions(
+        fileOptions, options.matching.value_or(fileOptions.Data().matching));
     // A private copy of a database never outlives the process, whatever
     // ends it.
     RemoveTemporaryFilesOnTermination();
