@@ -249,12 +249,19 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
     const std::int32_t record = RecordNumber(reader.ReadPlain());
     // The statement and row order of the data comparison, so that row n is
     // the record the comparison numbered n.
-    auto recordset1 = db1.OpenRecordset(table1.Name(), {field1.Name()});
-    auto recordset2 = db2.OpenRecordset(table2.Name(), {field2.Name()});
+    const auto open = [&](Database& db, DbObject& table, DbObject& field) {
+        try {
+            auto recordset = db.OpenRecordset(table.Name(), {field.Name()});
+            recordset->Move(record - 1);
+            return recordset;
+        } catch (const DbError& e) {
+            throw NamingDatabase(e, db.Name(), "reading table '" + table.Name() + "'");
+        }
+    };
+    auto recordset1 = open(db1, table1, field1);
+    auto recordset2 = open(db2, table2, field2);
     RecordsetField& column1 = recordset1->Field(0);
     RecordsetField& column2 = recordset2->Field(0);
-    recordset1->Move(record - 1);
-    recordset2->Move(record - 1);
     LoadSkipList(Level::Records);
     // A table that ends before row n (a shorter table, rows lost from a
     // damaged file) lacks the record: it is listed from the other side.

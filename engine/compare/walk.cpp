@@ -21,6 +21,23 @@ DbObject& Resolve(Database& db, const NodeKey& key, std::unique_ptr<DbObject>& h
     return *current;
 }
 
+// Runs `read` on one database; an error it throws names that database and
+// `what` was being read, unless the backend's message names the database.
+template <typename Read>
+auto OnSide(Database& db, const std::string& what, Read read) -> decltype(read()) {
+    try {
+        return read();
+    } catch (const DbError& e) {
+        throw NamingDatabase(e, db.Name(), what);
+    }
+}
+
+// "the Fields of TableDefs[Orders]", "the TableDefs".
+std::string CollectionText(std::string_view collection, const NodeKey& owner) {
+    const std::string of = owner.IsRoot() ? "" : " of " + owner.Text();
+    return "the " + std::string(collection) + of;
+}
+
 int RoundHalfToEven(double x) {
     const int previous = std::fegetround();
     std::fesetround(FE_TONEAREST);
@@ -56,12 +73,14 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         std::optional<std::int64_t> expectedRows;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
-            std::unique_ptr<DbObject> t1;
-            std::unique_ptr<DbObject> t2;
-            const Value count1 =
-                Resolve(*db1_, owner, t1).GetProperties().Item("RecordCount").GetValue();
-            const Value count2 =
-                Resolve(*db2_, owner, t2).GetProperties().Item("RecordCount").GetValue();
+            const auto recordCount = [&](Database& db) {
+                return OnSide(db, "counting the rows of " + owner.Text(), [&] {
+                    std::unique_ptr<DbObject> table;
+                    return Resolve(db, owner, table).GetProperties().Item("RecordCount").GetValue();
+                });
+            };
+            const Value count1 = recordCount(*db1_);
+            const Value count2 = recordCount(*db2_);
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
                 compareData = false;
@@ -74,8 +93,17 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         {
             std::unique_ptr<DbObject> o1;
             std::unique_ptr<DbObject> o2;
-            auto c1 = Resolve(*db1_, owner, o1).GetCollection(info.collection);
-            auto c2 = Resolve(*db2_, owner, o2).GetCollection(info.collection);
+            // Each collection is read here, on its own side, so that a failure
+            // names the database it came from.
+            const auto read = [&](Database& db, std::unique_ptr<DbObject>& holder) {
+                return OnSide(db, "reading " + CollectionText(info.collection, owner), [&] {
+                    auto collection = Resolve(db, owner, holder).GetCollection(info.collection);
+                    collection->Count();
+                    return collection;
+                });
+            };
+            auto c1 = read(*db1_, o1);
+            auto c2 = read(*db2_, o2);
             if (!CompareCollections(level, owner, *c1, *c2, common, ownerSame)) {
                 return false;
             }
@@ -108,8 +136,12 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
                 }
                 auto& object2 = Resolve(*db2_, key, o2);
                 LoadSkipList(level);
-                return CompareProperties(object1.GetProperties(), object2.GetProperties(),
-                                         objectSame);
+                const std::string what = "reading the properties of " + key.Text();
+                const Properties properties1 =
+                    OnSide(*db1_, what, [&] { return object1.GetProperties(); });
+                const Properties properties2 =
+                    OnSide(*db2_, what, [&] { return object2.GetProperties(); });
+                return CompareProperties(properties1, properties2, objectSame);
             };
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "engine/compare/comparison_run.h"
@@ -308,16 +309,45 @@ TEST_F(RunTest, CancelStopsAtTheNextOperationBoundaryAndKeepsNodes) {
     EXPECT_EQ(host_.statuses.back(), "");
 }
 
-TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceAndStopsTheRun) {
+TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceNamingItsDatabase) {
+    struct Case {
+        const char* scenario;
+        std::function<void(ObjectNode& orders1, ObjectNode& orders2)> breakIt;
+        const char* message;
+        bool data = false;  // with --data: the row count is read first
+    };
+    const DbError failure(3001, "cannot be read", "Kesmark memory");
+    const Case cases[] = {
+        {"the fields of a table in database 1",
+         [&](ObjectNode& orders, ObjectNode&) { orders.Collection("Fields").failure = failure; },
+         "'one': reading the Fields of TableDefs[Orders]: cannot be read"},
+        {"the properties of a table in database 2",
+         [&](ObjectNode&, ObjectNode& orders) { orders.propertiesFailure = failure; },
+         "'two': reading the properties of TableDefs[Orders]: cannot be read"},
+        {"the row count of a table in database 2",
+         [&](ObjectNode&, ObjectNode& orders) {
+             orders.properties = Properties();
+             orders.properties.Add(Property::Failing("RecordCount", dao::kLong, failure));
+         },
+         "'two': counting the rows of TableDefs[Orders]: cannot be read", true},
+    };
     CompareEverything();
     SkipForTag("Databases", {"Name"});
-    auto& t1 = one_->AddTable("Orders", {"ID"});
-    two_->AddTable("Orders", {"ID"});
-    t1.Collection("Fields").failure = DbError(3001, "Fields cannot be read", "Kesmark memory");
-    ASSERT_EQ(Run(), RunOutcome::Stopped);
-    ASSERT_EQ(host_.messages.size(), 1u);
-    EXPECT_EQ(host_.messages[0].text, "Fields cannot be read");
-    EXPECT_EQ(host_.messages[0].caption, "Kesmark memory");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        inputs_.switches.data = c.data;
+        MemoryServer server;
+        auto& one = server.Create("one");
+        auto& two = server.Create("two");
+        c.breakIt(one.AddTable("Orders", {"ID"}), two.AddTable("Orders", {"ID"}));
+        test::RecordingHost host;
+        MemoryResultTree tree;
+        ComparisonRun run(inputs_, options_, tree, host, server.Opener());
+        ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].text, c.message);
+        EXPECT_EQ(host.messages[0].caption, "Kesmark memory");
+    }
 }
 
 TEST_F(RunTest, AStoppedRunNamesWhatWasNotComparedToItsEnd) {
