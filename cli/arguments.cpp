@@ -19,6 +19,7 @@ namespace {
 constexpr const char* kSynopsis =
     "Usage: kesmark-diff [options] DATABASE1 DATABASE2\n"
     "       kesmark-diff --show KEY [options] DATABASE1 DATABASE2\n"
+    "       kesmark-diff --sync-sql FILE [options] DATABASE1 DATABASE2\n"
     "\n"
     "Compares two databases and prints the result tree. Each DATABASE is a\n"
     "database file (SQLite, Access .mdb/.accdb) or a connect string beginning\n"
@@ -57,6 +58,10 @@ void DefineOptions(CLI::App& app, Options& options, Extras& extras) {
     value("--show", options.showKey, "KEY",
           "list the properties of the object a node key names\n"
           "(such as TableDefs[Orders].Fields[ID]) side by side");
+    value("--sync-sql", options.syncSqlPath, "FILE",
+          "also write the SQL that makes DATABASE2 like\n"
+          "DATABASE1 to FILE (- for standard output, the\n"
+          "tree then not printed); with --data also the rows");
     app.add_flag("--strict", options.inputs.switches.strict,
                  "also compare the properties of the Strict list");
     app.add_flag("--data", options.inputs.switches.data,
@@ -210,6 +215,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         } else {
             return UsageError(app, "--match needs key or position");
         }
+    }
+    if (options.showKey && options.syncSqlPath) {
+        return UsageError(app, "--show and --sync-sql cannot be used together");
     }
     if (extras.positional.size() != 2) {
         return UsageError(

@@ -25,6 +25,8 @@ struct Options {
     RunInputs inputs;
     std::optional<std::string> settingsPath;
     std::optional<std::string> showKey;
+    // --sync-sql: where the sync script goes ("-" standard output).
+    std::optional<std::string> syncSqlPath;
     bool json = false;
     bool quiet = false;  // no status line on a terminal
     // --match: how records are paired, over the settings' MatchRecords.

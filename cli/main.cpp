@@ -2,6 +2,7 @@
 //
 //   kesmark-diff [options] DATABASE1 DATABASE2
 //   kesmark-diff --show KEY [options] DATABASE1 DATABASE2
+//   kesmark-diff --sync-sql FILE [options] DATABASE1 DATABASE2
 //
 // Exit status: 0 no difference, 1 differences, 2 stopped (error, cancel) or
 // bad usage. With --show: 0 when every property is equal or skipped, 1 when
@@ -23,6 +24,7 @@
 #include "cli/output.h"
 #include "engine/compare/comparison_run.h"
 #include "engine/open_database.h"
+#include "engine/sync/sync_file.h"
 #include "settings/ini_file.h"
 #include "settings/option_lists.h"
 #include "settings/settings_location.h"
@@ -64,6 +66,38 @@ int ShowProperties(const Options& options, const ComparisonOptions& settings, cl
         return row.icon == property_rows::kEqualIcon || row.icon == property_rows::kSkippedIcon;
     });
     return alike ? kExitSame : kExitDiffers;
+}
+
+// Writes the sync script of `options` after the comparison (to standard
+// output for "-") and says on standard error how many changes it could not
+// express. Returns false when it could not be written.
+bool WriteSync(const Options& options, cli::CliHost& host) {
+    const std::string& path = *options.syncSqlPath;
+    try {
+        sync::SyncSummary summary;
+        if (path == "-") {
+            summary = sync::WriteSyncScriptFor(options.inputs, OpenDatabase, std::cout, host);
+            std::cout.flush();
+        } else {
+            summary = sync::WriteSyncScriptFile(options.inputs, OpenDatabase, path, host);
+        }
+        host.FinishStatusLine();
+        if (!summary.completed) {
+            std::fprintf(stderr, "kesmark-diff: the sync script was cancelled\n");
+            return false;
+        }
+        std::fprintf(stderr,
+                     "kesmark-diff: sync script: %lld statements; %lld changes could not be "
+                     "expressed%s\n",
+                     static_cast<long long>(summary.statements),
+                     static_cast<long long>(summary.notExpressible),
+                     summary.notExpressible > 0 ? " (lines \"-- not expressible\")" : "");
+        return true;
+    } catch (const DbError& e) {
+        host.FinishStatusLine();
+        std::fprintf(stderr, "kesmark-diff: sync script: %s\n", e.Description().c_str());
+        return false;
+    }
 }
 
 }  // namespace
@@ -127,13 +161,24 @@ int main(int argc, char** argv) {
     report.tree = &tree;
     report.messages = &host.Messages();
 
-    const std::string output = options.json
-                                   ? cli::FormatTreeJson(report)
-                                   : cli::FormatTreeText(report, ::isatty(STDOUT_FILENO) == 1);
-    std::fwrite(output.data(), 1, output.size(), stdout);
-    std::fflush(stdout);
+    const bool scriptToStdout = options.syncSqlPath && *options.syncSqlPath == "-";
+    if (!scriptToStdout) {
+        const std::string output = options.json
+                                       ? cli::FormatTreeJson(report)
+                                       : cli::FormatTreeText(report, ::isatty(STDOUT_FILENO) == 1);
+        std::fwrite(output.data(), 1, output.size(), stdout);
+        std::fflush(stdout);
+    }
 
     if (!report.completed) {
+        if (options.syncSqlPath) {
+            std::fprintf(stderr, "kesmark-diff: no sync script: the comparison did not finish\n");
+        }
+        return kExitTrouble;
+    }
+    // The script follows the comparison; the exit status stays the
+    // comparison's unless the script cannot be written.
+    if (options.syncSqlPath && !WriteSync(options, host)) {
         return kExitTrouble;
     }
     return report.same ? kExitSame : kExitDiffers;

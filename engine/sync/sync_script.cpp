@@ -1,0 +1,685 @@
+#include "engine/sync/sync_script.h"
+
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/model/dao.h"
+#include "engine/model/node_key.h"
+#include "engine/model/text.h"
+#include "engine/sync/schema.h"
+#include "engine/sync/script_out.h"
+#include "engine/sync/sql_dialect.h"
+#include "engine/sync/table_rows.h"
+
+namespace kesmark::sync {
+
+namespace {
+
+// The rows of every table of database 1 that the target has (or gets from
+// the script), in database 1's order. `filled` names the tables the script
+// makes empty or new: those get every row of database 1.
+bool WriteRows(Database& db1, Database& db2, const SyncRequest& request, const Schema& schema1,
+               const Schema& schema2, const std::set<std::string>& filled,
+               const std::set<std::string>& skipped, Dialect dialect, ScriptOut& out, Host& host) {
+    for (const Table& table1 : schema1.tables) {
+        if (skipped.count(table1.name) != 0) {
+            continue;
+        }
+        const Table* table2 = schema2.FindTable(table1.name);
+        const bool fill = filled.count(table1.name) != 0;
+        if (!table2 && !fill) {
+            continue;
+        }
+        host.SetStatusText("Writing the rows of table " + table1.name);
+        TableRows rows;
+        rows.table = table1.name;
+        rows.target = table2 ? TargetName(*table2, dialect) : TargetName(table1, dialect);
+        rows.byMeaning = request.byMeaning;
+        for (const Column& column : table1.columns) {
+            if (!column.Writable()) {
+                continue;
+            }
+            rows.columns.push_back(column.name);
+            const Column* column2 = table2 ? table2->FindColumn(column.name) : nullptr;
+            rows.inTarget.push_back(column2 && column2->Writable() &&
+                                    SameColumnType(column, *column2, dialect));
+        }
+        if (fill) {
+            rows.mode = TableRows::Mode::Fill;
+        } else {
+            rows.table2 = table2->name;
+            const auto key = SharedKey(db1, db2, table1.name);
+            const bool keyWritten =
+                key && std::all_of(key->fields.begin(), key->fields.end(), [&](const auto& f) {
+                    const Column* c = table1.FindColumn(f);
+                    return c && c->Writable();
+                });
+            if (keyWritten) {
+                rows.mode = TableRows::Mode::ByKey;
+                rows.keyFields = key->fields;
+                rows.keyFields2 = key->fields;
+            } else {
+                rows.mode = TableRows::Mode::Replace;
+            }
+        }
+        if (!WriteTableRows(db1, db2, rows, out, host)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- SQLite targets --------------------------------------------------------
+
+// A name for the old table of a rebuild that neither database uses.
+std::string FreeName(const std::string& base, const Schema& schema1, const Schema& schema2) {
+    std::string name = base;
+    for (int n = 2; schema1.HasName(name) || schema2.HasName(name); ++n) {
+        name = base + "_" + std::to_string(n);
+    }
+    return name;
+}
+
+bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, ScriptOut& out,
+                 Host& host) {
+    const Schema schema1 = ReadSchema(db1);
+    const Schema schema2 = ReadSchema(db2);
+    // Statements are database 1's own text only when it is a SQLite file.
+    const bool ownText = db1.Kind().backend == "SQLite";
+
+    std::vector<const Table*> dropped;  // tables only in database 2
+    std::vector<const Table*> created;  // tables only in database 1
+    std::vector<const Table*> rebuilt;  // tables whose statement differs
+    std::set<std::string> filled;       // tables that get every row of database 1
+    std::set<std::string> skipped;      // tables whose rows the script leaves alone
+    for (const Table& table2 : schema2.tables) {
+        if (!schema1.FindTable(table2.name)) {
+            if (table2.system) {
+                out.NotExpressible(TableKey(table2.name), "a table SQLite keeps for itself");
+            } else {
+                dropped.push_back(&table2);
+            }
+        }
+    }
+    for (const Table& table1 : schema1.tables) {
+        const Table* table2 = schema2.FindTable(table1.name);
+        const bool virtualTable = table1.type == "virtual" || table1.type == "shadow";
+        if (virtualTable || (table2 && (table2->type == "virtual" || table2->type == "shadow"))) {
+            skipped.insert(table1.name);
+            if (!table2 || table2->sql != table1.sql) {
+                out.NotExpressible(TableKey(table1.name),
+                                   "a virtual table and its shadow tables belong to its module");
+            }
+            continue;
+        }
+        if (table1.system) {
+            if (!table2 && table1.name != "sqlite_sequence") {
+                out.NotExpressible(TableKey(table1.name), "a table SQLite keeps for itself");
+                skipped.insert(table1.name);
+            }
+            continue;
+        }
+        if (table2 && table2->sql == table1.sql) {
+            continue;
+        }
+        if (!ownText) {
+            out.NotExpressible(
+                TableKey(table1.name),
+                "database 1 is not a SQLite file, so its CREATE TABLE is not at hand");
+            skipped.insert(table1.name);
+            continue;
+        }
+        (table2 ? rebuilt : created).push_back(&table1);
+        filled.insert(table1.name);
+    }
+    if (!request.rows) {
+        // Without the rows, a rebuilt table keeps its own; a new column that
+        // may not be Null and has no default cannot be filled.
+        for (const Table* table1 : rebuilt) {
+            filled.erase(table1->name);
+            const Table& table2 = *schema2.FindTable(table1->name);
+            for (const Column& column : table1->columns) {
+                if (column.Writable() && column.required && column.defaultValue.empty() &&
+                    !table2.FindColumn(column.name) && !column.primaryKey) {
+                    out.NotExpressible(FieldKey(table1->name, column.name),
+                                       "a new column that may not be Null and has no default "
+                                       "needs the rows of database 1 (compare with data)");
+                }
+            }
+        }
+    }
+    auto changedTable = [&](const std::string& name) {
+        const auto has = [&](const std::vector<const Table*>& list) {
+            return std::any_of(list.begin(), list.end(),
+                               [&](const Table* t) { return t->name == name; });
+        };
+        return has(dropped) || has(rebuilt);
+    };
+
+    // Triggers: those that differ or go, those on a table that is dropped
+    // or rebuilt, and with the rows every trigger on a table (so that none
+    // fires while the rows are written) are dropped first and made again
+    // at the end.
+    std::vector<const Trigger*> triggersDropped;
+    for (const Trigger& trigger2 : schema2.triggers) {
+        const Trigger* trigger1 = schema1.FindTrigger(trigger2.name);
+        const bool onTable = schema2.FindTable(trigger2.table) != nullptr;
+        if (!trigger1 || trigger1->sql != trigger2.sql || changedTable(trigger2.table) ||
+            (request.rows && onTable)) {
+            triggersDropped.push_back(&trigger2);
+        }
+    }
+    std::vector<const Trigger*> triggersCreated;
+    for (const Trigger& trigger1 : schema1.triggers) {
+        const Trigger* trigger2 = schema2.FindTrigger(trigger1.name);
+        const bool droppedHere = std::find(triggersDropped.begin(), triggersDropped.end(),
+                                           trigger2) != triggersDropped.end();
+        if (!trigger2 || droppedHere) {
+            triggersCreated.push_back(&trigger1);
+        }
+    }
+    std::vector<const View*> viewsDropped;
+    for (const View& view2 : schema2.views) {
+        const View* view1 = schema1.FindView(view2.name);
+        if (!view1 || view1->sql != view2.sql) {
+            viewsDropped.push_back(&view2);
+        }
+    }
+    std::vector<const View*> viewsCreated;
+    for (const View& view1 : schema1.views) {
+        const View* view2 = schema2.FindView(view1.name);
+        if (!view2 || view2->sql != view1.sql) {
+            if (!ownText) {
+                out.NotExpressible(QueryKey(view1.name),
+                                   "database 1 is not a SQLite file, so its CREATE VIEW is not at "
+                                   "hand");
+                continue;
+            }
+            viewsCreated.push_back(&view1);
+        }
+    }
+    // Indexes of the tables both keep: those with a statement of their own
+    // (not those a constraint of the table makes).
+    std::vector<std::pair<const Table*, const Index*>> indexesDropped;
+    std::vector<std::pair<const Table*, const Index*>> indexesCreated;
+    for (const Table& table1 : schema1.tables) {
+        const Table* table2 = schema2.FindTable(table1.name);
+        const bool remade = filled.count(table1.name) != 0 ||
+                            std::find(rebuilt.begin(), rebuilt.end(), &table1) != rebuilt.end() ||
+                            std::find(created.begin(), created.end(), &table1) != created.end();
+        for (const Index& index1 : table1.indexes) {
+            if (index1.sql.empty()) {
+                continue;
+            }
+            const Index* index2 = table2 && !remade ? table2->FindIndex(index1.name) : nullptr;
+            if (!index2 || index2->sql != index1.sql) {
+                if (!ownText) {
+                    out.NotExpressible(IndexKey(table1.name, index1.name),
+                                       "database 1 is not a SQLite file, so its CREATE INDEX "
+                                       "is not at hand");
+                    continue;
+                }
+                indexesCreated.emplace_back(&table1, &index1);
+            }
+        }
+        if (!table2 || remade) {
+            continue;
+        }
+        for (const Index& index2 : table2->indexes) {
+            if (index2.sql.empty()) {
+                continue;
+            }
+            const Index* index1 = table1.FindIndex(index2.name);
+            if (!index1 || index1->sql != index2.sql) {
+                indexesDropped.emplace_back(table2, &index2);
+            }
+        }
+    }
+
+    out.Statement("PRAGMA foreign_keys = OFF");
+    // A table renamed for its rebuild takes no view or trigger of another
+    // table with it.
+    out.Statement("PRAGMA legacy_alter_table = ON");
+    out.Statement("BEGIN");
+    for (const Trigger* trigger : triggersDropped) {
+        out.Statement("DROP TRIGGER IF EXISTS " + QuoteIdentifier(trigger->name));
+    }
+    for (const View* view : viewsDropped) {
+        out.Statement("DROP VIEW " + QuoteIdentifier(view->name));
+    }
+    for (const auto& [table, index] : indexesDropped) {
+        out.Statement("DROP INDEX " + QuoteIdentifier(index->name));
+    }
+    for (const Table* table : dropped) {
+        out.Statement("DROP TABLE " + QuoteIdentifier(table->name));
+    }
+    for (const Table* table1 : rebuilt) {
+        const Table& table2 = *schema2.FindTable(table1->name);
+        const std::string old = FreeName("kesmark_old_" + table1->name, schema1, schema2);
+        out.Comment("table " + QuoteIdentifier(table1->name) + " rebuilt with its new statement");
+        out.Statement("ALTER TABLE " + QuoteIdentifier(table1->name) + " RENAME TO " +
+                      QuoteIdentifier(old));
+        out.Statement(table1->sql);
+        if (filled.count(table1->name) == 0) {
+            std::string columns;
+            for (const Column& column : table1->columns) {
+                const Column* column2 = table2.FindColumn(column.name);
+                if (column.Writable() && column2 && column2->Writable()) {
+                    columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(column.name);
+                }
+            }
+            if (!columns.empty()) {
+                out.Statement("INSERT INTO " + QuoteIdentifier(table1->name) + " (" + columns +
+                              ") SELECT " + columns + " FROM " + QuoteIdentifier(old));
+            }
+        }
+        out.Statement("DROP TABLE " + QuoteIdentifier(old));
+    }
+    for (const Table* table : created) {
+        out.Statement(table->sql);
+    }
+    if (request.rows) {
+        if (!WriteRows(db1, db2, request, schema1, schema2, filled, skipped, Dialect::SQLite, out,
+                       host)) {
+            return false;
+        }
+    }
+    for (const auto& [table, index] : indexesCreated) {
+        out.Statement(index->sql);
+    }
+    for (const View* view : viewsCreated) {
+        out.Statement(view->sql);
+    }
+    for (const Trigger* trigger : triggersCreated) {
+        out.Statement(trigger->sql);
+    }
+    for (const auto& [name, pragma] :
+         {std::pair{"UserVersion", "user_version"}, std::pair{"ApplicationId", "application_id"}}) {
+        const auto v1 = schema1.DatabaseProperty(name);
+        const auto v2 = schema2.DatabaseProperty(name);
+        if (v1 && !VariantEqual(*v1, v2.value_or(Value()))) {
+            out.Statement(std::string("PRAGMA ") + pragma + " = " + Literal(*v1, Dialect::SQLite));
+        }
+    }
+    for (const char* name : {"PageSize", "Encoding", "AutoVacuum", "JournalMode"}) {
+        const auto v1 = schema1.DatabaseProperty(name);
+        const auto v2 = schema2.DatabaseProperty(name);
+        if (v1 && v2 && !VariantEqual(*v1, *v2)) {
+            out.NotExpressible(std::string("Databases: ") + name,
+                               "a setting of the file that a transaction cannot change");
+        }
+    }
+    out.Statement("PRAGMA foreign_key_check");
+    out.Statement("COMMIT");
+    out.Statement("PRAGMA legacy_alter_table = OFF");
+    return true;
+}
+
+// ---- PostgreSQL and other targets -------------------------------------------
+
+// The column's type as the target spells it, from database 1's column.
+std::string PostgresType(const Column& column, bool samePostgres) {
+    if (samePostgres && !column.typeName.empty()) {
+        const std::string type = FoldAsciiCase(column.typeName);
+        if ((type == "varchar" || type == "bpchar" || type == "char") && column.precision > 0) {
+            return (type == "varchar" ? "varchar(" : "char(") + std::to_string(column.precision) +
+                   ")";
+        }
+        if (type == "numeric" && column.precision > 0) {
+            return "numeric(" + std::to_string(column.precision) + ", " +
+                   std::to_string(column.scale) + ")";
+        }
+        return QuoteIdentifier(column.typeName);
+    }
+    switch (column.type) {
+        case dao::kBoolean:
+            return "boolean";
+        case dao::kByte:
+        case dao::kInteger:
+            return "smallint";
+        case dao::kLong:
+            return "integer";
+        case dao::kBigInt:
+            return "bigint";
+        case dao::kSingle:
+            return "real";
+        case dao::kDouble:
+        case dao::kFloat:
+            return "double precision";
+        case dao::kCurrency:
+            return "numeric(19, 4)";
+        case dao::kDecimal:
+        case dao::kNumeric:
+            return "numeric";
+        case dao::kDate:
+        case dao::kTimeStamp:
+            return "timestamp";
+        case dao::kTime:
+            return "time";
+        case dao::kBinary:
+        case dao::kVarBinary:
+        case dao::kLongBinary:
+            return "bytea";
+        case dao::kGuid:
+            return "uuid";
+        default:
+            return "text";
+    }
+}
+
+std::string ColumnDefinition(const Column& column, bool samePostgres) {
+    std::string sql = QuoteIdentifier(column.name) + " " + PostgresType(column, samePostgres);
+    if (samePostgres && !column.defaultValue.empty()) {
+        sql += " DEFAULT " + column.defaultValue;
+    }
+    return sql;
+}
+
+std::string NameList(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names) {
+        text += (text.empty() ? "" : ", ") + QuoteIdentifier(name);
+    }
+    return text;
+}
+
+// The constraint name of a foreign key as the ODBC backend keys it
+// ("child.name" when two tables use one name), or nullopt for one the
+// database left unnamed.
+std::optional<std::string> ConstraintName(const Relation& relation) {
+    if (relation.name.find(" -> ") != std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string prefix = relation.foreignTable + ".";
+    if (relation.name.rfind(prefix, 0) == 0) {
+        return relation.name.substr(prefix.size());
+    }
+    return relation.name;
+}
+
+bool SameRelation(const Relation& a, const Relation& b) {
+    return a.table == b.table && a.foreignTable == b.foreignTable && a.columns == b.columns &&
+           a.foreignColumns == b.foreignColumns && a.onUpdate == b.onUpdate &&
+           a.onDelete == b.onDelete;
+}
+
+std::string AddForeignKey(const Relation& relation, const Schema& schema1, Dialect dialect) {
+    const Table* child = schema1.FindTable(relation.foreignTable);
+    const Table* parent = schema1.FindTable(relation.table);
+    std::string sql =
+        "ALTER TABLE " +
+        (child ? TargetName(*child, dialect) : QuoteIdentifier(relation.foreignTable)) +
+        " ADD CONSTRAINT " + QuoteIdentifier(*ConstraintName(relation)) + " FOREIGN KEY (" +
+        NameList(relation.foreignColumns) + ") REFERENCES " +
+        (parent ? TargetName(*parent, dialect) : QuoteIdentifier(relation.table)) + " (" +
+        NameList(relation.columns) + ")";
+    for (const auto& [what, action] : {std::pair{" ON UPDATE ", relation.onUpdate},
+                                       std::pair{" ON DELETE ", relation.onDelete}}) {
+        const std::string upper = UpperAscii(action);
+        if (upper == "CASCADE" || upper == "SET NULL" || upper == "SET DEFAULT" ||
+            upper == "RESTRICT") {
+            sql += what + upper;
+        }
+    }
+    return sql;
+}
+
+std::string CreateIndex(const Table& table, const Index& index, Dialect dialect) {
+    std::string keys;
+    for (std::size_t k = 0; k < index.fields.size(); ++k) {
+        keys += (k ? ", " : "") + QuoteIdentifier(index.fields[k]) +
+                (index.descending[k] ? " DESC" : "");
+    }
+    return std::string("CREATE ") + (index.unique ? "UNIQUE " : "") + "INDEX " +
+           QuoteIdentifier(index.name) + " ON " + TargetName(table, dialect) + " (" + keys + ")";
+}
+
+bool SameIndex(const Index& a, const Index& b) {
+    return a.unique == b.unique && a.primary == b.primary && a.fields == b.fields &&
+           a.descending == b.descending && a.condition == b.condition;
+}
+
+bool WriteOther(Database& db1, Database& db2, const SyncRequest& request, Dialect dialect,
+                ScriptOut& out, Host& host) {
+    const Schema schema1 = ReadSchema(db1);
+    const Schema schema2 = ReadSchema(db2);
+    const bool postgres = dialect == Dialect::PostgreSQL;
+    const bool samePostgres = postgres && DialectOf(db1.Kind()) == Dialect::PostgreSQL;
+    std::set<std::string> filled;
+    std::set<std::string> skipped;
+
+    // Statements in the order they must run: what goes first, the tables,
+    // then (after the rows) what needs the rows in place.
+    std::vector<std::string> first;
+    std::vector<std::string> tables;
+    std::vector<std::string> last;
+
+    for (const Table& table2 : schema2.tables) {
+        if (table2.system || schema1.FindTable(table2.name)) {
+            continue;
+        }
+        if (postgres) {
+            tables.push_back("DROP TABLE " + TargetName(table2, dialect));
+        } else {
+            out.NotExpressible(TableKey(table2.name), "dropping a table of this target");
+        }
+    }
+    for (const Table& table1 : schema1.tables) {
+        if (table1.system) {
+            continue;
+        }
+        const Table* table2 = schema2.FindTable(table1.name);
+        if (!table2) {
+            if (!postgres) {
+                out.NotExpressible(TableKey(table1.name), "creating a table of this target");
+                skipped.insert(table1.name);
+                continue;
+            }
+            std::string sql = "CREATE TABLE " + TargetName(table1, dialect) + " (";
+            bool firstColumn = true;
+            for (const Column& column : table1.columns) {
+                sql += (firstColumn ? "" : ", ") + ColumnDefinition(column, samePostgres) +
+                       (column.required ? " NOT NULL" : "");
+                firstColumn = false;
+            }
+            for (const Index& index : table1.indexes) {
+                if (index.primary) {
+                    sql += ", PRIMARY KEY (" + NameList(index.fields) + ")";
+                } else if (!index.foreign || index.unique) {
+                    last.push_back(CreateIndex(table1, index, dialect));
+                }
+            }
+            tables.push_back(sql + ")");
+            filled.insert(table1.name);
+            continue;
+        }
+        const std::string target = TargetName(*table2, dialect);
+        const std::string alter = "ALTER TABLE " + target + " ";
+        std::vector<std::string> order;  // the columns' order once the script has run
+        for (const Column& column2 : table2->columns) {
+            if (!table1.FindColumn(column2.name)) {
+                if (postgres) {
+                    tables.push_back(alter + "DROP COLUMN " + QuoteIdentifier(column2.name));
+                } else {
+                    out.NotExpressible(FieldKey(table1.name, column2.name),
+                                       "dropping a column of this target");
+                }
+            } else {
+                order.push_back(column2.name);
+            }
+        }
+        for (const Column& column1 : table1.columns) {
+            const Column* column2 = table2->FindColumn(column1.name);
+            const std::string quoted = QuoteIdentifier(column1.name);
+            if (!postgres) {
+                if (!column2 || !SameColumnType(column1, *column2, dialect) ||
+                    column1.required != column2->required) {
+                    out.NotExpressible(FieldKey(table1.name, column1.name),
+                                       "changing the columns of this target");
+                }
+                continue;
+            }
+            if (!column2) {
+                tables.push_back(alter + "ADD COLUMN " + ColumnDefinition(column1, samePostgres));
+                if (column1.required) {
+                    last.push_back(alter + "ALTER COLUMN " + quoted + " SET NOT NULL");
+                }
+                order.push_back(column1.name);
+                continue;
+            }
+            if (!SameColumnType(column1, *column2, dialect)) {
+                const std::string type = PostgresType(column1, samePostgres);
+                tables.push_back(alter + "ALTER COLUMN " + quoted + " TYPE " + type + " USING " +
+                                 quoted + "::" + type);
+            }
+            if (samePostgres && column1.defaultValue != column2->defaultValue) {
+                tables.push_back(alter + "ALTER COLUMN " + quoted +
+                                 (column1.defaultValue.empty()
+                                      ? " DROP DEFAULT"
+                                      : " SET DEFAULT " + column1.defaultValue));
+            }
+            if (column1.required != column2->required) {
+                if (column1.required) {
+                    last.push_back(alter + "ALTER COLUMN " + quoted + " SET NOT NULL");
+                } else {
+                    tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP NOT NULL");
+                }
+            }
+        }
+        std::vector<std::string> order1;
+        for (const Column& column1 : table1.columns) {
+            order1.push_back(column1.name);
+        }
+        if (postgres && order != order1) {
+            out.NotExpressible(TableKey(table1.name),
+                               "PostgreSQL cannot move a column to another place in its table");
+        }
+        for (const Index& index2 : table2->indexes) {
+            const Index* index1 = table1.FindIndex(index2.name);
+            if (index1 && SameIndex(*index1, index2)) {
+                continue;
+            }
+            if (!postgres || index2.primary || (index1 && index1->primary)) {
+                out.NotExpressible(IndexKey(table1.name, index2.name),
+                                   "changing a primary key or an index of this target");
+                continue;
+            }
+            first.push_back("DROP INDEX " + QuoteIdentifier(index2.name));
+        }
+        for (const Index& index1 : table1.indexes) {
+            const Index* index2 = table2->FindIndex(index1.name);
+            if (index2 && SameIndex(index1, *index2)) {
+                continue;
+            }
+            if (!postgres || index1.primary || (index2 && index2->primary)) {
+                if (!index2) {
+                    out.NotExpressible(IndexKey(table1.name, index1.name),
+                                       "changing a primary key or an index of this target");
+                }
+                continue;
+            }
+            if (!index1.condition.empty()) {
+                out.NotExpressible(IndexKey(table1.name, index1.name),
+                                   "the condition of a partial index is not at hand");
+                continue;
+            }
+            last.push_back(CreateIndex(table1, index1, dialect));
+        }
+    }
+    for (const Relation& relation2 : schema2.relations) {
+        const Relation* relation1 = schema1.FindRelation(relation2.name);
+        if (relation1 && SameRelation(*relation1, relation2)) {
+            continue;
+        }
+        const auto name = ConstraintName(relation2);
+        const Table* child = schema2.FindTable(relation2.foreignTable);
+        if (!postgres || !name || !child) {
+            out.NotExpressible(RelationKey(relation2.name), "dropping this foreign key");
+            continue;
+        }
+        if (!schema1.FindTable(relation2.foreignTable)) {
+            continue;  // goes with its table
+        }
+        first.push_back("ALTER TABLE " + TargetName(*child, dialect) + " DROP CONSTRAINT " +
+                        QuoteIdentifier(*name));
+    }
+    for (const Relation& relation1 : schema1.relations) {
+        const Relation* relation2 = schema2.FindRelation(relation1.name);
+        if (relation2 && SameRelation(relation1, *relation2)) {
+            continue;
+        }
+        if (!postgres || !ConstraintName(relation1)) {
+            out.NotExpressible(RelationKey(relation1.name), "creating this foreign key");
+            continue;
+        }
+        last.push_back(AddForeignKey(relation1, schema1, dialect));
+    }
+    for (const View& view1 : schema1.views) {
+        if (!schema2.FindView(view1.name)) {
+            out.NotExpressible(QueryKey(view1.name), "views are not written for this target");
+        }
+    }
+    for (const View& view2 : schema2.views) {
+        if (!schema1.FindView(view2.name)) {
+            out.NotExpressible(QueryKey(view2.name), "views are not written for this target");
+        }
+    }
+
+    out.Statement(postgres ? "BEGIN" : "START TRANSACTION");
+    if (postgres) {
+        // Foreign keys declared deferrable are checked at the commit, when
+        // every row is in place.
+        out.Statement("SET CONSTRAINTS ALL DEFERRED");
+    }
+    for (const auto& sql : first) {
+        out.Statement(sql);
+    }
+    for (const auto& sql : tables) {
+        out.Statement(sql);
+    }
+    if (request.rows) {
+        if (!WriteRows(db1, db2, request, schema1, schema2, filled, skipped, dialect, out, host)) {
+            return false;
+        }
+    }
+    for (const auto& sql : last) {
+        out.Statement(sql);
+    }
+    out.Statement("COMMIT");
+    return true;
+}
+
+}  // namespace
+
+SyncSummary WriteSyncScript(Database& db1, Database& db2, const SyncRequest& request,
+                            std::ostream& out, Host& host) {
+    const DatabaseKind target = db2.Kind();
+    if (!IsWritableTarget(target)) {
+        throw DbError(errors::kNotSupported,
+                      "'" + db2.Name() + "': " + target.backend +
+                          " files can be read, not written: there is no sync script for them.",
+                      "Kesmark");
+    }
+    const Dialect dialect = DialectOf(target);
+    ScriptOut script(out, dialect);
+    script.Comment("Kesmark sync script: run against database 2 to make it like database 1.");
+    script.Comment(std::string("Target: ") +
+                   (dialect == Dialect::SQLite
+                        ? "SQLite (run it with: sqlite3 -bail DATABASE2 < SCRIPT)"
+                        : (dialect == Dialect::PostgreSQL ? "PostgreSQL" : "standard SQL")) +
+                   (request.rows ? "; schema and rows." : "; schema only."));
+    script.BlankLine();
+    SyncSummary summary;
+    summary.completed = dialect == Dialect::SQLite
+                            ? WriteSqlite(db1, db2, request, script, host)
+                            : WriteOther(db1, db2, request, dialect, script, host);
+    summary.statements = script.Statements();
+    summary.notExpressible = script.NotExpressibleCount();
+    out.flush();
+    return summary;
+}
+
+}  // namespace kesmark::sync

@@ -1,0 +1,372 @@
+#include "engine/sync/table_rows.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+
+#include "engine/model/dao.h"
+#include "engine/model/key_order.h"
+
+namespace kesmark::sync {
+
+namespace {
+
+constexpr auto kYieldInterval = std::chrono::milliseconds(40);
+
+// Lets the host breathe now and then; false once it asks to cancel.
+class Breather {
+  public:
+    explicit Breather(Host& host) : host_(host), last_(std::chrono::steady_clock::now()) {}
+    bool operator()() {
+        if ((++calls_ & 255) != 0) {
+            return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_ >= kYieldInterval) {
+            last_ = now;
+            host_.ProcessPendingEvents();
+        }
+        return !host_.CancelRequested();
+    }
+
+  private:
+    Host& host_;  // Not owned.
+    std::chrono::steady_clock::time_point last_;
+    unsigned calls_ = 0;
+};
+
+// One side of the walk: a recordset, its current row's values and key.
+class Side {
+  public:
+    Side(std::unique_ptr<Recordset> recordset, std::vector<std::size_t> keyAt)
+        : recordset_(std::move(recordset)), keyAt_(std::move(keyAt)) {
+        for (std::size_t f = 0; f < recordset_->FieldCount(); ++f) {
+            longField_.push_back(recordset_->Field(f).Type() == dao::kLongBinary ||
+                                 recordset_->Field(f).Type() == dao::kMemo);
+        }
+    }
+    // Reads the current row; false at the end.
+    bool Load() {
+        if (recordset_->IsEof()) {
+            return false;
+        }
+        std::swap(previousKey_, key_);
+        values_.clear();
+        for (std::size_t f = 0; f < recordset_->FieldCount(); ++f) {
+            values_.push_back(recordset_->Field(f).GetValue());
+        }
+        key_.clear();
+        for (const std::size_t at : keyAt_) {
+            key_.push_back(values_[at]);
+        }
+        return true;
+    }
+    void Next() { recordset_->MoveNext(); }
+    // True when the current key follows the previous one (first row: true)
+    // and has no Null.
+    bool InOrder(bool first) const {
+        if (std::any_of(key_.begin(), key_.end(), [](const Value& v) { return v.IsNull(); })) {
+            return false;
+        }
+        return first || CompareKeys(previousKey_, key_) < 0;
+    }
+    const std::vector<Value>& Values() const { return values_; }
+    const std::vector<Value>& Key() const { return key_; }
+    bool LongField(std::size_t f) const { return longField_[f]; }
+    void Close() { recordset_->Close(); }
+
+  private:
+    std::unique_ptr<Recordset> recordset_;
+    std::vector<std::size_t> keyAt_;
+    std::vector<bool> longField_;
+    std::vector<Value> values_;
+    std::vector<Value> key_;
+    std::vector<Value> previousKey_;
+};
+
+bool SameValue(const Value& a, const Value& b, bool longField, bool byMeaning) {
+    if (a.IsNull() || b.IsNull()) {
+        return a.IsNull() && b.IsNull();
+    }
+    if (longField || a.IsBytes() || b.IsBytes()) {
+        const bool comparableBytes = (a.IsBytes() || a.IsText()) && (b.IsBytes() || b.IsText());
+        if (comparableBytes) {
+            auto bytesOf = [](const Value& v) -> std::string_view {
+                if (const auto* s = v.As<std::string>()) {
+                    return *s;
+                }
+                const auto& bytes = *v.As<Bytes>();
+                return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+            };
+            return bytesOf(a) == bytesOf(b);
+        }
+    }
+    return byMeaning ? ValuesEqualByMeaning(a, b) : VariantEqual(a, b);
+}
+
+std::string ColumnList(const std::vector<std::string>& columns) {
+    std::string text;
+    for (const auto& c : columns) {
+        text += (text.empty() ? "" : ", ") + QuoteIdentifier(c);
+    }
+    return text;
+}
+
+// The statements of one table, with the table's quoted name and its columns.
+class RowStatements {
+  public:
+    RowStatements(const TableRows& rows, ScriptOut& out)
+        : rows_(rows),
+          out_(out),
+          table_(rows.target.empty() ? QuoteIdentifier(rows.table) : rows.target) {
+        insertHead_ = "INSERT INTO " + table_ + " (" + ColumnList(rows.columns) + ") VALUES (";
+    }
+    void Insert(const std::vector<Value>& values) {
+        std::string sql = insertHead_;
+        for (std::size_t c = 0; c < rows_.columns.size(); ++c) {
+            sql += (c ? ", " : "") + Literal(values[c], out_.GetDialect());
+        }
+        sql += ")";
+        out_.Statement(sql);
+    }
+    void Delete(const std::vector<Value>& key) {
+        out_.Statement("DELETE FROM " + table_ + Where(key));
+    }
+    // Sets `columns` (indexes into rows.columns) to the row's values.
+    void Update(const std::vector<Value>& values, const std::vector<std::size_t>& columns,
+                const std::vector<Value>& key) {
+        std::string sql = "UPDATE " + table_ + " SET ";
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            sql += (i ? ", " : "") + QuoteIdentifier(rows_.columns[columns[i]]) + " = " +
+                   Literal(values[columns[i]], out_.GetDialect());
+        }
+        out_.Statement(sql + Where(key));
+    }
+    void DeleteAll() { out_.Statement("DELETE FROM " + table_); }
+
+  private:
+    std::string Where(const std::vector<Value>& key) const {
+        std::string sql = " WHERE ";
+        for (std::size_t k = 0; k < key.size(); ++k) {
+            sql += (k ? " AND " : "") + QuoteIdentifier(rows_.keyFields[k]) + " = " +
+                   Literal(key[k], out_.GetDialect());
+        }
+        return sql;
+    }
+
+    const TableRows& rows_;  // Not owned.
+    ScriptOut& out_;         // Not owned.
+    std::string table_;
+    std::string insertHead_;
+};
+
+const std::string& Table2(const TableRows& rows) {
+    return rows.table2.empty() ? rows.table : rows.table2;
+}
+
+bool InTarget(const TableRows& rows, std::size_t c) {
+    return rows.inTarget.empty() || rows.inTarget[c];
+}
+
+// Database 2's names of the columns it shares with database 1.
+std::vector<std::string> TargetColumns(const TableRows& rows) {
+    std::vector<std::string> names;
+    for (std::size_t c = 0; c < rows.columns.size(); ++c) {
+        if (InTarget(rows, c)) {
+            names.push_back(rows.columns[c]);
+        }
+    }
+    return names;
+}
+
+// The columns read from one side: `columns`, then the key fields that are
+// not among them; `keyAt` gets each key field's place.
+std::vector<std::string> WithKey(std::vector<std::string> columns,
+                                 const std::vector<std::string>& keyFields,
+                                 std::vector<std::size_t>& keyAt) {
+    for (const auto& k : keyFields) {
+        auto it = std::find(columns.begin(), columns.end(), k);
+        if (it == columns.end()) {
+            columns.push_back(k);
+            it = columns.end() - 1;
+        }
+        keyAt.push_back(static_cast<std::size_t>(it - columns.begin()));
+    }
+    return columns;
+}
+
+bool Fill(Database& db1, const TableRows& rows, RowStatements& statements, Breather& breathe) {
+    std::vector<std::size_t> keyAt;
+    auto recordset = rows.keyFields.empty()
+                         ? db1.OpenRecordset(rows.table, rows.columns)
+                         : db1.OpenOrderedRecordset(rows.table, rows.columns, rows.keyFields);
+    Side side(std::move(recordset), keyAt);
+    while (side.Load()) {
+        statements.Insert(side.Values());
+        side.Next();
+        if (!breathe()) {
+            return false;
+        }
+    }
+    side.Close();
+    return true;
+}
+
+enum class Outcome { Done, Cancelled, OutOfOrder };
+
+Outcome ByKey(Database& db1, Database& db2, const TableRows& rows, RowStatements& statements,
+              Breather& breathe, std::string& why) {
+    std::vector<std::size_t> keyAt1;
+    std::vector<std::size_t> keyAt2;
+    const auto read1 = WithKey(rows.columns, rows.keyFields, keyAt1);
+    std::vector<std::string> shared = TargetColumns(rows);
+    // Database 2 reads its key by its own names.
+    std::vector<std::string> read2 = shared;
+    for (std::size_t k = 0; k < rows.keyFields.size(); ++k) {
+        const auto it = std::find(shared.begin(), shared.end(), rows.keyFields[k]);
+        if (it != shared.end()) {
+            read2[static_cast<std::size_t>(it - shared.begin())] = rows.keyFields2[k];
+        }
+    }
+    const auto read2WithKey = WithKey(read2, rows.keyFields2, keyAt2);
+    Side side1(db1.OpenOrderedRecordset(rows.table, read1, rows.keyFields), keyAt1);
+    Side side2(db2.OpenOrderedRecordset(Table2(rows), read2WithKey, rows.keyFields2), keyAt2);
+    // Where each of database 1's columns is among database 2's values.
+    std::vector<std::optional<std::size_t>> at2;
+    for (std::size_t c = 0, shared2 = 0; c < rows.columns.size(); ++c) {
+        at2.push_back(InTarget(rows, c) ? std::optional(shared2++) : std::nullopt);
+    }
+    bool have1 = side1.Load();
+    bool have2 = side2.Load();
+    bool first1 = true;
+    bool first2 = true;
+    std::vector<std::size_t> changed;
+    while (have1 || have2) {
+        if ((have1 && !side1.InOrder(first1)) || (have2 && !side2.InOrder(first2))) {
+            why = "its keys do not follow one another in " +
+                  std::string(have1 && !side1.InOrder(first1) ? "database 1" : "database 2") +
+                  " (a Null or a repeated key)";
+            return Outcome::OutOfOrder;
+        }
+        const int order = !have1 ? 1 : (!have2 ? -1 : CompareKeys(side1.Key(), side2.Key()));
+        if (order < 0) {
+            statements.Insert(side1.Values());
+        } else if (order > 0) {
+            statements.Delete(side2.Key());
+        } else {
+            changed.clear();
+            for (std::size_t c = 0; c < rows.columns.size(); ++c) {
+                if (!at2[c] || !SameValue(side1.Values()[c], side2.Values()[*at2[c]],
+                                          side1.LongField(c), rows.byMeaning)) {
+                    changed.push_back(c);
+                }
+            }
+            if (!changed.empty()) {
+                statements.Update(side1.Values(), changed, side1.Key());
+            }
+        }
+        if (order <= 0) {
+            side1.Next();
+            have1 = side1.Load();
+            first1 = false;
+        }
+        if (order >= 0) {
+            side2.Next();
+            have2 = side2.Load();
+            first2 = false;
+        }
+        if (!breathe()) {
+            return Outcome::Cancelled;
+        }
+    }
+    side1.Close();
+    side2.Close();
+    return Outcome::Done;
+}
+
+// Whether the two tables differ when their rows are paired by position, in
+// each database's natural order, over the shared columns.
+std::optional<bool> DifferByPosition(Database& db1, Database& db2, const TableRows& rows,
+                                     Breather& breathe) {
+    const std::vector<std::string> shared = TargetColumns(rows);
+    if (shared.size() != rows.columns.size()) {
+        return true;
+    }
+    Side side1(db1.OpenRecordset(rows.table, shared), {});
+    Side side2(db2.OpenRecordset(Table2(rows), shared), {});
+    while (true) {
+        const bool have1 = side1.Load();
+        const bool have2 = side2.Load();
+        if (have1 != have2) {
+            return true;
+        }
+        if (!have1) {
+            return false;
+        }
+        for (std::size_t c = 0; c < shared.size(); ++c) {
+            if (!SameValue(side1.Values()[c], side2.Values()[c], side1.LongField(c),
+                           rows.byMeaning)) {
+                return true;
+            }
+        }
+        side1.Next();
+        side2.Next();
+        if (!breathe()) {
+            return std::nullopt;
+        }
+    }
+}
+
+bool Replace(Database& db1, Database& db2, const TableRows& rows, RowStatements& statements,
+             Breather& breathe) {
+    const auto differ = DifferByPosition(db1, db2, rows, breathe);
+    if (!differ) {
+        return false;
+    }
+    if (!*differ) {
+        return true;
+    }
+    statements.DeleteAll();
+    TableRows natural = rows;
+    natural.keyFields.clear();
+    return Fill(db1, natural, statements, breathe);
+}
+
+}  // namespace
+
+bool WriteTableRows(Database& db1, Database& db2, const TableRows& rows, ScriptOut& out,
+                    Host& host) {
+    if (rows.columns.empty()) {
+        return true;
+    }
+    Breather breathe(host);
+    RowStatements statements(rows, out);
+    switch (rows.mode) {
+        case TableRows::Mode::Fill:
+            return Fill(db1, rows, statements, breathe);
+        case TableRows::Mode::Replace:
+            return Replace(db1, db2, rows, statements, breathe);
+        case TableRows::Mode::ByKey:
+            break;
+    }
+    std::string why;
+    Outcome outcome = Outcome::Done;
+    {
+        ScriptOut::Divert divert(out);
+        outcome = ByKey(db1, db2, rows, statements, breathe, why);
+        if (outcome == Outcome::Done) {
+            divert.Keep();
+        }
+    }
+    if (outcome != Outcome::OutOfOrder) {
+        return outcome == Outcome::Done;
+    }
+    out.Comment("rows of " + (rows.target.empty() ? QuoteIdentifier(rows.table) : rows.target) +
+                " replaced: " + why);
+    TableRows natural = rows;
+    natural.keyFields.clear();
+    natural.keyFields2.clear();
+    return Replace(db1, db2, natural, statements, breathe);
+}
+
+}  // namespace kesmark::sync
