@@ -370,10 +370,21 @@ std::string PostgresType(const Column& column, bool samePostgres) {
     }
 }
 
+// A column's default as PostgreSQL reads it. The backend spells defaults
+// alike for every engine (a Boolean's as 1 or 0, casts dropped), which
+// PostgreSQL reads back as the same expression.
+std::string DefaultExpression(const Column& column) {
+    if (column.type == dao::kBoolean &&
+        (column.defaultValue == "1" || column.defaultValue == "0")) {
+        return column.defaultValue == "1" ? "TRUE" : "FALSE";
+    }
+    return column.defaultValue;
+}
+
 std::string ColumnDefinition(const Column& column, bool samePostgres) {
     std::string sql = QuoteIdentifier(column.name) + " " + PostgresType(column, samePostgres);
     if (samePostgres && !column.defaultValue.empty()) {
-        sql += " DEFAULT " + column.defaultValue;
+        sql += " DEFAULT " + DefaultExpression(column);
     }
     return sql;
 }
@@ -435,6 +446,13 @@ std::string CreateIndex(const Table& table, const Index& index, Dialect dialect)
     }
     return std::string("CREATE ") + (index.unique ? "UNIQUE " : "") + "INDEX " +
            QuoteIdentifier(index.name) + " ON " + TargetName(table, dialect) + " (" + keys + ")";
+}
+
+bool InPrimaryKey(const Table& table, const std::string& column) {
+    return std::any_of(table.indexes.begin(), table.indexes.end(), [&](const Index& index) {
+        return index.primary &&
+               std::find(index.fields.begin(), index.fields.end(), column) != index.fields.end();
+    });
 }
 
 bool SameIndex(const Index& a, const Index& b) {
@@ -530,23 +548,39 @@ bool WriteOther(Database& db1, Database& db2, const SyncRequest& request, Dialec
                 order.push_back(column1.name);
                 continue;
             }
+            bool mayBeNull = !column2->required;
+            std::string defaultNow = column2->defaultValue;
             if (!SameColumnType(column1, *column2, dialect)) {
                 const std::string type = PostgresType(column1, samePostgres);
-                tables.push_back(alter + "ALTER COLUMN " + quoted + " TYPE " + type + " USING " +
-                                 quoted + "::" + type);
+                if (!defaultNow.empty()) {
+                    // A default of the old type may not cast to the new one.
+                    tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP DEFAULT");
+                    defaultNow.clear();
+                }
+                if (request.rows && !InPrimaryKey(*table2, column1.name)) {
+                    // Its values come from database 1 with the rows below: none
+                    // of database 2's need to fit the new type.
+                    if (!mayBeNull) {
+                        tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP NOT NULL");
+                        mayBeNull = true;
+                    }
+                    tables.push_back(alter + "ALTER COLUMN " + quoted + " TYPE " + type +
+                                     " USING NULL");
+                } else {
+                    tables.push_back(alter + "ALTER COLUMN " + quoted + " TYPE " + type +
+                                     " USING " + quoted + "::" + type);
+                }
             }
-            if (samePostgres && column1.defaultValue != column2->defaultValue) {
+            if (samePostgres && column1.defaultValue != defaultNow) {
                 tables.push_back(alter + "ALTER COLUMN " + quoted +
                                  (column1.defaultValue.empty()
                                       ? " DROP DEFAULT"
-                                      : " SET DEFAULT " + column1.defaultValue));
+                                      : " SET DEFAULT " + DefaultExpression(column1)));
             }
-            if (column1.required != column2->required) {
-                if (column1.required) {
-                    last.push_back(alter + "ALTER COLUMN " + quoted + " SET NOT NULL");
-                } else {
-                    tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP NOT NULL");
-                }
+            if (column1.required && mayBeNull) {
+                last.push_back(alter + "ALTER COLUMN " + quoted + " SET NOT NULL");
+            } else if (!column1.required && !mayBeNull) {
+                tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP NOT NULL");
             }
         }
         std::vector<std::string> order1;
