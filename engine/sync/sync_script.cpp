@@ -18,6 +18,13 @@ namespace kesmark::sync {
 
 namespace {
 
+bool InPrimaryKey(const Table& table, const std::string& column) {
+    return std::any_of(table.indexes.begin(), table.indexes.end(), [&](const Index& index) {
+        return index.primary &&
+               std::find(index.fields.begin(), index.fields.end(), column) != index.fields.end();
+    });
+}
+
 // The rows of every table of database 1 that the target has (or gets from
 // the script), in database 1's order. `filled` names the tables the script
 // makes empty or new: those get every row of database 1.
@@ -44,8 +51,18 @@ bool WriteRows(Database& db1, Database& db2, const SyncRequest& request, const S
             }
             rows.columns.push_back(column.name);
             const Column* column2 = table2 ? table2->FindColumn(column.name) : nullptr;
-            rows.inTarget.push_back(column2 && column2->Writable() &&
-                                    SameColumnType(column, *column2, dialect));
+            // SQLite keeps a copied value under the new type's affinity,
+            // which changes its storage class but not what it compares as.
+            const bool inTarget =
+                column2 && column2->Writable() &&
+                (dialect == Dialect::SQLite || SameColumnType(column, *column2, dialect));
+            rows.inTarget.push_back(inTarget);
+            // A column the script adds without a default holds Null; so does
+            // one PostgreSQL retypes without its values.
+            const bool retypedWithoutValues = dialect == Dialect::PostgreSQL && column2 &&
+                                              !inTarget && !InPrimaryKey(*table2, column.name);
+            rows.nullInTarget.push_back(
+                !inTarget && ((!column2 && column.defaultValue.empty()) || retypedWithoutValues));
         }
         if (fill) {
             rows.mode = TableRows::Mode::Fill;
@@ -81,6 +98,56 @@ std::string FreeName(const std::string& base, const Schema& schema1, const Schem
         name = base + "_" + std::to_string(n);
     }
     return name;
+}
+
+// Whether the rows of database 2's `table2` can be copied into the table
+// rebuilt as database 1's `table1` and then be matched by key: the two share
+// a key of unchanged columns, and no new rule of table 1 (a column that may
+// not be Null, a unique constraint, a check) can refuse a copied row.
+// Otherwise the rebuilt table takes database 1's rows whole.
+bool CopyKeepsRows(Database& db1, Database& db2, const Table& table1, const Table& table2) {
+    if (UpperAscii(table1.sql).find("CHECK") != std::string::npos) {
+        return false;
+    }
+    std::optional<kesmark::TableKey> key;
+    try {
+        key = SharedKey(db1, db2, table1.name);
+    } catch (const DbError&) {
+        return false;
+    }
+    if (!key) {
+        return false;
+    }
+    for (const auto& field : key->fields) {
+        const Column* column1 = table1.FindColumn(field);
+        const Column* column2 = table2.FindColumn(field);
+        if (!column1 || !column2 || !column1->Writable() ||
+            !SameColumnType(*column1, *column2, Dialect::SQLite)) {
+            return false;
+        }
+    }
+    for (const Column& column1 : table1.columns) {
+        const Column* column2 = table2.FindColumn(column1.name);
+        if (!column1.Writable() || !column1.required) {
+            continue;
+        }
+        if (column2 ? !column2->required : column1.defaultValue.empty()) {
+            return false;
+        }
+    }
+    for (const Index& index1 : table1.indexes) {
+        if (!index1.sql.empty() || !index1.unique || index1.primary) {
+            continue;
+        }
+        const bool kept =
+            std::any_of(table2.indexes.begin(), table2.indexes.end(), [&](const Index& index2) {
+                return index2.unique && index2.sql.empty() && index2.fields == index1.fields;
+            });
+        if (!kept) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, ScriptOut& out,
@@ -133,19 +200,22 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
             continue;
         }
         (table2 ? rebuilt : created).push_back(&table1);
-        filled.insert(table1.name);
+        if (!table2 || (request.rows && !CopyKeepsRows(db1, db2, table1, *table2))) {
+            filled.insert(table1.name);
+        }
     }
     if (!request.rows) {
-        // Without the rows, a rebuilt table keeps its own; a new column that
-        // may not be Null and has no default cannot be filled.
+        // Without the rows, a rebuilt table keeps its own; a column that may
+        // not be Null and has no default cannot take them where they are
+        // Null, or where it is new.
         for (const Table* table1 : rebuilt) {
-            filled.erase(table1->name);
             const Table& table2 = *schema2.FindTable(table1->name);
             for (const Column& column : table1->columns) {
+                const Column* column2 = table2.FindColumn(column.name);
                 if (column.Writable() && column.required && column.defaultValue.empty() &&
-                    !table2.FindColumn(column.name) && !column.primaryKey) {
+                    !column.primaryKey && (!column2 || !column2->required)) {
                     out.NotExpressible(FieldKey(table1->name, column.name),
-                                       "a new column that may not be Null and has no default "
+                                       "a column that may not be Null and has no default "
                                        "needs the rows of database 1 (compare with data)");
                 }
             }
@@ -265,15 +335,25 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
         out.Statement(table1->sql);
         if (filled.count(table1->name) == 0) {
             std::string columns;
+            std::string values;
             for (const Column& column : table1->columns) {
                 const Column* column2 = table2.FindColumn(column.name);
-                if (column.Writable() && column2 && column2->Writable()) {
-                    columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(column.name);
+                if (!column.Writable() || !column2 || !column2->Writable()) {
+                    continue;
                 }
+                const std::string quoted = QuoteIdentifier(column.name);
+                columns += (columns.empty() ? "" : ", ") + quoted;
+                // A column that now needs a value takes its default where
+                // database 2 has none.
+                const bool needsDefault =
+                    column.required && !column2->required && !column.defaultValue.empty();
+                values += (values.empty() ? "" : ", ") +
+                          (needsDefault ? "COALESCE(" + quoted + ", " + column.defaultValue + ")"
+                                        : quoted);
             }
             if (!columns.empty()) {
                 out.Statement("INSERT INTO " + QuoteIdentifier(table1->name) + " (" + columns +
-                              ") SELECT " + columns + " FROM " + QuoteIdentifier(old));
+                              ") SELECT " + values + " FROM " + QuoteIdentifier(old));
             }
         }
         out.Statement("DROP TABLE " + QuoteIdentifier(old));
@@ -446,13 +526,6 @@ std::string CreateIndex(const Table& table, const Index& index, Dialect dialect)
     }
     return std::string("CREATE ") + (index.unique ? "UNIQUE " : "") + "INDEX " +
            QuoteIdentifier(index.name) + " ON " + TargetName(table, dialect) + " (" + keys + ")";
-}
-
-bool InPrimaryKey(const Table& table, const std::string& column) {
-    return std::any_of(table.indexes.begin(), table.indexes.end(), [&](const Index& index) {
-        return index.primary &&
-               std::find(index.fields.begin(), index.fields.end(), column) != index.fields.end();
-    });
 }
 
 bool SameIndex(const Index& a, const Index& b) {

@@ -122,6 +122,7 @@ class RowStatements {
         insertHead_ = "INSERT INTO " + table_ + " (" + ColumnList(rows.columns) + ") VALUES (";
     }
     void Insert(const std::vector<Value>& values) {
+        Header();
         std::string sql = insertHead_;
         for (std::size_t c = 0; c < rows_.columns.size(); ++c) {
             sql += (c ? ", " : "") + Literal(values[c], out_.GetDialect());
@@ -130,11 +131,13 @@ class RowStatements {
         out_.Statement(sql);
     }
     void Delete(const std::vector<Value>& key) {
+        Header();
         out_.Statement("DELETE FROM " + table_ + Where(key));
     }
     // Sets `columns` (indexes into rows.columns) to the row's values.
     void Update(const std::vector<Value>& values, const std::vector<std::size_t>& columns,
                 const std::vector<Value>& key) {
+        Header();
         std::string sql = "UPDATE " + table_ + " SET ";
         for (std::size_t i = 0; i < columns.size(); ++i) {
             sql += (i ? ", " : "") + QuoteIdentifier(rows_.columns[columns[i]]) + " = " +
@@ -142,9 +145,20 @@ class RowStatements {
         }
         out_.Statement(sql + Where(key));
     }
-    void DeleteAll() { out_.Statement("DELETE FROM " + table_); }
+    void DeleteAll() {
+        Header();
+        out_.Statement("DELETE FROM " + table_);
+    }
 
   private:
+    // The comment that opens the table's rows, before its first statement.
+    void Header() {
+        if (!headerWritten_) {
+            out_.Comment("rows of " + table_);
+            headerWritten_ = true;
+        }
+    }
+
     std::string Where(const std::vector<Value>& key) const {
         std::string sql = " WHERE ";
         for (std::size_t k = 0; k < key.size(); ++k) {
@@ -158,6 +172,7 @@ class RowStatements {
     ScriptOut& out_;         // Not owned.
     std::string table_;
     std::string insertHead_;
+    bool headerWritten_ = false;
 };
 
 const std::string& Table2(const TableRows& rows) {
@@ -256,8 +271,14 @@ Outcome ByKey(Database& db1, Database& db2, const TableRows& rows, RowStatements
         } else {
             changed.clear();
             for (std::size_t c = 0; c < rows.columns.size(); ++c) {
-                if (!at2[c] || !SameValue(side1.Values()[c], side2.Values()[*at2[c]],
-                                          side1.LongField(c), rows.byMeaning)) {
+                const Value& value = side1.Values()[c];
+                if (!at2[c]) {
+                    const bool nullThere = c < rows.nullInTarget.size() && rows.nullInTarget[c];
+                    if (!nullThere || !value.IsNull()) {
+                        changed.push_back(c);
+                    }
+                } else if (!SameValue(value, side2.Values()[*at2[c]], side1.LongField(c),
+                                      rows.byMeaning)) {
                     changed.push_back(c);
                 }
             }
@@ -366,7 +387,8 @@ bool WriteTableRows(Database& db1, Database& db2, const TableRows& rows, ScriptO
     TableRows natural = rows;
     natural.keyFields.clear();
     natural.keyFields2.clear();
-    return Replace(db1, db2, natural, statements, breathe);
+    RowStatements replaced(natural, out);
+    return Replace(db1, db2, natural, replaced, breathe);
 }
 
 }  // namespace kesmark::sync

@@ -31,6 +31,11 @@ struct TableRows {
     // the others are set on every row the key matches (new or retyped
     // columns). Empty: all of them.
     std::vector<bool> inTarget;
+    // For a column not in the target: whether the target's rows hold Null in
+    // it once the schema is changed (a column added without a default, or
+    // retyped without its values), so that only rows with a value need it
+    // set. Empty: none is known to.
+    std::vector<bool> nullInTarget;
     std::vector<std::string> keyFields;   // ByKey: database 1's key fields
     std::vector<std::string> keyFields2;  // ByKey: database 2's names of them
     bool byMeaning = false;               // values compare by meaning (databases of two kinds)

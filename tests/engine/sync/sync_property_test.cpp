@@ -2,7 +2,7 @@
 // database 2, the script makes it equal to database 1, with the data.
 //
 // A seeded generator builds one SQLite database and two edited copies of it
-// (columns added, dropped and retyped; indexes, views, triggers and tables
+// (columns added, dropped, retyped and made to need a value; indexes, views, triggers and tables
 // added and dropped; rows inserted, deleted and updated; keys of several
 // types, Nulls in the values). For each pair, kesmark-diff --data
 // --sync-sql writes the script, the real sqlite3 runs it on a copy of
@@ -202,7 +202,7 @@ void Edit(Dice& dice, GenDatabase& db) {
     }
     GenTable& table = db.tables[dice.Below(db.tables.size())];
     const std::size_t plain = table.columns.size() - table.keyCount;
-    switch (dice.Below(13)) {
+    switch (dice.Below(14)) {
         case 0: {  // add a column
             GenColumn column{"c" + std::to_string(db.nextName++), dice.Pick(kTypes),
                              dice.Chance(30) ? "NOT NULL DEFAULT 7" : ""};
@@ -294,6 +294,20 @@ void Edit(Dice& dice, GenDatabase& db) {
         case 12:
             db.userVersion = static_cast<int>(dice.Below(4));
             break;
+        case 13: {  // a column made to need a value, or let go of it
+            if (plain == 0) {
+                break;
+            }
+            const std::size_t c = table.keyCount + dice.Below(plain);
+            auto& column = table.columns[c];
+            column.constraint = column.constraint.empty() ? "NOT NULL DEFAULT 0" : "";
+            for (auto& [key, row] : table.rows) {
+                if (!column.constraint.empty() && row[c] == "NULL") {
+                    row[c] = "5";
+                }
+            }
+            break;
+        }
     }
 }
 
