@@ -131,7 +131,8 @@ bool CopyKeepsRows(Database& db1, Database& db2, const Table& table1, const Tabl
         if (!column1.Writable() || !column1.required) {
             continue;
         }
-        if (column2 ? !column2->required : column1.defaultValue.empty()) {
+        // Where database 2 has no value, the copy gives the default.
+        if (column1.defaultValue.empty() && !(column2 && column2->required)) {
             return false;
         }
     }

@@ -1,0 +1,166 @@
+// kesmark-diff --sync-sql end to end: the script for the demo's two shop
+// releases, exactly; what the script's first lines and standard error say;
+// the comparison's exit status kept; and the targets and files it refuses.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/test_support.h"
+
+namespace kesmark {
+namespace {
+
+std::string DemoSql(const char* release) {
+    return test::ReadFile(std::filesystem::path(KESMARK_SOURCE_DIR) / "scripts" / "demo" / release);
+}
+
+class SyncCliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir_ / "db");
+        std::filesystem::create_directories(dir_ / "out");
+        v1_ = test::MakeSqlite(dir_ / "db" / "shop-v1.db", DemoSql("shop-v1.sql"));
+        v2_ = test::MakeSqlite(dir_ / "db" / "shop-v2.db", DemoSql("shop-v2.sql"));
+    }
+    test::TempDir dir_;
+    std::filesystem::path v1_;
+    std::filesystem::path v2_;
+};
+
+// Release 1 brought up to release 2: the script a reader can follow.
+constexpr std::string_view kDemoScript =
+    "-- Kesmark sync script: run against database 2 to make it like database 1.\n"
+    "-- Target: SQLite (run it with: sqlite3 -bail DATABASE2 < SCRIPT); schema and rows.\n"
+    "\n"
+    "PRAGMA foreign_keys = OFF;\n"
+    "PRAGMA legacy_alter_table = ON;\n"
+    "BEGIN;\n"
+    "DROP VIEW \"OrderTotals\";\n"
+    "-- table \"Customers\" rebuilt with its new statement\n"
+    "ALTER TABLE \"Customers\" RENAME TO \"kesmark_old_Customers\";\n"
+    "CREATE TABLE Customers (\n"
+    "    ID      INTEGER PRIMARY KEY,\n"
+    "    Name    TEXT NOT NULL,\n"
+    "    Email   TEXT NOT NULL DEFAULT '',\n"
+    "    Country TEXT DEFAULT 'NL'\n"
+    ");\n"
+    "INSERT INTO \"Customers\" (\"ID\", \"Name\", \"Email\", \"Country\") SELECT \"ID\", \"Name\", "
+    "COALESCE(\"Email\", ''), \"Country\" FROM \"kesmark_old_Customers\";\n"
+    "DROP TABLE \"kesmark_old_Customers\";\n"
+    "-- table \"Products\" rebuilt with its new statement\n"
+    "ALTER TABLE \"Products\" RENAME TO \"kesmark_old_Products\";\n"
+    "CREATE TABLE Products (\n"
+    "    ID    INTEGER PRIMARY KEY,\n"
+    "    Title TEXT NOT NULL,\n"
+    "    Price NUMERIC(10,2) NOT NULL\n"
+    ");\n"
+    "INSERT INTO \"Products\" (\"ID\", \"Title\", \"Price\") SELECT \"ID\", \"Title\", \"Price\" "
+    "FROM \"kesmark_old_Products\";\n"
+    "DROP TABLE \"kesmark_old_Products\";\n"
+    "-- table \"Orders\" rebuilt with its new statement\n"
+    "ALTER TABLE \"Orders\" RENAME TO \"kesmark_old_Orders\";\n"
+    "CREATE TABLE Orders (\n"
+    "    ID         INTEGER PRIMARY KEY,\n"
+    "    CustomerID INTEGER NOT NULL REFERENCES Customers(ID),\n"
+    "    OrderDate  TEXT NOT NULL\n"
+    ");\n"
+    "INSERT INTO \"Orders\" (\"ID\", \"CustomerID\", \"OrderDate\") SELECT \"ID\", \"CustomerID\", "
+    "\"OrderDate\" FROM \"kesmark_old_Orders\";\n"
+    "DROP TABLE \"kesmark_old_Orders\";\n"
+    "CREATE TABLE Shipments (\n"
+    "    ID      INTEGER PRIMARY KEY,\n"
+    "    OrderID INTEGER NOT NULL REFERENCES Orders(ID),\n"
+    "    Carrier TEXT\n"
+    ");\n"
+    "-- rows of \"Customers\"\n"
+    "UPDATE \"Customers\" SET \"Email\" = '' WHERE \"ID\" = 2;\n"
+    "-- rows of \"Products\"\n"
+    "UPDATE \"Products\" SET \"Price\" = 4.5 WHERE \"ID\" = 2;\n"
+    "-- rows of \"Shipments\"\n"
+    "INSERT INTO \"Shipments\" (\"ID\", \"OrderID\", \"Carrier\") VALUES (1, 1, 'PostNL');\n"
+    "CREATE UNIQUE INDEX CustomersByName ON Customers(Name);\n"
+    "CREATE VIEW OrderTotals AS\n"
+    "    SELECT o.ID AS OrderID, COUNT(*) AS Lines, SUM(l.Quantity * p.Price) AS Total\n"
+    "    FROM Orders o JOIN OrderLines l ON l.OrderID = o.ID JOIN Products p ON p.ID = "
+    "l.ProductID\n"
+    "    GROUP BY o.ID;\n"
+    "PRAGMA user_version = 2;\n"
+    "PRAGMA foreign_key_check;\n"
+    "COMMIT;\n"
+    "PRAGMA legacy_alter_table = OFF;\n";
+
+TEST_F(SyncCliTest, DemoScriptBringsReleaseOneUpToReleaseTwo) {
+    const auto result = test::RunDiff({"--data", "--sync-sql", "-", v2_.string(), v1_.string()});
+    EXPECT_EQ(result.exitCode, 1) << "the comparison's own status";
+    EXPECT_EQ(result.out, kDemoScript);
+    EXPECT_EQ(result.err,
+              "kesmark-diff: sync script: 26 statements; 0 changes could not be "
+              "expressed\n");
+}
+
+TEST_F(SyncCliTest, ScriptFileBesideTheTreeAndTheStatusOfTheComparison) {
+    struct Case {
+        const char* scenario;
+        bool same;
+        int exitCode;
+    };
+    for (const Case& c :
+         {Case{"databases that differ", false, 1}, Case{"one database twice", true, 0}}) {
+        SCOPED_TRACE(c.scenario);
+        const auto script = dir_ / "out" / (std::string(c.same ? "same" : "differ") + ".sql");
+        const auto& other = c.same ? v1_ : v2_;
+        const auto result =
+            test::RunDiff({"--data", "--sync-sql", script.string(), other.string(), v1_.string()});
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_NE(result.out.find("Databases"), std::string::npos) << "the tree is printed";
+        const std::string text = test::ReadFile(script);
+        EXPECT_EQ(text.rfind("-- Kesmark sync script", 0), 0u);
+        EXPECT_EQ(text.find("UPDATE") == std::string::npos, c.same) << text;
+        EXPECT_FALSE(std::filesystem::exists(script.string() + ".part"));
+    }
+}
+
+TEST_F(SyncCliTest, WithoutDataTheScriptLeavesTheRowsAlone) {
+    const auto result = test::RunDiff({"--sync-sql", "-", v2_.string(), v1_.string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.out.find("schema only"), std::string::npos);
+    EXPECT_EQ(result.out.find("UPDATE"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("INSERT INTO \"Shipments\""), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("SELECT \"ID\", \"Name\", COALESCE(\"Email\", ''), \"Country\""),
+              std::string::npos)
+        << "a copied row takes the default where it has no value";
+}
+
+TEST_F(SyncCliTest, ScriptThatCannotBeWrittenStopsWithTheFileNamed) {
+    const auto missing = dir_ / "out" / "no-such-folder" / "sync.sql";
+    const auto result =
+        test::RunDiff({"--data", "--sync-sql", missing.string(), v2_.string(), v1_.string()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("'" + missing.string() + "' cannot be written"), std::string::npos)
+        << result.err;
+    EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST_F(SyncCliTest, ShowAndSyncTogetherAreAUsageError) {
+    const auto result =
+        test::RunDiff({"--show", "Databases", "--sync-sql", "-", v2_.string(), v1_.string()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("--show and --sync-sql cannot be used together"), std::string::npos);
+}
+
+TEST_F(SyncCliTest, AnAccessFileGetsNoScript) {
+    KESMARK_REQUIRE_SHARED_TESTDATA();
+    const auto access = test::SharedTestData() / "access" / "nwind.mdb";
+    const auto script = dir_ / "out" / "access.sql";
+    const auto result =
+        test::RunDiff({"--sync-sql", script.string(), v1_.string(), access.string()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("files can be read, not written"), std::string::npos) << result.err;
+    EXPECT_FALSE(std::filesystem::exists(script));
+    EXPECT_FALSE(std::filesystem::exists(script.string() + ".part"));
+}
+
+}  // namespace
+}  // namespace kesmark
