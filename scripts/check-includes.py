@@ -16,18 +16,20 @@ import sys
 # themselves and the standard and system headers).
 MODEL = "engine/model"
 COMPARE = "engine/compare"
+SYNC = "engine/sync"
 BACKENDS = ["engine/backends/sqlite", "engine/backends/odbc", "engine/backends/access"]
 OPEN = "engine/open_database"
 ALLOWED = {
     MODEL: [],
     COMPARE: [MODEL],
+    SYNC: [MODEL, COMPARE],
     **{backend: [MODEL] for backend in BACKENDS},
     OPEN: [MODEL, *BACKENDS],
     "settings": [MODEL, COMPARE],
     "view": [MODEL, COMPARE],
-    "cli": [MODEL, COMPARE, OPEN, "settings", "view"],
-    "ui": [MODEL, COMPARE, OPEN, "settings", "view"],
-    "app": [MODEL, COMPARE, OPEN, "settings", "view", "ui"],
+    "cli": [MODEL, COMPARE, SYNC, OPEN, "settings", "view"],
+    "ui": [MODEL, COMPARE, SYNC, OPEN, "settings", "view"],
+    "app": [MODEL, COMPARE, SYNC, OPEN, "settings", "view", "ui"],
     "fuzz": [MODEL, "engine/backends/access"],
 }
 QT_FOLDERS = ("ui", "app", "tests/ui")

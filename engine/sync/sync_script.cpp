@@ -91,6 +91,9 @@ bool WriteRows(Database& db1, Database& db2, const SyncRequest& request, const S
 
 // ---- SQLite targets --------------------------------------------------------
 
+// SQLite's own table of the numbers AUTOINCREMENT tables last gave.
+constexpr std::string_view kSequenceTable = "sqlite_sequence";
+
 // A name for the old table of a rebuild that neither database uses.
 std::string FreeName(const std::string& base, const Schema& schema1, const Schema& schema2) {
     std::string name = base;
@@ -184,7 +187,7 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
             continue;
         }
         if (table1.system) {
-            if (!table2 && table1.name != "sqlite_sequence") {
+            if (!table2 && table1.name != kSequenceTable) {
                 out.NotExpressible(TableKey(table1.name), "a table SQLite keeps for itself");
                 skipped.insert(table1.name);
             }
@@ -363,9 +366,23 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
         out.Statement(table->sql);
     }
     if (request.rows) {
+        // The numbering of AUTOINCREMENT tables follows every row written,
+        // so it comes last, whole.
+        skipped.insert(std::string(kSequenceTable));
         if (!WriteRows(db1, db2, request, schema1, schema2, filled, skipped, Dialect::SQLite, out,
                        host)) {
             return false;
+        }
+        if (const Table* sequence = schema1.FindTable(std::string(kSequenceTable))) {
+            out.Statement("DELETE FROM " + QuoteIdentifier(kSequenceTable));
+            TableRows rows;
+            rows.table = sequence->name;
+            for (const Column& column : sequence->columns) {
+                rows.columns.push_back(column.name);
+            }
+            if (!WriteTableRows(db1, db2, rows, out, host)) {
+                return false;
+            }
         }
     }
     for (const auto& [table, index] : indexesCreated) {

@@ -150,6 +150,24 @@ TEST_F(SyncCliTest, ShowAndSyncTogetherAreAUsageError) {
     EXPECT_NE(result.err.find("--show and --sync-sql cannot be used together"), std::string::npos);
 }
 
+TEST_F(SyncCliTest, WhatTheScriptCannotExpressIsListedAndCounted) {
+    // sqlite_sequence stays once an AUTOINCREMENT table was made: no script
+    // can take it from database 2.
+    const auto numbered = test::MakeSqlite(
+        dir_ / "db" / "numbered.db",
+        std::string(DemoSql("shop-v1.sql")) +
+            "CREATE TABLE Tickets (ID INTEGER PRIMARY KEY AUTOINCREMENT, Note TEXT);");
+    const auto result = test::RunDiff({"--sync-sql", "-", v1_.string(), numbered.string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.out.find("-- not expressible: TableDefs[sqlite_sequence]: "),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("DROP TABLE \"Tickets\";"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("1 changes could not be expressed (lines \"-- not expressible\")"),
+              std::string::npos)
+        << result.err;
+}
+
 TEST_F(SyncCliTest, AnAccessFileGetsNoScript) {
     KESMARK_REQUIRE_SHARED_TESTDATA();
     const auto access = test::SharedTestData() / "access" / "nwind.mdb";

@@ -56,6 +56,7 @@ struct GenTable {
     std::vector<GenColumn> columns;  // the key columns first
     std::size_t keyCount = 1;
     bool withoutRowid = false;
+    bool autoIncrement = false;  // an AUTOINCREMENT key (IntegerRowid)
     // Rows by their key's literal text; values as SQL literals in column order.
     std::map<std::string, std::vector<std::string>> rows;
     std::set<std::string> indexes;  // names "ix_<table>_<column>": one column each
@@ -162,6 +163,7 @@ GenTable NewTable(Dice& dice, GenDatabase& db) {
     switch (table.key) {
         case KeyKind::IntegerRowid:
             table.columns.push_back({"id", "INTEGER", ""});
+            table.autoIncrement = dice.Chance(40);
             break;
         case KeyKind::Text:
             table.columns.push_back({"code", "TEXT", ""});
@@ -315,6 +317,12 @@ void Edit(Dice& dice, GenDatabase& db) {
 // views and triggers (so that no trigger touched the rows).
 std::string Render(const GenDatabase& db) {
     std::string sql = "PRAGMA user_version = " + std::to_string(db.userVersion) + ";\nBEGIN;\n";
+    // SQLite keeps sqlite_sequence once an AUTOINCREMENT table was made, and
+    // no script can drop it: both databases have one from the start.
+    sql +=
+        "CREATE TABLE \"numbered\" (id INTEGER PRIMARY KEY AUTOINCREMENT, note TEXT);\n"
+        "INSERT INTO \"numbered\" VALUES (" +
+        std::to_string(db.userVersion + 1) + ", 'n');\n";
     for (const auto& table : db.tables) {
         sql += "CREATE TABLE " + Quote(table.name) + " (";
         for (std::size_t c = 0; c < table.columns.size(); ++c) {
@@ -322,12 +330,15 @@ std::string Render(const GenDatabase& db) {
             sql += (c ? ", " : "") + Quote(column.name) +
                    (column.type.empty() ? "" : " " + column.type) +
                    (column.constraint.empty() ? "" : " " + column.constraint);
+            if (c == 0 && table.autoIncrement) {
+                sql += " PRIMARY KEY AUTOINCREMENT";
+            }
         }
         std::string key;
         for (std::size_t k = 0; k < table.keyCount; ++k) {
             key += (k ? ", " : "") + Quote(table.columns[k].name);
         }
-        sql += ", PRIMARY KEY (" + key + "))";
+        sql += table.autoIncrement ? ")" : ", PRIMARY KEY (" + key + "))";
         sql += table.withoutRowid ? " WITHOUT ROWID;\n" : ";\n";
         for (const auto& [text, row] : table.rows) {
             sql += "INSERT INTO " + Quote(table.name) + " VALUES (";
