@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/sync/sync_file.h"
 #include "settings/option_lists.h"
 #include "ui/about_box.h"
 #include "ui/cut_text_delegate.h"
@@ -332,11 +333,15 @@ void frmMain::CreateControls() {
 
 void frmMain::CreateMenus() {
     mnuFile = menuBar()->addMenu(QStringLiteral("File"));
+    mnuFileSaveSync = mnuFile->addAction(QStringLiteral("Save sync script..."));
+    mnuFileSaveSync->setEnabled(false);
+    mnuFile->addSeparator();
     mnuFileExit = mnuFile->addAction(QStringLiteral("Exit"));
     mnuTools = menuBar()->addMenu(QStringLiteral("Tools"));
     mnuToolsOptions = mnuTools->addAction(QStringLiteral("Options..."));
     mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
     mnuHelpAbout = mnuHelp->addAction(QStringLiteral("About Kesmark..."));
+    connect(mnuFileSaveSync, &QAction::triggered, this, &frmMain::mnuFileSaveSync_Click);
     connect(mnuFileExit, &QAction::triggered, this, &frmMain::mnuFileExit_Click);
     connect(mnuToolsOptions, &QAction::triggered, this, &frmMain::mnuToolsOptions_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
@@ -432,11 +437,13 @@ void frmMain::cmdCompare_Click() {
     cmdCompare->setText(QStringLiteral("Cancel"));
     runInputs_ = CurrentInputs();
     runStarted_.start();
+    mnuFileSaveSync->setEnabled(false);
 
     ComparisonRun run(runInputs_, options_, *resultTree_, host_, opener_);
     const RunOutcome outcome = run.RunComparison();
 
     SetProgress(0);
+    mnuFileSaveSync->setEnabled(outcome == RunOutcome::Done && !gCancelRequested);
     if (outcome == RunOutcome::Stopped) {
         // The tree is incomplete: the status bar says why for as long as the
         // tree stays.
@@ -549,6 +556,42 @@ void frmMain::cmdBrowseODBC1_Click() {
 
 void frmMain::cmdBrowseODBC2_Click() {
     BrowseOdbc(txtConnect2, txtDatabase2);
+}
+
+void frmMain::mnuFileSaveSync_Click() {
+    CFileDialog dialog;
+    dialog.SetDialogMode(FileDialogMode::Save);
+    dialog.SethwndOwner(this);
+    dialog.SetMask(QStringLiteral("SQL Scripts (*.sql)|*.sql|All Files (*.*)|*.*"));
+    dialog.SetTitle(QStringLiteral("Save Sync Script"));
+    const QString file = dialog.FileName();
+    if (!file.isEmpty()) {
+        SaveSyncScript(file);
+    }
+}
+
+bool frmMain::SaveSyncScript(const QString& path) {
+    SetStatus(QStringLiteral("Writing the sync script"));
+    host_.SetBusyPointer(true);
+    try {
+        const sync::SyncSummary summary =
+            sync::WriteSyncScriptFile(runInputs_, opener_, path.toStdString(), host_);
+        host_.SetBusyPointer(false);
+        if (!summary.completed) {
+            SetStatus(QStringLiteral("Cancelled"));
+            return false;
+        }
+        SetStatus(QStringLiteral("Sync script saved: %1 statements; %2 changes could not be "
+                                 "expressed")
+                      .arg(summary.statements)
+                      .arg(summary.notExpressible));
+        return true;
+    } catch (const DbError& e) {
+        host_.SetBusyPointer(false);
+        SetStatus(QString());
+        host_.ShowMessage(e.Description(), e.Source(), MessageIcon::Critical);
+        return false;
+    }
 }
 
 void frmMain::mnuFileExit_Click() {

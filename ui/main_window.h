@@ -94,6 +94,7 @@ class frmMain : public QMainWindow {
     QTreeWidget* lvProperties = nullptr;
     DiffPane* pnlDiff = nullptr;
     QMenu* mnuFile = nullptr;
+    QAction* mnuFileSaveSync = nullptr;  // enabled after a run that finished
     QAction* mnuFileExit = nullptr;
     QMenu* mnuTools = nullptr;
     QAction* mnuToolsOptions = nullptr;
@@ -125,11 +126,20 @@ class frmMain : public QMainWindow {
     void cmdBrowseDB2_Click();
     void cmdBrowseODBC1_Click();
     void cmdBrowseODBC2_Click();
+    // Asks for a file and writes the sync script of the last run to it.
+    void mnuFileSaveSync_Click();
     // Ends the program at once, without saving the database fields.
     void mnuFileExit_Click();
     // Shows the options dialog; what it saves is used by the next run.
     void mnuToolsOptions_Click();
     void mnuHelpAbout_Click();
+
+  public:
+    // Writes the sync script of the last run (its databases and its "Data"
+    // switch) to `path`, and says in the status bar how many statements it
+    // holds and how many changes it could not express. Returns false when
+    // it could not be written, said once in a message box.
+    bool SaveSyncScript(const QString& path);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -367,5 +367,33 @@ TEST_F(MainWindowTest, AnUnusableSettingsFileIsSaidOnceInAMessageBox) {
     EXPECT_GT(window_->tvCompare->topLevelItemCount(), 0);
 }
 
+TEST_F(MainWindowTest, SaveSyncScriptWritesTheScriptOfTheLastRun) {
+    EXPECT_FALSE(window_->mnuFileSaveSync->isEnabled()) << "no run yet";
+    EXPECT_EQ(window_->mnuFile->actions().front(), window_->mnuFileSaveSync);
+    window_->chkData->setChecked(true);
+    window_->cmdCompare->click();
+    ASSERT_TRUE(window_->mnuFileSaveSync->isEnabled());
+    // The fields changed after the run do not change what is written.
+    window_->txtDatabase1->setText(QString::fromStdString(b_));
+    window_->chkData->setChecked(false);
+
+    std::filesystem::create_directories(dir_ / "out");
+    const auto path = dir_ / "out" / "sync.sql";
+    ASSERT_TRUE(window_->SaveSyncScript(QString::fromStdString(path.string())));
+    EXPECT_TRUE(messages_.empty());
+    const auto cli =
+        test::RunDiff({"--data", "--settings", settingsPath_.string(), "--sync-sql", "-", a_, b_});
+    EXPECT_EQ(test::ReadFile(path), cli.out);
+    EXPECT_NE(cli.out.find("UPDATE \"Customers\" SET \"Name\" = 'Brian' WHERE \"ID\" = 2;"),
+              std::string::npos)
+        << cli.out;
+    EXPECT_TRUE(Status().startsWith("Sync script saved: ")) << Status().toStdString();
+
+    const auto nowhere = dir_ / "out" / "missing" / "sync.sql";
+    EXPECT_FALSE(window_->SaveSyncScript(QString::fromStdString(nowhere.string())));
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_.front().find(nowhere.string()), std::string::npos) << messages_.front();
+}
+
 }  // namespace
 }  // namespace kesmark::ui
