@@ -49,8 +49,11 @@ bool WriteRows(Database& db1, Database& db2, const SyncRequest& request, const S
             if (!column.Writable()) {
                 continue;
             }
-            rows.columns.push_back(column.name);
             const Column* column2 = table2 ? table2->FindColumn(column.name) : nullptr;
+            if (dialect == Dialect::Standard && !column2) {
+                continue;  // the script cannot add it: listed as not expressible
+            }
+            rows.columns.push_back(column.name);
             // SQLite keeps a copied value under the new type's affinity,
             // which changes its storage class but not what it compares as.
             const bool inTarget =
@@ -753,7 +756,9 @@ bool WriteOther(Database& db1, Database& db2, const SyncRequest& request, Dialec
         }
     }
 
-    out.Statement(postgres ? "BEGIN" : "START TRANSACTION");
+    // SQLite (through its ODBC driver) knows no START TRANSACTION.
+    const bool begin = postgres || db2.Kind().system == "SQLite";
+    out.Statement(begin ? "BEGIN" : "START TRANSACTION");
     if (postgres) {
         // Foreign keys declared deferrable are checked at the commit, when
         // every row is in place.

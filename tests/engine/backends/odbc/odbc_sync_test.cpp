@@ -342,5 +342,71 @@ TEST_F(OdbcSync, ScriptMakesAPostgresDatabaseLikeAnother) {
     }
 }
 
+// The path of the program `name` as the PATH finds it; empty when absent.
+fs::path FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        if (!folder.empty() && fs::exists(fs::path(folder) / name)) {
+            return fs::path(folder) / name;
+        }
+    }
+    return {};
+}
+
+TEST_F(OdbcSync, OtherTargetsGetTheRowsAndAListOfTheRest) {
+    KESMARK_REQUIRE_SQLITE_ODBC();
+    const fs::path sqlite3 = FindProgram("sqlite3");
+    if (sqlite3.empty()) {
+        GTEST_SKIP() << "sqlite3 not found on the PATH (scripts/install-deps.sh installs it)";
+    }
+    fs::create_directories(dir_ / "db");
+    fs::create_directories(dir_ / "out");
+    const std::string schema =
+        "CREATE TABLE Items(ID INTEGER PRIMARY KEY, Name TEXT, Data BLOB, Price REAL);";
+    const fs::path a =
+        MakeSqlite(dir_ / "db" / "a.db", schema +
+                                             "INSERT INTO Items VALUES (1, 'it''s', X'00ff', 2.5),"
+                                             " (2, 'same', NULL, 1.0), (4, 'new', X'', -0.5);");
+    const fs::path b =
+        MakeSqlite(dir_ / "db" / "b.db", schema +
+                                             "INSERT INTO Items VALUES (1, 'its', X'00', 2.5),"
+                                             " (2, 'same', NULL, 1.0), (3, 'gone', NULL, 0.0);");
+    // A SQLite file through the ODBC driver is no SQLite file to the script:
+    // standard SQL for its rows.
+    const DiffResult written = RunDiff({"--data", "--sync-sql", "-", a.string(), SqliteConnect(b)});
+    EXPECT_EQ(written.exitCode, 1) << written.err;
+    EXPECT_NE(written.out.find("UPDATE \"Items\" SET \"Name\" = 'it''s', \"Data\" = X'00ff' "
+                               "WHERE \"ID\" = 1;"),
+              std::string::npos)
+        << written.out;
+    EXPECT_NE(written.out.find("DELETE FROM \"Items\" WHERE \"ID\" = 3;"), std::string::npos);
+    EXPECT_NE(written.out.find("INSERT INTO \"Items\" (\"ID\", \"Name\", \"Data\", \"Price\") "
+                               "VALUES (4, 'new', X'', -0.5);"),
+              std::string::npos);
+    EXPECT_NE(written.err.find("0 changes could not be expressed"), std::string::npos);
+    const fs::path script = dir_ / "out" / "rows.sql";
+    WriteFile(script, written.out);
+    const DiffResult ran = RunCommand(sqlite3, {"-bail", b.string(), ".read " + script.string()});
+    ASSERT_EQ(ran.exitCode, 0) << ran.err << written.out;
+    EXPECT_EQ(RunDiff({"--data", a.string(), SqliteConnect(b)}).exitCode, 0);
+
+    // A column more is a change the script lists instead; the rows go
+    // without it.
+    MakeSqlite(a,
+               "ALTER TABLE Items ADD COLUMN Note TEXT;"
+               "INSERT INTO Items VALUES (5, 'noted', NULL, 1.5, 'a note');");
+    const DiffResult listed = RunDiff({"--data", "--sync-sql", "-", a.string(), SqliteConnect(b)});
+    EXPECT_EQ(listed.exitCode, 1);
+    EXPECT_NE(listed.out.find("-- not expressible: TableDefs[Items].Fields[Note]: "),
+              std::string::npos)
+        << listed.out;
+    EXPECT_NE(listed.err.find("1 changes could not be expressed"), std::string::npos) << listed.err;
+    EXPECT_NE(listed.out.find("INSERT INTO \"Items\" (\"ID\", \"Name\", \"Data\", \"Price\") "
+                              "VALUES (5, 'noted', NULL, 1.5);"),
+              std::string::npos)
+        << listed.out;
+}
+
 }  // namespace
 }  // namespace kesmark::test::odbc
