@@ -249,6 +249,13 @@ std::string RelationKey(const std::string& relation) {
     return NodeKey().Child(collections::kRelations, relation).Text();
 }
 
+std::string TriggerKey(const std::string& trigger) {
+    return NodeKey()
+        .Child(collections::kContainers, "Triggers")
+        .Child(collections::kDocuments, trigger)
+        .Text();
+}
+
 std::string UpperAscii(std::string text) {
     for (char& c : text) {
         if (c >= 'a' && c <= 'z') {

@@ -115,6 +115,7 @@ std::string FieldKey(const std::string& table, const std::string& field);
 std::string IndexKey(const std::string& table, const std::string& index);
 std::string QueryKey(const std::string& query);
 std::string RelationKey(const std::string& relation);
+std::string TriggerKey(const std::string& trigger);
 
 // `text` with ASCII letters in upper case.
 std::string UpperAscii(std::string text);

@@ -157,6 +157,13 @@ bool CopyKeepsRows(Database& db1, Database& db2, const Table& table1, const Tabl
     return true;
 }
 
+// Whether two tables have the same columns by name, in the same order.
+bool SameColumnNames(const Table& table1, const Table& table2) {
+    return std::equal(table1.columns.begin(), table1.columns.end(), table2.columns.begin(),
+                      table2.columns.end(),
+                      [](const Column& a, const Column& b) { return a.name == b.name; });
+}
+
 bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, ScriptOut& out,
                  Host& host) {
     const Schema schema1 = ReadSchema(db1);
@@ -200,6 +207,11 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
             continue;
         }
         if (!ownText) {
+            // From another engine the rows can still go into a table with
+            // the same columns; the table itself cannot be written.
+            if (table2 && SameColumnNames(table1, *table2)) {
+                continue;
+            }
             out.NotExpressible(
                 TableKey(table1.name),
                 "database 1 is not a SQLite file, so its CREATE TABLE is not at hand");
@@ -239,43 +251,60 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
     // Triggers: those that differ or go, those on a table that is dropped
     // or rebuilt, and with the rows every trigger on a table (so that none
     // fires while the rows are written) are dropped first and made again
-    // at the end.
+    // at the end. From another engine, database 1's statements cannot be
+    // used: database 2's own triggers and views stay as they are.
+    const char* const noText = "database 1 is not a SQLite file, so its statement is not at hand";
     std::vector<const Trigger*> triggersDropped;
+    std::vector<std::string> triggersCreated;
     for (const Trigger& trigger2 : schema2.triggers) {
         const Trigger* trigger1 = schema1.FindTrigger(trigger2.name);
+        bool differs = !trigger1 || trigger1->sql != trigger2.sql;
+        if (differs && trigger1 && !ownText) {
+            out.NotExpressible(TriggerKey(trigger2.name), noText);
+            differs = false;
+        }
         const bool onTable = schema2.FindTable(trigger2.table) != nullptr;
-        if (!trigger1 || trigger1->sql != trigger2.sql || changedTable(trigger2.table) ||
-            (request.rows && onTable)) {
+        if (differs || changedTable(trigger2.table) || (request.rows && onTable)) {
             triggersDropped.push_back(&trigger2);
+            if (trigger1) {
+                triggersCreated.push_back(ownText ? trigger1->sql : trigger2.sql);
+            }
         }
     }
-    std::vector<const Trigger*> triggersCreated;
     for (const Trigger& trigger1 : schema1.triggers) {
-        const Trigger* trigger2 = schema2.FindTrigger(trigger1.name);
-        const bool droppedHere = std::find(triggersDropped.begin(), triggersDropped.end(),
-                                           trigger2) != triggersDropped.end();
-        if (!trigger2 || droppedHere) {
-            triggersCreated.push_back(&trigger1);
+        if (schema2.FindTrigger(trigger1.name)) {
+            continue;
+        }
+        if (ownText) {
+            triggersCreated.push_back(trigger1.sql);
+        } else {
+            out.NotExpressible(TriggerKey(trigger1.name), noText);
         }
     }
     std::vector<const View*> viewsDropped;
+    std::vector<const View*> viewsCreated;
     for (const View& view2 : schema2.views) {
         const View* view1 = schema1.FindView(view2.name);
-        if (!view1 || view1->sql != view2.sql) {
-            viewsDropped.push_back(&view2);
+        if (view1 && view1->sql == view2.sql) {
+            continue;
+        }
+        if (view1 && !ownText) {
+            out.NotExpressible(QueryKey(view2.name), noText);
+            continue;
+        }
+        viewsDropped.push_back(&view2);
+        if (view1) {
+            viewsCreated.push_back(view1);
         }
     }
-    std::vector<const View*> viewsCreated;
     for (const View& view1 : schema1.views) {
-        const View* view2 = schema2.FindView(view1.name);
-        if (!view2 || view2->sql != view1.sql) {
-            if (!ownText) {
-                out.NotExpressible(QueryKey(view1.name),
-                                   "database 1 is not a SQLite file, so its CREATE VIEW is not at "
-                                   "hand");
-                continue;
-            }
+        if (schema2.FindView(view1.name)) {
+            continue;
+        }
+        if (ownText) {
             viewsCreated.push_back(&view1);
+        } else {
+            out.NotExpressible(QueryKey(view1.name), noText);
         }
     }
     // Indexes of the tables both keep: those with a statement of their own
@@ -293,16 +322,10 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
             }
             const Index* index2 = table2 && !remade ? table2->FindIndex(index1.name) : nullptr;
             if (!index2 || index2->sql != index1.sql) {
-                if (!ownText) {
-                    out.NotExpressible(IndexKey(table1.name, index1.name),
-                                       "database 1 is not a SQLite file, so its CREATE INDEX "
-                                       "is not at hand");
-                    continue;
-                }
                 indexesCreated.emplace_back(&table1, &index1);
             }
         }
-        if (!table2 || remade) {
+        if (!table2 || remade || !ownText) {
             continue;
         }
         for (const Index& index2 : table2->indexes) {
@@ -394,8 +417,8 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
     for (const View* view : viewsCreated) {
         out.Statement(view->sql);
     }
-    for (const Trigger* trigger : triggersCreated) {
-        out.Statement(trigger->sql);
+    for (const std::string& trigger : triggersCreated) {
+        out.Statement(trigger);
     }
     for (const auto& [name, pragma] :
          {std::pair{"UserVersion", "user_version"}, std::pair{"ApplicationId", "application_id"}}) {

@@ -6,6 +6,7 @@
 
 #include "engine/model/dao.h"
 #include "engine/model/key_order.h"
+#include "engine/model/value_codec.h"
 
 namespace kesmark::sync {
 
@@ -35,14 +36,17 @@ class Breather {
     unsigned calls_ = 0;
 };
 
-// One side of the walk: a recordset, its current row's values and key.
+// One side of the walk: a recordset and its current row, kept encoded
+// (value_codec.h) so that equal values compare by their bytes; values are
+// decoded only where a row is written or its bytes differ.
 class Side {
   public:
     Side(std::unique_ptr<Recordset> recordset, std::vector<std::size_t> keyAt)
         : recordset_(std::move(recordset)), keyAt_(std::move(keyAt)) {
         for (std::size_t f = 0; f < recordset_->FieldCount(); ++f) {
-            longField_.push_back(recordset_->Field(f).Type() == dao::kLongBinary ||
-                                 recordset_->Field(f).Type() == dao::kMemo);
+            fields_.push_back(&recordset_->Field(f));
+            longField_.push_back(fields_.back()->Type() == dao::kLongBinary ||
+                                 fields_.back()->Type() == dao::kMemo);
         }
     }
     // Reads the current row; false at the end.
@@ -51,13 +55,16 @@ class Side {
             return false;
         }
         std::swap(previousKey_, key_);
-        values_.clear();
-        for (std::size_t f = 0; f < recordset_->FieldCount(); ++f) {
-            values_.push_back(recordset_->Field(f).GetValue());
+        bytes_.clear();
+        cellStart_.assign(1, 0);
+        for (RecordsetField* field : fields_) {
+            field->AppendEncodedValue(bytes_);
+            cellStart_.push_back(bytes_.size());
         }
+        decoded_ = false;
         key_.clear();
         for (const std::size_t at : keyAt_) {
-            key_.push_back(values_[at]);
+            key_.push_back(DecodeValue(Cell(at)));
         }
         return true;
     }
@@ -70,15 +77,32 @@ class Side {
         }
         return first || CompareKeys(previousKey_, key_) < 0;
     }
-    const std::vector<Value>& Values() const { return values_; }
+    std::string_view Cell(std::size_t f) const {
+        return std::string_view(bytes_).substr(cellStart_[f], cellStart_[f + 1] - cellStart_[f]);
+    }
+    // Every value of the current row.
+    const std::vector<Value>& Values() {
+        if (!decoded_) {
+            values_.clear();
+            for (std::size_t f = 0; f < fields_.size(); ++f) {
+                values_.push_back(DecodeValue(Cell(f)));
+            }
+            decoded_ = true;
+        }
+        return values_;
+    }
     const std::vector<Value>& Key() const { return key_; }
     bool LongField(std::size_t f) const { return longField_[f]; }
     void Close() { recordset_->Close(); }
 
   private:
     std::unique_ptr<Recordset> recordset_;
+    std::vector<RecordsetField*> fields_;  // Not owned: the recordset's.
     std::vector<std::size_t> keyAt_;
     std::vector<bool> longField_;
+    std::string bytes_;
+    std::vector<std::size_t> cellStart_;
+    bool decoded_ = false;
     std::vector<Value> values_;
     std::vector<Value> key_;
     std::vector<Value> previousKey_;
@@ -271,14 +295,15 @@ Outcome ByKey(Database& db1, Database& db2, const TableRows& rows, RowStatements
         } else {
             changed.clear();
             for (std::size_t c = 0; c < rows.columns.size(); ++c) {
-                const Value& value = side1.Values()[c];
+                const std::string_view cell = side1.Cell(c);
                 if (!at2[c]) {
                     const bool nullThere = c < rows.nullInTarget.size() && rows.nullInTarget[c];
-                    if (!nullThere || !value.IsNull()) {
+                    if (!nullThere || cell.size() != 1 || cell[0] != value_tags::kNull) {
                         changed.push_back(c);
                     }
-                } else if (!SameValue(value, side2.Values()[*at2[c]], side1.LongField(c),
-                                      rows.byMeaning)) {
+                } else if (cell != side2.Cell(*at2[c]) &&
+                           !SameValue(DecodeValue(cell), DecodeValue(side2.Cell(*at2[c])),
+                                      side1.LongField(c), rows.byMeaning)) {
                     changed.push_back(c);
                 }
             }
@@ -325,8 +350,9 @@ std::optional<bool> DifferByPosition(Database& db1, Database& db2, const TableRo
             return false;
         }
         for (std::size_t c = 0; c < shared.size(); ++c) {
-            if (!SameValue(side1.Values()[c], side2.Values()[c], side1.LongField(c),
-                           rows.byMeaning)) {
+            if (side1.Cell(c) != side2.Cell(c) &&
+                !SameValue(DecodeValue(side1.Cell(c)), DecodeValue(side2.Cell(c)),
+                           side1.LongField(c), rows.byMeaning)) {
                 return true;
             }
         }

@@ -408,5 +408,44 @@ TEST_F(OdbcSync, OtherTargetsGetTheRowsAndAListOfTheRest) {
         << listed.out;
 }
 
+TEST_F(OdbcSync, FromAnotherEngineTheRowsGoIntoASqliteFileWhoseSchemaStays) {
+    KESMARK_REQUIRE_SQLITE_ODBC();
+    const fs::path sqlite3 = FindProgram("sqlite3");
+    if (sqlite3.empty()) {
+        GTEST_SKIP() << "sqlite3 not found on the PATH (scripts/install-deps.sh installs it)";
+    }
+    fs::create_directories(dir_ / "db");
+    fs::create_directories(dir_ / "out");
+    const std::string schema =
+        "CREATE TABLE Items(ID INTEGER PRIMARY KEY, Name TEXT, Price REAL);"
+        "CREATE TABLE Log(N INTEGER PRIMARY KEY, What TEXT);"
+        "CREATE VIEW Cheap AS SELECT * FROM Items WHERE Price < 2;";
+    // A trigger that would spoil the rows if it fired while they are written.
+    const std::string trigger =
+        "CREATE TRIGGER Logged AFTER INSERT ON Items BEGIN INSERT INTO Log(What) VALUES "
+        "('inserted'); END;";
+    const fs::path a = MakeSqlite(
+        dir_ / "db" / "a.db",
+        schema + "INSERT INTO Items VALUES (1, 'one', 1.5), (3, 'three', 3.5);" + trigger);
+    const fs::path b =
+        MakeSqlite(dir_ / "db" / "b.db",
+                   schema + "INSERT INTO Items VALUES (1, 'uno', 1.5), (2, 'two', 2.5);" + trigger);
+    // Database 1 through the ODBC driver: no statements of its own at hand.
+    const DiffResult written = RunDiff({"--data", "--sync-sql", "-", SqliteConnect(a), b.string()});
+    EXPECT_EQ(written.exitCode, 1) << written.err;
+    EXPECT_EQ(written.out.find("DROP VIEW"), std::string::npos) << written.out;
+    EXPECT_NE(written.out.find("DROP TRIGGER IF EXISTS \"Logged\";"), std::string::npos)
+        << written.out;
+    EXPECT_NE(written.out.find("UPDATE \"Items\" SET \"Name\" = 'one' WHERE \"ID\" = 1;"),
+              std::string::npos)
+        << written.out;
+    const fs::path script = dir_ / "out" / "rows.sql";
+    WriteFile(script, written.out);
+    const DiffResult ran = RunCommand(sqlite3, {"-bail", b.string(), ".read " + script.string()});
+    ASSERT_EQ(ran.exitCode, 0) << ran.err << written.out;
+    const DiffResult after = RunDiff({"--data", SqliteConnect(a), b.string()});
+    EXPECT_EQ(after.exitCode, 0) << after.out << written.out;
+}
+
 }  // namespace
 }  // namespace kesmark::test::odbc
