@@ -213,10 +213,11 @@ int main(int argc, char** argv) {
     report.tree = &tree;
     report.messages = &host.Messages();
 
-    const std::string output = options.json
-                                   ? cli::FormatTreeJson(report)
-                                   : cli::FormatTreeText(report, ::isatty(STDOUT_FILENO) == 1);
-    std::fwrite(output.data(), 1, output.size(), stdout);
+    if (options.json) {
+        cli::WriteTreeJson(report, stdout);
+    } else {
+        cli::WriteTreeText(report, ::isatty(STDOUT_FILENO) == 1, stdout);
+    }
     std::fflush(stdout);
 
     if (!report.completed) {

@@ -133,52 +133,103 @@ std::string FormatPropertiesJson(const ShowReport& report) {
     return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
-std::string FormatTreeText(const RunReport& report, bool colour) {
-    std::string out;
-    for (const auto* node : report.tree->TreeOrder()) {
-        const bool differs = IsDiffersPicture(node->image);
-        std::string mark = differs ? "differs" : "same   ";
-        if (colour) {
-            mark = (differs ? "\033[31m" : "\033[32m") + mark + "\033[0m";
+namespace {
+
+// Collects output and hands it to a stream a block at a time.
+class BlockWriter {
+  public:
+    explicit BlockWriter(std::FILE* out) : out_(out) { buffer_.reserve(kBlock + 512); }
+    BlockWriter(const BlockWriter&) = delete;
+    BlockWriter& operator=(const BlockWriter&) = delete;
+    ~BlockWriter() { Flush(); }
+
+    BlockWriter& operator<<(std::string_view text) {
+        buffer_ += text;
+        if (buffer_.size() >= kBlock) {
+            Flush();
         }
-        out += mark;
-        out += std::string(2 + 2 * static_cast<std::size_t>(node->depth), ' ');
-        const std::string kind = KindOf(*node);
-        if (!kind.empty()) {
-            out += kind + ' ';
-        }
-        out += node->text;
-        out += '\n';
+        return *this;
     }
-    if (!report.completed) {
-        out += "(comparison stopped before its end)\n";
+    void Flush() {
+        std::fwrite(buffer_.data(), 1, buffer_.size(), out_);
+        buffer_.clear();
     }
-    return out;
+
+  private:
+    static constexpr std::size_t kBlock = 64 << 10;
+    std::FILE* out_;
+    std::string buffer_;
+};
+
+// A JSON string. Names are not always valid UTF-8 (a damaged file, a legacy
+// code page): what cannot be encoded is replaced instead of failing.
+std::string JsonString(std::string_view text) {
+    return nlohmann::ordered_json(std::string(text))
+        .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-std::string FormatTreeJson(const RunReport& report) {
-    nlohmann::ordered_json doc;
-    doc["database1"] = report.database1;
-    doc["database2"] = report.database2;
-    doc["same"] = report.same;
-    doc["completed"] = report.completed;
-    auto& nodes = doc["nodes"] = nlohmann::ordered_json::array();
-    for (const auto& node : report.tree->Nodes()) {
-        nlohmann::ordered_json n;
-        n["key"] = node.key;
-        n["text"] = node.text;
-        n["parent"] = node.parent.empty() ? nlohmann::ordered_json(nullptr)
-                                          : nlohmann::ordered_json(node.parent);
-        n["image"] = PictureNumber(node.image);
-        nodes.push_back(std::move(n));
+void WriteMessagesJson(BlockWriter& out, const std::vector<Message>& messages) {
+    if (messages.empty()) {
+        out << "  \"messages\": []\n";
+        return;
     }
-    auto& messages = doc["messages"] = nlohmann::ordered_json::array();
-    for (const auto& m : *report.messages) {
-        messages.push_back({{"text", m.text}, {"caption", m.caption}});
+    out << "  \"messages\": [\n";
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        out << "    {\n      \"text\": " << JsonString(messages[i].text)
+            << ",\n      \"caption\": " << JsonString(messages[i].caption) << "\n    }"
+            << (i + 1 < messages.size() ? ",\n" : "\n");
     }
-    // Names are not always valid UTF-8 (a damaged file, a legacy code page):
-    // replace what cannot be encoded instead of failing.
-    return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    out << "  ]\n";
+}
+
+}  // namespace
+
+void WriteTreeText(const RunReport& report, bool colour, std::FILE* out) {
+    BlockWriter writer(out);
+    report.tree->VisitInTreeOrder([&](const MemoryResultTree::Node& node) {
+        const bool differs = IsDiffersPicture(node.image);
+        if (colour) {
+            writer << (differs ? "\033[31m" : "\033[32m");
+        }
+        writer << (differs ? "differs" : "same   ");
+        if (colour) {
+            writer << "\033[0m";
+        }
+        writer << std::string(2 + 2 * static_cast<std::size_t>(node.depth), ' ');
+        const std::string kind = KindOf(node);
+        if (!kind.empty()) {
+            writer << kind << " ";
+        }
+        writer << node.text << "\n";
+    });
+    if (!report.completed) {
+        writer << "(comparison stopped before its end)\n";
+    }
+}
+
+void WriteTreeJson(const RunReport& report, std::FILE* out) {
+    BlockWriter writer(out);
+    writer << "{\n  \"database1\": " << JsonString(report.database1)
+           << ",\n  \"database2\": " << JsonString(report.database2)
+           << ",\n  \"same\": " << (report.same ? "true" : "false")
+           << ",\n  \"completed\": " << (report.completed ? "true" : "false") << ",\n";
+    if (report.tree->Size() == 0) {
+        writer << "  \"nodes\": [],\n";
+    } else {
+        writer << "  \"nodes\": [\n";
+        bool first = true;
+        report.tree->VisitInOrderAdded([&](const MemoryResultTree::Node& node) {
+            writer << (first ? "" : ",\n") << "    {\n      \"key\": " << JsonString(node.key)
+                   << ",\n      \"text\": " << JsonString(node.text) << ",\n      \"parent\": "
+                   << (node.parent.empty() ? std::string("null") : JsonString(node.parent))
+                   << ",\n      \"image\": " << std::to_string(PictureNumber(node.image))
+                   << "\n    }";
+            first = false;
+        });
+        writer << "\n  ],\n";
+    }
+    WriteMessagesJson(writer, *report.messages);
+    writer << "}\n";
 }
 
 }  // namespace kesmark::cli

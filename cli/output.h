@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,14 @@ struct RunReport {
     const std::vector<Message>* messages = nullptr;
 };
 
-// The result tree as indented text, one node a line: a mark ("same" or
-// "differs"), the kind of object and its name. `colour` adds ANSI colours.
-std::string FormatTreeText(const RunReport& report, bool colour);
+// Writes the result tree to `out` as indented text, one node a line: a mark
+// ("same" or "differs"), the kind of object and its name. `colour` adds ANSI
+// colours. The text is written as it is made, a few kilobytes at a time.
+void WriteTreeText(const RunReport& report, bool colour, std::FILE* out);
 
-// The result as one JSON document (see the README for its fields).
-std::string FormatTreeJson(const RunReport& report);
+// Writes the result to `out` as one JSON document (see the README for its
+// fields), nodes in the order they were added, as it is made.
+void WriteTreeJson(const RunReport& report, std::FILE* out);
 
 // What the property printers need to know of one listing.
 struct ShowReport {

@@ -121,7 +121,8 @@ RunOutcome ComparisonRun::RunComparison() {
         } else if (phase == Level::QueryDefs) {
             SetProgress(90);
         }
-        if (options_.CompareFlag(Describe(phase).tag) && !Walk(phase, NodeKey(), same_)) {
+        if (options_.CompareFlag(Describe(phase).tag) &&
+            !Walk(phase, NodeKey(), *db1_, *db2_, same_)) {
             return stopped();
         }
     }
@@ -165,7 +166,7 @@ bool ComparisonRun::CompareDatabaseProperties(bool& same) {
 }
 
 bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
-                                       Collection& collection2, std::vector<std::string>& common,
+                                       Collection& collection2, std::vector<CommonMember>& common,
                                        bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
@@ -174,27 +175,33 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
         const LevelInfo& info = Describe(level);
         const std::string parentKey = owner.Text();
         common.clear();
-        auto names1 = collection1.Names();
-        auto names2 = collection2.Names();
-        SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
-        SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
+        const auto names1 = collection1.Names();
+        const auto names2 = collection2.Names();
+        const auto order1 = OrdinalOrder(names1);
+        const auto order2 = OrdinalOrder(names2);
         auto addNode = [&](const std::string& name, Picture image) {
             tree_.AddNode(parentKey, owner.Child(info.collection, name).Text(), name, image);
         };
-        MergeNames(
-            names1, names2,
-            [&](const std::string& name) {
+        std::size_t i = 0;
+        std::size_t j = 0;
+        while (i < order1.size() || j < order2.size()) {
+            const int order = i >= order1.size() ? 1
+                              : j >= order2.size()
+                                  ? -1
+                                  : CompareOrdinal(names1[order1[i]], names2[order2[j]]);
+            if (order < 0) {
                 same = false;
-                addNode(name, info.differs);
-            },
-            [&](const std::string& name) {
+                addNode(names1[order1[i++]], info.differs);
+            } else if (order > 0) {
                 same = false;
-                addNode(name, info.differs);
-            },
-            [&](const std::string& name, const std::string&) {
-                addNode(name, info.same);
-                common.push_back(name);
-            });
+                addNode(names2[order2[j++]], info.differs);
+            } else {
+                addNode(names1[order1[i]], info.same);
+                common.push_back({names1[order1[i]], order1[i], order2[j]});
+                ++i;
+                ++j;
+            }
+        }
         return true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));

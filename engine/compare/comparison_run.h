@@ -82,16 +82,24 @@ class ComparisonRun {
 
     // The database phase: the two databases' own properties.
     bool CompareDatabaseProperties(bool& same);
-    // The walk of `level` over the collection of the object at `owner` (the
-    // databases for the root key): one pattern for every level, with the
-    // particular rules the hierarchy names for it.
-    bool Walk(Level level, const NodeKey& owner, bool& ownerSame);
+    // A member present in both collections: its name and its position in each.
+    struct CommonMember {
+        std::string name;
+        std::size_t index1 = 0;
+        std::size_t index2 = 0;
+    };
+
+    // The walk of `level` over the collection of `owner1` and `owner2`, the
+    // objects at `owner` (the databases for the root key): one pattern for
+    // every level, with the particular rules the hierarchy names for it.
+    bool Walk(Level level, const NodeKey& owner, DbObject& owner1, DbObject& owner2,
+              bool& ownerSame);
     // Matches two collections by name: adds one node per member (same picture
     // for a name on both sides, differs picture otherwise), clears `same` for a
-    // name on one side only, and leaves the names on both sides, sorted, in
-    // `common`.
+    // name on one side only, and leaves the members on both sides, in the
+    // sorted order of their names, in `common`.
     bool CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
-                            Collection& collection2, std::vector<std::string>& common, bool& same);
+                            Collection& collection2, std::vector<CommonMember>& common, bool& same);
     // Compares two Properties collections under the current skip list; clears
     // `same` at the first difference. A value that cannot be read counts as a
     // difference and does not stop the comparison.

@@ -1,5 +1,6 @@
 #include "engine/compare/matching.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kesmark {
@@ -32,6 +33,18 @@ void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff
             high = j;
         }
     }
+}
+
+std::vector<std::size_t> OrdinalOrder(const std::vector<std::string>& names) {
+    std::vector<std::size_t> order(names.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const int c = CompareOrdinal(names[a], names[b]);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return order;
 }
 
 int CompareItemNames(const std::vector<std::string>& list1, const std::vector<std::string>& list2,

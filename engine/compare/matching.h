@@ -17,6 +17,11 @@ namespace kesmark {
 // (UTF-16 code units, case-sensitive). Does nothing when low >= high.
 void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff_t high);
 
+// The positions of `names` in ascending ordinal order, as SortNames would
+// order them: names[order[0]] sorts first. For lists without repeated names
+// (the members of one collection) the order is the same as SortNames gives.
+std::vector<std::size_t> OrdinalOrder(const std::vector<std::string>& names);
+
 // Three-way comparison of the entries at i and j of two sorted name lists:
 // -1 when the next name is list2[j] (list 1 exhausted, or list2[j] sorts
 // first), 1 when it is list1[i] (list 2 exhausted, or list1[i] sorts first),

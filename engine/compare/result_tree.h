@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/model/hierarchy.h"
@@ -29,30 +31,81 @@ class ResultTree {
 
 // A result tree held in memory, in the order nodes were added. The command-line
 // front end prints it; tests inspect it.
+//
+// A comparison of a large schema adds millions of nodes, so a node is kept in
+// about 30 bytes: a node whose key is its parent's key followed by one
+// "Collection[name]" keeps only the name (and its text when that differs from
+// the name); keys and parents are rebuilt when a node is read.
 class MemoryResultTree : public ResultTree {
   public:
+    // One node as a reader sees it.
     struct Node {
         std::string key;
         std::string text;
         std::string parent;  // empty for a top-level node
         Picture image = Picture::None;
-        int depth = 0;
+        int depth = 0;  // 0 for a top-level node
     };
+
+    MemoryResultTree();
 
     void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
                  Picture image) override;
     void SetNodeImage(std::string_view key, Picture image) override;
     void Clear() override;
 
-    // Nodes in the order they were added.
-    const std::vector<Node>& Nodes() const { return nodes_; }
-    // Nodes in tree order: each node followed by its children, depth first.
-    std::vector<const Node*> TreeOrder() const;
-    const Node* Find(std::string_view key) const;
+    std::size_t Size() const { return nodes_.size(); }
+    // Every node in the order added (copies: meant for small trees).
+    std::vector<Node> Nodes() const;
+    // Calls `visit` for every node in the order added.
+    void VisitInOrderAdded(const std::function<void(const Node&)>& visit) const;
+    // Calls `visit` for every node in tree order: each node followed by its
+    // children, depth first, children in the order added.
+    void VisitInTreeOrder(const std::function<void(const Node&)>& visit) const;
+    // The node of that key, or nullopt.
+    std::optional<Node> Find(std::string_view key) const;
 
   private:
-    std::vector<Node> nodes_;
-    std::unordered_map<std::string, std::size_t> index_;
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    static constexpr std::uint8_t kWholeKey = 0xFF;  // the label is the whole key
+    static constexpr std::uint8_t kBelowRoot = 1;    // the parent's key is the root key
+
+    struct Stored {
+        std::uint32_t hash;       // of the key
+        std::uint32_t parent;     // kNone for a top-level node
+        std::uint32_t label;      // texts_ position: the member's name, or the whole key
+        std::uint32_t text;       // texts_ position, or kNone when the text is the label
+        std::uint8_t image;       // Picture
+        std::uint8_t collection;  // collections_ index, or kWholeKey
+        std::uint8_t flags;       // kBelowRoot
+    };
+
+    // Texts one after the other in blocks that never move, each with its
+    // length first; a text longer than a block is kept on its own.
+    class TextStore {
+      public:
+        std::uint32_t Add(std::string_view text);
+        std::string_view Get(std::uint32_t position) const;
+        void Clear();
+
+      private:
+        static constexpr std::size_t kBlockBytes = 64 << 10;
+        static constexpr std::uint32_t kLarge = 0x80000000u;
+        std::vector<std::string> blocks_;
+        std::vector<std::string> large_;
+    };
+
+    std::uint32_t Lookup(std::string_view key, std::uint32_t hash) const;
+    bool KeyIs(std::uint32_t index, std::string_view key) const;
+    std::string KeyOf(std::uint32_t index) const;
+    Node Materialise(std::uint32_t index) const;
+    void Insert(std::uint32_t index);
+    std::uint8_t CollectionId(std::string_view collection);
+
+    std::deque<Stored> nodes_;
+    TextStore texts_;
+    std::vector<std::string> collections_;
+    std::vector<std::uint32_t> slots_;  // open addressing over nodes_, kNone when empty
 };
 
 }  // namespace kesmark

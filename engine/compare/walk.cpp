@@ -35,7 +35,12 @@ int RoundHalfToEven(double x) {
 // before matching, matching, then per common object its own same flag, the
 // properties and sub-walks in the order the level's rules give, and the
 // differs picture when anything below it differed.
-bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
+//
+// The walk holds the two objects it is comparing, and each common member
+// only while it compares that member: a table's fields and indexes are read
+// when its walk reads them and let go with the table.
+bool ComparisonRun::Walk(Level level, const NodeKey& owner, DbObject& owner1, DbObject& owner2,
+                         bool& ownerSame) {
     if (YieldAndCheckCancel()) {
         return false;
     }
@@ -45,8 +50,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
 
         if (info.rules & kProbeDatabase1) {
             try {
-                std::unique_ptr<DbObject> holder;
-                Resolve(*db1_, owner, holder).GetCollection(info.collection)->Count();
+                owner1.GetCollection(info.collection)->Count();
             } catch (const std::exception&) {
                 return true;
             }
@@ -55,27 +59,19 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         bool compareData = false;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
-            std::unique_ptr<DbObject> t1;
-            std::unique_ptr<DbObject> t2;
-            const Value count1 =
-                Resolve(*db1_, owner, t1).GetProperties().Item("RecordCount").GetValue();
-            const Value count2 =
-                Resolve(*db2_, owner, t2).GetProperties().Item("RecordCount").GetValue();
+            const Value count1 = owner1.GetProperties().Item("RecordCount").GetValue();
+            const Value count2 = owner2.GetProperties().Item("RecordCount").GetValue();
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
                 compareData = false;
             }
         }
 
-        std::vector<std::string> common;
-        {
-            std::unique_ptr<DbObject> o1;
-            std::unique_ptr<DbObject> o2;
-            auto c1 = Resolve(*db1_, owner, o1).GetCollection(info.collection);
-            auto c2 = Resolve(*db2_, owner, o2).GetCollection(info.collection);
-            if (!CompareCollections(level, owner, *c1, *c2, common, ownerSame)) {
-                return false;
-            }
+        auto collection1 = owner1.GetCollection(info.collection);
+        auto collection2 = owner2.GetCollection(info.collection);
+        std::vector<CommonMember> common;
+        if (!CompareCollections(level, owner, *collection1, *collection2, common, ownerSame)) {
+            return false;
         }
 
         // The table's one data pass, over every common field, run when the
@@ -83,26 +79,36 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         std::optional<TableDataComparison> data;
         bool dataRan = false;
         if (compareData) {
-            data.emplace(*db1_, *db2_, owner.Name(), common, host_);
+            std::vector<std::string> fields;
+            fields.reserve(common.size());
+            for (const auto& member : common) {
+                fields.push_back(member.name);
+            }
+            data.emplace(*db1_, *db2_, owner.Name(), std::move(fields), host_);
         }
 
         const std::vector<Level> subLevels = ChildLevels(level);
         for (std::size_t k = 0; k < common.size(); ++k) {
-            const NodeKey key = owner.Child(info.collection, common[k]);
+            const NodeKey key = owner.Child(info.collection, common[k].name);
             bool objectSame = true;
 
+            // Taken before the skip list is loaded, and before database 2 is
+            // opened afresh where the level says so.
+            auto object1 = collection1->ItemAt(common[k].index1);
+            if (info.rules & kReopenDatabase2) {
+                // The collection of the old database 2 goes with it; the
+                // member is looked up by name in the new one.
+                collection2.reset();
+                ReopenDatabase2();
+                std::unique_ptr<DbObject> holder;
+                collection2 = Resolve(*db2_, owner, holder).GetCollection(info.collection);
+            }
+            auto object2 = (info.rules & kReopenDatabase2) ? collection2->Item(common[k].name)
+                                                           : collection2->ItemAt(common[k].index2);
+
             auto compareOwnProperties = [&] {
-                std::unique_ptr<DbObject> o1;
-                std::unique_ptr<DbObject> o2;
-                // Taken before the skip list is loaded, and before database 2
-                // is opened afresh where the level says so.
-                auto& object1 = Resolve(*db1_, key, o1);
-                if (info.rules & kReopenDatabase2) {
-                    ReopenDatabase2();
-                }
-                auto& object2 = Resolve(*db2_, key, o2);
                 LoadSkipList(level);
-                return CompareProperties(object1.GetProperties(), object2.GetProperties(),
+                return CompareProperties(object1->GetProperties(), object2->GetProperties(),
                                          objectSame);
             };
 
@@ -113,7 +119,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
             for (Level sub : subLevels) {
                 const LevelInfo& subInfo = Describe(sub);
                 if (subInfo.hasCompareFlag && options_.CompareFlag(subInfo.tag) &&
-                    !Walk(sub, key, objectSame)) {
+                    !Walk(sub, key, *object1, *object2, objectSame)) {
                     return false;
                 }
             }

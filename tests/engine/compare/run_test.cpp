@@ -236,7 +236,7 @@ TEST_F(RunTest, UnreadableIndexesInDatabaseOneAreNotCompared) {
     t2.Collection("Indexes").Add("PK").properties.Add("Name", dao::kText, "PK");
     ASSERT_EQ(Run(), RunOutcome::Done);
     EXPECT_TRUE(same_);
-    EXPECT_EQ(tree_.Find("TableDefs[Orders].Indexes[PK]"), nullptr);
+    EXPECT_FALSE(tree_.Find("TableDefs[Orders].Indexes[PK]").has_value());
     EXPECT_TRUE(host_.messages.empty());
 }
 
@@ -285,7 +285,7 @@ TEST_F(RunTest, CompareFlagsOffWalkNothingOfThatTag) {
     t1.Collection("Indexes").Add("PK");
     ASSERT_EQ(Run(), RunOutcome::Done);
     EXPECT_TRUE(same_);
-    EXPECT_EQ(tree_.Find("TableDefs[Orders].Indexes[PK]"), nullptr);
+    EXPECT_FALSE(tree_.Find("TableDefs[Orders].Indexes[PK]").has_value());
 }
 
 TEST_F(RunTest, CancelStopsAtTheNextOperationBoundaryAndKeepsNodes) {
@@ -302,9 +302,9 @@ TEST_F(RunTest, CancelStopsAtTheNextOperationBoundaryAndKeepsNodes) {
     };
     ASSERT_EQ(Run(), RunOutcome::Stopped);
     EXPECT_TRUE(host_.messages.empty()) << "a cancel is no error";
-    EXPECT_NE(tree_.Find("TableDefs[T4]"), nullptr);
-    EXPECT_NE(tree_.Find("TableDefs[T0].Fields[A]"), nullptr);
-    EXPECT_EQ(tree_.Find("TableDefs[T1].Fields[A]"), nullptr);
+    EXPECT_TRUE(tree_.Find("TableDefs[T4]").has_value());
+    EXPECT_TRUE(tree_.Find("TableDefs[T0].Fields[A]").has_value());
+    EXPECT_FALSE(tree_.Find("TableDefs[T1].Fields[A]").has_value());
     EXPECT_EQ(host_.statuses.back(), "");
 }
 
