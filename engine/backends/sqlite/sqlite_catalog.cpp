@@ -1,5 +1,7 @@
 #include "engine/backends/sqlite/sqlite_catalog.h"
 
+#include <nettle/sha2.h>
+
 #include <algorithm>
 
 #include "engine/model/object_tree.h"
@@ -9,7 +11,10 @@ namespace kesmark::sqlite {
 namespace {
 
 constexpr std::string_view kCatalogSql =
-    "SELECT type, name, tbl_name, sql FROM main.sqlite_schema ORDER BY rowid";
+    "SELECT type, name, tbl_name, sql, rowid FROM main.sqlite_schema ORDER BY rowid";
+constexpr std::string_view kStatementOfSql = "SELECT sql FROM main.sqlite_schema WHERE rowid = ?";
+constexpr std::string_view kIndexRowSql =
+    "SELECT name, sql FROM main.sqlite_schema WHERE rowid = ?";
 constexpr std::string_view kTableListSql =
     "SELECT name, type, wr, strict FROM pragma_table_list WHERE schema = 'main'";
 constexpr std::string_view kAllForeignKeysSql =
@@ -28,9 +33,16 @@ class StatementUse {
     ~StatementUse() { sqlite3_reset(stmt_); }
 
     bool Next() { return Step(stmt_); }
+    void Bind(int i, std::int64_t value) { Check(sqlite3_bind_int64(stmt_, i, value), nullptr); }
     std::string Text(int i) const { return ColumnText(stmt_, i); }
     bool IsNull(int i) const { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
     std::int64_t Int(int i) const { return sqlite3_column_int64(stmt_, i); }
+    std::string_view View(int i) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+        return text ? std::string_view(text,
+                                       static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)))
+                    : std::string_view();
+    }
 
   private:
     sqlite3_stmt* stmt_;  // Not owned.
@@ -73,17 +85,54 @@ std::vector<ForeignKeyInfo> ReadForeignKeys(StatementUse& use, const std::string
 
 }  // namespace
 
-std::optional<std::string> Catalog::StoredName(const std::string& name) const {
-    const auto it = storedNames.find(FoldAsciiCase(name));
-    if (it == storedNames.end()) {
-        return std::nullopt;
-    }
-    return it->second;
+namespace {
+
+char FoldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-const CatalogTable* Catalog::Table(const std::string& name) const {
-    const auto it = tablePositions.find(name);
-    return it == tablePositions.end() ? nullptr : &tables[it->second];
+// ASCII case folded byte by byte, without making a folded copy.
+int CompareFolded(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(FoldAscii(a[i]));
+        const auto y = static_cast<unsigned char>(FoldAscii(b[i]));
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace
+
+const std::string& Catalog::NameOf(std::uint32_t entry) const {
+    return (entry & kView) ? views[entry & ~kView].name : tables[entry].name;
+}
+
+std::optional<std::string> Catalog::StoredName(std::string_view name) const {
+    // The first entry whose folded name is not below `name`'s.
+    const auto it = std::lower_bound(byName.begin(), byName.end(), name,
+                                     [&](std::uint32_t entry, std::string_view wanted) {
+                                         return CompareFolded(NameOf(entry), wanted) < 0;
+                                     });
+    if (it == byName.end() || CompareFolded(NameOf(*it), name) != 0) {
+        return std::nullopt;
+    }
+    return NameOf(*it);
+}
+
+const CatalogTable* Catalog::Table(std::string_view name) const {
+    auto it = std::lower_bound(byName.begin(), byName.end(), name,
+                               [&](std::uint32_t entry, std::string_view wanted) {
+                                   return CompareFolded(NameOf(entry), wanted) < 0;
+                               });
+    for (; it != byName.end() && CompareFolded(NameOf(*it), name) == 0; ++it) {
+        if (!(*it & kView) && NameOf(*it) == name) {
+            return &tables[*it];
+        }
+    }
+    return nullptr;
 }
 
 bool Catalog::HasTriggers(const std::string& view) const {
@@ -121,102 +170,159 @@ sqlite3_stmt* SchemaReader::Statement(StatementHandle& slot, std::string_view sq
     return slot.get();
 }
 
-const std::string& SchemaReader::SchemaText() {
-    if (schemaRead_) {
-        return schemaText_;
-    }
-    std::string text;
-    std::vector<SchemaRow> rows;
-    StatementUse use(Statement(catalogStatement_, kCatalogSql));
-    while (use.Next()) {
-        SchemaRow row{use.Text(0), use.Text(1), use.Text(2), use.Text(3)};
-        for (const std::string* part : {&row.type, &row.name, &row.table, &row.sql}) {
-            text += *part;
-            text += '\0';
-        }
-        text += use.IsNull(3) ? '\1' : '\2';
-        rows.push_back(std::move(row));
-    }
-    schemaText_ = std::move(text);
-    schemaRows_ = std::move(rows);
-    schemaRead_ = true;
-    return schemaText_;
+const SchemaDigest& SchemaReader::Digest() {
+    ReadCatalog();
+    return digest_;
 }
 
 const Catalog& SchemaReader::GetCatalog() {
+    ReadCatalog();
+    return *catalog_;
+}
+
+void SchemaReader::ReadCatalog() {
     if (catalog_) {
-        return *catalog_;
+        return;
     }
     Catalog catalog;
-    // sqlite_schema in order of creation: statements, views, triggers.
-    std::unordered_map<std::string, std::size_t> creationOrder;
-    std::unordered_map<std::string, std::string> tableSql;
-    std::vector<std::pair<std::string, std::string>> indexes;  // index name, table name
-    SchemaText();
-    for (const auto& row : schemaRows_) {
-        if (row.type == "table") {
-            creationOrder.emplace(row.name, creationOrder.size() + 1);
-            tableSql.emplace(row.name, row.sql);
-        } else if (row.type == "view") {
-            catalog.storedNames.emplace(FoldAsciiCase(row.name), row.name);
-            catalog.views.push_back({row.name, row.sql});
-        } else if (row.type == "index") {
-            indexes.emplace_back(row.name, row.table);
-            catalog.indexSql.emplace(row.name, row.sql);
-        } else if (row.type == "trigger") {
-            catalog.triggers.push_back({row.name, row.table, row.sql});
+    // sqlite_schema in order of creation: tables, views, indexes, triggers,
+    // each remembered by its row; every row goes into the digest.
+    struct TableRow {
+        std::string name;
+        std::int64_t rowid;
+    };
+    struct IndexRow {
+        std::string table;
+        std::int64_t rowid;
+        bool automatic;
+    };
+    std::vector<TableRow> tableRows;
+    std::vector<IndexRow> indexRows;
+    sha256_ctx sha;
+    sha256_init(&sha);
+    {
+        StatementUse use(Statement(catalogStatement_, kCatalogSql));
+        while (use.Next()) {
+            for (int i = 0; i < 4; ++i) {
+                const std::string_view part = use.View(i);
+                sha256_update(&sha, part.size(),
+                              reinterpret_cast<const std::uint8_t*>(part.data()));
+                const std::uint8_t end = 0;
+                sha256_update(&sha, 1, &end);
+            }
+            const std::uint8_t hasSql = use.IsNull(3) ? 1 : 2;
+            sha256_update(&sha, 1, &hasSql);
+
+            const std::string_view type = use.View(0);
+            const std::int64_t rowid = use.Int(4);
+            if (type == "table") {
+                tableRows.push_back({use.Text(1), rowid});
+            } else if (type == "view") {
+                catalog.views.push_back({use.Text(1), rowid});
+            } else if (type == "index") {
+                indexRows.push_back(
+                    {use.Text(2), rowid, use.View(1).starts_with("sqlite_autoindex_")});
+            } else if (type == "trigger") {
+                catalog.triggers.push_back({use.Text(1), use.Text(2), rowid});
+            }
         }
     }
+    sha256_digest(&sha, digest_.size(), digest_.data());
+
     // The table list adds the kind of each table. It also names the schema
     // table itself, which is left out: its rows are the statements the other
     // collections present, and its rootpage column records only where the
     // objects lie in the file, which differs between equal databases.
+    std::sort(tableRows.begin(), tableRows.end(),
+              [](const TableRow& a, const TableRow& b) { return a.name < b.name; });
     {
         StatementUse use(Statement(tableListStatement_, kTableListSql));
         while (use.Next()) {
-            const std::string type = use.Text(1);
-            if (type == "view" || !tableSql.count(use.Text(0))) {
+            const std::string_view type = use.View(1);
+            const std::string_view name = use.View(0);
+            const auto row = std::lower_bound(
+                tableRows.begin(), tableRows.end(), name,
+                [](const TableRow& entry, std::string_view wanted) { return entry.name < wanted; });
+            if (type == "view" || row == tableRows.end() || row->name != name) {
                 continue;  // sqlite_schema itself: its rows are the statements listed elsewhere
             }
             CatalogTable table;
-            table.name = use.Text(0);
-            table.type = type;
+            table.name = row->name;
+            table.rowid = row->rowid;
+            table.type = type == "virtual" ? "virtual" : type == "shadow" ? "shadow" : "table";
             table.withoutRowid = use.Int(2) != 0;
             table.strict = use.Int(3) != 0;
-            if (const auto it = tableSql.find(table.name); it != tableSql.end()) {
-                table.sql = it->second;
-            }
-            catalog.storedNames.emplace(FoldAsciiCase(table.name), table.name);
             catalog.tables.push_back(std::move(table));
         }
     }
+    tableRows = {};
     std::sort(catalog.tables.begin(), catalog.tables.end(),
-              [&](const CatalogTable& a, const CatalogTable& b) {
-                  return creationOrder.at(a.name) < creationOrder.at(b.name);
-              });
-    for (std::size_t i = 0; i < catalog.tables.size(); ++i) {
-        catalog.tablePositions.emplace(catalog.tables[i].name, i);
+              [](const CatalogTable& a, const CatalogTable& b) { return a.rowid < b.rowid; });
+
+    for (std::uint32_t i = 0; i < catalog.tables.size(); ++i) {
+        catalog.byName.push_back(i);
     }
-    for (const auto& [index, table] : indexes) {
-        const auto stored = catalog.StoredName(table);
-        if (const auto it = catalog.tablePositions.find(stored.value_or(table));
-            it != catalog.tablePositions.end()) {
-            auto& entry = catalog.tables[it->second];
-            ++entry.indexCount;
-            entry.hasAutoIndex = entry.hasAutoIndex || index.starts_with("sqlite_autoindex_");
+    for (std::uint32_t i = 0; i < catalog.views.size(); ++i) {
+        catalog.byName.push_back(Catalog::kView | i);
+    }
+    std::sort(catalog.byName.begin(), catalog.byName.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const int folded = CompareFolded(catalog.NameOf(a), catalog.NameOf(b));
+        return folded != 0 ? folded < 0 : catalog.NameOf(a) < catalog.NameOf(b);
+    });
+
+    // Each table's indexes, in their order in sqlite_schema.
+    std::vector<std::pair<std::uint32_t, std::int64_t>> owned;  // table position, index row
+    for (const auto& index : indexRows) {
+        const auto stored = catalog.StoredName(index.table);
+        const CatalogTable* table = stored ? catalog.Table(*stored) : nullptr;
+        if (!table) {
+            continue;
         }
+        auto& entry = catalog.tables[static_cast<std::size_t>(table - catalog.tables.data())];
+        entry.hasAutoIndex = entry.hasAutoIndex || index.automatic;
+        owned.emplace_back(static_cast<std::uint32_t>(table - catalog.tables.data()), index.rowid);
+    }
+    indexRows = {};
+    std::stable_sort(owned.begin(), owned.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    catalog.indexRowids.reserve(owned.size());
+    for (std::size_t k = 0; k < owned.size(); ++k) {
+        auto& table = catalog.tables[owned[k].first];
+        if (table.indexCount == 0) {
+            table.firstIndex = static_cast<std::uint32_t>(k);
+        }
+        ++table.indexCount;
+        catalog.indexRowids.push_back(owned[k].second);
     }
     for (auto& trigger : catalog.triggers) {
         trigger.table = catalog.StoredName(trigger.table).value_or(trigger.table);
     }
     catalog_ = std::move(catalog);
-    schemaRows_ = {};
-    return *catalog_;
+}
+
+std::string SchemaReader::StatementOf(std::int64_t rowid) {
+    StatementUse use(Statement(statementOfStatement_, kStatementOfSql));
+    use.Bind(1, rowid);
+    return use.Next() ? use.Text(0) : std::string();
+}
+
+std::vector<std::pair<std::string, std::string>> SchemaReader::IndexStatements(
+    const CatalogTable& table) {
+    const Catalog& catalog = GetCatalog();
+    std::vector<std::pair<std::string, std::string>> statements;
+    for (std::uint32_t k = 0; k < table.indexCount; ++k) {
+        StatementUse use(Statement(indexRowStatement_, kIndexRowSql));
+        use.Bind(1, catalog.indexRowids[table.firstIndex + k]);
+        if (use.Next()) {
+            statements.emplace_back(use.Text(0), use.Text(1));
+        }
+    }
+    return statements;
 }
 
 const TableShape& SchemaReader::Shape(const std::string& table) {
-    if (const auto it = shapes_.find(table); it != shapes_.end()) {
-        return it->second;
+    if (const TableShape* kept = shapes_.Find(table)) {
+        return *kept;
     }
     TableShape shape;
     {
@@ -240,7 +346,7 @@ const TableShape& SchemaReader::Shape(const std::string& table) {
     // whose statement has neither uses BINARY throughout and needs no lookup
     // per column. (A virtual table declares its columns elsewhere.)
     const CatalogTable* entry = GetCatalog().Table(table);
-    const std::string sql = entry ? FoldAsciiCase(entry->sql) : std::string();
+    const std::string sql = entry ? FoldAsciiCase(StatementOf(entry->rowid)) : std::string();
     const bool plain = entry && entry->type != "virtual" &&
                        sql.find("collate") == std::string::npos &&
                        sql.find("autoincrement") == std::string::npos;
@@ -277,12 +383,12 @@ const TableShape& SchemaReader::Shape(const std::string& table) {
             }
         }
     }
-    return shapes_.emplace(table, std::move(shape)).first->second;
+    return shapes_.Keep(table, std::move(shape));
 }
 
 const std::vector<IndexInfo>& SchemaReader::IndexList(const std::string& table) {
-    if (const auto it = indexLists_.find(table); it != indexLists_.end()) {
-        return it->second;
+    if (const auto* kept = indexLists_.Find(table)) {
+        return *kept;
     }
     std::vector<IndexInfo> indexes;
     // seq, name, unique, origin, partial
@@ -291,7 +397,7 @@ const std::vector<IndexInfo>& SchemaReader::IndexList(const std::string& table) 
     while (use.Next()) {
         indexes.push_back({use.Text(1), use.Int(2) != 0, use.Text(3), use.Int(4) != 0});
     }
-    return indexLists_.emplace(table, std::move(indexes)).first->second;
+    return indexLists_.Keep(table, std::move(indexes));
 }
 
 std::vector<IndexColumnInfo> SchemaReader::IndexKeyColumns(const std::string& index) {
@@ -311,7 +417,7 @@ std::vector<IndexColumnInfo> SchemaReader::IndexKeyColumns(const std::string& in
 std::vector<ForeignKeyInfo> SchemaReader::ForeignKeys(const std::string& table) {
     const Catalog& catalog = GetCatalog();
     if (const CatalogTable* entry = catalog.Table(table);
-        entry && FoldAsciiCase(entry->sql).find("references") == std::string::npos) {
+        entry && FoldAsciiCase(StatementOf(entry->rowid)).find("references") == std::string::npos) {
         return {};
     }
     auto stmt = PreparePragma(db_, "foreign_key_list", table);

@@ -193,7 +193,8 @@ void LoadIndexes(SchemaContext& context, const CatalogTable& table, CollectionNo
     if (list.empty() && shape.rowidColumn < 0) {
         return;
     }
-    const Catalog& catalog = context.reader.GetCatalog();
+    const auto statements = list.empty() ? decltype(context.reader.IndexStatements(table))()
+                                         : context.reader.IndexStatements(table);
     const auto foreignKeys = context.reader.ForeignKeys(table.name);
 
     if (shape.rowidColumn >= 0) {
@@ -213,8 +214,10 @@ void LoadIndexes(SchemaContext& context, const CatalogTable& table, CollectionNo
         index.clustered = index.primary && table.withoutRowid;
         index.partial = info.partial;
         index.origin = OriginText(info.origin);
-        if (const auto it = catalog.indexSql.find(info.name); it != catalog.indexSql.end()) {
-            index.sql = it->second;
+        for (const auto& [name, sql] : statements) {
+            if (name == info.name) {
+                index.sql = sql;
+            }
         }
         const auto parts = index.sql.empty() ? std::nullopt : SplitCreateIndex(index.sql);
         if (info.partial && parts) {
@@ -235,28 +238,34 @@ void LoadIndexes(SchemaContext& context, const CatalogTable& table, CollectionNo
     }
 }
 
+void DescribeTable(const ContextPtr& context, std::size_t position, ObjectNode& node) {
+    const CatalogTable& table = context->reader.GetCatalog().tables[position];
+    Properties& p = node.properties;
+    p.Add("Name", dao::kText, table.name);
+    p.Add("Attributes", dao::kLong,
+          StartsWithIgnoringCase(table.name, "sqlite_") ? kSystemObject : 0);
+    p.Add("SQL", dao::kMemo, context->reader.StatementOf(table.rowid));
+    p.Add("TableType", dao::kText, Value(table.type));
+    p.Add("WithoutRowid", dao::kBoolean, table.withoutRowid);
+    p.Add("Strict", dao::kBoolean, table.strict);
+    const std::string name = table.name;
+    p.Add(Property("RecordCount", dao::kLong, Property::Reader([context, name] {
+                       return Value(context->reader.CountRows(name));
+                   })));
+    node.Collection(collections::kFields).loader = [context, name](CollectionNode& fields) {
+        LoadTableFields(*context, name, fields);
+    };
+    node.Collection(collections::kIndexes).loader = [context, position](CollectionNode& indexes) {
+        LoadIndexes(*context, context->reader.GetCatalog().tables[position], indexes);
+    };
+}
+
 void LoadTableDefs(const ContextPtr& context, CollectionNode& tables) {
-    for (const CatalogTable& table : context->reader.GetCatalog().tables) {
-        ObjectNode& node = tables.Add(table.name);
-        Properties& p = node.properties;
-        p.Add("Name", dao::kText, table.name);
-        p.Add("Attributes", dao::kLong,
-              StartsWithIgnoringCase(table.name, "sqlite_") ? kSystemObject : 0);
-        p.Add("SQL", dao::kMemo, table.sql);
-        p.Add("TableType", dao::kText, table.type);
-        p.Add("WithoutRowid", dao::kBoolean, table.withoutRowid);
-        p.Add("Strict", dao::kBoolean, table.strict);
-        const std::string name = table.name;
-        p.Add(Property("RecordCount", dao::kLong, Property::Reader([context, name] {
-                           return Value(context->reader.CountRows(name));
-                       })));
-        node.Collection(collections::kFields).loader = [context, name](CollectionNode& fields) {
-            LoadTableFields(*context, name, fields);
-        };
-        node.Collection(collections::kIndexes).loader = [context, table](CollectionNode& indexes) {
-            LoadIndexes(*context, table, indexes);
-        };
-    }
+    const Catalog& catalog = context->reader.GetCatalog();
+    tables.source = MemberSource{
+        catalog.tables.size(),
+        [context](std::size_t i) { return context->reader.GetCatalog().tables[i].name; },
+        [context](std::size_t i, ObjectNode& node) { DescribeTable(context, i, node); }};
 }
 
 void LoadQueryFields(SchemaContext& context, const std::string& view, CollectionNode& fields) {
@@ -275,22 +284,27 @@ void LoadQueryFields(SchemaContext& context, const std::string& view, Collection
     }
 }
 
-void LoadQueryDefs(const ContextPtr& context, CollectionNode& queries) {
+void DescribeQuery(const ContextPtr& context, std::size_t position, ObjectNode& node) {
     const Catalog& catalog = context->reader.GetCatalog();
-    for (const CatalogView& view : catalog.views) {
-        ObjectNode& node = queries.Add(view.name);
-        Properties& p = node.properties;
-        p.Add("Name", dao::kText, view.name);
-        p.Add("SQL", dao::kMemo, view.sql);
-        p.Add("Type", dao::kInteger, kQuerySelect);
-        p.Add("ReturnsRecords", dao::kBoolean, true);
-        p.Add("Updatable", dao::kBoolean, catalog.HasTriggers(view.name));
-        const std::string name = view.name;
-        node.Collection(collections::kFields).loader = [context, name](CollectionNode& fields) {
-            LoadQueryFields(*context, name, fields);
-        };
-        node.Collection(collections::kParameters);
-    }
+    const CatalogView& view = catalog.views[position];
+    Properties& p = node.properties;
+    p.Add("Name", dao::kText, view.name);
+    p.Add("SQL", dao::kMemo, context->reader.StatementOf(view.rowid));
+    p.Add("Type", dao::kInteger, kQuerySelect);
+    p.Add("ReturnsRecords", dao::kBoolean, true);
+    p.Add("Updatable", dao::kBoolean, catalog.HasTriggers(view.name));
+    const std::string name = view.name;
+    node.Collection(collections::kFields).loader = [context, name](CollectionNode& fields) {
+        LoadQueryFields(*context, name, fields);
+    };
+    node.Collection(collections::kParameters);
+}
+
+void LoadQueryDefs(const ContextPtr& context, CollectionNode& queries) {
+    queries.source = MemberSource{
+        context->reader.GetCatalog().views.size(),
+        [context](std::size_t i) { return context->reader.GetCatalog().views[i].name; },
+        [context](std::size_t i, ObjectNode& node) { DescribeQuery(context, i, node); }};
 }
 
 // The parent columns of a foreign key by their stored names: as the
@@ -335,23 +349,22 @@ std::vector<std::string> ParentColumns(SchemaContext& context, const ForeignKeyI
 // opens database 2 afresh before every relation it compares, and reading the
 // foreign keys of every table again each time would cost far more than the
 // comparison. Relations depend on nothing but the statements in
-// sqlite_schema, so the whole text of those is the key.
+// sqlite_schema, so a digest of those is the key.
 class RelationCache {
   public:
-    std::shared_ptr<const std::vector<Relation>> Find(const std::string& catalogText) {
+    std::shared_ptr<const std::vector<Relation>> Find(const SchemaDigest& digest) {
         std::lock_guard lock(mutex_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            if (it->first == catalogText) {
+            if (it->first == digest) {
                 entries_.splice(entries_.begin(), entries_, it);
                 return entries_.front().second;
             }
         }
         return nullptr;
     }
-    void Keep(const std::string& catalogText,
-              std::shared_ptr<const std::vector<Relation>> relations) {
+    void Keep(const SchemaDigest& digest, std::shared_ptr<const std::vector<Relation>> relations) {
         std::lock_guard lock(mutex_);
-        entries_.emplace_front(catalogText, std::move(relations));
+        entries_.emplace_front(digest, std::move(relations));
         if (entries_.size() > kEntries) {
             entries_.pop_back();
         }
@@ -360,7 +373,7 @@ class RelationCache {
   private:
     static constexpr std::size_t kEntries = 4;
     std::mutex mutex_;
-    std::list<std::pair<std::string, std::shared_ptr<const std::vector<Relation>>>> entries_;
+    std::list<std::pair<SchemaDigest, std::shared_ptr<const std::vector<Relation>>>> entries_;
 };
 
 RelationCache& Cache() {
@@ -397,7 +410,7 @@ std::vector<Relation> ReadRelations(SchemaContext& context) {
 
 const std::vector<Relation>& Relations(SchemaContext& context) {
     if (!context.relations) {
-        const std::string& key = context.reader.SchemaText();
+        const SchemaDigest& key = context.reader.Digest();
         context.relations = Cache().Find(key);
         if (!context.relations) {
             context.relations =
@@ -408,67 +421,83 @@ const std::vector<Relation>& Relations(SchemaContext& context) {
     return *context.relations;
 }
 
-void LoadRelations(SchemaContext& context, CollectionNode& relations) {
-    for (const Relation& relation : Relations(context)) {
-        ObjectNode& node = relations.Add(relation.name);
-        Properties& p = node.properties;
-        const int attributes = dao::RelationAttributes(relation.onUpdate, relation.onDelete);
-        p.Add("Name", dao::kText, relation.name);
-        p.Add("Table", dao::kText, relation.table);
-        p.Add("ForeignTable", dao::kText, relation.foreignTable);
-        p.Add("Attributes", dao::kLong, attributes);
-        p.Add("OnUpdate", dao::kText, relation.onUpdate);
-        p.Add("OnDelete", dao::kText, relation.onDelete);
-        p.Add("Match", dao::kText, relation.match);
-        CollectionNode& fields = node.Collection(collections::kFields);
-        for (std::size_t i = 0; i < relation.fields.size(); ++i) {
-            Properties& f = fields.Add(relation.fields[i].name).properties;
-            f.Add("Name", dao::kText, relation.fields[i].name);
-            f.Add("ForeignName", dao::kText, relation.fields[i].foreignName);
-            f.Add("OrdinalPosition", dao::kInteger, static_cast<int>(i));
-        }
+void DescribeRelation(const Relation& relation, ObjectNode& node) {
+    Properties& p = node.properties;
+    const int attributes = dao::RelationAttributes(relation.onUpdate, relation.onDelete);
+    p.Add("Name", dao::kText, relation.name);
+    p.Add("Table", dao::kText, relation.table);
+    p.Add("ForeignTable", dao::kText, relation.foreignTable);
+    p.Add("Attributes", dao::kLong, attributes);
+    p.Add("OnUpdate", dao::kText, relation.onUpdate);
+    p.Add("OnDelete", dao::kText, relation.onDelete);
+    p.Add("Match", dao::kText, relation.match);
+    CollectionNode& fields = node.Collection(collections::kFields);
+    for (std::size_t i = 0; i < relation.fields.size(); ++i) {
+        Properties& f = fields.Add(relation.fields[i].name).properties;
+        f.Add("Name", dao::kText, relation.fields[i].name);
+        f.Add("ForeignName", dao::kText, relation.fields[i].foreignName);
+        f.Add("OrdinalPosition", dao::kInteger, static_cast<int>(i));
     }
 }
 
-Properties& AddDocument(CollectionNode& documents, const std::string& name,
-                        std::string_view container) {
-    Properties& p = documents.Add(name).properties;
-    p.Add("Name", dao::kText, name);
-    p.Add("Container", dao::kText, Value(container));
-    return p;
+void LoadRelations(const ContextPtr& context, CollectionNode& relations) {
+    relations.source =
+        MemberSource{Relations(*context).size(),
+                     [context](std::size_t i) { return Relations(*context)[i].name; },
+                     [context](std::size_t i, ObjectNode& node) {
+                         DescribeRelation(Relations(*context)[i], node);
+                     }};
 }
 
-void LoadTableDocuments(SchemaContext& context, CollectionNode& documents) {
-    const Catalog& catalog = context.reader.GetCatalog();
-    for (const CatalogTable& table : catalog.tables) {
-        AddDocument(documents, table.name, kTablesContainer)
-            .Add("ObjectType", dao::kText, table.type);
-    }
-    for (const CatalogView& view : catalog.views) {
-        AddDocument(documents, view.name, kTablesContainer).Add("ObjectType", dao::kText, "view");
-    }
+void DescribeDocument(ObjectNode& node, std::string_view container) {
+    node.properties.Add("Name", dao::kText, node.name);
+    node.properties.Add("Container", dao::kText, Value(container));
 }
 
-void LoadRelationshipDocuments(SchemaContext& context, CollectionNode& documents) {
-    for (const Relation& relation : Relations(context)) {
-        AddDocument(documents, relation.name, kRelationshipsContainer);
-    }
+void LoadTableDocuments(const ContextPtr& context, CollectionNode& documents) {
+    // The tables, then the views.
+    const Catalog& catalog = context->reader.GetCatalog();
+    documents.source = MemberSource{
+        catalog.tables.size() + catalog.views.size(),
+        [context](std::size_t i) {
+            const Catalog& catalog = context->reader.GetCatalog();
+            return i < catalog.tables.size() ? catalog.tables[i].name
+                                             : catalog.views[i - catalog.tables.size()].name;
+        },
+        [context](std::size_t i, ObjectNode& node) {
+            const Catalog& catalog = context->reader.GetCatalog();
+            DescribeDocument(node, kTablesContainer);
+            node.properties.Add(
+                "ObjectType", dao::kText,
+                i < catalog.tables.size() ? Value(catalog.tables[i].type) : Value("view"));
+        }};
 }
 
-void LoadTriggerDocuments(SchemaContext& context, CollectionNode& documents) {
-    for (const CatalogTrigger& trigger : context.reader.GetCatalog().triggers) {
-        Properties& p = AddDocument(documents, trigger.name, kTriggersContainer);
-        p.Add("Table", dao::kText, trigger.table);
-        p.Add("SQL", dao::kMemo, trigger.sql);
-    }
+void LoadRelationshipDocuments(const ContextPtr& context, CollectionNode& documents) {
+    documents.source = MemberSource{
+        Relations(*context).size(),
+        [context](std::size_t i) { return Relations(*context)[i].name; },
+        [](std::size_t, ObjectNode& node) { DescribeDocument(node, kRelationshipsContainer); }};
+}
+
+void LoadTriggerDocuments(const ContextPtr& context, CollectionNode& documents) {
+    documents.source = MemberSource{
+        context->reader.GetCatalog().triggers.size(),
+        [context](std::size_t i) { return context->reader.GetCatalog().triggers[i].name; },
+        [context](std::size_t i, ObjectNode& node) {
+            const CatalogTrigger& trigger = context->reader.GetCatalog().triggers[i];
+            DescribeDocument(node, kTriggersContainer);
+            node.properties.Add("Table", dao::kText, trigger.table);
+            node.properties.Add("SQL", dao::kMemo, context->reader.StatementOf(trigger.rowid));
+        }};
 }
 
 void AddContainer(CollectionNode& containers, std::string_view name, const ContextPtr& context,
-                  void (*load)(SchemaContext&, CollectionNode&)) {
+                  void (*load)(const ContextPtr&, CollectionNode&)) {
     ObjectNode& node = containers.Add(std::string(name));
     node.properties.Add("Name", dao::kText, Value(name));
     node.Collection(collections::kDocuments).loader = [context, load](CollectionNode& documents) {
-        load(*context, documents);
+        load(context, documents);
     };
 }
 
@@ -483,7 +512,7 @@ void BuildSchema(sqlite3* db, ObjectNode& root) {
         LoadQueryDefs(context, queries);
     };
     root.Collection(collections::kRelations).loader = [context](CollectionNode& relations) {
-        LoadRelations(*context, relations);
+        LoadRelations(context, relations);
     };
     CollectionNode& containers = root.Collection(collections::kContainers);
     AddContainer(containers, kTablesContainer, context, LoadTableDocuments);
