@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/backends/sqlite/sqlite_handles.h"
+#include "engine/backends/sqlite/sqlite_scratch.h"
 
 namespace kesmark::sqlite {
 
@@ -28,10 +29,16 @@ namespace kesmark::sqlite {
 struct CatalogTable {
     std::string name;
     std::int64_t rowid = 0;  // its row of sqlite_schema
-    std::string_view type;   // "table", "virtual" or "shadow"
+    // Known when the catalog was read from a parsed schema; otherwise the
+    // table's kind is asked for when needed (SchemaReader::Kind).
+    bool kindKnown = false;
+    std::string_view type;  // "table", "virtual" or "shadow"
     bool withoutRowid = false;
     bool strict = false;
-    bool hasAutoIndex = false;     // one of its indexes is an automatic sqlite_autoindex_ index
+    bool hasAutoIndex = false;  // one of its indexes is an automatic sqlite_autoindex_ index
+    // Its statement names a collation or AUTOINCREMENT / a REFERENCES clause.
+    bool mentionsCollation = false;
+    bool mentionsReferences = false;
     std::uint32_t firstIndex = 0;  // its indexes' rows: Catalog::indexRowids[firstIndex...]
     std::uint32_t indexCount = 0;  // indexes sqlite_schema lists for the table
 };
@@ -132,8 +139,18 @@ class SchemaReader {
     // `db` is not owned. The reader holds a prepared statement from the start:
     // while one exists, closing the connection with sqlite3_close_v2 leaves it
     // allocated (unusable), so a late read fails with an error instead of
-    // touching freed memory.
-    explicit SchemaReader(sqlite3* db);
+    // touching freed memory. `catalogMode`: `db` is in catalog mode
+    // (sqlite_scratch.h), and questions about one table or view go to a
+    // scratch holding its rows until UseWholeSchema.
+    SchemaReader(sqlite3* db, bool catalogMode);
+
+    // Makes `db` parse its whole schema (to read data, or to describe what
+    // the scratch cannot: virtual tables, whose modules read their own
+    // tables); from then on every question goes to `db`.
+    void UseWholeSchema();
+    // Ends the use of the connection before it is closed: every later read
+    // throws DbError.
+    void Close();
 
     // The digest of every row of sqlite_schema (type, names, statement): two
     // databases with the same digest have the same schema.
@@ -148,7 +165,15 @@ class SchemaReader {
     const TableShape& Shape(const std::string& table);
     // The indexes of a table as SQLite lists them. The last few are kept.
     const std::vector<IndexInfo>& IndexList(const std::string& table);
-    std::vector<IndexColumnInfo> IndexKeyColumns(const std::string& index);
+    // The key columns of the index `index` of table `table`.
+    std::vector<IndexColumnInfo> IndexKeyColumns(const std::string& table,
+                                                 const std::string& index);
+    struct TableKind {
+        std::string_view type;  // "table", "virtual" or "shadow"
+        bool withoutRowid = false;
+        bool strict = false;
+    };
+    TableKind Kind(const CatalogTable& table);
     // The foreign keys of a table; no statement runs for a table whose
     // statement has no REFERENCES clause.
     std::vector<ForeignKeyInfo> ForeignKeys(const std::string& table);
@@ -158,8 +183,20 @@ class SchemaReader {
     std::int64_t CountRows(const std::string& table);
 
   private:
+    // The connection; throws DbError after Close.
+    sqlite3* Db() const;
     sqlite3_stmt* Statement(StatementHandle& slot, std::string_view sql);
     void ReadCatalog();
+    // The rows of sqlite_schema that describe the table or view `name`: a
+    // table with its indexes, a view with the tables and views its statement
+    // may name.
+    std::vector<SchemaRow> RowsOf(std::string_view name);
+    SchemaRow Row(std::int64_t rowid);
+    // Runs `read` on a connection that has parsed the table or view `name`:
+    // the scratch, or `db` once its whole schema is parsed. What the scratch
+    // cannot answer is asked of the whole schema.
+    template <class Read>
+    auto Ask(std::string_view name, Read&& read) -> decltype(read(static_cast<sqlite3*>(nullptr)));
 
     // A few entries, the one used last first.
     template <class T>
@@ -186,6 +223,9 @@ class SchemaReader {
     };
 
     sqlite3* db_;  // Not owned.
+    bool whole_;   // db_ parses its whole schema
+    std::unique_ptr<SchemaScratch> scratch_;
+    StatementHandle rowStatement_;
     StatementHandle catalogStatement_;
     StatementHandle tableListStatement_;
     StatementHandle statementOfStatement_;

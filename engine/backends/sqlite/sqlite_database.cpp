@@ -9,6 +9,7 @@
 
 #include "engine/backends/sqlite/sqlite_handles.h"
 #include "engine/backends/sqlite/sqlite_schema.h"
+#include "engine/backends/sqlite/sqlite_scratch.h"
 #include "engine/model/object_tree.h"
 #include "engine/model/value_codec.h"
 
@@ -273,13 +274,15 @@ class SqliteDatabase : public TreeDatabase {
           db_(std::move(db)),
           privateCopy_(std::move(privateCopy)) {
         Root().properties = ReadDatabaseProperties(header);
-        BuildSchema(db_.get(), Root());
+        schema_ = std::make_shared<SchemaReader>(db_.get(), true);
+        BuildSchema(schema_, Root());
     }
     ~SqliteDatabase() override { Close(); }
 
     std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
                                              const std::vector<std::string>& fields) override {
         CheckOpen();
+        schema_->UseWholeSchema();
         auto stmt = Prepare(db_.get(), RecordsetStatement(table, fields));
         return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table));
     }
@@ -291,6 +294,10 @@ class SqliteDatabase : public TreeDatabase {
     }
     void Close() override {
         MarkClosed();
+        if (schema_) {
+            schema_->Close();
+            schema_.reset();
+        }
         db_.reset();
         privateCopy_.reset();
     }
@@ -324,6 +331,7 @@ class SqliteDatabase : public TreeDatabase {
     }
 
     DbHandle db_;
+    std::shared_ptr<SchemaReader> schema_;  // shared with the schema's loaders
     std::unique_ptr<TempDir> privateCopy_;
 };
 
@@ -368,19 +376,20 @@ std::unique_ptr<Database> OpenSqliteDatabase(const std::string& path) {
         // The copy is ours: let SQLite recover or checkpoint its journal, so
         // that the header read below is current.
         db = OpenHandle(FileUri(copy), SQLITE_OPEN_READWRITE);
+        EnterCatalogMode(db.get());
         Check(sqlite3_exec(db.get(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr),
               db.get());
         Check(sqlite3_exec(db.get(), "PRAGMA query_only=1", nullptr, nullptr, nullptr), db.get());
         headerSource = copy;
     } else {
         db = OpenHandle(FileUri(file) + "?immutable=1", SQLITE_OPEN_READONLY);
+        EnterCatalogMode(db.get());
     }
-    // Map the file instead of copying every page read into SQLite's cache:
-    // whole-table scans of the data comparison read each page once.
-    Check(sqlite3_exec(db.get(), "PRAGMA mmap_size=1073741824", nullptr, nullptr, nullptr),
-          db.get());
-    // Reading the schema proves the file is a readable database (not
-    // encrypted, not damaged in its first pages).
+    // The file is read through SQLite's page cache, not mapped: every page a
+    // mapping touches stays resident, so a scan of a large table or value
+    // would hold as much memory as it read.
+    // Reading the list of the schema proves the file is a readable database
+    // (not encrypted, not damaged in its first pages).
     auto probe = Prepare(db.get(), "SELECT count(*) FROM sqlite_master");
     Step(probe.get());
     probe.reset();

@@ -50,9 +50,11 @@ struct Relation {
 // What the loaders of one database share: the reader and the relations,
 // which both Relations and the Relationships container list.
 struct SchemaContext {
-    explicit SchemaContext(sqlite3* db) : reader(db) {}
+    explicit SchemaContext(std::shared_ptr<SchemaReader> owned)
+        : owner(std::move(owned)), reader(*owner) {}
 
-    SchemaReader reader;
+    std::shared_ptr<SchemaReader> owner;
+    SchemaReader& reader;
     std::shared_ptr<const std::vector<Relation>> relations;
 };
 
@@ -184,12 +186,13 @@ void AddIndex(CollectionNode& indexes, const IndexDescription& index,
 }
 
 void LoadIndexes(SchemaContext& context, const CatalogTable& table, CollectionNode& indexes) {
+    const auto kind = context.reader.Kind(table);
     const TableShape& shape = context.reader.Shape(table.name);
     // sqlite_schema lists every index but the primary key of a WITHOUT ROWID
     // table; a table with neither has no index list to read.
     static const std::vector<IndexInfo> kNone;
     const auto& list =
-        table.indexCount > 0 || table.withoutRowid ? context.reader.IndexList(table.name) : kNone;
+        table.indexCount > 0 || kind.withoutRowid ? context.reader.IndexList(table.name) : kNone;
     if (list.empty() && shape.rowidColumn < 0) {
         return;
     }
@@ -211,7 +214,7 @@ void LoadIndexes(SchemaContext& context, const CatalogTable& table, CollectionNo
         index.name = info.name;
         index.primary = info.origin == "pk";
         index.unique = info.unique;
-        index.clustered = index.primary && table.withoutRowid;
+        index.clustered = index.primary && kind.withoutRowid;
         index.partial = info.partial;
         index.origin = OriginText(info.origin);
         for (const auto& [name, sql] : statements) {
@@ -224,7 +227,7 @@ void LoadIndexes(SchemaContext& context, const CatalogTable& table, CollectionNo
             index.condition = parts->condition;
         }
         std::unordered_set<std::string> used;
-        index.keys = context.reader.IndexKeyColumns(info.name);
+        index.keys = context.reader.IndexKeyColumns(table.name, info.name);
         for (std::size_t k = 0; k < index.keys.size(); ++k) {
             auto& key = index.keys[k];
             if (key.column == -2) {
@@ -245,9 +248,10 @@ void DescribeTable(const ContextPtr& context, std::size_t position, ObjectNode& 
     p.Add("Attributes", dao::kLong,
           StartsWithIgnoringCase(table.name, "sqlite_") ? kSystemObject : 0);
     p.Add("SQL", dao::kMemo, context->reader.StatementOf(table.rowid));
-    p.Add("TableType", dao::kText, Value(table.type));
-    p.Add("WithoutRowid", dao::kBoolean, table.withoutRowid);
-    p.Add("Strict", dao::kBoolean, table.strict);
+    const auto kind = context->reader.Kind(table);
+    p.Add("TableType", dao::kText, Value(kind.type));
+    p.Add("WithoutRowid", dao::kBoolean, kind.withoutRowid);
+    p.Add("Strict", dao::kBoolean, kind.strict);
     const std::string name = table.name;
     p.Add(Property("RecordCount", dao::kLong, Property::Reader([context, name] {
                        return Value(context->reader.CountRows(name));
@@ -503,8 +507,8 @@ void AddContainer(CollectionNode& containers, std::string_view name, const Conte
 
 }  // namespace
 
-void BuildSchema(sqlite3* db, ObjectNode& root) {
-    auto context = std::make_shared<SchemaContext>(db);
+void BuildSchema(std::shared_ptr<SchemaReader> reader, ObjectNode& root) {
+    auto context = std::make_shared<SchemaContext>(std::move(reader));
     root.Collection(collections::kTableDefs).loader = [context](CollectionNode& tables) {
         LoadTableDefs(context, tables);
     };
