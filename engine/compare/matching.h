@@ -56,11 +56,18 @@ void MergeNames(const std::vector<std::string>& list1, const std::vector<std::st
 // True when `name` is on the skip list (exact, case-sensitive).
 bool IsSkipped(const SkipList& skipList, std::string_view name);
 
+// True when two long values are equal: their sizes first, then their bytes,
+// a piece of kLongValuePiece bytes from each at a time, stopping at the first
+// piece that differs. Reading may throw DbError.
+bool LongValuesEqualInPieces(const LongValueReader& a, const LongValueReader& b);
+
 // Clears `equal` when the values of the two properties differ; never sets it.
-// Byte arrays (type 9 or 11 on property 1) compare by length and every byte;
-// other values by the variant rules (see VariantEqual: Null on one side only
-// is a difference, Null on both sides is equal). Reading a value may throw
-// DbError; the caller decides what that means.
+// Long values read in pieces (Property::LongValue) compare piece by piece,
+// and differ from any value held whole. Byte arrays (type 9 or 11 on
+// property 1) compare by length and every byte; other values by the variant
+// rules (see VariantEqual: Null on one side only is a difference, Null on
+// both sides is equal). Reading a value may throw DbError; the caller decides
+// what that means.
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal);
 
 // The names of a Properties collection, by position.

@@ -2,11 +2,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "engine/compare/matching.h"
 #include "engine/model/value_codec.h"
 
 namespace kesmark {
@@ -16,6 +18,22 @@ namespace {
 // Time between two yields to the user interface inside the record loop.
 constexpr auto kYieldInterval = std::chrono::milliseconds(40);
 
+// A long value too long to send whole travels as this tag and its 8-byte
+// size (value_codec.h uses tags below it); the consumer then reads both
+// values in pieces from the recordsets, which stay on that record meanwhile.
+constexpr char kLongValueTag = 0x7F;
+
+void AppendLongValueMarker(std::int64_t size, std::string& out) {
+    char raw[1 + sizeof size];
+    raw[0] = kLongValueTag;
+    std::memcpy(raw + 1, &size, sizeof size);
+    out.append(raw, sizeof raw);
+}
+
+bool IsLongValueMarker(std::string_view cell) {
+    return cell.size() == 1 + sizeof(std::int64_t) && cell[0] == kLongValueTag;
+}
+
 // A run of rows of one database, encoded (value_codec.h) one after the other
 // in `bytes`; cell c of the batch spans bytes [cellStart[c], cellStart[c + 1]).
 struct RowBatch {
@@ -23,6 +41,9 @@ struct RowBatch {
     std::vector<std::uint32_t> cellStart{0};
     std::size_t rows = 0;
     bool last = false;  // no rows follow (end of table, or an error)
+    // The last row holds a long value: its producer keeps the recordset on
+    // that row until the consumer lets it go on.
+    bool parked = false;
     std::optional<DbError> error;
 };
 
@@ -49,22 +70,41 @@ class BatchQueue {
         notFull_.notify_one();
         return batch;
     }
+    // The producer of a parked batch: blocks until the consumer lets it go
+    // on (true) or the consumer stopped (false).
+    bool WaitForRelease(const std::atomic<bool>& stop) {
+        std::unique_lock lock(mutex_);
+        released_.wait(lock, [&] { return release_ || stop; });
+        release_ = false;
+        return !stop;
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        release_ = true;
+        released_.notify_one();
+    }
     void WakeProducer() {
         std::lock_guard lock(mutex_);
         notFull_.notify_all();
+        released_.notify_all();
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable notFull_;
     std::condition_variable notEmpty_;
+    std::condition_variable released_;
+    bool release_ = false;
     std::deque<RowBatch> queue_;
 };
 
 // Reads one recordset into the queue until its end, an error or a stop.
-// Fields whose first difference is already known are sent as Null.
+// Fields whose first difference is already known are sent as Null. A long
+// value (a field of `longField`) longer than kLongValuePiece is not read:
+// its size goes, the batch ends with its row, and the recordset stays on
+// that row until the consumer has compared it.
 void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& stop,
-             const std::vector<std::atomic<bool>>& decided) {
+             const std::vector<std::atomic<bool>>& decided, const std::vector<bool>& longField) {
     const std::size_t fieldCount = decided.size();
     std::vector<RecordsetField*> fields;
     for (std::size_t f = 0; f < fieldCount; ++f) {
@@ -84,17 +124,31 @@ void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& s
                 for (std::size_t f = 0; f < fieldCount; ++f) {
                     if (decided[f].load(std::memory_order_relaxed)) {
                         batch.bytes.push_back(value_tags::kNull);
+                    } else if (const std::int64_t size = longField[f] ? fields[f]->FieldSize() : 0;
+                               size > static_cast<std::int64_t>(kLongValuePiece)) {
+                        AppendLongValueMarker(size, batch.bytes);
+                        batch.parked = true;
                     } else {
                         fields[f]->AppendEncodedValue(batch.bytes);
                     }
                     batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
                 }
                 ++batch.rows;
+                if (batch.parked) {
+                    break;
+                }
                 recordset.MoveNext();
             }
             const bool last = batch.last;
+            const bool parked = batch.parked;
             if (!queue.Push(std::move(batch), stop) || last) {
                 return;
+            }
+            if (parked) {
+                if (!queue.WaitForRelease(stop)) {
+                    return;
+                }
+                recordset.MoveNext();
             }
         }
     } catch (const DbError& e) {
@@ -117,10 +171,14 @@ struct Cursor {
     std::size_t row = 0;
     bool ended = false;
 
-    // Moves to the next row; false at the end of the table. Throws the
-    // producer's error.
+    // Moves to the next row; false at the end of the table. Leaving the row
+    // of a parked batch lets its producer go on. Throws the producer's error.
     bool Next() {
         while (!ended && row >= batch.rows) {
+            if (batch.parked) {
+                batch.parked = false;
+                queue.Release();
+            }
             if (batch.last) {
                 ended = true;
                 break;
@@ -133,6 +191,8 @@ struct Cursor {
         }
         return !ended;
     }
+    // True on the row whose producer waits (a long value is in it).
+    bool AtParkedRow() const { return batch.parked && row + 1 == batch.rows; }
     std::string_view Cell(std::size_t field, std::size_t fieldCount) const {
         const std::size_t c = row * fieldCount + field;
         return std::string_view(batch.bytes)
@@ -148,6 +208,15 @@ struct Cursor {
 };
 
 }  // namespace
+
+bool LongFieldsEqual(RecordsetField& a, RecordsetField& b) {
+    auto pieces = [](RecordsetField& field) {
+        return LongValueReader{field.FieldSize(), [&field](std::int64_t offset, std::size_t count) {
+                                   return field.GetChunk(offset, count);
+                               }};
+    };
+    return LongValuesEqualInPieces(pieces(a), pieces(b));
+}
 
 bool LongValuesEqual(const Value& a, const Value& b) {
     auto bytesOf = [](const Value& v) -> std::optional<std::string_view> {
@@ -183,18 +252,22 @@ bool TableDataComparison::Run() {
     }
     auto rs1 = db1_.OpenRecordset(table_, fields_);
     auto rs2 = db2_.OpenRecordset(table_, fields_);
+    // Long by the type in database 1, which decides how values compare; a
+    // side whose own type is long also reads its long values in pieces.
     std::vector<bool> longField(fieldCount);
+    std::vector<bool> longField2(fieldCount);
+    auto isLong = [](int type) { return type == dao::kLongBinary || type == dao::kMemo; };
     for (std::size_t f = 0; f < fieldCount; ++f) {
-        const int type = rs1->Field(f).Type();
-        longField[f] = type == dao::kLongBinary || type == dao::kMemo;
+        longField[f] = isLong(rs1->Field(f).Type());
+        longField2[f] = longField[f] || isLong(rs2->Field(f).Type());
     }
 
     std::atomic<bool> stop{false};
     std::vector<std::atomic<bool>> decided(fieldCount);
     BatchQueue queue1;
     BatchQueue queue2;
-    std::thread reader1([&] { Produce(*rs1, queue1, stop, decided); });
-    std::thread reader2([&] { Produce(*rs2, queue2, stop, decided); });
+    std::thread reader1([&] { Produce(*rs1, queue1, stop, decided, longField2); });
+    std::thread reader2([&] { Produce(*rs2, queue2, stop, decided, longField2); });
     auto stopReaders = [&] {
         stop = true;
         queue1.WakeProducer();
@@ -216,26 +289,35 @@ bool TableDataComparison::Run() {
                 break;
             }
             ++recordsCompared_;
-            // Identical bytes: every field of the row is equal. Otherwise
-            // look at the fields one by one, decoding only those whose
-            // bytes differ (5 and 5.0 are still equal numbers).
-            if (side1.Row(fieldCount) != side2.Row(fieldCount)) {
+            // Identical bytes: every field of the row is equal (unless long
+            // values stand in it by their sizes). Otherwise look at the
+            // fields one by one, decoding only those whose bytes differ (5
+            // and 5.0 are still equal numbers).
+            const bool parked = side1.AtParkedRow() || side2.AtParkedRow();
+            if (parked || side1.Row(fieldCount) != side2.Row(fieldCount)) {
                 for (std::size_t f = 0; f < fieldCount; ++f) {
                     if (decided[f].load(std::memory_order_relaxed)) {
                         continue;
                     }
                     const std::string_view cell1 = side1.Cell(f, fieldCount);
                     const std::string_view cell2 = side2.Cell(f, fieldCount);
-                    if (cell1 == cell2) {
+                    const bool long1 = IsLongValueMarker(cell1);
+                    const bool long2 = IsLongValueMarker(cell2);
+                    if (cell1 == cell2 && !long1) {
                         continue;
                     }
-                    const Value v1 = DecodeValue(cell1);
-                    const Value v2 = DecodeValue(cell2);
                     bool equal = false;
-                    if (v1.IsNull() || v2.IsNull()) {
-                        equal = v1.IsNull() && v2.IsNull();
+                    if (long1 || long2) {
+                        // Both recordsets wait on this record.
+                        equal = long1 && long2 && LongFieldsEqual(rs1->Field(f), rs2->Field(f));
                     } else {
-                        equal = longField[f] ? LongValuesEqual(v1, v2) : VariantEqual(v1, v2);
+                        const Value v1 = DecodeValue(cell1);
+                        const Value v2 = DecodeValue(cell2);
+                        if (v1.IsNull() || v2.IsNull()) {
+                            equal = v1.IsNull() && v2.IsNull();
+                        } else {
+                            equal = longField[f] ? LongValuesEqual(v1, v2) : VariantEqual(v1, v2);
+                        }
                     }
                     if (!equal) {
                         firstDifference_[f] = recordsCompared_;

@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "engine/backends/sqlite/sqlite_handles.h"
 #include "engine/backends/sqlite/sqlite_schema.h"
@@ -111,7 +113,7 @@ class SqliteRecordset;
 
 class SqliteField : public RecordsetField {
   public:
-    SqliteField(SqliteRecordset& owner, int column) : owner_(owner), column_(column) {}
+    SqliteField(SqliteRecordset& owner, std::size_t index) : owner_(owner), index_(index) {}
 
     std::string Name() override;
     int Type() override;
@@ -119,30 +121,76 @@ class SqliteField : public RecordsetField {
     void AppendEncodedValue(std::string& out) override;
     std::int64_t FieldSize() override;
     Bytes GetChunk(std::int64_t offset, std::size_t count) override;
+    Value Beginning(std::size_t count) override;
     std::string SourceTable() override;
     std::string SourceField() override;
     Properties GetProperties() override;
 
   private:
     SqliteRecordset& owner_;  // Not owned.
-    int column_;
+    std::size_t index_;
 };
 
+// One value of a record read field by field (see SqliteRecordset): held, or,
+// for a text or blob longer than kLongValuePiece, its size and an open
+// handle to read it in pieces.
+struct HeldValue {
+    Value value;
+    std::int64_t size = 0;
+    BlobHandle pieces;
+};
+
+// The rows of one statement over one table, in the table's order.
+//
+// In pieces mode (a rowid table of a UTF-8 database) the statement reads the
+// rowid first and may not load a text or blob longer than kLongValuePiece:
+// SQLite stops at a record holding one (SQLITE_TOOBIG). That record is read
+// again field by field, long values through incremental blob I/O, and the
+// scan goes on after its rowid. So no value is ever held whole.
 class SqliteRecordset : public Recordset {
   public:
-    SqliteRecordset(StatementHandle stmt, std::string table)
-        : stmt_(std::move(stmt)), table_(std::move(table)) {
-        const int n = sqlite3_column_count(stmt_.get());
-        for (int i = 0; i < n; ++i) {
+    // `rowid`: a name of the rowid that no column hides, for pieces mode;
+    // empty for a plain scan of `select`.
+    SqliteRecordset(sqlite3* db, std::string table, std::vector<std::string> fields,
+                    const std::string& select, std::string rowid)
+        : db_(db), table_(std::move(table)), names_(std::move(fields)), rowid_(std::move(rowid)) {
+        if (rowid_.empty()) {
+            main_ = Prepare(db_, select);
+        } else {
+            const std::string columns = QuoteIdentifier(rowid_) + ", " + Columns();
+            const std::string from = " FROM main." + QuoteIdentifier(table_) + " NOT INDEXED";
+            main_ = Prepare(db_, "SELECT " + columns + from);
+            resume_ = Prepare(
+                db_, "SELECT " + columns + from + " WHERE " + QuoteIdentifier(rowid_) + " > ?");
+            std::string kinds = QuoteIdentifier(rowid_);
+            for (const auto& name : names_) {
+                const std::string q = QuoteIdentifier(name);
+                kinds += ", typeof(" + q + "), CASE WHEN typeof(" + q +
+                         ") IN ('integer', 'real') THEN " + q + " END";
+            }
+            firstLongRow_ = Prepare(db_, "SELECT " + kinds + from + " ORDER BY " +
+                                             QuoteIdentifier(rowid_) + " LIMIT 1");
+            nextLongRow_ =
+                Prepare(db_, "SELECT " + kinds + from + " WHERE " + QuoteIdentifier(rowid_) +
+                                 " > ? ORDER BY " + QuoteIdentifier(rowid_) + " LIMIT 1");
+        }
+        for (std::size_t i = 0; i < names_.size(); ++i) {
             fields_.push_back(std::make_unique<SqliteField>(*this, i));
         }
-        eof_ = !Step(stmt_.get());
+        current_ = main_.get();
+        StepCurrent();
     }
 
     bool IsEof() override { return eof_; }
     void MoveNext() override {
         CheckRow();
-        eof_ = !Step(stmt_.get());
+        if (!held_.empty()) {
+            held_.clear();
+            sqlite3_reset(resume_.get());
+            Check(sqlite3_bind_int64(resume_.get(), 1, lastRowid_), db_);
+            current_ = resume_.get();
+        }
+        StepCurrent();
     }
     void Move(std::int64_t rows) override {
         for (std::int64_t i = 0; i < rows && !eof_; ++i) {
@@ -150,7 +198,12 @@ class SqliteRecordset : public Recordset {
         }
     }
     void Close() override {
-        stmt_.reset();
+        held_.clear();
+        main_.reset();
+        resume_.reset();
+        firstLongRow_.reset();
+        nextLongRow_.reset();
+        current_ = nullptr;
         eof_ = true;
     }
     std::size_t FieldCount() override { return fields_.size(); }
@@ -161,48 +214,187 @@ class SqliteRecordset : public Recordset {
         return *fields_[index];
     }
 
+    // The statement's column of field `index`.
+    int Column(std::size_t index) const {
+        return static_cast<int>(index) + (rowid_.empty() ? 0 : 1);
+    }
+    // The statement on the current record, or nullptr when the record was
+    // read field by field (HeldAt then has its values).
     sqlite3_stmt* Statement() {
         CheckRow();
-        return stmt_.get();
+        return held_.empty() ? current_ : nullptr;
     }
+    HeldValue& HeldAt(std::size_t index) { return held_.at(index); }
     sqlite3_stmt* StatementForMetadata() {
-        if (!stmt_) {
+        if (!main_) {
             throw DbError(errors::kNoCurrentRecord, "The recordset is closed.", kSource);
         }
-        return stmt_.get();
+        return main_.get();
     }
     const std::string& Table() const { return table_; }
 
   private:
     void CheckRow() const {
-        if (eof_ || !stmt_) {
+        if (eof_ || !current_) {
             throw DbError(errors::kNoCurrentRecord, "No current record.", kSource);
         }
     }
 
-    StatementHandle stmt_;
+    std::string Columns() const {
+        std::string columns;
+        for (const auto& name : names_) {
+            columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(name);
+        }
+        return columns;
+    }
+
+    // Steps the current statement to the next record; in pieces mode a
+    // record with a value too long to load is read field by field instead.
+    void StepCurrent() {
+        if (rowid_.empty()) {
+            eof_ = !Step(current_);
+            return;
+        }
+        const int limit =
+            sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, static_cast<int>(kLongValuePiece));
+        const int rc = sqlite3_step(current_);
+        sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, limit);
+        if (rc == SQLITE_ROW) {
+            lastRowid_ = sqlite3_column_int64(current_, 0);
+            started_ = true;
+            eof_ = false;
+            return;
+        }
+        if (rc != SQLITE_TOOBIG) {
+            sqlite3_reset(current_);
+            Check(rc, db_);
+            eof_ = true;
+            return;
+        }
+        sqlite3_reset(current_);
+        ReadHeldRecord();
+    }
+
+    // Reads the record after lastRowid_ (the first one when none was read)
+    // field by field.
+    void ReadHeldRecord() {
+        sqlite3_stmt* kinds = started_ ? nextLongRow_.get() : firstLongRow_.get();
+        sqlite3_reset(kinds);
+        if (started_) {
+            Check(sqlite3_bind_int64(kinds, 1, lastRowid_), db_);
+        }
+        const int limit =
+            sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, static_cast<int>(kLongValuePiece));
+        bool found = false;
+        try {
+            found = Step(kinds);
+        } catch (...) {
+            sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, limit);
+            throw;
+        }
+        sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, limit);
+        if (!found) {
+            eof_ = true;
+            return;
+        }
+        const std::int64_t rowid = sqlite3_column_int64(kinds, 0);
+        std::vector<HeldValue> held(names_.size());
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            const std::string type = ColumnText(kinds, static_cast<int>(1 + 2 * i));
+            HeldValue& cell = held[i];
+            if (type == "integer" || type == "real") {
+                cell.value = ColumnValue(kinds, static_cast<int>(2 + 2 * i));
+                cell.size = static_cast<std::int64_t>(PlainText(cell.value).size());
+                continue;
+            }
+            if (type != "text" && type != "blob") {
+                continue;  // Null
+            }
+            sqlite3_blob* raw = nullptr;
+            Check(sqlite3_blob_open(db_, "main", table_.c_str(), names_[i].c_str(), rowid, 0, &raw),
+                  db_);
+            BlobHandle blob(raw);
+            cell.size = sqlite3_blob_bytes(raw);
+            if (cell.size > static_cast<std::int64_t>(kLongValuePiece)) {
+                cell.value = type == "text" ? Value(std::string()) : Value(Bytes());
+                cell.pieces = std::move(blob);
+                continue;
+            }
+            Bytes bytes(static_cast<std::size_t>(cell.size));
+            Check(sqlite3_blob_read(raw, bytes.data(), static_cast<int>(bytes.size()), 0), db_);
+            cell.value = type == "text" ? Value(std::string(bytes.begin(), bytes.end()))
+                                        : Value(std::move(bytes));
+        }
+        sqlite3_reset(kinds);
+        held_ = std::move(held);
+        lastRowid_ = rowid;
+        started_ = true;
+        eof_ = false;
+    }
+
+    sqlite3* db_;  // Not owned.
     std::string table_;
+    std::vector<std::string> names_;
+    std::string rowid_;
+    StatementHandle main_;
+    StatementHandle resume_;           // the scan after a record read field by field
+    StatementHandle firstLongRow_;     // kinds of the first record's values
+    StatementHandle nextLongRow_;      // kinds of the values of the record after a rowid
+    sqlite3_stmt* current_ = nullptr;  // main_ or resume_
+    std::vector<HeldValue> held_;      // the current record, when read field by field
+    std::int64_t lastRowid_ = 0;
+    bool started_ = false;
     bool eof_ = true;
     std::vector<std::unique_ptr<SqliteField>> fields_;
 };
 
+Bytes ReadPiece(sqlite3_blob* blob, std::int64_t size, std::int64_t offset, std::size_t count) {
+    if (offset < 0 || offset >= size) {
+        return {};
+    }
+    Bytes piece(static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(count), size - offset)));
+    const int rc = sqlite3_blob_read(blob, piece.data(), static_cast<int>(piece.size()),
+                                     static_cast<int>(offset));
+    if (rc != SQLITE_OK) {
+        throw DbError(rc, sqlite3_errstr(rc), kSource);
+    }
+    return piece;
+}
+
 std::string SqliteField::Name() {
-    return sqlite3_column_name(owner_.StatementForMetadata(), column_);
+    return sqlite3_column_name(owner_.StatementForMetadata(), owner_.Column(index_));
 }
 
 int SqliteField::Type() {
-    const char* declared = sqlite3_column_decltype(owner_.StatementForMetadata(), column_);
+    const char* declared =
+        sqlite3_column_decltype(owner_.StatementForMetadata(), owner_.Column(index_));
     return DaoTypeFromDeclaredType(declared ? declared : "");
 }
 
 Value SqliteField::GetValue() {
-    return ColumnValue(owner_.Statement(), column_);
+    if (sqlite3_stmt* stmt = owner_.Statement()) {
+        return ColumnValue(stmt, owner_.Column(index_));
+    }
+    HeldValue& held = owner_.HeldAt(index_);
+    if (!held.pieces) {
+        return held.value;
+    }
+    // Whole, as asked: only callers that do not read long values in pieces.
+    Bytes whole = ReadPiece(held.pieces.get(), held.size, 0, static_cast<std::size_t>(held.size));
+    return held.value.IsText() ? Value(std::string(whole.begin(), whole.end()))
+                               : Value(std::move(whole));
 }
 
 void SqliteField::AppendEncodedValue(std::string& out) {
+    sqlite3_stmt* stmt = owner_.Statement();
+    if (!stmt) {
+        EncodeValue(GetValue(), out);
+        return;
+    }
     // One unprotected value per cell: the value_* calls skip the per-call
     // bookkeeping of the column_* ones, which counts in a million-row scan.
-    sqlite3_value* value = sqlite3_column_value(owner_.Statement(), column_);
+    sqlite3_value* value = sqlite3_column_value(stmt, owner_.Column(index_));
     switch (sqlite3_value_type(value)) {
         case SQLITE_INTEGER:
             EncodeInteger(sqlite3_value_int64(value), out);
@@ -228,19 +420,42 @@ void SqliteField::AppendEncodedValue(std::string& out) {
 }
 
 std::int64_t SqliteField::FieldSize() {
-    auto* stmt = owner_.Statement();
-    if (sqlite3_column_type(stmt, column_) == SQLITE_NULL) {
+    sqlite3_stmt* stmt = owner_.Statement();
+    if (!stmt) {
+        return owner_.HeldAt(index_).size;
+    }
+    const int column = owner_.Column(index_);
+    if (sqlite3_column_type(stmt, column) == SQLITE_NULL) {
         return 0;
     }
-    return sqlite3_column_bytes(stmt, column_);
+    return sqlite3_column_bytes(stmt, column);
 }
 
 Bytes SqliteField::GetChunk(std::int64_t offset, std::size_t count) {
-    auto* stmt = owner_.Statement();
-    const void* data = sqlite3_column_type(stmt, column_) == SQLITE_BLOB
-                           ? sqlite3_column_blob(stmt, column_)
-                           : static_cast<const void*>(sqlite3_column_text(stmt, column_));
-    const auto size = static_cast<std::int64_t>(sqlite3_column_bytes(stmt, column_));
+    sqlite3_stmt* stmt = owner_.Statement();
+    if (!stmt) {
+        HeldValue& held = owner_.HeldAt(index_);
+        if (held.pieces) {
+            return ReadPiece(held.pieces.get(), held.size, offset, count);
+        }
+        const Value& value = held.value;
+        std::string_view bytes;
+        if (const auto* text = value.As<std::string>()) {
+            bytes = *text;
+        } else if (const auto* blob = value.As<Bytes>()) {
+            bytes = std::string_view(reinterpret_cast<const char*>(blob->data()), blob->size());
+        }
+        if (offset < 0 || static_cast<std::size_t>(offset) >= bytes.size()) {
+            return {};
+        }
+        const auto piece = bytes.substr(static_cast<std::size_t>(offset), count);
+        return Bytes(piece.begin(), piece.end());
+    }
+    const int column = owner_.Column(index_);
+    const void* data = sqlite3_column_type(stmt, column) == SQLITE_BLOB
+                           ? sqlite3_column_blob(stmt, column)
+                           : static_cast<const void*>(sqlite3_column_text(stmt, column));
+    const auto size = static_cast<std::int64_t>(sqlite3_column_bytes(stmt, column));
     if (!data || offset < 0 || offset >= size) {
         return {};
     }
@@ -249,19 +464,30 @@ Bytes SqliteField::GetChunk(std::int64_t offset, std::size_t count) {
                  bytes + std::min<std::int64_t>(static_cast<std::int64_t>(count), size - offset));
 }
 
+Value SqliteField::Beginning(std::size_t count) {
+    Bytes first = GetChunk(0, count);
+    sqlite3_stmt* stmt = owner_.Statement();
+    const bool text = stmt ? sqlite3_column_type(stmt, owner_.Column(index_)) == SQLITE_TEXT
+                           : owner_.HeldAt(index_).value.IsText();
+    return text ? Value(std::string(first.begin(), first.end())) : Value(std::move(first));
+}
+
 std::string SqliteField::SourceTable() {
-    const char* table = sqlite3_column_table_name(owner_.StatementForMetadata(), column_);
+    const char* table =
+        sqlite3_column_table_name(owner_.StatementForMetadata(), owner_.Column(index_));
     return table ? table : owner_.Table();
 }
 
 std::string SqliteField::SourceField() {
-    const char* origin = sqlite3_column_origin_name(owner_.StatementForMetadata(), column_);
+    const char* origin =
+        sqlite3_column_origin_name(owner_.StatementForMetadata(), owner_.Column(index_));
     return origin ? origin : Name();
 }
 
 Properties SqliteField::GetProperties() {
     Properties p = RecordsetField::GetProperties();
-    const char* declared = sqlite3_column_decltype(owner_.StatementForMetadata(), column_);
+    const char* declared =
+        sqlite3_column_decltype(owner_.StatementForMetadata(), owner_.Column(index_));
     p.Add("DeclaredType", dao::kText, declared ? Value(declared) : Value());
     return p;
 }
@@ -283,8 +509,9 @@ class SqliteDatabase : public TreeDatabase {
                                              const std::vector<std::string>& fields) override {
         CheckOpen();
         schema_->UseWholeSchema();
-        auto stmt = Prepare(db_.get(), RecordsetStatement(table, fields));
-        return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table));
+        return std::make_unique<SqliteRecordset>(db_.get(), std::string(table), fields,
+                                                 RecordsetStatement(table, fields),
+                                                 PiecesRowid(std::string(table)));
     }
     std::string RecordsetStatement(std::string_view table,
                                    const std::vector<std::string>& fields) override {
@@ -303,6 +530,34 @@ class SqliteDatabase : public TreeDatabase {
     }
 
   private:
+    // The name under which the rowid of `table` can be read, when its long
+    // values can be read in pieces (sqlite3_blob_open reads UTF-8 text as it
+    // is only in a UTF-8 database, and only tables with a rowid); empty
+    // otherwise.
+    std::string PiecesRowid(const std::string& table) {
+        if (!utf8_) {
+            utf8_ = PragmaText(db_.get(), "encoding") == "UTF-8";
+        }
+        const CatalogTable* entry = schema_->GetCatalog().Table(table);
+        if (!*utf8_ || !entry) {
+            return {};
+        }
+        const auto kind = schema_->Kind(*entry);
+        if (kind.type != "table" || kind.withoutRowid) {
+            return {};
+        }
+        const TableShape& shape = schema_->Shape(table);
+        for (const char* name : {"rowid", "_rowid_", "oid"}) {
+            const bool hidden = std::any_of(
+                shape.columns.begin(), shape.columns.end(),
+                [&](const ColumnInfo& column) { return FoldAsciiCase(column.name) == name; });
+            if (!hidden) {
+                return name;
+            }
+        }
+        return {};
+    }
+
     Properties ReadDatabaseProperties(const std::array<unsigned char, 100>& header) {
         sqlite3* db = db_.get();
         Properties p;
@@ -332,6 +587,7 @@ class SqliteDatabase : public TreeDatabase {
 
     DbHandle db_;
     std::shared_ptr<SchemaReader> schema_;  // shared with the schema's loaders
+    std::optional<bool> utf8_;
     std::unique_ptr<TempDir> privateCopy_;
 };
 
