@@ -59,18 +59,23 @@ void AppendVarint(std::string& out, std::size_t value) {
 
 }  // namespace
 
-std::uint32_t MemoryResultTree::TextStore::Add(std::string_view text) {
-    std::string header;
-    AppendVarint(header, text.size());
-    const std::size_t need = header.size() + text.size();
-    if (need > kBlockBytes) {
+std::uint32_t MemoryResultTree::TextStore::Add(std::string_view text,
+                                               std::optional<std::string_view> second) {
+    std::string record;
+    AppendVarint(record, text.size());
+    record += text;
+    if (second) {
+        AppendVarint(record, second->size());
+        record += *second;
+    }
+    if (record.size() > kBlockBytes) {
         if (large_.size() >= kLarge - 1) {
             throw DbError(errors::kOutOfMemory, "Too many nodes for the result tree.", "Kesmark");
         }
-        large_.emplace_back(text);
+        large_.push_back(std::move(record));
         return kLarge | static_cast<std::uint32_t>(large_.size() - 1);
     }
-    if (blocks_.empty() || blocks_.back().size() + need > kBlockBytes) {
+    if (blocks_.empty() || blocks_.back().size() + record.size() > kBlockBytes) {
         if (blocks_.size() >= kLarge / kBlockBytes) {
             throw DbError(errors::kOutOfMemory, "Too many nodes for the result tree.", "Kesmark");
         }
@@ -80,26 +85,47 @@ std::uint32_t MemoryResultTree::TextStore::Add(std::string_view text) {
     std::string& block = blocks_.back();
     const auto position =
         static_cast<std::uint32_t>((blocks_.size() - 1) * kBlockBytes + block.size());
-    block += header;
-    block += text;
+    block += record;
     return position;
 }
 
-std::string_view MemoryResultTree::TextStore::Get(std::uint32_t position) const {
+std::string_view MemoryResultTree::TextStore::Record(std::uint32_t position) const {
     if (position & kLarge) {
         return large_[position & ~kLarge];
     }
-    const std::string& block = blocks_[position / kBlockBytes];
-    std::size_t at = position % kBlockBytes;
+    return std::string_view(blocks_[position / kBlockBytes]).substr(position % kBlockBytes);
+}
+
+namespace {
+
+// The text at the start of `record` (its length first); `record` then
+// starts after it.
+std::string_view TakeText(std::string_view& record) {
+    std::size_t at = 0;
     std::size_t length = 0;
     for (int shift = 0;; shift += 7) {
-        const auto byte = static_cast<unsigned char>(block[at++]);
+        const auto byte = static_cast<unsigned char>(record[at++]);
         length |= static_cast<std::size_t>(byte & 0x7F) << shift;
         if (!(byte & 0x80)) {
             break;
         }
     }
-    return std::string_view(block).substr(at, length);
+    const std::string_view text = record.substr(at, length);
+    record.remove_prefix(at + length);
+    return text;
+}
+
+}  // namespace
+
+std::string_view MemoryResultTree::TextStore::Get(std::uint32_t position) const {
+    std::string_view record = Record(position);
+    return TakeText(record);
+}
+
+std::string_view MemoryResultTree::TextStore::Second(std::uint32_t position) const {
+    std::string_view record = Record(position);
+    TakeText(record);
+    return TakeText(record);
 }
 
 void MemoryResultTree::TextStore::Clear() {
@@ -177,11 +203,15 @@ std::string MemoryResultTree::KeyOf(std::uint32_t index) const {
     return key;
 }
 
+std::string_view MemoryResultTree::TextOf(const Stored& node) const {
+    return (node.flags & kOwnText) ? texts_.Second(node.label) : texts_.Get(node.label);
+}
+
 MemoryResultTree::Node MemoryResultTree::Materialise(std::uint32_t index) const {
     const Stored& stored = nodes_[index];
     Node node;
     node.key = KeyOf(index);
-    node.text = std::string(texts_.Get(stored.text == kNone ? stored.label : stored.text));
+    node.text = std::string(TextOf(stored));
     node.image = static_cast<Picture>(stored.image);
     if (stored.parent != kNone) {
         node.parent = KeyOf(stored.parent);
@@ -192,48 +222,44 @@ MemoryResultTree::Node MemoryResultTree::Materialise(std::uint32_t index) const 
     return node;
 }
 
-std::uint32_t MemoryResultTree::Lookup(std::string_view key, std::uint32_t hash) const {
+std::uint32_t MemoryResultTree::Lookup(std::string_view key) const {
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    for (std::size_t slot = HashKey(key) & mask;; slot = (slot + 1) & mask) {
         const std::uint32_t index = slots_[slot];
-        if (index == kNone) {
-            return kNone;
-        }
-        if (nodes_[index].hash == hash && KeyIs(index, key)) {
+        if (index == kNone || KeyIs(index, key)) {
             return index;
         }
     }
 }
 
-void MemoryResultTree::Insert(std::uint32_t index) {
-    auto place = [this](std::uint32_t i) {
+void MemoryResultTree::Insert(std::uint32_t index, std::uint32_t hash) {
+    auto place = [this](std::uint32_t i, std::uint32_t h) {
         const std::size_t mask = slots_.size() - 1;
-        std::size_t slot = nodes_[i].hash & mask;
+        std::size_t slot = h & mask;
         while (slots_[slot] != kNone) {
             slot = (slot + 1) & mask;
         }
         slots_[slot] = i;
     };
     if ((static_cast<std::size_t>(index) + 1) * 4 > slots_.size() * 3) {
+        // Keys are not kept: each is made again to find its new slot.
         slots_.assign(slots_.size() * 2, kNone);
         for (std::uint32_t i = 0; i < index; ++i) {
-            place(i);
+            place(i, HashKey(KeyOf(i)));
         }
     }
-    place(index);
+    place(index, hash);
 }
 
 void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
                                std::string_view text, Picture image) {
-    const std::uint32_t hash = HashKey(key);
-    if (Lookup(key, hash) != kNone) {
+    if (Lookup(key) != kNone) {
         throw DuplicateKey();
     }
-    Stored node{hash,      kNone, 0, kNone, static_cast<std::uint8_t>(PictureNumber(image)),
-                kWholeKey, 0};
+    Stored node{kNone, 0, static_cast<std::uint8_t>(PictureNumber(image)), kWholeKey, 0};
     std::string name;
     if (!parentKey.empty()) {
-        node.parent = Lookup(parentKey, HashKey(parentKey));
+        node.parent = Lookup(parentKey);
         if (node.parent == kNone) {
             throw ElementNotFound();
         }
@@ -253,16 +279,19 @@ void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
     if (nodes_.size() >= kNone - 1) {
         throw DbError(errors::kOutOfMemory, "Too many nodes for the result tree.", "Kesmark");
     }
-    node.label = texts_.Add(node.collection == kWholeKey ? key : std::string_view(name));
-    if (node.collection == kWholeKey || text != name) {
-        node.text = texts_.Add(text);
+    const std::string_view label = node.collection == kWholeKey ? key : std::string_view(name);
+    if (text == label) {
+        node.label = texts_.Add(label);
+    } else {
+        node.label = texts_.Add(label, text);
+        node.flags |= kOwnText;
     }
     nodes_.push_back(node);
-    Insert(static_cast<std::uint32_t>(nodes_.size() - 1));
+    Insert(static_cast<std::uint32_t>(nodes_.size() - 1), HashKey(key));
 }
 
 void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
-    const std::uint32_t index = Lookup(key, HashKey(key));
+    const std::uint32_t index = Lookup(key);
     if (index == kNone) {
         throw ElementNotFound();
     }
@@ -290,40 +319,42 @@ void MemoryResultTree::VisitInOrderAdded(const std::function<void(const Node&)>&
 }
 
 void MemoryResultTree::VisitInTreeOrder(const std::function<void(const Node&)>& visit) const {
-    // Children of each node in the order added: the nodes grouped by parent
-    // (top-level nodes under the last slot), in one array.
+    // The nodes grouped by parent (top-level nodes last), children in the
+    // order added: a counting sort into one array. end[p] is where the
+    // children of p end; they start where those of p - 1 end.
     const auto count = static_cast<std::uint32_t>(nodes_.size());
-    std::vector<std::uint32_t> first(count + 2, 0);
-    for (const Stored& node : nodes_) {
-        ++first[(node.parent == kNone ? count : node.parent) + 1];
+    auto group = [&](std::uint32_t i) { return nodes_[i].parent == kNone ? count : nodes_[i].parent; };
+    std::vector<std::uint32_t> end(count + 1, 0);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        ++end[group(i)];
     }
-    for (std::uint32_t i = 1; i < first.size(); ++i) {
-        first[i] += first[i - 1];
+    for (std::uint32_t p = 1; p <= count; ++p) {
+        end[p] += end[p - 1];
     }
     std::vector<std::uint32_t> children(count);
-    {
-        std::vector<std::uint32_t> fill(first.begin(), first.end() - 1);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint32_t parent = nodes_[i].parent == kNone ? count : nodes_[i].parent;
-            children[fill[parent]++] = i;
-        }
+    for (std::uint32_t i = count; i-- > 0;) {
+        children[--end[group(i)]] = i;
     }
+    // Now end[p] is where the children of p start; they end where those of
+    // p + 1 start.
+    auto first = [&](std::uint32_t p) { return end[p]; };
+    auto last = [&](std::uint32_t p) { return p == count ? count : end[p + 1]; };
     // Depth first, with the next child of each open node on a stack.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> stack{{first[count], first[count + 1]}};
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> stack{{first(count), last(count)}};
     while (!stack.empty()) {
-        auto& [next, end] = stack.back();
-        if (next == end) {
+        auto& [next, stop] = stack.back();
+        if (next == stop) {
             stack.pop_back();
             continue;
         }
         const std::uint32_t index = children[next++];
         visit(Materialise(index));
-        stack.emplace_back(first[index], first[index + 1]);
+        stack.emplace_back(first(index), last(index));
     }
 }
 
 std::optional<MemoryResultTree::Node> MemoryResultTree::Find(std::string_view key) const {
-    const std::uint32_t index = Lookup(key, HashKey(key));
+    const std::uint32_t index = Lookup(key);
     if (index == kNone) {
         return std::nullopt;
     }

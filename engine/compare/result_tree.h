@@ -33,7 +33,7 @@ class ResultTree {
 // front end prints it; tests inspect it.
 //
 // A comparison of a large schema adds millions of nodes, so a node is kept in
-// about 30 bytes: a node whose key is its parent's key followed by one
+// about 26 bytes: a node whose key is its parent's key followed by one
 // "Collection[name]" keeps only the name (and its text when that differs from
 // the name); keys and parents are rebuilt when a node is read.
 class MemoryResultTree : public ResultTree {
@@ -69,37 +69,44 @@ class MemoryResultTree : public ResultTree {
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
     static constexpr std::uint8_t kWholeKey = 0xFF;  // the label is the whole key
     static constexpr std::uint8_t kBelowRoot = 1;    // the parent's key is the root key
+    static constexpr std::uint8_t kOwnText = 2;      // the text follows the label in texts_
 
     struct Stored {
-        std::uint32_t hash;       // of the key
         std::uint32_t parent;     // kNone for a top-level node
         std::uint32_t label;      // texts_ position: the member's name, or the whole key
-        std::uint32_t text;       // texts_ position, or kNone when the text is the label
         std::uint8_t image;       // Picture
         std::uint8_t collection;  // collections_ index, or kWholeKey
-        std::uint8_t flags;       // kBelowRoot
+        std::uint8_t flags;       // kBelowRoot, kOwnText
     };
 
     // Texts one after the other in blocks that never move, each with its
     // length first; a text longer than a block is kept on its own.
     class TextStore {
       public:
-        std::uint32_t Add(std::string_view text);
+        // Adds `text`, or `text` and `second` one after the other; returns
+        // the position of the first.
+        std::uint32_t Add(std::string_view text, std::optional<std::string_view> second = {});
         std::string_view Get(std::uint32_t position) const;
+        // The text added with the one at `position`.
+        std::string_view Second(std::uint32_t position) const;
         void Clear();
 
       private:
         static constexpr std::size_t kBlockBytes = 64 << 10;
         static constexpr std::uint32_t kLarge = 0x80000000u;
+        // The bytes from the record at `position` on.
+        std::string_view Record(std::uint32_t position) const;
         std::vector<std::string> blocks_;
         std::vector<std::string> large_;
     };
 
-    std::uint32_t Lookup(std::string_view key, std::uint32_t hash) const;
+    std::uint32_t Lookup(std::string_view key) const;
+    std::string_view TextOf(const Stored& node) const;
     bool KeyIs(std::uint32_t index, std::string_view key) const;
     std::string KeyOf(std::uint32_t index) const;
     Node Materialise(std::uint32_t index) const;
-    void Insert(std::uint32_t index);
+    // Adds node `index`, whose key hashes to `hash`, to the lookup table.
+    void Insert(std::uint32_t index, std::uint32_t hash);
     std::uint8_t CollectionId(std::string_view collection);
 
     std::deque<Stored> nodes_;
