@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <nlohmann/json.hpp>
+
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,7 +92,8 @@ DiffResult RunProgram(const std::vector<std::string>& args, bool interrupted) {
     const fs::path errPath = outPath.string() + ".err";
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::string program = KESMARK_DIFF_PATH;
+        const char* chosen = std::getenv("KESMARK_DIFF");
+        std::string program = chosen && *chosen ? chosen : KESMARK_DIFF_PATH;
         std::vector<std::string> copies(args);
         std::vector<char*> argv{program.data()};
         for (auto& a : copies) {
@@ -156,6 +159,54 @@ fs::path SharedTestData() {
 
 bool HasSharedTestData() {
     return fs::is_directory(SharedTestData());
+}
+
+std::string NodeLines(const std::string& json) {
+    const auto doc = nlohmann::json::parse(json);
+    std::string lines;
+    for (const auto& node : doc.at("nodes")) {
+        lines +=
+            node.at("key").get<std::string>() + '\t' +
+            (node.at("parent").is_null() ? std::string() : node.at("parent").get<std::string>()) +
+            '\t' + std::to_string(node.at("image").get<int>()) + '\t' +
+            node.at("text").get<std::string>() + '\n';
+    }
+    return lines;
+}
+
+void ExpectRecordedNodes(const std::string& json, const std::string& name) {
+    const fs::path golden = fs::path(KESMARK_SOURCE_DIR) / "tests" / "golden" / (name + ".nodes");
+    const std::string lines = NodeLines(json);
+    if (std::getenv("KESMARK_RECORD_NODES")) {
+        WriteFile(golden, lines);
+        return;
+    }
+    ASSERT_TRUE(fs::exists(golden)) << golden << " was never recorded";
+    const std::string recorded = ReadFile(golden);
+    if (lines == recorded) {
+        return;
+    }
+    // The first line that differs, for a readable failure.
+    std::size_t line = 1;
+    std::size_t at = 0;
+    while (at < lines.size() && at < recorded.size() && lines[at] == recorded[at]) {
+        line += lines[at] == '\n' ? 1 : 0;
+        ++at;
+    }
+    auto lineAt = [](const std::string& text, std::size_t number) {
+        std::size_t start = 0;
+        for (std::size_t n = 1; n < number && start != std::string::npos; ++n) {
+            start = text.find('\n', start);
+            start = start == std::string::npos ? start : start + 1;
+        }
+        if (start == std::string::npos || start >= text.size()) {
+            return std::string("(end)");
+        }
+        return text.substr(start, text.find('\n', start) - start);
+    };
+    ADD_FAILURE() << name << ": the nodes differ from those recorded, first at line " << line
+                  << ":\n  recorded: " << lineAt(recorded, line)
+                  << "\n  now:      " << lineAt(lines, line);
 }
 
 }  // namespace kesmark::test

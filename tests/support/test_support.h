@@ -54,9 +54,10 @@ struct DiffResult {
     std::string err;
 };
 
-// Runs kesmark-diff with `args` and returns what it printed and its exit
-// status. Every argument that names an existing file is checked to be
-// byte-for-byte unchanged afterwards, and its folder to have gained no file.
+// Runs kesmark-diff (or the program the environment variable KESMARK_DIFF
+// names) with `args` and returns what it printed and its exit status. Every argument that names an
+// existing file is checked to be byte-for-byte unchanged afterwards, and its folder to have gained
+// no file.
 DiffResult RunDiff(const std::vector<std::string>& args);
 
 // As RunDiff, but kesmark-diff starts with an interrupt (Ctrl+C) already
@@ -64,6 +65,16 @@ DiffResult RunDiff(const std::vector<std::string>& args);
 // started, so the program's own handler receives it as soon as it unblocks
 // the signal, and the run is cancelled at its first operation boundary.
 DiffResult RunDiffInterrupted(const std::vector<std::string>& args);
+
+// The nodes of a kesmark-diff --json output, one line each in the order they
+// were added: key, parent, image and text, separated by tabs.
+std::string NodeLines(const std::string& json);
+
+// Expects the nodes of `json` (kesmark-diff --json) to be exactly, and in
+// the same order, those recorded in tests/golden/`name`.nodes. With the
+// environment variable KESMARK_RECORD_NODES set, writes that file instead:
+// run the test once with KESMARK_DIFF naming the program to record from.
+void ExpectRecordedNodes(const std::string& json, const std::string& name);
 
 // The shared test data folder (../shared/testdata from the project root).
 fs::path SharedTestData();
