@@ -51,8 +51,9 @@ INSERT INTO w VALUES ('a', zeroblob(90000)), ('b', CAST(x'03' || zeroblob(90000)
 
 TEST(SqliteNodesGolden, EveryPairGivesTheNodesRecorded) {
     // The shop, its rows made the same whenever a file is made.
-    const std::string shop = Changed(std::string(test::kShopSql),
-                                     {{"DEFAULT CURRENT_TIMESTAMP", "DEFAULT '2024-05-06 07:08:09'"}});
+    const std::string shop =
+        Changed(std::string(test::kShopSql),
+                {{"DEFAULT CURRENT_TIMESTAMP", "DEFAULT '2024-05-06 07:08:09'"}});
     const std::string changedShop =
         Changed(shop, {{"  Slug TEXT AS (lower(Name)) STORED,",
                         "  Slug TEXT AS (lower(Name)) STORED,\n  Phone TEXT,"},
