@@ -323,7 +323,9 @@ void MemoryResultTree::VisitInTreeOrder(const std::function<void(const Node&)>& 
     // order added: a counting sort into one array. end[p] is where the
     // children of p end; they start where those of p - 1 end.
     const auto count = static_cast<std::uint32_t>(nodes_.size());
-    auto group = [&](std::uint32_t i) { return nodes_[i].parent == kNone ? count : nodes_[i].parent; };
+    auto group = [&](std::uint32_t i) {
+        return nodes_[i].parent == kNone ? count : nodes_[i].parent;
+    };
     std::vector<std::uint32_t> end(count + 1, 0);
     for (std::uint32_t i = 0; i < count; ++i) {
         ++end[group(i)];
