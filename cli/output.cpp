@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -10,14 +11,14 @@ namespace kesmark::cli {
 namespace {
 
 // The kind of object a node stands for ("table", "field", ...); empty for the
-// root and for a record.
+// root, a record and a row (their texts say what they are).
 std::string KindOf(const MemoryResultTree::Node& node) {
     NodeKey key;
     if (!NodeKey::Parse(node.key, key) || key.IsRoot()) {
         return "";
     }
     const auto level = LevelOfKey(key);
-    if (!level || *level == Level::Records) {
+    if (!level || *level == Level::Records || *level == Level::Rows) {
         return "";
     }
     // Fields of tables, indexes, queries and relations all read "field".
@@ -168,34 +169,40 @@ std::string JsonString(std::string_view text) {
         .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-void WriteMessagesJson(BlockWriter& out, const std::vector<Message>& messages) {
-    if (messages.empty()) {
-        out << "  \"messages\": []\n";
-        return;
-    }
-    out << "  \"messages\": [\n";
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        out << "    {\n      \"text\": " << JsonString(messages[i].text)
-            << ",\n      \"caption\": " << JsonString(messages[i].caption) << "\n    }"
-            << (i + 1 < messages.size() ? ",\n" : "\n");
-    }
-    out << "  ]\n";
+bool NotCompared(Picture image) {
+    return StateOf(image) == NodeState::NotCompared;
 }
 
 }  // namespace
 
 void WriteTreeText(const RunReport& report, bool colour, std::FILE* out) {
     BlockWriter writer(out);
+    // The marks share one width: that of "not compared" when a stopped run
+    // left such nodes, else that of "differs".
+    const bool anyNotCompared = report.tree->AnyPicture(NotCompared);
+    const std::size_t markWidth = anyNotCompared ? 12 : 7;
     report.tree->VisitInTreeOrder([&](const MemoryResultTree::Node& node) {
-        const bool differs = IsDiffersPicture(node.image);
-        if (colour) {
-            writer << (differs ? "\033[31m" : "\033[32m");
+        std::string mark;
+        const char* markColour = "";
+        switch (StateOf(node.image)) {
+            case NodeState::Same:
+                mark = "same";
+                markColour = "\033[32m";
+                break;
+            case NodeState::Differs:
+                mark = "differs";
+                markColour = "\033[31m";
+                break;
+            case NodeState::NotCompared:
+                mark = "not compared";
+                markColour = "\033[33m";
+                break;
         }
-        writer << (differs ? "differs" : "same   ");
+        mark.resize(markWidth, ' ');
         if (colour) {
-            writer << "\033[0m";
+            mark = markColour + mark + "\033[0m";
         }
-        writer << std::string(2 + 2 * static_cast<std::size_t>(node.depth), ' ');
+        writer << mark << std::string(2 + 2 * static_cast<std::size_t>(node.depth), ' ');
         const std::string kind = KindOf(node);
         if (!kind.empty()) {
             writer << kind << " ";
@@ -203,7 +210,9 @@ void WriteTreeText(const RunReport& report, bool colour, std::FILE* out) {
         writer << node.text << "\n";
     });
     if (!report.completed) {
-        writer << "(comparison stopped before its end)\n";
+        writer << (report.cancelled ? "incomplete: the comparison was cancelled"
+                                    : "incomplete: the comparison stopped at an error");
+        writer << (anyNotCompared ? "; \"not compared\" marks what it did not finish\n" : "\n");
     }
 }
 
@@ -213,23 +222,34 @@ void WriteTreeJson(const RunReport& report, std::FILE* out) {
            << ",\n  \"database2\": " << JsonString(report.database2)
            << ",\n  \"same\": " << (report.same ? "true" : "false")
            << ",\n  \"completed\": " << (report.completed ? "true" : "false") << ",\n";
-    if (report.tree->Size() == 0) {
-        writer << "  \"nodes\": [],\n";
-    } else {
-        writer << "  \"nodes\": [\n";
-        bool first = true;
-        report.tree->VisitInOrderAdded([&](const MemoryResultTree::Node& node) {
-            writer << (first ? "" : ",\n") << "    {\n      \"key\": " << JsonString(node.key)
-                   << ",\n      \"text\": " << JsonString(node.text) << ",\n      \"parent\": "
-                   << (node.parent.empty() ? std::string("null") : JsonString(node.parent))
-                   << ",\n      \"image\": " << std::to_string(PictureNumber(node.image))
-                   << "\n    }";
+    // After a stopped run, the keys of the nodes it did not finish.
+    bool first = true;
+    writer << "  \"incomplete\": [";
+    report.tree->VisitInOrderAdded(
+        [&](const MemoryResultTree::Node& node) {
+            writer << (first ? "\n    " : ",\n    ") << JsonString(node.key);
             first = false;
-        });
-        writer << "\n  ],\n";
+        },
+        NotCompared);
+    writer << (first ? "],\n" : "\n  ],\n");
+    first = true;
+    writer << "  \"nodes\": [";
+    report.tree->VisitInOrderAdded([&](const MemoryResultTree::Node& node) {
+        writer << (first ? "\n" : ",\n") << "    {\n      \"key\": " << JsonString(node.key)
+               << ",\n      \"text\": " << JsonString(node.text) << ",\n      \"parent\": "
+               << (node.parent.empty() ? std::string("null") : JsonString(node.parent))
+               << ",\n      \"image\": " << std::to_string(PictureNumber(node.image)) << "\n    }";
+        first = false;
+    });
+    writer << (first ? "],\n" : "\n  ],\n");
+    first = true;
+    writer << "  \"messages\": [";
+    for (const auto& m : *report.messages) {
+        writer << (first ? "\n" : ",\n") << "    {\n      \"text\": " << JsonString(m.text)
+               << ",\n      \"caption\": " << JsonString(m.caption) << "\n    }";
+        first = false;
     }
-    WriteMessagesJson(writer, *report.messages);
-    writer << "}\n";
+    writer << (first ? "]\n" : "\n  ]\n") << "}\n";
 }
 
 }  // namespace kesmark::cli

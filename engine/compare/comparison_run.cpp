@@ -42,13 +42,18 @@ bool ComparisonRun::YieldAndCheckCancel() {
 }
 
 void ComparisonRun::ReportError(const DbError& error) {
+    if (failure_.empty()) {
+        failure_ = error.Description();
+    }
     if (!error.Description().empty()) {
         host_.ShowMessage(error.Description(), error.Source(), MessageIcon::Critical);
     }
 }
 
 void ComparisonRun::LoadSkipList(Level level) {
-    skipList_ = options_.LoadSkipList(Describe(level).tag, inputs_.switches);
+    ComparisonSwitches switches = inputs_.switches;
+    switches.sameKind = sameKind_;
+    skipList_ = options_.LoadSkipList(SettingsTag(level), switches);
 }
 
 bool ComparisonRun::OpenBothDatabases() {
@@ -58,8 +63,9 @@ bool ComparisonRun::OpenBothDatabases() {
             db = opener_(name, connect);
             return true;
         } catch (const std::exception& e) {
-            host_.ShowMessage(OpenFailureMessage(name, AsDbError(e)), "Kesmark",
-                              MessageIcon::Critical);
+            const std::string message = OpenFailureMessage(name, AsDbError(e));
+            failure_ = message.substr(0, message.find('\r'));
+            host_.ShowMessage(message, "Kesmark", MessageIcon::Critical);
             return false;
         }
     };
@@ -75,11 +81,14 @@ bool ComparisonRun::OpenBothDatabases() {
 }
 
 void ComparisonRun::ReopenDatabase2() {
+    // A backend that can share its connection reads the same state of the
+    // database (and need not copy it again); otherwise open it anew.
+    std::unique_ptr<Database> again = db2_ ? db2_->OpenAgain() : nullptr;
     if (db2_) {
         db2_->Close();
         db2_.reset();
     }
-    db2_ = opener_(inputs_.database2, inputs_.connect2);
+    db2_ = again ? std::move(again) : opener_(inputs_.database2, inputs_.connect2);
 }
 
 RunOutcome ComparisonRun::RunComparison() {
@@ -87,25 +96,24 @@ RunOutcome ComparisonRun::RunComparison() {
     SetProgress(0);
     SetStatus("Opening databases");
 
-    auto stopped = [&] {
-        // Release without an explicit close; the destructors end the use.
-        db1_.reset();
-        db2_.reset();
-        host_.SetBusyPointer(false);
-        SetStatus("");
-        return RunOutcome::Stopped;
-    };
+    auto stopped = [&] { return Stopped(); };
 
     if (!OpenBothDatabases()) {
         return stopped();
     }
+    databasesOpen_ = true;
     same_ = true;
+    sameKind_ = db1_->Kind() == db2_->Kind();
+    rules_ = EqualityRules{};
+    rules_.byMeaning = !sameKind_;
+    rules_.ignoreNameCase = options_.IgnoreNameCase();
     if (!CompareDatabaseProperties(same_)) {
         return stopped();
     }
     try {
         const LevelInfo& root = Describe(Level::Databases);
         tree_.AddNode("", kRootKey, kRootKey, same_ ? root.same : root.differs);
+        rootAdded_ = true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return stopped();
@@ -122,7 +130,7 @@ RunOutcome ComparisonRun::RunComparison() {
             SetProgress(90);
         }
         if (options_.CompareFlag(Describe(phase).tag) &&
-            !Walk(phase, NodeKey(), *db1_, *db2_, same_)) {
+            !Walk(phase, NodeKey(), NodeKey(), *db1_, *db2_, same_)) {
             return stopped();
         }
     }
@@ -151,6 +159,48 @@ RunOutcome ComparisonRun::RunComparison() {
     return RunOutcome::Done;
 }
 
+RunOutcome ComparisonRun::Stopped() {
+    if (databasesOpen_) {
+        // Whatever the same flag says so far, the databases were not compared
+        // to the end.
+        try {
+            if (rootAdded_) {
+                tree_.SetNodeImage(kRootKey, Picture::DatabasesIncomplete);
+            } else {
+                tree_.AddNode("", kRootKey, kRootKey, Picture::DatabasesIncomplete);
+                rootAdded_ = true;
+            }
+        } catch (const std::exception&) {
+            // The tree refused the root: the failure that stopped the run has
+            // been shown already.
+        }
+    }
+    // Release without an explicit close; the destructors end the use.
+    db1_.reset();
+    db2_.reset();
+    host_.SetBusyPointer(false);
+    SetStatus("");
+    return RunOutcome::Stopped;
+}
+
+void ComparisonRun::MarkUnfinished(Level level, const NodeKey& owner,
+                                   const std::vector<MemberPair>& common, std::size_t current,
+                                   bool currentSame, bool& ownerSame) {
+    const LevelInfo& info = Describe(level);
+    for (std::size_t k = current; k < common.size(); ++k) {
+        const bool differs = k == current && !currentSame;
+        if (differs) {
+            ownerSame = false;
+        }
+        try {
+            tree_.SetNodeImage(owner.Child(info.collection, common[k].name1).Text(),
+                               differs ? info.differs : Picture::NotCompared);
+        } catch (const std::exception&) {
+            // A node the tree never took: nothing to mark.
+        }
+    }
+}
+
 bool ComparisonRun::CompareDatabaseProperties(bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
@@ -158,15 +208,15 @@ bool ComparisonRun::CompareDatabaseProperties(bool& same) {
     try {
         SetStatus(Describe(Level::Databases).status);
         LoadSkipList(Level::Databases);
-        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), same);
+        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), rules_, same);
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return false;
     }
 }
 
-bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
-                                       Collection& collection2, std::vector<CommonMember>& common,
+bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, DbObject& owner1,
+                                       DbObject& owner2, std::vector<MemberPair>& common,
                                        bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
@@ -175,31 +225,18 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
         const LevelInfo& info = Describe(level);
         const std::string parentKey = owner.Text();
         common.clear();
-        const auto names1 = collection1.Names();
-        const auto names2 = collection2.Names();
-        const auto order1 = OrdinalOrder(names1);
-        const auto order2 = OrdinalOrder(names2);
-        auto addNode = [&](const std::string& name, Picture image) {
-            tree_.AddNode(parentKey, owner.Child(info.collection, name).Text(), name, image);
-        };
-        std::size_t i = 0;
-        std::size_t j = 0;
-        while (i < order1.size() || j < order2.size()) {
-            const int order = i >= order1.size() ? 1
-                              : j >= order2.size()
-                                  ? -1
-                                  : CompareOrdinal(names1[order1[i]], names2[order2[j]]);
-            if (order < 0) {
-                same = false;
-                addNode(names1[order1[i++]], info.differs);
-            } else if (order > 0) {
-                same = false;
-                addNode(names2[order2[j++]], info.differs);
+        PairingRules pairing;
+        pairing.ignoreNameCase = rules_.ignoreNameCase;
+        for (auto& pair : PairMembers(level, *db1_, owner1, *db2_, owner2, pairing)) {
+            const std::string& name = pair.KeyName();
+            const bool both = pair.InBoth();
+            const std::string key = owner.Child(info.collection, name).Text();
+            tree_.AddNode(parentKey, key, name, both ? info.same : info.differs);
+            if (both) {
+                common.push_back(std::move(pair));
             } else {
-                addNode(names1[order1[i]], info.same);
-                common.push_back({names1[order1[i]], order1[i], order2[j]});
-                ++i;
-                ++j;
+                same = false;
+                tree_.SetNodePresence(key, pair.name1.empty() ? Presence::Only2 : Presence::Only1);
             }
         }
         return true;
@@ -210,7 +247,7 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
 }
 
 bool ComparisonRun::CompareProperties(const Properties& properties1, const Properties& properties2,
-                                      bool& same) {
+                                      const EqualityRules& rules, bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
     }
@@ -240,7 +277,7 @@ bool ComparisonRun::CompareProperties(const Properties& properties1, const Prope
             bool equal = true;
             try {
                 PropertyValuesEqual(properties1.Item(std::string_view(names1[i])),
-                                    properties2.Item(std::string_view(names2[j])), equal);
+                                    properties2.Item(std::string_view(names2[j])), equal, rules);
             } catch (const std::exception&) {
                 same = false;  // an unreadable value counts as a difference
             }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "engine/model/text.h"
+#include "engine/model/vocabulary.h"
+
 namespace kesmark {
 
 void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff_t high) {
@@ -33,18 +36,6 @@ void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff
             high = j;
         }
     }
-}
-
-std::vector<std::size_t> OrdinalOrder(const std::vector<std::string>& names) {
-    std::vector<std::size_t> order(names.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const int c = CompareOrdinal(names[a], names[b]);
-        return c != 0 ? c < 0 : a < b;
-    });
-    return order;
 }
 
 int CompareItemNames(const std::vector<std::string>& list1, const std::vector<std::string>& list2,
@@ -93,6 +84,11 @@ bool LongValuesEqualInPieces(const LongValueReader& a, const LongValueReader& b)
 }
 
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal) {
+    PropertyValuesEqual(property1, property2, equal, EqualityRules{});
+}
+
+void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal,
+                         const EqualityRules& rules) {
     const LongValueReader* long1 = property1.LongValue();
     const LongValueReader* long2 = property2.LongValue();
     if (long1 || long2) {
@@ -111,7 +107,18 @@ void PropertyValuesEqual(const Property& property1, const Property& property2, b
         }
         return;
     }
-    if (!VariantEqual(value1, value2)) {
+    const std::string& name = property1.Name();
+    if (rules.pairedByDefinition && name == "Name") {
+        return;
+    }
+    if (rules.ignoreNameCase && vocabulary::IsNameProperty(name) && value1.IsText() &&
+        value2.IsText()) {
+        if (FoldAsciiCase(*value1.As<std::string>()) != FoldAsciiCase(*value2.As<std::string>())) {
+            equal = false;
+        }
+        return;
+    }
+    if (!(rules.byMeaning ? ValuesEqualByMeaning(value1, value2) : VariantEqual(value1, value2))) {
         equal = false;
     }
 }

@@ -17,11 +17,6 @@ namespace kesmark {
 // (UTF-16 code units, case-sensitive). Does nothing when low >= high.
 void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff_t high);
 
-// The positions of `names` in ascending ordinal order, as SortNames would
-// order them: names[order[0]] sorts first. For lists without repeated names
-// (the members of one collection) the order is the same as SortNames gives.
-std::vector<std::size_t> OrdinalOrder(const std::vector<std::string>& names);
-
 // Three-way comparison of the entries at i and j of two sorted name lists:
 // -1 when the next name is list2[j] (list 1 exhausted, or list2[j] sorts
 // first), 1 when it is list1[i] (list 2 exhausted, or list1[i] sorts first),
@@ -61,6 +56,20 @@ bool IsSkipped(const SkipList& skipList, std::string_view name);
 // piece that differs. Reading may throw DbError.
 bool LongValuesEqualInPieces(const LongValueReader& a, const LongValueReader& b);
 
+// What, beyond the variant rules, decides whether two property values are
+// equal.
+struct EqualityRules {
+    // The databases are of different kinds: values compare by meaning
+    // (ValuesEqualByMeaning), 1.98 as a decimal and as a real alike.
+    bool byMeaning = false;
+    // Name-valued properties (vocabulary::IsNameProperty) compare ignoring
+    // ASCII letter case.
+    bool ignoreNameCase = false;
+    // The two objects were paired by what they are, not by name (an index the
+    // engine named): their Name properties count as equal.
+    bool pairedByDefinition = false;
+};
+
 // Clears `equal` when the values of the two properties differ; never sets it.
 // Long values read in pieces (Property::LongValue) compare piece by piece,
 // and differ from any value held whole. Byte arrays (type 9 or 11 on
@@ -69,6 +78,9 @@ bool LongValuesEqualInPieces(const LongValueReader& a, const LongValueReader& b)
 // both sides is equal). Reading a value may throw DbError; the caller decides
 // what that means.
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal);
+// As above, under `rules`. With default rules the same as above.
+void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal,
+                         const EqualityRules& rules);
 
 // The names of a Properties collection, by position.
 std::vector<std::string> PropertyNames(const Properties& properties);

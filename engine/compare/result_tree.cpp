@@ -1,5 +1,7 @@
 #include "engine/compare/result_tree.h"
 
+#include <algorithm>
+
 #include <functional>
 
 #include "engine/model/db_error.h"
@@ -213,6 +215,9 @@ MemoryResultTree::Node MemoryResultTree::Materialise(std::uint32_t index) const 
     node.key = KeyOf(index);
     node.text = std::string(TextOf(stored));
     node.image = static_cast<Picture>(stored.image);
+    node.presence = (stored.flags & kOnly1)   ? Presence::Only1
+                    : (stored.flags & kOnly2) ? Presence::Only2
+                                              : Presence::Both;
     if (stored.parent != kNone) {
         node.parent = KeyOf(stored.parent);
         for (std::uint32_t at = stored.parent; at != kNone; at = nodes_[at].parent) {
@@ -298,6 +303,20 @@ void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
     nodes_[index].image = static_cast<std::uint8_t>(PictureNumber(image));
 }
 
+void MemoryResultTree::SetNodePresence(std::string_view key, Presence presence) {
+    const std::uint32_t index = Lookup(key);
+    if (index == kNone) {
+        throw ElementNotFound();
+    }
+    auto& flags = nodes_[index].flags;
+    flags &= static_cast<std::uint8_t>(~(kOnly1 | kOnly2));
+    if (presence == Presence::Only1) {
+        flags |= kOnly1;
+    } else if (presence == Presence::Only2) {
+        flags |= kOnly2;
+    }
+}
+
 void MemoryResultTree::Clear() {
     nodes_.clear();
     texts_.Clear();
@@ -312,10 +331,18 @@ std::vector<MemoryResultTree::Node> MemoryResultTree::Nodes() const {
     return nodes;
 }
 
-void MemoryResultTree::VisitInOrderAdded(const std::function<void(const Node&)>& visit) const {
+void MemoryResultTree::VisitInOrderAdded(const std::function<void(const Node&)>& visit,
+                                         const std::function<bool(Picture)>& only) const {
     for (std::uint32_t i = 0; i < nodes_.size(); ++i) {
-        visit(Materialise(i));
+        if (!only || only(static_cast<Picture>(nodes_[i].image))) {
+            visit(Materialise(i));
+        }
     }
+}
+
+bool MemoryResultTree::AnyPicture(const std::function<bool(Picture)>& test) const {
+    return std::any_of(nodes_.begin(), nodes_.end(),
+                       [&](const Stored& node) { return test(static_cast<Picture>(node.image)); });
 }
 
 void MemoryResultTree::VisitInTreeOrder(const std::function<void(const Node&)>& visit) const {

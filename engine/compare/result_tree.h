@@ -12,6 +12,9 @@
 
 namespace kesmark {
 
+// Which databases hold the object a node stands for.
+enum class Presence { Both, Only1, Only2 };
+
 // The result tree as the engine writes it: nodes identified by their key (an
 // node key such as "TableDefs[Orders].Fields[ID]", see node_key.h), each with
 // a text and a picture of the result-tree image list. Keys are case-sensitive:
@@ -26,6 +29,10 @@ class ResultTree {
                          Picture image) = 0;
     // Sets the picture of the node `key`; throws DbError when there is none.
     virtual void SetNodeImage(std::string_view key, Picture image) = 0;
+    // Says that the node `key` stands for an object of one database only (a
+    // node is of both until told otherwise). A tree that does not show it
+    // may ignore it; throws DbError when there is no such node.
+    virtual void SetNodePresence(std::string_view key, Presence presence) = 0;
     virtual void Clear() = 0;
 };
 
@@ -45,6 +52,7 @@ class MemoryResultTree : public ResultTree {
         std::string parent;  // empty for a top-level node
         Picture image = Picture::None;
         int depth = 0;  // 0 for a top-level node
+        Presence presence = Presence::Both;
     };
 
     MemoryResultTree();
@@ -52,13 +60,18 @@ class MemoryResultTree : public ResultTree {
     void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
                  Picture image) override;
     void SetNodeImage(std::string_view key, Picture image) override;
+    void SetNodePresence(std::string_view key, Presence presence) override;
     void Clear() override;
 
     std::size_t Size() const { return nodes_.size(); }
     // Every node in the order added (copies: meant for small trees).
     std::vector<Node> Nodes() const;
-    // Calls `visit` for every node in the order added.
-    void VisitInOrderAdded(const std::function<void(const Node&)>& visit) const;
+    // Calls `visit` for every node in the order added (only those whose
+    // picture passes `only`, when given).
+    void VisitInOrderAdded(const std::function<void(const Node&)>& visit,
+                           const std::function<bool(Picture)>& only = {}) const;
+    // True when the picture of some node passes `test`.
+    bool AnyPicture(const std::function<bool(Picture)>& test) const;
     // Calls `visit` for every node in tree order: each node followed by its
     // children, depth first, children in the order added.
     void VisitInTreeOrder(const std::function<void(const Node&)>& visit) const;
@@ -70,13 +83,15 @@ class MemoryResultTree : public ResultTree {
     static constexpr std::uint8_t kWholeKey = 0xFF;  // the label is the whole key
     static constexpr std::uint8_t kBelowRoot = 1;    // the parent's key is the root key
     static constexpr std::uint8_t kOwnText = 2;      // the text follows the label in texts_
+    static constexpr std::uint8_t kOnly1 = 4;        // of database 1 only
+    static constexpr std::uint8_t kOnly2 = 8;        // of database 2 only
 
     struct Stored {
         std::uint32_t parent;     // kNone for a top-level node
         std::uint32_t label;      // texts_ position: the member's name, or the whole key
         std::uint8_t image;       // Picture
         std::uint8_t collection;  // collections_ index, or kWholeKey
-        std::uint8_t flags;       // kBelowRoot, kOwnText
+        std::uint8_t flags;       // kBelowRoot, kOwnText, kOnly1, kOnly2
     };
 
     // Texts one after the other in blocks that never move, each with its

@@ -21,6 +21,23 @@ DbObject& Resolve(Database& db, const NodeKey& key, std::unique_ptr<DbObject>& h
     return *current;
 }
 
+// Runs `read` on one database; an error it throws names that database and
+// `what` was being read, unless the backend's message names the database.
+template <typename Read>
+auto OnSide(Database& db, const std::string& what, Read read) -> decltype(read()) {
+    try {
+        return read();
+    } catch (const DbError& e) {
+        throw NamingDatabase(e, db.Name(), what);
+    }
+}
+
+// "the Fields of TableDefs[Orders]", "the TableDefs".
+std::string CollectionText(std::string_view collection, const NodeKey& owner) {
+    const std::string of = owner.IsRoot() ? "" : " of " + owner.Text();
+    return "the " + std::string(collection) + of;
+}
+
 int RoundHalfToEven(double x) {
     const int previous = std::fegetround();
     std::fesetround(FE_TONEAREST);
@@ -34,114 +51,152 @@ int RoundHalfToEven(double x) {
 // The one walk pattern: yield and cancel test, status text, the level's rules
 // before matching, matching, then per common object its own same flag, the
 // properties and sub-walks in the order the level's rules give, and the
-// differs picture when anything below it differed.
+// differs picture when anything below it differed. A walk that stops marks
+// the common objects it did not finish.
 //
 // The walk holds the two objects it is comparing, and each common member
 // only while it compares that member: a table's fields and indexes are read
 // when its walk reads them and let go with the table.
-bool ComparisonRun::Walk(Level level, const NodeKey& owner, DbObject& owner1, DbObject& owner2,
-                         bool& ownerSame) {
+bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner2,
+                         DbObject& object1, DbObject& object2, bool& ownerSame) {
     if (YieldAndCheckCancel()) {
         return false;
     }
     const LevelInfo& info = Describe(level);
+    std::vector<MemberPair> common;
+    std::size_t current = 0;  // the common object being compared
+    bool objectSame = true;   // its same flag
+    auto stop = [&] {
+        MarkUnfinished(level, owner, common, current, objectSame, ownerSame);
+        return false;
+    };
     try {
         SetStatus(StatusText(level, owner.OwnerNamesInnermostFirst()));
 
         if (info.rules & kProbeDatabase1) {
             try {
-                owner1.GetCollection(info.collection)->Count();
+                object1.GetCollection(info.collection)->Count();
             } catch (const std::exception&) {
                 return true;
             }
         }
 
+        // With data comparison on, the record counts are compared first. Rows
+        // paired by position are compared only when the counts are equal;
+        // rows paired by key always are, as the rows that are on one side
+        // only are what the comparison looks for.
         bool compareData = false;
+        std::optional<std::int64_t> expectedRows;
+        RecordPairing pairing;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
-            const Value count1 = owner1.GetProperties().Item("RecordCount").GetValue();
-            const Value count2 = owner2.GetProperties().Item("RecordCount").GetValue();
+            pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data(), owner2.Name(),
+                                  rules_.ignoreNameCase);
+            const auto recordCount = [&](Database& db, DbObject& table, const NodeKey& key) {
+                return OnSide(db, "counting the rows of " + key.Text(),
+                              [&] { return table.GetProperties().Item("RecordCount").GetValue(); });
+            };
+            const Value count1 = recordCount(*db1_, object1, owner);
+            const Value count2 = recordCount(*db2_, object2, owner2);
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
-                compareData = false;
+                compareData = pairing.byKey;
+            } else if (const auto* rows = count1.As<std::int64_t>()) {
+                expectedRows = *rows;
             }
         }
 
-        auto collection1 = owner1.GetCollection(info.collection);
-        auto collection2 = owner2.GetCollection(info.collection);
-        std::vector<CommonMember> common;
-        if (!CompareCollections(level, owner, *collection1, *collection2, common, ownerSame)) {
-            return false;
+        // Each collection is read on its own side, so that a failure names
+        // the database it came from.
+        auto collection1 = OnSide(*db1_, "reading " + CollectionText(info.collection, owner),
+                                  [&] { return object1.GetCollection(info.collection); });
+        auto collection2 = OnSide(*db2_, "reading " + CollectionText(info.collection, owner2),
+                                  [&] { return object2.GetCollection(info.collection); });
+        if (!CompareCollections(level, owner, object1, object2, common, ownerSame)) {
+            return stop();
         }
 
         // The table's one data pass, over every common field, run when the
-        // first field asks for it and gone when the walk ends.
+        // first field asks for it and gone when the walk ends. Database 2 is
+        // read by its own names of the table and fields.
         std::optional<TableDataComparison> data;
         bool dataRan = false;
         if (compareData) {
-            std::vector<std::string> fields;
-            fields.reserve(common.size());
-            for (const auto& member : common) {
-                fields.push_back(member.name);
+            std::vector<std::string> fields1;
+            std::vector<std::string> fields2;
+            for (const auto& pair : common) {
+                fields1.push_back(pair.name1);
+                fields2.push_back(pair.name2);
             }
-            data.emplace(*db1_, *db2_, owner.Name(), std::move(fields), host_);
+            data.emplace(*db1_, *db2_, owner.Name(), std::move(fields1), host_, pairing);
+            data->ReadDatabase2As(owner2.Name(), std::move(fields2));
+            data->CompareByMeaning(rules_.byMeaning);
+            if (expectedRows) {
+                data->ExpectRows(*expectedRows);
+            }
         }
 
         const std::vector<Level> subLevels = ChildLevels(level);
-        for (std::size_t k = 0; k < common.size(); ++k) {
-            const NodeKey key = owner.Child(info.collection, common[k].name);
-            bool objectSame = true;
+        for (current = 0; current < common.size(); ++current) {
+            const NodeKey key = owner.Child(info.collection, common[current].name1);
+            const NodeKey key2 = owner2.Child(info.collection, common[current].name2);
+            EqualityRules rules = rules_;
+            rules.pairedByDefinition = common[current].byDefinition;
+            objectSame = true;
 
             // Taken before the skip list is loaded, and before database 2 is
             // opened afresh where the level says so.
-            auto object1 = collection1->ItemAt(common[k].index1);
+            auto member1 = collection1->Item(common[current].name1);
             if (info.rules & kReopenDatabase2) {
                 // The collection of the old database 2 goes with it; the
-                // member is looked up by name in the new one.
+                // member is looked up in the new one.
                 collection2.reset();
                 ReopenDatabase2();
                 std::unique_ptr<DbObject> holder;
-                collection2 = Resolve(*db2_, owner, holder).GetCollection(info.collection);
+                collection2 = Resolve(*db2_, owner2, holder).GetCollection(info.collection);
             }
-            auto object2 = (info.rules & kReopenDatabase2) ? collection2->Item(common[k].name)
-                                                           : collection2->ItemAt(common[k].index2);
+            auto member2 = collection2->Item(common[current].name2);
 
             auto compareOwnProperties = [&] {
                 LoadSkipList(level);
-                return CompareProperties(object1->GetProperties(), object2->GetProperties(),
-                                         objectSame);
+                const std::string what = "reading the properties of " + key.Text();
+                const Properties properties1 =
+                    OnSide(*db1_, what, [&] { return member1->GetProperties(); });
+                const Properties properties2 =
+                    OnSide(*db2_, what, [&] { return member2->GetProperties(); });
+                return CompareProperties(properties1, properties2, rules, objectSame);
             };
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;
             if (propertiesFirst && !compareOwnProperties()) {
-                return false;
+                return stop();
             }
             for (Level sub : subLevels) {
                 const LevelInfo& subInfo = Describe(sub);
                 if (subInfo.hasCompareFlag && options_.CompareFlag(subInfo.tag) &&
-                    !Walk(sub, key, *object1, *object2, objectSame)) {
-                    return false;
+                    !Walk(sub, key, key2, *member1, *member2, objectSame)) {
+                    return stop();
                 }
             }
             if (!propertiesFirst && !compareOwnProperties()) {
-                return false;
+                return stop();
             }
-            if (data && !CompareFieldData(*data, dataRan, key, objectSame)) {
-                return false;
+            if (data && !CompareFieldData(*data, dataRan, key, objectSame, ownerSame)) {
+                return stop();
             }
             if (!objectSame) {
                 ownerSame = false;
                 tree_.SetNodeImage(key.Text(), info.differs);
             }
             if (info.rules & kReportsProgress) {
-                SetProgress(RoundHalfToEven(10.0 + 80.0 * static_cast<double>(k + 1) /
+                SetProgress(RoundHalfToEven(10.0 + 80.0 * static_cast<double>(current + 1) /
                                                        static_cast<double>(common.size())));
             }
         }
         return true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
-        return false;
+        return stop();
     }
 }
 

@@ -1,5 +1,7 @@
 #include "engine/model/object_tree.h"
 
+#include <algorithm>
+
 #include "engine/model/text.h"
 
 namespace kesmark {
@@ -82,20 +84,34 @@ std::shared_ptr<ObjectNode> CollectionNode::Read(std::size_t index) {
 std::ptrdiff_t CollectionNode::IndexOf(std::string_view name) {
     EnsureLoaded();
     if (source) {
-        // Described members are looked up one name at a time, without an
-        // index that would hold every name again.
-        std::ptrdiff_t folded = -1;
+        // Described members are found through their positions sorted by
+        // name (four bytes a member), the names asked of the source.
+        if (sourceOrder_.size() != source->count) {
+            sourceOrder_.resize(source->count);
+            for (std::size_t i = 0; i < source->count; ++i) {
+                sourceOrder_[i] = static_cast<std::uint32_t>(i);
+            }
+            std::vector<std::string> names(source->count);
+            for (std::size_t i = 0; i < source->count; ++i) {
+                names[i] = source->nameAt(i);
+            }
+            std::sort(sourceOrder_.begin(), sourceOrder_.end(),
+                      [&](std::uint32_t a, std::uint32_t b) { return names[a] < names[b]; });
+        }
+        const auto it = std::lower_bound(
+            sourceOrder_.begin(), sourceOrder_.end(), name,
+            [&](std::uint32_t i, std::string_view wanted) { return source->nameAt(i) < wanted; });
+        if (it != sourceOrder_.end() && source->nameAt(*it) == name) {
+            return static_cast<std::ptrdiff_t>(*it);
+        }
+        // No exact name: the first equal ignoring case, one name at a time.
         const std::string wanted = FoldAsciiCase(name);
         for (std::size_t i = 0; i < source->count; ++i) {
-            const std::string candidate = source->nameAt(i);
-            if (candidate == name) {
+            if (FoldAsciiCase(source->nameAt(i)) == wanted) {
                 return static_cast<std::ptrdiff_t>(i);
             }
-            if (folded < 0 && FoldAsciiCase(candidate) == wanted) {
-                folded = static_cast<std::ptrdiff_t>(i);
-            }
         }
-        return folded;
+        return -1;
     }
     if (indexedCount_ != members.size()) {
         exactIndex_.clear();

@@ -1,69 +1,20 @@
 #include "engine/backends/sqlite/sqlite_database.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 
 #include "engine/backends/sqlite/sqlite_handles.h"
 #include "engine/backends/sqlite/sqlite_schema.h"
 #include "engine/backends/sqlite/sqlite_scratch.h"
+#include "engine/backends/sqlite/sqlite_snapshot.h"
 #include "engine/model/object_tree.h"
 #include "engine/model/value_codec.h"
+#include "engine/model/vocabulary.h"
 
 namespace kesmark::sqlite {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-// A temporary folder removed with everything in it when the owner goes.
-class TempDir {
-  public:
-    TempDir() = default;
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        if (!path_.empty()) {
-            std::error_code ec;
-            fs::remove_all(path_, ec);
-        }
-    }
-
-    void Create() {
-        std::string tmpl = (fs::temp_directory_path() / "kesmark-sqlite-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) {
-            throw DbError(errors::kCannotOpen,
-                          "Cannot create a temporary folder for a private copy.", kSource);
-        }
-        path_ = tmpl;
-    }
-    const fs::path& Path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-// file: URI for a path, every byte outside the unreserved set percent-encoded.
-std::string FileUri(const fs::path& path) {
-    const std::string absolute = fs::absolute(path).string();
-    std::string uri = "file:";
-    static const char* hex = "0123456789ABCDEF";
-    for (unsigned char c : absolute) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            uri += static_cast<char>(c);
-        } else {
-            uri += '%';
-            uri += hex[c >> 4];
-            uri += hex[c & 15];
-        }
-    }
-    return uri;
-}
 
 std::int64_t PragmaInt(sqlite3* db, std::string_view pragma) {
     auto stmt = Prepare(db, "PRAGMA " + std::string(pragma));
@@ -73,13 +24,6 @@ std::int64_t PragmaInt(sqlite3* db, std::string_view pragma) {
 std::string PragmaText(sqlite3* db, std::string_view pragma) {
     auto stmt = Prepare(db, "PRAGMA " + std::string(pragma));
     return Step(stmt.get()) ? ColumnText(stmt.get(), 0) : std::string();
-}
-
-std::array<unsigned char, 100> ReadHeader(const fs::path& path) {
-    std::array<unsigned char, 100> header{};
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char*>(header.data()), header.size());
-    return header;
 }
 
 std::uint32_t BigEndian32(const std::array<unsigned char, 100>& h, std::size_t at) {
@@ -107,6 +51,32 @@ Value ColumnValue(sqlite3_stmt* stmt, int i) {
         default:
             return Value();
     }
+}
+
+// Binds a key value as the storage class SQLite keeps it in.
+void BindValue(sqlite3_stmt* stmt, int index, const Value& value) {
+    struct Visitor {
+        sqlite3_stmt* stmt;
+        int index;
+        int operator()(const Null&) const { return sqlite3_bind_null(stmt, index); }
+        int operator()(bool b) const { return sqlite3_bind_int64(stmt, index, b ? 1 : 0); }
+        int operator()(std::int64_t i) const { return sqlite3_bind_int64(stmt, index, i); }
+        int operator()(double d) const { return sqlite3_bind_double(stmt, index, d); }
+        int operator()(const Currency& c) const {
+            return sqlite3_bind_double(stmt, index, static_cast<double>(c.scaled) / 10000.0);
+        }
+        int operator()(const Decimal& d) const { return Text(d.text); }
+        int operator()(const std::string& s) const { return Text(s); }
+        int operator()(const DateTime& d) const { return Text(FormatDateTime(d)); }
+        int operator()(const Bytes& b) const {
+            return sqlite3_bind_blob64(stmt, index, b.data(), b.size(), SQLITE_TRANSIENT);
+        }
+        int Text(const std::string& s) const {
+            return sqlite3_bind_text64(stmt, index, s.data(), s.size(), SQLITE_TRANSIENT,
+                                       SQLITE_UTF8);
+        }
+    };
+    Check(std::visit(Visitor{stmt, index}, value.Get()), sqlite3_db_handle(stmt));
 }
 
 class SqliteRecordset;
@@ -140,45 +110,49 @@ struct HeldValue {
     BlobHandle pieces;
 };
 
-// The rows of one statement over one table, in the table's order.
+// How a recordset reads long values in pieces; the statements it runs.
+struct PiecesPlan {
+    // How the scan goes on after a record read field by field: after its
+    // rowid (the scan is in rowid order), or after as many records as were
+    // read (any order). None: values are loaded whole (no rowid to read
+    // them by: a table without rowid, a view, text in UTF-16).
+    enum class Resume { None, AfterRowid, Offset } resume = Resume::None;
+    std::string rowid;                   // a name of the rowid that no column hides
+    std::string table;                   // quoted, with its schema
+    std::string condition;               // the recordset's own condition, "" for none
+    std::vector<Value> conditionValues;  // bound to ?1... of `condition`
+    std::string order;                   // " ORDER BY ..." or ""
+};
+
+// The rows of one statement over one table, in the statement's order.
 //
-// In pieces mode (a rowid table of a UTF-8 database) the statement reads the
-// rowid first and may not load a text or blob longer than kLongValuePiece:
-// SQLite stops at a record holding one (SQLITE_TOOBIG). That record is read
-// again field by field, long values through incremental blob I/O, and the
-// scan goes on after its rowid. So no value is ever held whole.
+// In pieces mode the statement reads the rowid first and may not load a
+// text or blob longer than kLongValuePiece: SQLite stops at a record holding
+// one (SQLITE_TOOBIG). That record is read again field by field, long
+// values through incremental blob I/O, and the scan goes on after it. So no
+// value is ever held whole.
 class SqliteRecordset : public Recordset {
   public:
-    // `rowid`: a name of the rowid that no column hides, for pieces mode;
-    // empty for a plain scan of `select`.
+    // `select` is the statement of a plain scan (plan.resume None); `file`
+    // names the database in errors.
     SqliteRecordset(sqlite3* db, std::string table, std::vector<std::string> fields,
-                    const std::string& select, std::string rowid)
-        : db_(db), table_(std::move(table)), names_(std::move(fields)), rowid_(std::move(rowid)) {
-        if (rowid_.empty()) {
+                    const std::string& select, PiecesPlan plan, std::string file)
+        : db_(db),
+          table_(std::move(table)),
+          names_(std::move(fields)),
+          plan_(std::move(plan)),
+          file_(std::move(file)) {
+        if (plan_.resume == PiecesPlan::Resume::None) {
             main_ = Prepare(db_, select);
+            BindCondition(main_.get());
         } else {
-            const std::string columns = QuoteIdentifier(rowid_) + ", " + Columns();
-            const std::string from = " FROM main." + QuoteIdentifier(table_) + " NOT INDEXED";
-            main_ = Prepare(db_, "SELECT " + columns + from);
-            resume_ = Prepare(
-                db_, "SELECT " + columns + from + " WHERE " + QuoteIdentifier(rowid_) + " > ?");
-            std::string kinds = QuoteIdentifier(rowid_);
-            for (const auto& name : names_) {
-                const std::string q = QuoteIdentifier(name);
-                kinds += ", typeof(" + q + "), CASE WHEN typeof(" + q +
-                         ") IN ('integer', 'real') THEN " + q + " END";
-            }
-            firstLongRow_ = Prepare(db_, "SELECT " + kinds + from + " ORDER BY " +
-                                             QuoteIdentifier(rowid_) + " LIMIT 1");
-            nextLongRow_ =
-                Prepare(db_, "SELECT " + kinds + from + " WHERE " + QuoteIdentifier(rowid_) +
-                                 " > ? ORDER BY " + QuoteIdentifier(rowid_) + " LIMIT 1");
+            PrepareInPieces();
         }
         for (std::size_t i = 0; i < names_.size(); ++i) {
             fields_.push_back(std::make_unique<SqliteField>(*this, i));
         }
         current_ = main_.get();
-        StepCurrent();
+        StepToNextRow();
     }
 
     bool IsEof() override { return eof_; }
@@ -187,10 +161,10 @@ class SqliteRecordset : public Recordset {
         if (!held_.empty()) {
             held_.clear();
             sqlite3_reset(resume_.get());
-            Check(sqlite3_bind_int64(resume_.get(), 1, lastRowid_), db_);
+            BindAfter(resume_.get());
             current_ = resume_.get();
         }
-        StepCurrent();
+        StepToNextRow();
     }
     void Move(std::int64_t rows) override {
         for (std::int64_t i = 0; i < rows && !eof_; ++i) {
@@ -201,8 +175,8 @@ class SqliteRecordset : public Recordset {
         held_.clear();
         main_.reset();
         resume_.reset();
-        firstLongRow_.reset();
-        nextLongRow_.reset();
+        firstHeld_.reset();
+        nextHeld_.reset();
         current_ = nullptr;
         eof_ = true;
     }
@@ -216,7 +190,7 @@ class SqliteRecordset : public Recordset {
 
     // The statement's column of field `index`.
     int Column(std::size_t index) const {
-        return static_cast<int>(index) + (rowid_.empty() ? 0 : 1);
+        return static_cast<int>(index) + (plan_.resume == PiecesPlan::Resume::None ? 0 : 1);
     }
     // The statement on the current record, or nullptr when the record was
     // read field by field (HeldAt then has its values).
@@ -240,18 +214,71 @@ class SqliteRecordset : public Recordset {
         }
     }
 
-    std::string Columns() const {
-        std::string columns;
+    void PrepareInPieces() {
+        const std::string rowid = QuoteIdentifier(plan_.rowid);
+        std::string columns = rowid;
+        std::string kinds = rowid;
         for (const auto& name : names_) {
-            columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(name);
+            const std::string q = QuoteIdentifier(name);
+            columns += ", " + q;
+            kinds += ", typeof(" + q + "), CASE WHEN typeof(" + q +
+                     ") IN ('integer', 'real') THEN " + q + " END";
         }
-        return columns;
+        const std::string after = "?" + std::to_string(plan_.conditionValues.size() + 1);
+        const std::string own = plan_.condition.empty() ? "" : "(" + plan_.condition + ")";
+        auto where = [&](const std::string& extra) {
+            const std::string both = own.empty()     ? extra
+                                     : extra.empty() ? own
+                                                     : own + " AND " + extra;
+            return both.empty() ? std::string() : " WHERE " + both;
+        };
+        const std::string from = " FROM " + plan_.table;
+        main_ = Prepare(db_, "SELECT " + columns + from + where("") + plan_.order);
+        if (plan_.resume == PiecesPlan::Resume::AfterRowid) {
+            const std::string later = rowid + " > " + after;
+            resume_ = Prepare(db_, "SELECT " + columns + from + where(later) + plan_.order);
+            firstHeld_ = Prepare(
+                db_, "SELECT " + kinds + from + where("") + " ORDER BY " + rowid + " LIMIT 1");
+            nextHeld_ = Prepare(
+                db_, "SELECT " + kinds + from + where(later) + " ORDER BY " + rowid + " LIMIT 1");
+        } else {
+            resume_ = Prepare(db_, "SELECT " + columns + from + where("") + plan_.order +
+                                       " LIMIT -1 OFFSET " + after);
+            nextHeld_ = Prepare(db_, "SELECT " + kinds + from + where("") + plan_.order +
+                                         " LIMIT 1 OFFSET " + after);
+        }
+        BindCondition(main_.get());
+    }
+
+    void BindCondition(sqlite3_stmt* stmt) {
+        for (std::size_t i = 0; i < plan_.conditionValues.size(); ++i) {
+            BindValue(stmt, static_cast<int>(i + 1), plan_.conditionValues[i]);
+        }
+    }
+    // Binds what a statement that goes on needs: the condition's values and
+    // where the records read so far end.
+    void BindAfter(sqlite3_stmt* stmt) {
+        BindCondition(stmt);
+        const int at = static_cast<int>(plan_.conditionValues.size() + 1);
+        Check(sqlite3_bind_int64(
+                  stmt, at,
+                  plan_.resume == PiecesPlan::Resume::AfterRowid ? lastRowid_ : recordsRead_),
+              db_);
+    }
+
+    void StepToNextRow() {
+        try {
+            StepCurrent();
+        } catch (const DbError& e) {
+            eof_ = true;
+            throw ReadingError(e, file_, "table '" + table_ + "'");
+        }
     }
 
     // Steps the current statement to the next record; in pieces mode a
     // record with a value too long to load is read field by field instead.
     void StepCurrent() {
-        if (rowid_.empty()) {
+        if (plan_.resume == PiecesPlan::Resume::None) {
             eof_ = !Step(current_);
             return;
         }
@@ -261,27 +288,30 @@ class SqliteRecordset : public Recordset {
         sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, limit);
         if (rc == SQLITE_ROW) {
             lastRowid_ = sqlite3_column_int64(current_, 0);
-            started_ = true;
+            ++recordsRead_;
             eof_ = false;
             return;
         }
+        sqlite3_reset(current_);
         if (rc != SQLITE_TOOBIG) {
-            sqlite3_reset(current_);
-            Check(rc, db_);
             eof_ = true;
+            Check(rc, db_);
             return;
         }
-        sqlite3_reset(current_);
         ReadHeldRecord();
     }
 
-    // Reads the record after lastRowid_ (the first one when none was read)
-    // field by field.
+    // Reads the next record field by field.
     void ReadHeldRecord() {
-        sqlite3_stmt* kinds = started_ ? nextLongRow_.get() : firstLongRow_.get();
+        sqlite3_stmt* kinds = nextHeld_.get();
+        if (plan_.resume == PiecesPlan::Resume::AfterRowid && recordsRead_ == 0) {
+            kinds = firstHeld_.get();
+        }
         sqlite3_reset(kinds);
-        if (started_) {
-            Check(sqlite3_bind_int64(kinds, 1, lastRowid_), db_);
+        if (kinds == firstHeld_.get()) {
+            BindCondition(kinds);
+        } else {
+            BindAfter(kinds);
         }
         const int limit =
             sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, static_cast<int>(kLongValuePiece));
@@ -304,8 +334,7 @@ class SqliteRecordset : public Recordset {
             HeldValue& cell = held[i];
             if (type == "integer" || type == "real") {
                 cell.value = ColumnValue(kinds, static_cast<int>(2 + 2 * i));
-                cell.size = static_cast<std::int64_t>(PlainText(cell.value).size());
-                continue;
+                continue;  // a number has no length of its own
             }
             if (type != "text" && type != "blob") {
                 continue;  // Null
@@ -328,22 +357,23 @@ class SqliteRecordset : public Recordset {
         sqlite3_reset(kinds);
         held_ = std::move(held);
         lastRowid_ = rowid;
-        started_ = true;
+        ++recordsRead_;
         eof_ = false;
     }
 
     sqlite3* db_;  // Not owned.
     std::string table_;
     std::vector<std::string> names_;
-    std::string rowid_;
+    PiecesPlan plan_;
+    std::string file_;
     StatementHandle main_;
     StatementHandle resume_;           // the scan after a record read field by field
-    StatementHandle firstLongRow_;     // kinds of the first record's values
-    StatementHandle nextLongRow_;      // kinds of the values of the record after a rowid
+    StatementHandle firstHeld_;        // the kinds of the first record's values
+    StatementHandle nextHeld_;         // the kinds of the values of the next record
     sqlite3_stmt* current_ = nullptr;  // main_ or resume_
     std::vector<HeldValue> held_;      // the current record, when read field by field
     std::int64_t lastRowid_ = 0;
-    bool started_ = false;
+    std::int64_t recordsRead_ = 0;
     bool eof_ = true;
     std::vector<std::unique_ptr<SqliteField>> fields_;
 };
@@ -369,7 +399,7 @@ std::string SqliteField::Name() {
 int SqliteField::Type() {
     const char* declared =
         sqlite3_column_decltype(owner_.StatementForMetadata(), owner_.Column(index_));
-    return DaoTypeFromDeclaredType(declared ? declared : "");
+    return vocabulary::DaoTypeFromDeclaredType(declared ? declared : "");
 }
 
 Value SqliteField::GetValue() {
@@ -420,12 +450,15 @@ void SqliteField::AppendEncodedValue(std::string& out) {
 }
 
 std::int64_t SqliteField::FieldSize() {
+    // The length of a text or binary value; numbers have none, as on every
+    // backend (asking SQLite for the bytes of a number would make it text).
     sqlite3_stmt* stmt = owner_.Statement();
     if (!stmt) {
         return owner_.HeldAt(index_).size;
     }
     const int column = owner_.Column(index_);
-    if (sqlite3_column_type(stmt, column) == SQLITE_NULL) {
+    const int type = sqlite3_column_type(stmt, column);
+    if (type != SQLITE_TEXT && type != SQLITE_BLOB) {
         return 0;
     }
     return sqlite3_column_bytes(stmt, column);
@@ -438,11 +471,10 @@ Bytes SqliteField::GetChunk(std::int64_t offset, std::size_t count) {
         if (held.pieces) {
             return ReadPiece(held.pieces.get(), held.size, offset, count);
         }
-        const Value& value = held.value;
         std::string_view bytes;
-        if (const auto* text = value.As<std::string>()) {
+        if (const auto* text = held.value.As<std::string>()) {
             bytes = *text;
-        } else if (const auto* blob = value.As<Bytes>()) {
+        } else if (const auto* blob = held.value.As<Bytes>()) {
             bytes = std::string_view(reinterpret_cast<const char*>(blob->data()), blob->size());
         }
         if (offset < 0 || static_cast<std::size_t>(offset) >= bytes.size()) {
@@ -494,24 +526,27 @@ Properties SqliteField::GetProperties() {
 
 class SqliteDatabase : public TreeDatabase {
   public:
-    SqliteDatabase(std::string name, DbHandle db, std::unique_ptr<TempDir> privateCopy,
-                   std::array<unsigned char, 100> header)
-        : TreeDatabase(std::move(name), kSource),
-          db_(std::move(db)),
-          privateCopy_(std::move(privateCopy)) {
-        Root().properties = ReadDatabaseProperties(header);
-        schema_ = std::make_shared<SchemaReader>(db_.get(), true);
-        BuildSchema(schema_, Root());
+    SqliteDatabase(std::string name, std::shared_ptr<ReadConnection> connection)
+        : TreeDatabase(std::move(name), kSource), connection_(std::move(connection)) {
+        Root().properties = ReadDatabaseProperties(connection_->Header());
+        schema_ = std::make_shared<SchemaReader>(connection_->Handle(), true);
+        BuildSchema(schema_, Root(), DatabaseName());
     }
     ~SqliteDatabase() override { Close(); }
 
     std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
                                              const std::vector<std::string>& fields) override {
         CheckOpen();
-        schema_->UseWholeSchema();
-        return std::make_unique<SqliteRecordset>(db_.get(), std::string(table), fields,
-                                                 RecordsetStatement(table, fields),
-                                                 PiecesRowid(std::string(table)));
+        try {
+            schema_->UseWholeSchema();
+            PiecesPlan plan = Plan(std::string(table));
+            plan.table += " NOT INDEXED";  // the table's own order: rowid order
+            return std::make_unique<SqliteRecordset>(connection_->Handle(), std::string(table),
+                                                     fields, RecordsetStatement(table, fields),
+                                                     std::move(plan), DatabaseName());
+        } catch (const DbError& e) {
+            throw ReadingError(e, DatabaseName(), "table '" + std::string(table) + "'");
+        }
     }
     std::string RecordsetStatement(std::string_view table,
                                    const std::vector<std::string>& fields) override {
@@ -519,32 +554,96 @@ class SqliteDatabase : public TreeDatabase {
         // the row order is the same whichever fields are read.
         return SelectStatement(fields, table, QuoteIdentifier) + " NOT INDEXED";
     }
+    std::unique_ptr<Database> OpenAgain() override {
+        CheckOpen();
+        return std::make_unique<SqliteDatabase>(DatabaseName(), connection_);
+    }
+    std::unique_ptr<Recordset> OpenOrderedRecordset(
+        std::string_view table, const std::vector<std::string>& fields,
+        const std::vector<std::string>& keyFields) override {
+        CheckOpen();
+        // SQLite orders its storage classes as CompareKeyValues does (Null,
+        // numbers by value, text, blobs); BINARY makes text compare by its
+        // bytes whatever collation the column declares. The primary key's
+        // index serves the order where its collation is BINARY.
+        std::string order = " ORDER BY ";
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            order += (i ? ", " : "") + QuoteIdentifier(keyFields[i]) + " COLLATE BINARY";
+        }
+        schema_->UseWholeSchema();
+        PiecesPlan plan = Plan(std::string(table));
+        // In rowid order when the key is the rowid itself; else a scan that
+        // goes on after a long record skips the records read.
+        const TableShape& shape = schema_->Shape(std::string(table));
+        const bool rowidOrder =
+            keyFields.size() == 1 && shape.rowidColumn >= 0 &&
+            shape.columns[static_cast<std::size_t>(shape.rowidColumn)].name == keyFields[0];
+        if (plan.resume != PiecesPlan::Resume::None && !rowidOrder) {
+            plan.resume = PiecesPlan::Resume::Offset;
+        }
+        plan.order = order;
+        return std::make_unique<SqliteRecordset>(
+            connection_->Handle(), std::string(table), fields,
+            SelectStatement(fields, table, QuoteIdentifier) + order, std::move(plan),
+            DatabaseName());
+    }
+    std::unique_ptr<Recordset> OpenKeyedRecordset(std::string_view table,
+                                                  const std::vector<std::string>& fields,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const std::vector<Value>& keyValues) override {
+        CheckOpen();
+        if (keyFields.size() != keyValues.size()) {
+            throw DbError(errors::kTypeMismatch, "A key needs one value per key field.", kSource);
+        }
+        // The first term lets an index of the column's own collation find the
+        // row; the second keeps only the row whose key is equal byte for byte.
+        std::string condition;
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            const std::string column = QuoteIdentifier(keyFields[i]);
+            const std::string parameter = "?" + std::to_string(i + 1);
+            condition += (i ? " AND " : "") + column + " = " + parameter + " AND " + column +
+                         " = " + parameter + " COLLATE BINARY";
+        }
+        schema_->UseWholeSchema();
+        PiecesPlan plan = Plan(std::string(table));
+        if (plan.resume != PiecesPlan::Resume::None) {
+            plan.resume = PiecesPlan::Resume::Offset;
+        }
+        plan.condition = condition;
+        plan.conditionValues = keyValues;
+        plan.order.clear();
+        return std::make_unique<SqliteRecordset>(
+            connection_->Handle(), std::string(table), fields,
+            SelectStatement(fields, table, QuoteIdentifier) + " WHERE " + condition,
+            std::move(plan), DatabaseName());
+    }
     void Close() override {
         MarkClosed();
         if (schema_) {
             schema_->Close();
             schema_.reset();
         }
-        db_.reset();
-        privateCopy_.reset();
+        connection_.reset();
     }
 
   private:
-    // The name under which the rowid of `table` can be read, when its long
-    // values can be read in pieces (sqlite3_blob_open reads UTF-8 text as it
-    // is only in a UTF-8 database, and only tables with a rowid); empty
-    // otherwise.
-    std::string PiecesRowid(const std::string& table) {
+    // How a recordset over `table` reads its long values: in pieces by the
+    // rowid (a plain scan goes on after a rowid), or whole where there is no
+    // rowid to read them by, or the database keeps text in UTF-16
+    // (sqlite3_blob_read gives text as it is stored).
+    PiecesPlan Plan(const std::string& table) {
+        PiecesPlan plan;
+        plan.table = "main." + QuoteIdentifier(table);
         if (!utf8_) {
-            utf8_ = PragmaText(db_.get(), "encoding") == "UTF-8";
+            utf8_ = PragmaText(connection_->Handle(), "encoding") == "UTF-8";
         }
         const CatalogTable* entry = schema_->GetCatalog().Table(table);
         if (!*utf8_ || !entry) {
-            return {};
+            return plan;
         }
         const auto kind = schema_->Kind(*entry);
         if (kind.type != "table" || kind.withoutRowid) {
-            return {};
+            return plan;
         }
         const TableShape& shape = schema_->Shape(table);
         for (const char* name : {"rowid", "_rowid_", "oid"}) {
@@ -552,14 +651,16 @@ class SqliteDatabase : public TreeDatabase {
                 shape.columns.begin(), shape.columns.end(),
                 [&](const ColumnInfo& column) { return FoldAsciiCase(column.name) == name; });
             if (!hidden) {
-                return name;
+                plan.rowid = name;
+                plan.resume = PiecesPlan::Resume::AfterRowid;
+                return plan;
             }
         }
-        return {};
+        return plan;
     }
 
     Properties ReadDatabaseProperties(const std::array<unsigned char, 100>& header) {
-        sqlite3* db = db_.get();
+        sqlite3* db = connection_->Handle();
         Properties p;
         p.Add("Name", dao::kText, DatabaseName());
         p.Add("Connect", dao::kText, "");
@@ -585,72 +686,20 @@ class SqliteDatabase : public TreeDatabase {
         return p;
     }
 
-    DbHandle db_;
+    // Shared with the objects OpenAgain made: one connection, one state.
+    std::shared_ptr<ReadConnection> connection_;
     std::shared_ptr<SchemaReader> schema_;  // shared with the schema's loaders
     std::optional<bool> utf8_;
-    std::unique_ptr<TempDir> privateCopy_;
 };
-
-DbHandle OpenHandle(const std::string& uri, int flags) {
-    sqlite3* raw = nullptr;
-    // NOMUTEX: a connection is only ever used by one thread at a time (the
-    // data comparison hands each database to a reader thread of its own), so
-    // SQLite need not lock around every call.
-    const int rc =
-        sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
-    DbHandle db(raw);
-    if (rc != SQLITE_OK) {
-        throw DbError(rc, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc), kSource);
-    }
-    sqlite3_extended_result_codes(raw, 1);
-    return db;
-}
 
 }  // namespace
 
 std::unique_ptr<Database> OpenSqliteDatabase(const std::string& path) {
-    const fs::path file(path);
-    std::unique_ptr<TempDir> privateCopy;
-    DbHandle db;
-    fs::path headerSource = file;
-    const bool hasJournal = fs::exists(path + "-wal") || fs::exists(path + "-journal");
-    if (hasJournal) {
-        privateCopy = std::make_unique<TempDir>();
-        privateCopy->Create();
-        const fs::path copy = privateCopy->Path() / "copy.db";
-        std::error_code ec;
-        fs::copy_file(file, copy, ec);
-        for (const char* suffix : {"-wal", "-journal"}) {
-            if (!ec && fs::exists(path + suffix)) {
-                fs::copy_file(path + suffix, copy.string() + suffix, ec);
-            }
-        }
-        if (ec) {
-            throw DbError(errors::kCannotOpen, "Cannot copy '" + path + "': " + ec.message(),
-                          kSource);
-        }
-        // The copy is ours: let SQLite recover or checkpoint its journal, so
-        // that the header read below is current.
-        db = OpenHandle(FileUri(copy), SQLITE_OPEN_READWRITE);
-        EnterCatalogMode(db.get());
-        Check(sqlite3_exec(db.get(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr),
-              db.get());
-        Check(sqlite3_exec(db.get(), "PRAGMA query_only=1", nullptr, nullptr, nullptr), db.get());
-        headerSource = copy;
-    } else {
-        db = OpenHandle(FileUri(file) + "?immutable=1", SQLITE_OPEN_READONLY);
-        EnterCatalogMode(db.get());
-    }
     // The file is read through SQLite's page cache, not mapped: every page a
     // mapping touches stays resident, so a scan of a large table or value
     // would hold as much memory as it read.
-    // Reading the list of the schema proves the file is a readable database
-    // (not encrypted, not damaged in its first pages).
-    auto probe = Prepare(db.get(), "SELECT count(*) FROM sqlite_master");
-    Step(probe.get());
-    probe.reset();
-    return std::make_unique<SqliteDatabase>(path, std::move(db), std::move(privateCopy),
-                                            ReadHeader(headerSource));
+    auto connection = OpenForReading(path);
+    return std::make_unique<SqliteDatabase>(path, std::move(connection));
 }
 
 }  // namespace kesmark::sqlite

@@ -6,20 +6,17 @@ namespace kesmark::sqlite {
 
 void EnterCatalogMode(sqlite3* db) {
     const int limit = sqlite3_limit(db, SQLITE_LIMIT_LENGTH, 1);
-    int rc = sqlite3_exec(db, "PRAGMA writable_schema=ON", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) {
+    if (sqlite3_exec(db, "PRAGMA writable_schema=ON", nullptr, nullptr, nullptr) == SQLITE_OK) {
         // Loads the schema: the first row read is longer than the limit,
-        // which ends the loading with nothing parsed.
+        // which ends the loading with nothing parsed. Any other failure
+        // (the file is no database, a journal to replay first) leaves the
+        // schema unloaded, for the next statement to meet as it would have.
         sqlite3_stmt* raw = nullptr;
-        rc = sqlite3_prepare_v2(db, "SELECT 1 FROM main.sqlite_schema", -1, &raw, nullptr);
+        sqlite3_prepare_v2(db, "SELECT 1 FROM main.sqlite_schema", -1, &raw, nullptr);
         StatementHandle probe(raw);
-        if (rc == SQLITE_TOOBIG) {
-            rc = SQLITE_OK;
-        }
+        sqlite3_exec(db, "PRAGMA writable_schema=OFF", nullptr, nullptr, nullptr);
     }
     sqlite3_limit(db, SQLITE_LIMIT_LENGTH, limit);
-    Check(rc, db);
-    Check(sqlite3_exec(db, "PRAGMA writable_schema=OFF", nullptr, nullptr, nullptr), db);
 }
 
 void LeaveCatalogMode(sqlite3* db) {

@@ -27,7 +27,8 @@ namespace kesmark::sqlite {
 // and errors in the schema tolerated (writable_schema), loading the schema
 // stops at the first row and SQLite counts the schema loaded, holding
 // nothing but sqlite_schema itself. Call before any other statement on `db`.
-// Throws DbError when the file is not a database SQLite can read.
+// Never fails: a file SQLite cannot read yet (not a database, a journal to
+// replay first) is left as it was, for the next statement to report.
 void EnterCatalogMode(sqlite3* db);
 
 // Makes a connection in catalog mode forget its empty schema, so that the
