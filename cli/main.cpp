@@ -94,8 +94,7 @@ int main(int argc, char** argv) {
     const SettingsLocation location = FindSettings(explicitSettings, CurrentSettingsEnvironment());
     IniFile settings(location.file, location.fallback);
     const IniComparisonOptions fileOptions(settings);
-    const MatchingOverride comparisonOptions(
-        fileOptions, options.matching.value_or(fileOptions.Data().matching));
+    const MatchingOverride comparisonOptions(fileOptions, options.matching);
     // A settings file that cannot be used is said once, on standard error
     // and among the messages of the JSON document.
     cli::CliHost host(options.quiet);

@@ -332,7 +332,7 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
     auto recordset1 = open(db1, table1, read1);
     recordset1->Move(record - 1);
     std::unique_ptr<Recordset> recordset2;
-    if (pairing.byKey) {
+    if (pairing.byKey && !recordset1->IsEof()) {
         std::vector<Value> key;
         for (const auto& k : keyFields) {
             const auto at =
@@ -348,7 +348,8 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
     LoadSkipList(Level::Records);
     // A table that ends before row n (a shorter table, rows lost from a
     // damaged file), or a key found in database 1 only, lacks the record: it
-    // is listed from the other side.
+    // is listed from the other side (database 2's n-th row in key order when
+    // database 1 has fewer rows).
     const bool in1 = !recordset1->IsEof();
     const bool in2 = !recordset2->IsEof();
     if (!in1 && !in2) {

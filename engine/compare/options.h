@@ -6,6 +6,7 @@
 // each call, so that options saved between two runs take effect at the next.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,11 +51,12 @@ class ComparisonOptions {
 };
 
 // Options that are those of `base` but for the record matching, which is
-// `matching` (a choice on the command line that outranks the settings).
+// `matching` when given (a choice on the command line that outranks the
+// settings). Nothing of `base` is read before it is asked for.
 class MatchingOverride : public ComparisonOptions {
   public:
     // `base` is not owned and must outlive this object.
-    MatchingOverride(const ComparisonOptions& base, RecordMatching matching)
+    MatchingOverride(const ComparisonOptions& base, std::optional<RecordMatching> matching)
         : base_(base), matching_(matching) {}
 
     bool CompareFlag(std::string_view tag) const override { return base_.CompareFlag(tag); }
@@ -63,13 +65,13 @@ class MatchingOverride : public ComparisonOptions {
     }
     DataOptions Data() const override {
         DataOptions data = base_.Data();
-        data.matching = matching_;
+        data.matching = matching_.value_or(data.matching);
         return data;
     }
 
   private:
     const ComparisonOptions& base_;  // Not owned.
-    RecordMatching matching_;
+    std::optional<RecordMatching> matching_;
 };
 
 }  // namespace kesmark
