@@ -528,6 +528,19 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
     if (cancelled) {
         return Outcome::Cancelled;
     }
+    // A side that gave fewer rows than both databases count has lost rows
+    // no key can name: every field not found different yet differs at the
+    // first record past database 1's rows, so the tables never read as equal.
+    const std::int64_t rows1 = counts_.onlyIn1 + counts_.changed + counts_.same;
+    const std::int64_t rows2 = counts_.onlyIn2 + counts_.changed + counts_.same;
+    if (fallbackReason_.empty() && expectedRows_ &&
+        (rows1 < *expectedRows_ || rows2 < *expectedRows_)) {
+        for (std::size_t f = 0; f < reported; ++f) {
+            if (firstDifference_[f] == 0) {
+                firstDifference_[f] = rows1 + 1;
+            }
+        }
+    }
     return fallbackReason_.empty() ? Outcome::Done : Outcome::OutOfOrder;
 }
 

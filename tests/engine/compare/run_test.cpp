@@ -665,6 +665,22 @@ TEST_F(KeyedRunTest, AnEngineThatOrdersOtherwiseFallsBackToPositionAndSaysSo) {
     EXPECT_EQ(Images().at("TableDefs[T]"), 2);
 }
 
+TEST_F(KeyedRunTest, RowsLostAgainstTheCountBothGiveNeverReadAsTheSame) {
+    for (auto* db : {one_, two_}) {
+        db->data["T"].rows = {{Value(1), Value("a")}, {Value(2), Value("b")}};
+        auto& table = *db->root->Collection("TableDefs").members[0];
+        table.properties = Properties();
+        table.properties.Add("Name", dao::kText, "T");
+        table.properties.Add("RecordCount", dao::kLong, Value(3));
+    }
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_FALSE(same_);
+    EXPECT_TRUE(RowKeys().empty()) << "no key names a lost row";
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[3]"), 2);
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[3]"), 2);
+    EXPECT_EQ(Images().at("TableDefs[T]"), 2);
+}
+
 TEST_F(KeyedRunTest, TablesWithoutACommonKeyAreMatchedByPosition) {
     // The same rows in another order: by position they differ.
     one_->data["T"].rows = {{Value(1), Value("a")}, {Value(2), Value("b")}};
