@@ -127,21 +127,37 @@ void Produce(const RecordsetOpener& open, const ReadLabel& label, BatchQueue& qu
             RowBatch batch;
             batch.cellStart.reserve(TableDataComparison::kBatchRows * fieldCount + 1);
             batch.bytes.reserve(TableDataComparison::kBatchBytes / 2);
+            // While every field is wanted, the backend encodes whole rows.
+            const bool wholeRows = std::none_of(decided.begin(), decided.end(), [](const auto& d) {
+                return d.load(std::memory_order_relaxed);
+            });
             while (batch.rows < TableDataComparison::kBatchRows &&
                    batch.bytes.size() < TableDataComparison::kBatchBytes) {
                 if (recordset->IsEof()) {
                     batch.last = true;
                     break;
                 }
-                for (std::size_t f = 0; f < fieldCount; ++f) {
-                    if (decided[f].load(std::memory_order_relaxed)) {
-                        batch.bytes.push_back(value_tags::kNull);
-                    } else {
-                        reading = f;
-                        fields[f]->AppendEncodedValue(batch.bytes);
-                        reading.reset();
+                if (wholeRows) {
+                    // A field that fails to read has no end yet: the count
+                    // of ends this row has so far names it.
+                    const std::size_t ends = batch.cellStart.size();
+                    try {
+                        recordset->AppendEncodedRow(batch.bytes, batch.cellStart);
+                    } catch (...) {
+                        reading = batch.cellStart.size() - ends;
+                        throw;
                     }
-                    batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
+                } else {
+                    for (std::size_t f = 0; f < fieldCount; ++f) {
+                        if (decided[f].load(std::memory_order_relaxed)) {
+                            batch.bytes.push_back(value_tags::kNull);
+                        } else {
+                            reading = f;
+                            fields[f]->AppendEncodedValue(batch.bytes);
+                            reading.reset();
+                        }
+                        batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
+                    }
                 }
                 ++batch.rows;
                 recordset->MoveNext();

@@ -109,8 +109,8 @@ class TableDataComparison {
     const std::string& FallbackReason() const { return fallbackReason_; }
 
     // Limits of the pipeline, exposed for tests.
-    static constexpr std::size_t kBatchBytes = 256 << 10;
-    static constexpr std::size_t kBatchRows = 1024;
+    static constexpr std::size_t kBatchBytes = 1 << 20;
+    static constexpr std::size_t kBatchRows = 8192;
     static constexpr std::size_t kQueueDepth = 4;
 
   private:
