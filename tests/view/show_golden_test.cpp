@@ -220,8 +220,9 @@ TEST_F(ShowTest, RecordKeysListTheValueOfThatRow) {
 }
 
 TEST_F(ShowTest, ARecordInOneDatabaseOnlyListsAgainstNotFound) {
-    // Records paired by position: by key a record number names a row of
-    // database 1 and the row of the same key in database 2.
+    // Records paired by position: the third record of a two-row table. (By
+    // key a record number names a row of database 1 and the row of the same
+    // key in database 2: below.)
     test::SetIni(settings_, "Data", "MatchRecords", "Position");
     test::MakeSqlite(a_, "INSERT INTO Notes VALUES (3, 'three');");
     test::MakeSqlite(b_, "INSERT INTO Notes VALUES (2, 'two'), (3, 'three'), (4, 'four');");

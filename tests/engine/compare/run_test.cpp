@@ -451,43 +451,6 @@ TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceAndStopsTheRun) {
     EXPECT_EQ(host_.messages[0].caption, "Kesmark memory");
 }
 
-TEST_F(RunTest, AStoppedRunNamesWhatWasNotComparedToItsEnd) {
-    CompareEverything();
-    SkipForTag("Databases", {"Name"});
-    for (auto* db : {one_, two_}) {
-        for (const char* table : {"A", "B", "C"}) {
-            db->AddTable(table, {"ID", "Name"});
-        }
-    }
-    two_->AddTable("OnlyInTwo", {"ID"});
-    one_->root->Collection("TableDefs")
-        .members[1]
-        ->Collection("Fields")
-        .members[1]
-        ->properties.Add(Property::Failing("Size", dao::kLong, DbError(1, "unused", "test")));
-    two_->root->Collection("TableDefs").members[1]->Collection("Indexes").failure =
-        DbError(3001, "Indexes cannot be read", "Kesmark memory");
-    // B's field Name differs (a property on one side), then B's indexes
-    // stop the run: A ran to its end, B did not, C never began.
-    ComparisonRun run(inputs_, options_, tree_, host_, server_.Opener());
-    ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
-    EXPECT_EQ(Images().at("Databases"), PictureNumber(Picture::DatabasesIncomplete));
-    EXPECT_EQ(Images().at("TableDefs[A]"), PictureNumber(Picture::TableSame));
-    EXPECT_EQ(Images().at("TableDefs[B].Fields[Name]"), 4);
-    EXPECT_EQ(Images().at("TableDefs[B]"), PictureNumber(Picture::TableDiffers))
-        << "a difference found before the stop stays one";
-    EXPECT_EQ(Images().at("TableDefs[C]"), PictureNumber(Picture::NotCompared))
-        << "its walk never began";
-
-    MemoryResultTree tree;
-    two_->root->Collection("TableDefs").members[1]->Collection("Indexes").failure.reset();
-    ComparisonRun done(inputs_, options_, tree, host_, server_.Opener());
-    ASSERT_EQ(done.RunComparison(), RunOutcome::Done);
-    for (const auto& node : tree.Nodes()) {
-        EXPECT_NE(StateOf(node.image), NodeState::NotCompared) << node.key;
-    }
-}
-
 TEST_F(RunTest, CollectionsOfMoreThan32767MembersCompare) {
     CompareEverything();
     settings_.WriteIniString("TableFields", "Compare", "0");
