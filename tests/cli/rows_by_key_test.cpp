@@ -64,8 +64,7 @@ TEST(RowsByKey, MatchTakesKeyOrPositionOnly) {
         SCOPED_TRACE(wrong);
         const auto run = test::RunDiff({"--match", wrong, a.string(), a.string()});
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_TRUE(run.err.starts_with(
-            std::string("kesmark-diff: --match takes key or position, not ") + wrong + "\n"))
+        EXPECT_TRUE(run.err.starts_with("kesmark-diff: --match needs key or position\n"))
             << run.err;
     }
     const auto missing = test::RunDiff({a.string(), a.string(), "--match"});
