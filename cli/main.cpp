@@ -3,11 +3,10 @@
 //   kesmark-diff [options] DATABASE1 DATABASE2
 //   kesmark-diff --show KEY [options] DATABASE1 DATABASE2
 //
-// Exit status: 0 no difference, 1 differences, 2 stopped (error, cancel) or
-// bad usage. With --show: 0 when every property is equal or skipped, 1 when
-// one differs or is missing on one side, 2 when the listing failed.
-
-#include <unistd.h>
+// Exit status: 0 no difference, 1 differences, 2 stopped (error, cancel),
+// bad usage or a report that could not be written. With --show: 0 when every
+// property is equal or skipped, 1 when one differs or is missing on one side,
+// 2 when the listing failed.
 
 #include <algorithm>
 #include <cstdio>
@@ -19,6 +18,7 @@
 
 #include "cli/cli_host.h"
 #include "cli/output.h"
+#include "cli/reports.h"
 #include "engine/compare/comparison_run.h"
 #include "engine/open_database.h"
 #include "settings/ini_file.h"
@@ -52,6 +52,18 @@ constexpr const char* kUsage =
     "  --connect1 STRING  connect string for the first database\n"
     "  --connect2 STRING  connect string for the second database\n"
     "  --json             print one JSON document instead of the text tree\n"
+    "                     (docs/json.md)\n"
+    "  --all-properties   with --json, every node's full property listing\n"
+    "  --all              print every node, not only those that differ\n"
+    "  --color=WHEN       colour the text: auto (on a terminal, unless NO_COLOR\n"
+    "                     is set or TERM=dumb), always or never\n"
+    "  --html FILE        also write the HTML report to FILE\n"
+    "  --markdown FILE    also write a Markdown report to FILE (- : standard\n"
+    "                     output, instead of the text)\n"
+    "  --include PATTERN  compare only objects whose node key matches PATTERN\n"
+    "                     (a glob such as TableDefs[Orders*]); repeatable\n"
+    "  --exclude PATTERN  leave out objects whose node key matches PATTERN\n"
+    "                     (such as QueryDefs[~sq_*]); repeatable\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -64,6 +76,7 @@ struct Options {
     std::optional<std::string> settingsPath;
     std::optional<std::string> showKey;
     bool json = false;
+    cli::ReportOptions reports;
 };
 
 int UsageError(const std::string& message) {
@@ -101,6 +114,40 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
             options.inputs.switches.data = true;
         } else if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--all") {
+            options.reports.all = true;
+        } else if (arg == "--all-properties") {
+            options.reports.allProperties = true;
+        } else if (arg == "--color" || arg.starts_with("--color=")) {
+            std::optional<std::string> when;
+            if (arg.starts_with("--color=")) {
+                when = arg.substr(8);
+            } else if (!takeValue(when)) {
+                return UsageError("--color needs auto, always or never");
+            }
+            const auto mode = cli::ParseColourMode(*when);
+            if (!mode) {
+                return UsageError("--color needs auto, always or never");
+            }
+            options.reports.colour = *mode;
+        } else if (arg == "--html") {
+            if (!takeValue(options.reports.htmlPath)) {
+                return UsageError("--html needs a file name");
+            }
+        } else if (arg == "--markdown") {
+            if (!takeValue(options.reports.markdownPath)) {
+                return UsageError("--markdown needs a file name or -");
+            }
+        } else if (arg == "--include" || arg == "--exclude") {
+            std::optional<std::string> pattern;
+            if (!takeValue(pattern)) {
+                return UsageError(arg + " needs a pattern");
+            }
+            if (const std::string error = CheckFilterPattern(*pattern); !error.empty()) {
+                return UsageError(arg + ": " + error);
+            }
+            (arg == "--include" ? options.inputs.filters.include : options.inputs.filters.exclude)
+                .push_back(*pattern);
         } else if (arg == "--settings") {
             if (!takeValue(options.settingsPath)) {
                 return UsageError("--settings needs a file name");
@@ -143,6 +190,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
     };
     side(positional[0], connect1, options.inputs.database1, options.inputs.connect1);
     side(positional[1], connect2, options.inputs.database2, options.inputs.connect2);
+    options.reports.json = options.json;
+    if (!options.showKey) {
+        if (const auto error = cli::CheckReportOptions(options.reports, options.inputs)) {
+            return UsageError(*error);
+        }
+    }
     return std::nullopt;
 }
 
@@ -201,25 +254,32 @@ int main(int argc, char** argv) {
     cli::CliHost host;
     cli::CliHost::InstallInterruptHandler();
     MemoryResultTree tree;
+    cli::RunReport report;
+    report.startedAt = cli::LocalTimeNow();
     ComparisonRun run(options.inputs, comparisonOptions, tree, host, OpenDatabase);
     const RunOutcome outcome = run.RunComparison();
     host.FinishStatusLine();
 
-    cli::RunReport report;
     report.database1 = Shown(options.inputs.database1, options.inputs.connect1);
     report.database2 = Shown(options.inputs.database2, options.inputs.connect2);
     report.completed = outcome == RunOutcome::Done;
     report.same = report.completed && run.Same();
     report.tree = &tree;
     report.messages = &host.Messages();
+    report.summary = Summarize(tree);
+    report.summary.complete = report.completed;
+    report.switches = options.inputs.switches;
+    report.filters = comparisonOptions.Filters();
+    report.filters.include.insert(report.filters.include.end(),
+                                  options.inputs.filters.include.begin(),
+                                  options.inputs.filters.include.end());
+    report.filters.exclude.insert(report.filters.exclude.end(),
+                                  options.inputs.filters.exclude.begin(),
+                                  options.inputs.filters.exclude.end());
 
-    const std::string output = options.json
-                                   ? cli::FormatTreeJson(report)
-                                   : cli::FormatTreeText(report, ::isatty(STDOUT_FILENO) == 1);
-    std::fwrite(output.data(), 1, output.size(), stdout);
-    std::fflush(stdout);
-
-    if (!report.completed) {
+    const bool written =
+        cli::WriteReports(options.reports, report, options.inputs, comparisonOptions, host);
+    if (!report.completed || !written) {
         return kExitTrouble;
     }
     return report.same ? kExitSame : kExitDiffers;

@@ -9,7 +9,8 @@ PACKAGES="
   clang-format
   libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3 sqlite3-tools time
-  nlohmann-json3-dev
+  nlohmann-json3-dev libdtl-dev
+  chromium
   mdbtools-dev
   clang libclang-rt-14-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql

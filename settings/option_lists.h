@@ -24,6 +24,7 @@ inline constexpr std::array<std::string_view, kLevelCount> kCollectionTags = [] 
 inline constexpr std::string_view kStrictSection = "Strict";
 inline constexpr std::string_view kDataSection = "Data";
 inline constexpr std::string_view kGeneralSection = "General";
+inline constexpr std::string_view kFilterSection = "Filter";
 
 // A stored list: NumSkip entries Skip1..SkipN of `section` (a missing entry
 // reads as an empty name; a negative or absent NumSkip reads as no entries).
@@ -41,6 +42,15 @@ bool WriteStoredList(IniFile& settings, std::string_view section,
 // on. Read from the file at each call.
 SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonSwitches switches);
 
+// The filter patterns of [Filter]: NumInclude entries Include1..IncludeN and
+// NumExclude entries Exclude1..ExcludeN, in stored order. Empty entries (a
+// missing key) are left out.
+FilterPatterns ReadFilterPatterns(const IniFile& settings);
+
+// Writes the patterns as Include1..N then NumInclude=N, Exclude1..M then
+// NumExclude=M. Returns false when a write failed.
+bool WriteFilterPatterns(IniFile& settings, const FilterPatterns& patterns);
+
 // True when the Compare flag of `tag` is non-zero (absent reads as 0).
 bool CompareFlag(const IniFile& settings, std::string_view tag);
 
@@ -52,6 +62,7 @@ class IniComparisonOptions : public ComparisonOptions {
 
     bool CompareFlag(std::string_view tag) const override;
     SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override;
+    FilterPatterns Filters() const override;
 
   private:
     const IniFile& settings_;  // Not owned.

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/compare/filter.h"
 #include "engine/compare/host.h"
 #include "engine/compare/options.h"
 #include "engine/compare/result_tree.h"
@@ -41,6 +42,9 @@ struct RunInputs {
     std::string database2;
     std::string connect2;
     ComparisonSwitches switches;
+    // Filter patterns given with the run (the command line's), used together
+    // with those of the options.
+    FilterPatterns filters;
 };
 
 enum class RunOutcome {
@@ -72,6 +76,9 @@ class ComparisonRun {
 
   private:
     bool OpenBothDatabases();
+    // Builds the filter from the options' and the inputs' patterns; shows why
+    // and returns false when a pattern is not valid.
+    bool BuildFilter();
     void SetStatus(std::string_view text);
     void SetProgress(int position);
     // Yields to the host and tells whether the user asked to cancel.
@@ -81,22 +88,25 @@ class ComparisonRun {
     void LoadSkipList(Level level);
 
     // The database phase: the two databases' own properties.
-    bool CompareDatabaseProperties(bool& same);
+    bool CompareDatabaseProperties(bool& same, std::vector<PropertyDifference>& differences);
     // The walk of `level` over the collection of the object at `owner` (the
     // databases for the root key): one pattern for every level, with the
     // particular rules the hierarchy names for it.
     bool Walk(Level level, const NodeKey& owner, bool& ownerSame);
     // Matches two collections by name: adds one node per member (same picture
-    // for a name on both sides, differs picture otherwise), clears `same` for a
-    // name on one side only, and leaves the names on both sides, sorted, in
-    // `common`.
+    // for a name on both sides, differs picture and its side otherwise),
+    // clears `same` for a name on one side only, and leaves the names on both
+    // sides, sorted, in `common`. Names whose key the filter leaves out are
+    // only counted: no node, no difference, not in `common`.
     bool CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
                             Collection& collection2, std::vector<std::string>& common, bool& same);
-    // Compares two Properties collections under the current skip list; clears
-    // `same` at the first difference. A value that cannot be read counts as a
-    // difference and does not stop the comparison.
-    bool CompareProperties(const Properties& properties1, const Properties& properties2,
-                           bool& same);
+    // Compares two Properties collections under the current skip list;
+    // clears `same` at the first difference and goes on to the end, appending
+    // every differing property to `differences` in ascending ordinal order of
+    // name. A value that cannot be read counts as a difference and does not
+    // stop the comparison.
+    bool CompareProperties(const Properties& properties1, const Properties& properties2, bool& same,
+                           std::vector<PropertyDifference>& differences);
     // The stored values of one field: the first differing record becomes a
     // node under the field. `data` is the table's one pass over all its
     // compared fields; the first field to ask runs it.
@@ -112,6 +122,7 @@ class ComparisonRun {
     Host& host_;                        // Not owned.
     DatabaseOpener opener_;
     SkipList skipList_;
+    NodeFilter filter_;
     std::unique_ptr<Database> db1_;
     std::unique_ptr<Database> db2_;
     bool same_ = true;

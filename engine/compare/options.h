@@ -1,7 +1,8 @@
 #pragma once
 
 // What a comparison reads from the program's options: the Compare flag of
-// each collection tag and the skip list of properties never compared. The
+// each collection tag, the skip list of properties never compared and the
+// filters on node keys that leave objects out (see filter.h). The
 // settings layer implements it over the settings file, reading the file at
 // each call, so that options saved between two runs take effect at the next.
 
@@ -21,6 +22,14 @@ struct ComparisonSwitches {
     bool data = false;    // "Data" ticked: Data-list properties and stored values are compared
 };
 
+// Glob patterns on node keys: objects to take in (all when there is none)
+// and objects to leave out. See filter.h for their form.
+struct FilterPatterns {
+    std::vector<std::string> include;
+    std::vector<std::string> exclude;
+    friend bool operator==(const FilterPatterns&, const FilterPatterns&) = default;
+};
+
 class ComparisonOptions {
   public:
     virtual ~ComparisonOptions() = default;
@@ -29,6 +38,8 @@ class ComparisonOptions {
     virtual bool CompareFlag(std::string_view tag) const = 0;
     // The skip list for `tag` under `switches`.
     virtual SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const = 0;
+    // The filter patterns of the options (none by default).
+    virtual FilterPatterns Filters() const { return {}; }
 };
 
 }  // namespace kesmark

@@ -1,6 +1,7 @@
 #include "engine/compare/result_tree.h"
 
 #include <functional>
+#include <iterator>
 #include <map>
 
 #include "engine/model/db_error.h"
@@ -21,21 +22,56 @@ void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
         depth = nodes_[parent->second].depth + 1;
     }
     index_.emplace(std::string(key), nodes_.size());
-    nodes_.push_back(
-        Node{std::string(key), std::string(text), std::string(parentKey), image, depth});
+    Node node;
+    node.key = std::string(key);
+    node.text = std::string(text);
+    node.parent = std::string(parentKey);
+    node.image = image;
+    node.depth = depth;
+    nodes_.push_back(std::move(node));
 }
 
-void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
+MemoryResultTree::Node& MemoryResultTree::At(std::string_view key) {
     const auto it = index_.find(std::string(key));
     if (it == index_.end()) {
         throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
     }
-    nodes_[it->second].image = image;
+    return nodes_[it->second];
+}
+
+void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
+    At(key).image = image;
 }
 
 void MemoryResultTree::Clear() {
     nodes_.clear();
     index_.clear();
+    filteredOut_ = 0;
+}
+
+void MemoryResultTree::SetNodeSide(std::string_view key, NodeSide side) {
+    At(key).side = side;
+}
+
+void MemoryResultTree::AddDifferences(std::string_view key,
+                                      std::vector<PropertyDifference> differences) {
+    auto& node = At(key);
+    node.differences.insert(node.differences.end(), std::make_move_iterator(differences.begin()),
+                            std::make_move_iterator(differences.end()));
+}
+
+void MemoryResultTree::SetRowCounts(std::string_view key, const RowCounts& counts) {
+    At(key).rows = counts;
+}
+
+NodeSide SideOf(const MemoryResultTree::Node& node) {
+    if (node.image == Picture::RowOnlyIn1) {
+        return NodeSide::Database1;
+    }
+    if (node.image == Picture::RowOnlyIn2) {
+        return NodeSide::Database2;
+    }
+    return node.side;
 }
 
 const MemoryResultTree::Node* MemoryResultTree::Find(std::string_view key) const {

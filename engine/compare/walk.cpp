@@ -102,8 +102,15 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
                 }
                 auto& object2 = Resolve(*db2_, key, o2);
                 LoadSkipList(level);
-                return CompareProperties(object1.GetProperties(), object2.GetProperties(),
-                                         objectSame);
+                std::vector<PropertyDifference> differences;
+                if (!CompareProperties(object1.GetProperties(), object2.GetProperties(), objectSame,
+                                       differences)) {
+                    return false;
+                }
+                if (!differences.empty()) {
+                    tree_.AddDifferences(key.Text(), std::move(differences));
+                }
+                return true;
             };
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;

@@ -29,6 +29,7 @@ TEST_F(CliTest, SameSqlGivesOneSameRootNode) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out,
               "{\n"
+              "  \"format\": 2,\n"
               "  \"database1\": \"" +
                   a.string() +
                   "\",\n"
@@ -37,12 +38,23 @@ TEST_F(CliTest, SameSqlGivesOneSameRootNode) {
                   "\",\n"
                   "  \"same\": true,\n"
                   "  \"completed\": true,\n"
+                  "  \"summary\": {\n"
+                  "    \"differing\": {},\n"
+                  "    \"onlyIn1\": 0,\n"
+                  "    \"onlyIn2\": 0,\n"
+                  "    \"notCompared\": 0,\n"
+                  "    \"rows\": null,\n"
+                  "    \"filteredOut\": 0,\n"
+                  "    \"text\": \"no differences\"\n"
+                  "  },\n"
                   "  \"nodes\": [\n"
                   "    {\n"
                   "      \"key\": \"Databases\",\n"
                   "      \"text\": \"Databases\",\n"
                   "      \"parent\": null,\n"
-                  "      \"image\": 11\n"
+                  "      \"image\": 11,\n"
+                  "      \"side\": \"both\",\n"
+                  "      \"differences\": []\n"
                   "    }\n"
                   "  ],\n"
                   "  \"messages\": []\n"
@@ -52,7 +64,9 @@ TEST_F(CliTest, SameSqlGivesOneSameRootNode) {
     test::MakeSqlite(b, "PRAGMA user_version=2;");
     const auto changed = test::RunDiff({"--settings", settings_.string(), a, b});
     EXPECT_EQ(changed.exitCode, 1);
-    EXPECT_EQ(changed.out, "differs  Databases\n");
+    EXPECT_EQ(changed.out,
+              "differs  Databases: UserVersion 0 → 2\n"
+              "Summary: database properties differ\n");
 }
 
 TEST_F(CliTest, OpenFailuresExitTwoWithTheOpenFailureMessage) {
@@ -63,7 +77,9 @@ TEST_F(CliTest, OpenFailuresExitTwoWithTheOpenFailureMessage) {
     EXPECT_EQ(result.err, "Kesmark: Unable to open database '" + missing +
                               "'\nDescription: Could not find file '" + missing +
                               "'.\nNumber: 3024\nSource: Kesmark\n");
-    EXPECT_EQ(result.out, "(comparison stopped before its end)\n");
+    EXPECT_EQ(result.out,
+              "(comparison stopped before its end)\n"
+              "Summary: no differences found; the comparison stopped before its end\n");
 
     test::WriteFile(dir_ / "notes.txt", "not a database");
     const auto notDb = test::RunDiff(

@@ -23,7 +23,7 @@ class RunTest : public ::testing::Test {
             db->root->properties.Add("Name", dao::kText, db == one_ ? "one" : "two");
             db->root->properties.Add("Version", dao::kText, "4.0");
         }
-        inputs_ = RunInputs{"one", "", "two", "", {}};
+        inputs_ = RunInputs{"one", "", "two", "", {}, {}};
     }
 
     void CompareEverything() {
