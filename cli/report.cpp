@@ -128,19 +128,21 @@ std::string ReasonText(const MemoryResultTree::Node& node) {
 
 std::string SummaryText(const RunSummary& summary) {
     std::string kinds;
+    std::int64_t objects = 0;
     for (std::size_t i = 0; i < kLevelCount; ++i) {
         const std::int64_t count = summary.differing[i];
         if (count == 0) {
             continue;
         }
         const LevelInfo& info = kLevels[i];
+        objects += info.level == Level::Databases ? 2 : count;
         AppendPart(kinds, ", ",
                    info.level == Level::Databases ? std::string("database properties")
                                                   : CountOf(count, info.kind));
     }
     std::string text =
         kinds.empty() ? std::string(summary.complete ? "no differences" : "no differences found")
-                      : kinds + " differ";
+                      : kinds + (objects == 1 ? " differs" : " differ");
     std::string sides;
     if (summary.onlyIn1 > 0) {
         AppendPart(sides, ", ", std::to_string(summary.onlyIn1) + " only in database 1");

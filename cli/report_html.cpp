@@ -242,15 +242,24 @@ void WriteProperties(std::ostream& out, const Node& node, NodeListing& listing) 
     if (!rows.empty()) {
         out << "<table class=\"props\"><thead><tr><th>Property</th><th>Database 1</th>"
                "<th>Database 2</th></tr></thead><tbody>\n";
+        // Long differing values are shown once, as the line diff below.
+        auto hasTextDiff = [](const Row& row) {
+            return row.icon == property_rows::kDifferentIcon &&
+                   (!IsShortText(row.text1) || !IsShortText(row.text2));
+        };
         for (const auto& row : rows) {
-            out << "<tr class=\"" << RowClass(row.icon) << "\"><td>" << Safe(row.name)
-                << "</td><td class=\"value\">" << CellValue(row.text1)
-                << "</td><td class=\"value\">" << CellValue(row.text2) << "</td></tr>\n";
+            out << "<tr class=\"" << RowClass(row.icon) << "\"><td>" << Safe(row.name) << "</td>";
+            if (hasTextDiff(row)) {
+                out << "<td colspan=\"2\" class=\"cut\">long values: the line diff below shows "
+                       "both</td></tr>\n";
+                continue;
+            }
+            out << "<td class=\"value\">" << CellValue(row.text1) << "</td><td class=\"value\">"
+                << CellValue(row.text2) << "</td></tr>\n";
         }
         out << "</tbody></table>\n";
         for (const auto& row : rows) {
-            if (row.icon == property_rows::kDifferentIcon &&
-                (!IsShortText(row.text1) || !IsShortText(row.text2))) {
+            if (hasTextDiff(row)) {
                 WriteTextDiff(out, row);
             }
         }

@@ -75,7 +75,11 @@ std::string FormatMarkdown(const RunReport& report) {
             out += "\n| Object | Kind | Difference |\n| --- | --- | --- |\n";
         }
         ++listed;
-        const std::string kind = node->key == kRootKey ? std::string("databases") : KindOf(*node);
+        std::string kind = KindOf(*node);
+        if (kind.empty()) {
+            const auto level = LevelOfNode(*node);
+            kind = level == Level::Records ? "record" : "databases";
+        }
         out += "| " + MarkdownCode(node->key) + " | " + MarkdownText(kind) + " | " +
                MarkdownText(reason) + " |\n";
     }
