@@ -154,7 +154,7 @@ PropertyDifference DescribeDifference(std::string name, int type, const Value* v
 
 PropertyDifference UnreadableDifference(std::string name, std::string_view description) {
     const std::string text = "Error: " + std::string(description);
-    return PropertyDifference{std::move(name), text, text, "", false};
+    return PropertyDifference{std::move(name), text, text, "value cannot be read", false};
 }
 
 }  // namespace kesmark

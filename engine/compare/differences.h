@@ -39,7 +39,8 @@ PropertyDifference DescribeDifference(std::string name, int type, const Value* v
                                       const Value* value2);
 
 // The record of a property present on both sides whose value could not be
-// read on one of them: both cells read "Error: " and `description`.
+// read on one of them: both values read "Error: " and `description`, and
+// `where` says "value cannot be read".
 PropertyDifference UnreadableDifference(std::string name, std::string_view description);
 
 // True when `text` is short (see kShortValueCharacters).
