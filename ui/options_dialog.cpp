@@ -41,21 +41,25 @@ struct TabEntry {
     const char* key;
     const char* toolTip;
 };
-constexpr std::array<TabEntry, 3> kTabs = {{
+constexpr std::array<TabEntry, 4> kTabs = {{
     {"Skip", "Skip", "Set properties to skip"},
     {"Strict", "Strict", "Set properties used for strict comparison"},
     {"Data", "Data", "Set properties used for comparing data"},
+    {"Filter", "Filter",
+     "Set the objects to compare and to leave out, as node key patterns such as "
+     "TableDefs[tmp_*]"},
 }};
 
 QIcon RenderIcon(int number, double devicePixelRatio) {
     return RenderSvgIcon(QStringLiteral(":/options/%1.svg").arg(number), devicePixelRatio);
 }
 
-// A report-style list of property names with a check box on every row.
-QTreeWidget* MakeList(QWidget* page, int columnWidth) {
+// A report-style list of names with a check box on every row.
+QTreeWidget* MakeList(QWidget* page, int columnWidth,
+                      const QString& header = QStringLiteral("Property")) {
     auto* list = new QTreeWidget(page);
     list->setColumnCount(1);
-    list->setHeaderLabels({QStringLiteral("Property")});
+    list->setHeaderLabels({header});
     list->setRootIsDecorated(false);
     list->setColumnWidth(0, TwipsToPixels(columnWidth, list));
     return list;
@@ -153,6 +157,20 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     lvData = MakeList(data, 5000);
     Place(lvData, 0, 600, 5655, 3135);
 
+    QWidget* filter = picOptions[3];
+    txtInclude = new QLineEdit(filter);
+    txtInclude->setPlaceholderText(QStringLiteral("TableDefs[Orders*]"));
+    Place(txtInclude, 0, 120, 4455, 315);
+    cmdAddInclude = MakeButton("Add", filter, 4560, 120);
+    lvInclude = MakeList(filter, 5000, QStringLiteral("Compare only"));
+    Place(lvInclude, 0, 540, 5655, 1335);
+    txtExclude = new QLineEdit(filter);
+    txtExclude->setPlaceholderText(QStringLiteral("QueryDefs[~sq_*]"));
+    Place(txtExclude, 0, 1995, 4455, 315);
+    cmdAddExclude = MakeButton("Add", filter, 4560, 1995);
+    lvExclude = MakeList(filter, 5000, QStringLiteral("Leave out"));
+    Place(lvExclude, 0, 2415, 5655, 1320);
+
     cmdOK = MakeButton("OK", this, 2490, 4455);
     cmdCancel = MakeButton("Cancel", this, 3720, 4455);
     cmdApply = MakeButton("Apply", this, 4920, 4455);
@@ -165,6 +183,8 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     connect(cmdAdd, &QPushButton::clicked, this, &frmOptions::cmdAdd_Click);
     connect(cmdAddStrict, &QPushButton::clicked, this, &frmOptions::cmdAddStrict_Click);
     connect(cmdAddData, &QPushButton::clicked, this, &frmOptions::cmdAddData_Click);
+    connect(cmdAddInclude, &QPushButton::clicked, this, &frmOptions::cmdAddInclude_Click);
+    connect(cmdAddExclude, &QPushButton::clicked, this, &frmOptions::cmdAddExclude_Click);
     connect(cmdApply, &QPushButton::clicked, this, &frmOptions::cmdApply_Click);
     connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancel_Click);
@@ -185,6 +205,7 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
 
     LoadStrictList();
     LoadDataList();
+    LoadFilterLists();
     LoadCompareTree();
     tbsOptions->setCurrentIndex(0);
     tbsOptions_Click();
@@ -209,6 +230,9 @@ OptionsPage frmOptions::SelectedPage() const {
     }
     if (key == QLatin1String("Data")) {
         return OptionsPage::Data;
+    }
+    if (key == QLatin1String("Filter")) {
+        return OptionsPage::Filter;
     }
     return OptionsPage::Skip;
 }
@@ -274,6 +298,11 @@ void frmOptions::LoadDataList() {
     ShowRows(lvData, ReadOptionRows(settings_, kDataSection));
 }
 
+void frmOptions::LoadFilterLists() {
+    ShowRows(lvInclude, ReadFilterRows(settings_, true));
+    ShowRows(lvExclude, ReadFilterRows(settings_, false));
+}
+
 void frmOptions::tbsOptions_Click() {
     const int shown = tbsOptions->currentIndex();
     for (int i = 0; i < static_cast<int>(picOptions.size()); ++i) {
@@ -311,6 +340,33 @@ void frmOptions::AddName(QLineEdit* field, QTreeWidget* list) {
     }
 }
 
+void frmOptions::AddPattern(QLineEdit* field, QTreeWidget* list) {
+    OptionRows rows = RowsOf(list);
+    std::string error;
+    const AddOutcome outcome = AddFilterRow(rows, field->text().toStdString(), error);
+    switch (outcome.result) {
+        case AddResult::Ignored:
+            break;
+        case AddResult::Refused:
+            QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
+            break;
+        case AddResult::Existing:
+            list->scrollToItem(list->topLevelItem(static_cast<int>(outcome.row)));
+            break;
+        case AddResult::Added:
+            AppendRow(list, rows.back());
+            break;
+    }
+}
+
+void frmOptions::cmdAddInclude_Click() {
+    AddPattern(txtInclude, lvInclude);
+}
+
+void frmOptions::cmdAddExclude_Click() {
+    AddPattern(txtExclude, lvExclude);
+}
+
 void frmOptions::cmdAdd_Click() {
     AddName(txtProperty, lvProperties);
 }
@@ -342,6 +398,9 @@ bool frmOptions::cmdApply_Click() {
             break;
         case OptionsPage::Data:
             saved = ApplyListPage(settings_, kDataSection, RowsOf(lvData));
+            break;
+        case OptionsPage::Filter:
+            saved = ApplyFilterPage(settings_, RowsOf(lvInclude), RowsOf(lvExclude));
             break;
     }
     if (!saved) {

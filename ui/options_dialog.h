@@ -4,7 +4,9 @@
 // The Skip page ticks the kinds of object not to compare and lists, for the
 // selected kind, the properties never compared; the Strict and Data pages list
 // the properties compared only in strict comparison and only with data
-// comparison. Apply (and OK) save the page shown, and only that page.
+// comparison; the Filter page lists node key patterns of the objects to
+// compare (include) and to leave out (exclude). Apply (and OK) save the page
+// shown, and only that page.
 
 #include <QDialog>
 #include <QIcon>
@@ -35,7 +37,7 @@ class frmOptions : public QDialog {
 
     // Controls, named as on the form; owned by the dialog.
     QTabWidget* tbsOptions = nullptr;
-    std::array<QWidget*, 3> picOptions{};  // the pages, in tab order
+    std::array<QWidget*, 4> picOptions{};  // the pages, in tab order
     QTreeWidget* tvCompare = nullptr;
     QLineEdit* txtProperty = nullptr;
     QPushButton* cmdAdd = nullptr;
@@ -46,6 +48,12 @@ class frmOptions : public QDialog {
     QLineEdit* txtData = nullptr;
     QPushButton* cmdAddData = nullptr;
     QTreeWidget* lvData = nullptr;
+    QLineEdit* txtInclude = nullptr;
+    QPushButton* cmdAddInclude = nullptr;
+    QTreeWidget* lvInclude = nullptr;
+    QLineEdit* txtExclude = nullptr;
+    QPushButton* cmdAddExclude = nullptr;
+    QTreeWidget* lvExclude = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;
     QPushButton* cmdApply = nullptr;
@@ -64,6 +72,10 @@ class frmOptions : public QDialog {
     void cmdAdd_Click();
     void cmdAddStrict_Click();
     void cmdAddData_Click();
+    // Adds the pattern typed; a text that is no node key pattern is refused
+    // with a message saying why.
+    void cmdAddInclude_Click();
+    void cmdAddExclude_Click();
     // Saves the page shown. Returns false, after telling the user, when the
     // settings file could not be written.
     bool cmdApply_Click();
@@ -82,7 +94,9 @@ class frmOptions : public QDialog {
     void LoadCompareTree();
     void LoadStrictList();
     void LoadDataList();
+    void LoadFilterLists();
     void AddName(QLineEdit* field, QTreeWidget* list);
+    void AddPattern(QLineEdit* field, QTreeWidget* list);
 
     IniFile& settings_;
     std::array<QIcon, 9> ilTreeview;
