@@ -43,7 +43,9 @@ measure() {
   /usr/bin/time -f '%e %M' -o "$work/time" "$diff_bin" --settings "$settings" "$@" \
     "$work/s1.db" "$work/s2.db" > "$work/stdout" 2>/dev/null || [ $? -le 1 ]
   [ "$output" = "-" ] && output="$work/stdout"
-  read -r seconds kib < "$work/time"
+  read -r seconds kib <<EOT
+$(tail -1 "$work/time")
+EOT
   printf '%-28s %10s bytes  %6s s  %5s MiB\n' "$label" "$(wc -c < "$output")" "$seconds" \
     "$((kib / 1024))"
 }

@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <unordered_set>
@@ -113,8 +114,12 @@ std::string ReasonText(const MemoryResultTree::Node& node) {
         AppendPart(reason, "; ", "first record that differs");
     }
     std::string properties;
-    for (const auto& difference : node.differences) {
-        AppendPart(properties, ", ", DifferenceText(difference));
+    const std::size_t named = std::min(node.differences.size(), kReasonProperties);
+    for (std::size_t k = 0; k < named; ++k) {
+        AppendPart(properties, ", ", DifferenceText(node.differences[k]));
+    }
+    if (const std::size_t more = node.differences.size() - named; more > 0) {
+        properties += " and " + CountOf(static_cast<std::int64_t>(more), "more property");
     }
     AppendPart(reason, "; ", properties);
     if (node.image == Picture::RowChanged && properties.empty()) {

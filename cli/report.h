@@ -49,11 +49,15 @@ std::string KindOf(const MemoryResultTree::Node& node);
 // line 3)", "Format (only in database 1)". Not made safe for a terminal.
 std::string DifferenceText(const PropertyDifference& difference);
 
+// The most differing properties a reason names; the rest are counted.
+inline constexpr std::size_t kReasonProperties = 8;
+
 // Why a node differs, in words, or "" when it differs only through its
 // children (or not at all): "only in database 2", "not compared", "first
-// record that differs", the differing properties joined by ", ", the rows
-// of a table compared by key ("rows: 2 only in database 1, 1 changed").
-// Parts are joined by "; ". Not made safe for a terminal.
+// record that differs", the differing properties joined by ", " (at most
+// kReasonProperties, then "and 3 more properties"), the rows of a table
+// compared by key ("rows: 2 only in database 1, 1 changed"). Parts are
+// joined by "; ". Not made safe for a terminal.
 std::string ReasonText(const MemoryResultTree::Node& node);
 
 // The summary in words: "2 tables, 1 field differ (1 only in database 1);

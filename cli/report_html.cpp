@@ -53,7 +53,8 @@ li.differs > details > summary .name { font-weight: 600; }
 li.not-compared > details > summary .reason { color: var(--amber); }
 .body { margin: .25rem 0 .5rem 1.35rem; }
 .props td { max-width: 40rem; }
-.value { white-space: pre-wrap; word-break: break-word; }
+.props td + td, .value { white-space: pre-wrap; word-break: break-word; }
+.props td + td { font-family: ui-monospace, "DejaVu Sans Mono", Menlo, Consolas, monospace; }
 .props tr.differs td { background: #fff4f3; }
 .props tr.differs td:first-child { color: var(--red); font-weight: 600; }
 .props tr.skipped td { color: var(--muted); font-style: italic; }
@@ -248,14 +249,16 @@ void WriteProperties(std::ostream& out, const Node& node, NodeListing& listing) 
                    (!IsShortText(row.text1) || !IsShortText(row.text2));
         };
         for (const auto& row : rows) {
-            out << "<tr class=\"" << RowClass(row.icon) << "\"><td>" << Safe(row.name) << "</td>";
+            // End tags of cells and rows are left out, as HTML allows (a
+            // large report lists tens of thousands of rows); no line break
+            // either, which would belong to the last cell.
+            out << "<tr class=\"" << RowClass(row.icon) << "\"><td>" << Safe(row.name);
             if (hasTextDiff(row)) {
                 out << "<td colspan=\"2\" class=\"cut\">long values: the line diff below shows "
-                       "both</td></tr>\n";
+                       "both";
                 continue;
             }
-            out << "<td class=\"value\">" << CellValue(row.text1) << "</td><td class=\"value\">"
-                << CellValue(row.text2) << "</td></tr>\n";
+            out << "<td>" << CellValue(row.text1) << "<td>" << CellValue(row.text2);
         }
         out << "</tbody></table>\n";
         for (const auto& row : rows) {

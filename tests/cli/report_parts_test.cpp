@@ -89,6 +89,12 @@ class TreeTest : public ::testing::Test {
         tree_.AddNode("TableDefs[Orders]", "TableDefs[Orders].Rows[7]", "7", Picture::RowOnlyIn1);
         tree_.AddNode("TableDefs[Orders]", "TableDefs[Orders].Rows[9]", "9", Picture::RowChanged);
         tree_.AddDifferences("TableDefs[Orders].Rows[9]", {{"Total", "5", "6", "", false}});
+        tree_.AddNode("Databases", "TableDefs[Wide]", "Wide", Picture::TableDiffers);
+        std::vector<PropertyDifference> many;
+        for (char c = 'A'; c <= 'K'; ++c) {
+            many.push_back({std::string(1, c), "1", "2", "", false});
+        }
+        tree_.AddDifferences("TableDefs[Wide]", many);
         tree_.AddNode("Databases", "TableDefs[Stock]", "Stock", Picture::TableSame);
         tree_.SetRowCounts("TableDefs[Stock]", {0, 0, 0, 10});
         tree_.AddNode("Databases", "TableDefs[Zed]", "Zed", Picture::NotCompared);
@@ -108,10 +114,10 @@ class TreeTest : public ::testing::Test {
 TEST_F(TreeTest, RowCountsAndUnfinishedObjectsReachTheSummary) {
     EXPECT_EQ(report_.summary.rows, (RowCounts{2, 1, 3, 50}));
     EXPECT_EQ(report_.summary.notCompared, 1);
-    EXPECT_EQ(report_.summary.differing[static_cast<std::size_t>(Level::TableDefs)], 1)
+    EXPECT_EQ(report_.summary.differing[static_cast<std::size_t>(Level::TableDefs)], 2)
         << "rows are counted as rows, not as objects";
     EXPECT_EQ(SummaryText(report_.summary),
-              "1 table differs; 1 object not compared; rows: 2 only in database 1, 1 only in "
+              "2 tables differ; 1 object not compared; rows: 2 only in database 1, 1 only in "
               "database 2, 3 changed, 50 same; 1 object left out by filters; the comparison "
               "stopped before its end");
 }
@@ -123,9 +129,11 @@ TEST_F(TreeTest, TextTellsRowsAndUnfinishedObjects) {
         "differs    table Orders: rows: 2 only in database 1, 1 only in database 2, 3 changed\n"
         "differs      7: only in database 1\n"
         "differs      9: Total 5 → 6\n"
+        "differs    table Wide: A 1 → 2, B 1 → 2, C 1 → 2, D 1 → 2, E 1 → 2, F 1 → 2, G 1 → 2, "
+        "H 1 → 2 and 3 more properties\n"
         "?          table Zed: not compared\n"
         "(comparison stopped before its end)\n"
-        "Summary: 1 table differs; 1 object not compared; rows: 2 only in database 1, 1 "
+        "Summary: 2 tables differ; 1 object not compared; rows: 2 only in database 1, 1 "
         "only in database 2, 3 changed, 50 same; 1 object left out by filters; the "
         "comparison stopped before its end\n");
 }
