@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include <nlohmann/json.hpp>
@@ -161,6 +166,43 @@ TEST_F(ReportTest, NamesWithControlCharactersCannotReachTheTerminal) {
         EXPECT_EQ(output->find('\x07'), std::string::npos);
         EXPECT_EQ(output->find("\xe2\x80\xae"), std::string::npos);
     }
+}
+
+// On a terminal the status line names the table being compared: the name
+// must reach it escaped as well.
+TEST_F(ReportTest, TheStatusLineOnATerminalShowsNamesEscaped) {
+    const auto evil = test::MakeSqlite(dir_ / "evil.db",
+                                       "CREATE TABLE \"t\x1b]0;pwned\x07\x1b[2J\"(ID INTEGER);");
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);  // the tree is tested elsewhere; here only standard error
+        std::string program = KESMARK_DIFF_PATH;
+        std::vector<std::string> args = {program, "--settings", settings_.string(), evil.string(),
+                                         evil.string()};
+        std::vector<char*> argv;
+        for (auto& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    std::string seen;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) {
+        seen.append(buffer, static_cast<std::size_t>(n));
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(terminal);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(seen.find("Comparing fields of table t\\x1B]0;pwned\\x07\\x1B[2J"), std::string::npos)
+        << seen;
+    EXPECT_EQ(seen.find("\x1b]0;"), std::string::npos);
+    EXPECT_EQ(seen.find("\x1b[2J"), std::string::npos);
 }
 
 TEST_F(ReportTest, JsonFormatTwoTellsSidesDifferencesAndTheSummary) {
