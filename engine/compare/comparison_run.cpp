@@ -290,14 +290,12 @@ bool ComparisonRun::CompareProperties(const Properties& properties1, const Prope
             try {
                 const Property& property1 = properties1.Item(std::string_view(names1[i]));
                 const Property& property2 = properties2.Item(std::string_view(names2[j]));
+                const int type = property1.Type();
                 const Value value1 = property1.GetValue();
                 const Value value2 = property2.GetValue();
-                const Property read1(property1.Name(), property1.Type(), value1);
-                const Property read2(property2.Name(), property2.Type(), value2);
-                PropertyValuesEqual(read1, read2, equal);
+                equal = ValuesEqual(type, value1, value2);
                 if (!equal) {
-                    differences.push_back(
-                        DescribeDifference(names2[j], property1.Type(), &value1, &value2));
+                    differences.push_back(DescribeDifference(names2[j], type, &value1, &value2));
                 }
             } catch (const std::exception& e) {
                 // An unreadable value counts as a difference.

@@ -63,18 +63,17 @@ bool IsSkipped(const SkipList& skipList, std::string_view name) {
 
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal) {
     const int type = property1.Type();
-    const Value value1 = property1.GetValue();
-    const Value value2 = property2.GetValue();
-    if ((type == dao::kBinary || type == dao::kLongBinary) && value1.IsBytes() &&
-        value2.IsBytes()) {
-        if (!BytesEqual(*value1.As<Bytes>(), *value2.As<Bytes>())) {
-            equal = false;
-        }
-        return;
-    }
-    if (!VariantEqual(value1, value2)) {
+    if (!ValuesEqual(type, property1.GetValue(), property2.GetValue())) {
         equal = false;
     }
+}
+
+bool ValuesEqual(int type, const Value& value1, const Value& value2) {
+    if ((type == dao::kBinary || type == dao::kLongBinary) && value1.IsBytes() &&
+        value2.IsBytes()) {
+        return BytesEqual(*value1.As<Bytes>(), *value2.As<Bytes>());
+    }
+    return VariantEqual(value1, value2);
 }
 
 std::vector<std::string> PropertyNames(const Properties& properties) {

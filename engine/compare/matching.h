@@ -58,6 +58,9 @@ bool IsSkipped(const SkipList& skipList, std::string_view name);
 // DbError; the caller decides what that means.
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal);
 
+// The same test on values already read: `type` is property 1's type.
+bool ValuesEqual(int type, const Value& value1, const Value& value2);
+
 // The names of a Properties collection, by position.
 std::vector<std::string> PropertyNames(const Properties& properties);
 
