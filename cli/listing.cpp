@@ -18,10 +18,12 @@ class DatabaseListing::QuietHost : public Host {
 };
 
 DatabaseListing::DatabaseListing(RunInputs inputs, const ComparisonOptions& options,
-                                 DatabaseOpener opener, Host* status)
+                                 DatabaseOpener opener, Host& host, bool showProgress)
     : inputs_(std::move(inputs)),
       opener_(std::move(opener)),
-      status_(status),
+      status_(host),
+      showProgress_(showProgress),
+      cancelledBefore_(host.CancelRequested()),
       host_(std::make_unique<QuietHost>()),
       view_(inputs_, options, *host_, list_, opener_) {}
 
@@ -29,6 +31,9 @@ DatabaseListing::~DatabaseListing() = default;
 
 bool DatabaseListing::List(const std::string& key, std::vector<MemoryPropertyList::Row>& rows,
                            std::string& error) {
+    if (!cancelledBefore_ && status_.CancelRequested()) {
+        throw ListingCancelled();
+    }
     if (!opened_) {
         opened_ = true;
         try {
@@ -46,8 +51,8 @@ bool DatabaseListing::List(const std::string& key, std::vector<MemoryPropertyLis
         error = openError_;
         return false;
     }
-    if (status_ && ++listed_ % 100 == 1) {
-        status_->SetStatusText("Listing properties for the report: " + key);
+    if (showProgress_ && ++listed_ % 100 == 1) {
+        status_.SetStatusText("Listing properties for the report: " + key);
     }
     list_.Clear();
     host_->lastMessage.clear();

@@ -49,12 +49,17 @@ bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>
     }
     ::close(fd);
     bool written = false;
+    bool cancelled = false;
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (out) {
-            write(out);
-            out.flush();
-            written = static_cast<bool>(out);
+            try {
+                write(out);
+                out.flush();
+                written = static_cast<bool>(out);
+            } catch (const ListingCancelled&) {
+                cancelled = true;
+            }
         }
     }
     std::error_code error;
@@ -70,7 +75,9 @@ bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>
     }
     if (!written) {
         fs::remove(temporary, error);
-        std::fprintf(stderr, "kesmark-diff: cannot write the report '%s'\n",
+        std::fprintf(stderr,
+                     cancelled ? "kesmark-diff: cancelled: the report '%s' was not written\n"
+                               : "kesmark-diff: cannot write the report '%s'\n",
                      SafeText(path).c_str());
         return false;
     }
@@ -108,37 +115,44 @@ bool WriteReports(const ReportOptions& options, const RunReport& report, const R
                   const ComparisonOptions& comparisonOptions, CliHost& status) {
     // Progress shows while a file is written, never between lines of
     // standard output.
-    auto html = [&](std::ostream& out, Host* progress) {
-        DatabaseListing listing(inputs, comparisonOptions, OpenDatabase, progress);
+    auto html = [&](std::ostream& out, bool showProgress) {
+        DatabaseListing listing(inputs, comparisonOptions, OpenDatabase, status, showProgress);
         WriteHtmlReport(out, report, &listing);
     };
     auto markdown = [&](std::ostream& out) { out << FormatMarkdown(report); };
 
     bool ok = true;
     if (options.htmlPath && !IsStandardOutput(options.htmlPath)) {
-        ok = WriteFile(*options.htmlPath, [&](std::ostream& out) { html(out, &status); }) && ok;
+        ok = WriteFile(*options.htmlPath, [&](std::ostream& out) { html(out, true); }) && ok;
     }
     if (options.markdownPath && !IsStandardOutput(options.markdownPath)) {
         ok = WriteFile(*options.markdownPath, markdown) && ok;
     }
 
     status.FinishStatusLine();
-    if (options.json) {
-        std::optional<DatabaseListing> listing;
-        if (options.allProperties) {
-            listing.emplace(inputs, comparisonOptions, OpenDatabase, nullptr);
+    try {
+        if (options.json) {
+            std::optional<DatabaseListing> listing;
+            if (options.allProperties) {
+                listing.emplace(inputs, comparisonOptions, OpenDatabase, status, false);
+            }
+            WriteTreeJson(std::cout, report, listing ? &*listing : nullptr);
+        } else if (IsStandardOutput(options.htmlPath)) {
+            html(std::cout, false);
+        } else if (IsStandardOutput(options.markdownPath)) {
+            markdown(std::cout);
+        } else {
+            const char* noColour = std::getenv("NO_COLOR");
+            const char* term = std::getenv("TERM");
+            const TextOptions text{
+                options.all,
+                UseColour(options.colour, ::isatty(STDOUT_FILENO) == 1, noColour, term)};
+            std::cout << FormatTreeText(report, text);
         }
-        WriteTreeJson(std::cout, report, listing ? &*listing : nullptr);
-    } else if (IsStandardOutput(options.htmlPath)) {
-        html(std::cout, nullptr);
-    } else if (IsStandardOutput(options.markdownPath)) {
-        markdown(std::cout);
-    } else {
-        const char* noColour = std::getenv("NO_COLOR");
-        const char* term = std::getenv("TERM");
-        const TextOptions text{
-            options.all, UseColour(options.colour, ::isatty(STDOUT_FILENO) == 1, noColour, term)};
-        std::cout << FormatTreeText(report, text);
+    } catch (const ListingCancelled&) {
+        std::cout.flush();
+        std::fprintf(stderr, "\nkesmark-diff: cancelled while writing the output\n");
+        return false;
     }
     std::cout.flush();
     return ok && static_cast<bool>(std::cout);

@@ -453,6 +453,19 @@ TEST_F(ReportTest, ReportsRefuseToOverwriteADatabaseAndSayWhyTheyFail) {
         << "the run's result still shows";
 }
 
+TEST_F(ReportTest, ACancelledRunStillWritesItsReports) {
+    const auto html = out_ / "cancelled.html";
+    const auto markdown = out_ / "cancelled.md";
+    const auto result =
+        test::RunDiffInterrupted(Args({"--html", html.string(), "--markdown", markdown.string()}));
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(test::ReadFile(html).find("The comparison stopped before its end"),
+              std::string::npos);
+    EXPECT_TRUE(
+        test::ReadFile(markdown).starts_with("## Kesmark: comparison stopped before its end\n"));
+    EXPECT_TRUE(result.out.ends_with("the comparison stopped before its end\n")) << result.out;
+}
+
 TEST_F(ReportTest, HtmlReportHoldsEverythingAndMasksPasswords) {
     const auto file = out_ / "report.html";
     const auto result = test::RunDiff({"--settings", settings_.string(), "--html", file.string(),
