@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "cli/report.h"
+#include "cli/report_html.h"
 #include "cli/report_markdown.h"
 #include "cli/report_text.h"
 #include "cli/terminal.h"
@@ -136,6 +139,34 @@ TEST_F(TreeTest, TextTellsRowsAndUnfinishedObjects) {
         "Summary: 2 tables differ; 1 object not compared; rows: 2 only in database 1, 1 "
         "only in database 2, 3 changed, 50 same; 1 object left out by filters; the "
         "comparison stopped before its end\n");
+}
+
+TEST_F(TreeTest, HtmlShowsRowsAsATableAndMarksUnfinishedObjects) {
+    std::ostringstream out;
+    WriteHtmlReport(out, report_, nullptr);
+    const std::string html = out.str();
+    for (const char* part : {
+             "<table class=\"rows\">",
+             "<tr class=\"only1\" data-key=\"TableDefs[Orders].Rows[7]\"><td>7</td>"
+             "<td>only in database 1</td>",
+             "<tr class=\"changed\" data-key=\"TableDefs[Orders].Rows[9]\"><td>9</td>"
+             "<td>in both, changed</td><td class=\"value\">Total 5 → 6</td>",
+             "<table id=\"row-counts\">",
+             "<td>2</td><td>1</td><td>3</td><td>50</td>",
+             "<li class=\"node not-compared\" data-key=\"TableDefs[Zed]\" "
+             "data-state=\"not-compared\"",
+             "<td id=\"not-compared\">1</td>",
+             "<td id=\"filtered-out\">1</td>",
+             "class=\"outcome-stopped\"",
+         }) {
+        EXPECT_NE(html.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(html.find("li class=\"node differs\" data-key=\"TableDefs[Orders].Rows"),
+              std::string::npos)
+        << "rows are table lines, not tree nodes";
+    EXPECT_NE(html.find("<li class=\"node same quiet\" data-key=\"TableDefs[Stock]\""),
+              std::string::npos)
+        << "a branch that is all the same hides with Differences only";
 }
 
 }  // namespace
