@@ -346,7 +346,8 @@ class TreeWriter {
 
     void WriteNode(const Node& node) {
         const NodeState state = StateOf(node.image);
-        const bool quiet = Quiet(node);
+        // The root always shows, so that a page of two equal databases says so.
+        const bool quiet = Quiet(node) && !node.parent.empty();
         out_ << "<li class=\"node " << StateName(state) << (quiet ? " quiet" : "")
              << "\" data-key=\"" << Safe(node.key) << "\" data-state=\"" << StateName(state)
              << "\" data-side=\"" << SideName(SideOf(node)) << "\">";

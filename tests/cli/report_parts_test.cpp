@@ -167,6 +167,15 @@ TEST_F(TreeTest, HtmlShowsRowsAsATableAndMarksUnfinishedObjects) {
     EXPECT_NE(html.find("<li class=\"node same quiet\" data-key=\"TableDefs[Stock]\""),
               std::string::npos)
         << "a branch that is all the same hides with Differences only";
+
+    MemoryResultTree same;
+    same.AddNode("", "Databases", "Databases", Picture::DatabasesSame);
+    report_.tree = &same;
+    std::ostringstream sameOut;
+    WriteHtmlReport(sameOut, report_, nullptr);
+    EXPECT_NE(sameOut.str().find("<li class=\"node same\" data-key=\"Databases\""),
+              std::string::npos)
+        << "the root shows even when everything is the same";
 }
 
 }  // namespace
