@@ -100,14 +100,14 @@ std::string ReasonText(const MemoryResultTree::Node& node) {
         return "not compared";
     }
     std::string reason;
-    switch (SideOf(node)) {
-        case NodeSide::Database1:
+    switch (PresenceOf(node)) {
+        case Presence::Only1:
             reason = "only in database 1";
             break;
-        case NodeSide::Database2:
+        case Presence::Only2:
             reason = "only in database 2";
             break;
-        case NodeSide::Both:
+        case Presence::Both:
             break;
     }
     if (state == NodeState::Differs && LevelOfNode(node) == Level::Records) {

@@ -132,13 +132,13 @@ std::string_view MarkOf(NodeState state) {
     return "?";
 }
 
-std::string_view SideName(NodeSide side) {
+std::string_view SideName(Presence side) {
     switch (side) {
-        case NodeSide::Database1:
+        case Presence::Only1:
             return "1";
-        case NodeSide::Database2:
+        case Presence::Only2:
             return "2";
-        case NodeSide::Both:
+        case Presence::Both:
             break;
     }
     return "both";
@@ -152,23 +152,22 @@ std::string_view RowClass(Picture icon) {
 }
 
 // A line of a diff with its changed ranges marked by `tag`.
-std::string MarkedLine(const std::string& text,
-                       const std::vector<std::pair<std::size_t, std::size_t>>& ranges,
+std::string MarkedLine(const std::string& text, const std::vector<TextRange>& ranges,
                        std::string_view tag) {
     std::string out;
     std::size_t at = 0;
-    for (const auto& [first, last] : ranges) {
-        out += Safe(text.substr(at, first - at));
-        out += "<" + std::string(tag) + ">" + Safe(text.substr(first, last - first)) + "</" +
+    for (const auto& range : ranges) {
+        out += Safe(text.substr(at, range.begin - at));
+        out += "<" + std::string(tag) + ">" + Safe(text.substr(range.begin, range.length)) + "</" +
                std::string(tag) + ">";
-        at = last;
+        at = range.begin + range.length;
     }
-    out += Safe(text.substr(at));
+    out += Safe(text.substr(std::min(at, text.size())));
     return out;
 }
 
-std::string LineNumber(std::size_t line) {
-    return line == 0 ? std::string() : std::to_string(line);
+std::string LineNumber(const std::optional<std::size_t>& index) {
+    return index ? std::to_string(*index + 1) : std::string();
 }
 
 void WriteTextDiff(std::ostream& out, const Row& row) {
@@ -176,15 +175,15 @@ void WriteTextDiff(std::ostream& out, const Row& row) {
     out << "<div class=\"textdiff\" data-property=\"" << Safe(row.name) << "\">"
         << "<div class=\"textdiff-title\">" << Safe(row.name) << "</div>"
         << "<table class=\"diff\"><tbody>\n";
-    const auto& lines = diff.lines;
+    const auto& rows = diff.rows;
     // Which equal lines are near enough to a change to be shown.
-    std::vector<bool> shown(lines.size(), false);
-    for (std::size_t k = 0; k < lines.size(); ++k) {
-        if (lines[k].kind == DiffLine::Kind::Same) {
+    std::vector<bool> shown(rows.size(), false);
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        if (rows[k].change == LineChange::Same) {
             continue;
         }
         const std::size_t from = k >= kContextLines ? k - kContextLines : 0;
-        const std::size_t to = std::min(lines.size(), k + kContextLines + 1);
+        const std::size_t to = std::min(rows.size(), k + kContextLines + 1);
         for (std::size_t m = from; m < to; ++m) {
             shown[m] = true;
         }
@@ -197,41 +196,43 @@ void WriteTextDiff(std::ostream& out, const Row& row) {
             folded = 0;
         }
     };
-    for (std::size_t k = 0; k < lines.size(); ++k) {
-        const DiffLine& line = lines[k];
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const DiffRow& row = rows[k];
         if (!shown[k]) {
             ++folded;
             continue;
         }
         flushFold();
+        const std::string empty;
+        const std::string& line1 = row.line1 ? diff.lines1[*row.line1] : empty;
+        const std::string& line2 = row.line2 ? diff.lines2[*row.line2] : empty;
         std::string_view kind;
-        std::string text1 = Safe(line.text1);
-        std::string text2 = Safe(line.text2);
-        switch (line.kind) {
-            case DiffLine::Kind::Same:
+        std::string text1 = Safe(line1);
+        std::string text2 = Safe(line2);
+        switch (row.change) {
+            case LineChange::Same:
                 kind = "same";
                 break;
-            case DiffLine::Kind::Removed:
+            case LineChange::Only1:
                 kind = "removed";
                 break;
-            case DiffLine::Kind::Added:
+            case LineChange::Only2:
                 kind = "added";
                 break;
-            case DiffLine::Kind::Changed:
+            case LineChange::Changed:
                 kind = "changed";
-                text1 = MarkedLine(line.text1, line.changed1, "del");
-                text2 = MarkedLine(line.text2, line.changed2, "ins");
+                text1 = MarkedLine(line1, row.ranges1, "del");
+                text2 = MarkedLine(line2, row.ranges2, "ins");
                 break;
         }
-        out << "<tr class=\"" << kind << "\"><td class=\"ln\">" << LineNumber(line.line1)
+        out << "<tr class=\"" << kind << "\"><td class=\"ln\">" << LineNumber(row.line1)
             << "</td><td class=\"t t1\">" << text1 << "</td><td class=\"ln\">"
-            << LineNumber(line.line2) << "</td><td class=\"t t2\">" << text2 << "</td></tr>\n";
+            << LineNumber(row.line2) << "</td><td class=\"t t2\">" << text2 << "</td></tr>\n";
     }
     flushFold();
     out << "</tbody></table>";
-    if (diff.cut) {
-        out << "<p class=\"cut\">Only the first " << kMaxDiffBytes / 1024
-            << " KiB of each value are compared here.</p>";
+    if (diff.truncated) {
+        out << "<p class=\"cut\">Only the start of each value is compared here.</p>";
     }
     out << "</div>\n";
 }
@@ -350,7 +351,7 @@ class TreeWriter {
         const bool quiet = Quiet(node) && !node.parent.empty();
         out_ << "<li class=\"node " << StateName(state) << (quiet ? " quiet" : "")
              << "\" data-key=\"" << Safe(node.key) << "\" data-state=\"" << StateName(state)
-             << "\" data-side=\"" << SideName(SideOf(node)) << "\">";
+             << "\" data-side=\"" << SideName(PresenceOf(node)) << "\">";
         out_ << "<details" << (quiet ? "" : " open") << "><summary><span class=\"mark\" title=\""
              << StateName(state) << "\">" << MarkOf(state) << "</span> ";
         const std::string kind = KindOf(node);

@@ -29,13 +29,13 @@ Json Optional(const std::optional<std::string>& text) {
     return text ? Json(*text) : Json(nullptr);
 }
 
-std::string_view SideName(NodeSide side) {
+std::string_view SideName(Presence side) {
     switch (side) {
-        case NodeSide::Database1:
+        case Presence::Only1:
             return "1";
-        case NodeSide::Database2:
+        case Presence::Only2:
             return "2";
-        case NodeSide::Both:
+        case Presence::Both:
             break;
     }
     return "both";
@@ -61,7 +61,7 @@ Json NodeJson(const MemoryResultTree::Node& node, NodeListing* listing) {
     n["text"] = node.text;
     n["parent"] = node.parent.empty() ? Json(nullptr) : Json(node.parent);
     n["image"] = PictureNumber(node.image);
-    n["side"] = SideName(SideOf(node));
+    n["side"] = SideName(PresenceOf(node));
     auto& differences = n["differences"] = Json::array();
     for (const auto& d : node.differences) {
         Json difference{

@@ -10,11 +10,11 @@ PACKAGES="
   libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3 sqlite3-tools time
   nlohmann-json3-dev libdtl-dev
-  chromium
   mdbtools-dev
   clang libclang-rt-14-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth x11-apps imagemagick xdotool
+  chromium
 "
 
 missing=""

@@ -201,7 +201,7 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
         SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
         SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
         // Adds the node of `name` unless the filter leaves it out.
-        auto addNode = [&](const std::string& name, Picture image, NodeSide side) {
+        auto addNode = [&](const std::string& name, Picture image, Presence presence) {
             const NodeKey key = owner.Child(info.collection, name);
             const std::string text = key.Text();
             if (!filter_.Admits(key)) {
@@ -209,25 +209,25 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
                 return false;
             }
             tree_.AddNode(parentKey, text, name, image);
-            if (side != NodeSide::Both) {
-                tree_.SetNodeSide(text, side);
+            if (presence != Presence::Both) {
+                tree_.SetNodePresence(text, presence);
             }
             return true;
         };
         MergeNames(
             names1, names2,
             [&](const std::string& name) {
-                if (addNode(name, info.differs, NodeSide::Database1)) {
+                if (addNode(name, info.differs, Presence::Only1)) {
                     same = false;
                 }
             },
             [&](const std::string& name) {
-                if (addNode(name, info.differs, NodeSide::Database2)) {
+                if (addNode(name, info.differs, Presence::Only2)) {
                     same = false;
                 }
             },
             [&](const std::string& name, const std::string&) {
-                if (addNode(name, info.same, NodeSide::Both)) {
+                if (addNode(name, info.same, Presence::Both)) {
                     common.push_back(name);
                 }
             });

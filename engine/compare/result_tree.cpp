@@ -49,8 +49,8 @@ void MemoryResultTree::Clear() {
     filteredOut_ = 0;
 }
 
-void MemoryResultTree::SetNodeSide(std::string_view key, NodeSide side) {
-    At(key).side = side;
+void MemoryResultTree::SetNodePresence(std::string_view key, Presence presence) {
+    At(key).presence = presence;
 }
 
 void MemoryResultTree::AddDifferences(std::string_view key,
@@ -64,14 +64,14 @@ void MemoryResultTree::SetRowCounts(std::string_view key, const RowCounts& count
     At(key).rows = counts;
 }
 
-NodeSide SideOf(const MemoryResultTree::Node& node) {
+Presence PresenceOf(const MemoryResultTree::Node& node) {
     if (node.image == Picture::RowOnlyIn1) {
-        return NodeSide::Database1;
+        return Presence::Only1;
     }
     if (node.image == Picture::RowOnlyIn2) {
-        return NodeSide::Database2;
+        return Presence::Only2;
     }
-    return node.side;
+    return node.presence;
 }
 
 const MemoryResultTree::Node* MemoryResultTree::Find(std::string_view key) const {

@@ -11,12 +11,8 @@
 
 namespace kesmark {
 
-// Where the object of a node exists.
-enum class NodeSide {
-    Both,       // in both databases
-    Database1,  // only in database 1
-    Database2,  // only in database 2
-};
+// Which databases hold the object a node stands for.
+enum class Presence { Both, Only1, Only2 };
 
 // One compared property whose values differ between the two objects of a
 // node, as the run found it. Values are display texts (see
@@ -75,7 +71,7 @@ class ResultTree {
 
     // The node `key` (already added) stands for an object of one database
     // only. Nodes not named here exist in both.
-    virtual void SetNodeSide(std::string_view /*key*/, NodeSide /*side*/) {}
+    virtual void SetNodePresence(std::string_view /*key*/, Presence /*presence*/) {}
     // The properties of the node `key` (already added) whose values differ,
     // in ascending ordinal order of name. Called at most once per node.
     virtual void AddDifferences(std::string_view /*key*/,
@@ -97,7 +93,7 @@ class MemoryResultTree : public ResultTree {
         std::string parent;  // empty for a top-level node
         Picture image = Picture::None;
         int depth = 0;
-        NodeSide side = NodeSide::Both;
+        Presence presence = Presence::Both;
         std::vector<PropertyDifference> differences;
         std::optional<RowCounts> rows;
     };
@@ -106,7 +102,7 @@ class MemoryResultTree : public ResultTree {
                  Picture image) override;
     void SetNodeImage(std::string_view key, Picture image) override;
     void Clear() override;
-    void SetNodeSide(std::string_view key, NodeSide side) override;
+    void SetNodePresence(std::string_view key, Presence presence) override;
     void AddDifferences(std::string_view key, std::vector<PropertyDifference> differences) override;
     void SetRowCounts(std::string_view key, const RowCounts& counts) override;
     void CountFilteredOut(std::string_view) override { ++filteredOut_; }
@@ -127,8 +123,8 @@ class MemoryResultTree : public ResultTree {
     std::int64_t filteredOut_ = 0;
 };
 
-// Where the object of a node exists: its recorded side, or for the pictures
-// of key-matched rows the side they show.
-NodeSide SideOf(const MemoryResultTree::Node& node);
+// Which databases hold the object of a node: as recorded, or for the
+// pictures of key-matched rows as they show.
+Presence PresenceOf(const MemoryResultTree::Node& node);
 
 }  // namespace kesmark

@@ -55,14 +55,14 @@ RunSummary Summarize(const MemoryResultTree& tree) {
         if (const auto level = LevelOfNode(node)) {
             ++summary.differing[static_cast<std::size_t>(*level)];
         }
-        switch (node.side) {
-            case NodeSide::Database1:
+        switch (node.presence) {
+            case Presence::Only1:
                 ++summary.onlyIn1;
                 break;
-            case NodeSide::Database2:
+            case Presence::Only2:
                 ++summary.onlyIn2;
                 break;
-            case NodeSide::Both:
+            case Presence::Both:
                 break;
         }
     }

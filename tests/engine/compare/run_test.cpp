@@ -400,10 +400,10 @@ TEST_F(RunTest, ObjectsInOneDatabaseCarryTheirSide) {
     two_->AddTable("Orders", {"ID"});
     two_->AddTable("Shippers", {"ID"});
     ASSERT_EQ(Run(), RunOutcome::Done);
-    EXPECT_EQ(tree_.Find("TableDefs[Orders]")->side, NodeSide::Both);
-    EXPECT_EQ(tree_.Find("TableDefs[Orders].Fields[ID]")->side, NodeSide::Both);
-    EXPECT_EQ(tree_.Find("TableDefs[Orders].Fields[Note]")->side, NodeSide::Database1);
-    EXPECT_EQ(tree_.Find("TableDefs[Shippers]")->side, NodeSide::Database2);
+    EXPECT_EQ(tree_.Find("TableDefs[Orders]")->presence, Presence::Both);
+    EXPECT_EQ(tree_.Find("TableDefs[Orders].Fields[ID]")->presence, Presence::Both);
+    EXPECT_EQ(tree_.Find("TableDefs[Orders].Fields[Note]")->presence, Presence::Only1);
+    EXPECT_EQ(tree_.Find("TableDefs[Shippers]")->presence, Presence::Only2);
     EXPECT_TRUE(tree_.Find("TableDefs[Orders]")->differences.empty())
         << "Orders differs through its field only";
 }
