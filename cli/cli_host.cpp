@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli/terminal.h"
+#include "engine/open_database.h"
 
 namespace kesmark::cli {
 
@@ -15,13 +16,14 @@ std::atomic<int> gInterrupts{0};
 
 extern "C" void OnInterrupt(int) {
     if (gInterrupts.fetch_add(1) >= 1) {
+        RemoveTemporaryFiles();
         _exit(2);
     }
 }
 
 }  // namespace
 
-CliHost::CliHost() : interactive_(::isatty(STDERR_FILENO) == 1) {}
+CliHost::CliHost(bool quiet) : interactive_(!quiet && ::isatty(STDERR_FILENO) == 1) {}
 
 void CliHost::InstallInterruptHandler() {
     struct sigaction action {};

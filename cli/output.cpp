@@ -1,6 +1,8 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <set>
 
 #include <nlohmann/json.hpp>
 

@@ -67,7 +67,8 @@ std::string CountOf(std::int64_t count, std::string_view kind) {
 
 std::string KindOf(const MemoryResultTree::Node& node) {
     const auto level = LevelOfNode(node);
-    if (!level || *level == Level::Databases || *level == Level::Records) {
+    // A record's and a row's texts say what they are.
+    if (!level || *level == Level::Databases || *level == Level::Records || *level == Level::Rows) {
         return "";
     }
     switch (*level) {
@@ -97,7 +98,7 @@ std::string DifferenceText(const PropertyDifference& difference) {
 std::string ReasonText(const MemoryResultTree::Node& node) {
     const NodeState state = StateOf(node.image);
     if (state == NodeState::NotCompared) {
-        return "not compared";
+        return "";
     }
     std::string reason;
     switch (PresenceOf(node)) {

@@ -20,6 +20,7 @@ struct RunReport {
     std::string database1;  // as shown: the name, or the connect string with passwords masked
     std::string database2;
     bool completed = false;
+    bool cancelled = false;  // stopped by the user rather than by an error
     bool same = false;
     const MemoryResultTree* tree = nullptr;
     const std::vector<Message>* messages = nullptr;
@@ -53,7 +54,7 @@ std::string DifferenceText(const PropertyDifference& difference);
 inline constexpr std::size_t kReasonProperties = 8;
 
 // Why a node differs, in words, or "" when it differs only through its
-// children (or not at all): "only in database 2", "not compared", "first
+// children (or not at all, or was not compared): "only in database 2", "first
 // record that differs", the differing properties joined by ", " (at most
 // kReasonProperties, then "and 3 more properties"), the rows of a table
 // compared by key ("rows: 2 only in database 1, 1 changed"). Parts are

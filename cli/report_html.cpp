@@ -68,7 +68,7 @@ li.not-compared > details > summary .reason { color: var(--amber); }
 .diff del { background: var(--del-strong); text-decoration: none; }
 .diff ins { background: var(--ins-strong); text-decoration: none; }
 .diff tr.fold td { color: var(--muted); font-style: italic; text-align: center; background: #f7f7f7; }
-.rows tr.only1 td:nth-child(2), .rows tr.only2 td:nth-child(2), .rows tr.changed td:nth-child(2) { color: var(--red); }
+.rows td:nth-child(2) { color: var(--red); }
 .listing-error { color: var(--amber); }
 #diff-only:checked ~ #tree li.quiet { display: none; }
 #diff-only:checked ~ #tree .props tr.same, #diff-only:checked ~ #tree .props tr.skipped { display: none; }
@@ -274,29 +274,19 @@ void WriteProperties(std::ostream& out, const Node& node, NodeListing& listing) 
     }
 }
 
-// The rows of a table compared by key: one line per differing row.
+// The rows of a table compared by key: one line per differing row, with why
+// it differs as the text output words it.
 void WriteRows(std::ostream& out, const std::vector<const Node*>& rows) {
-    out << "<table class=\"rows\"><thead><tr><th>Row</th><th>Where</th><th>Difference</th>"
-           "</tr></thead><tbody>\n";
+    out << "<table class=\"rows\"><thead><tr><th>Row</th><th>Difference</th></tr></thead><tbody>\n";
     for (const Node* row : rows) {
         std::string_view kind = "changed";
-        std::string_view where = "in both, changed";
         if (row->image == Picture::RowOnlyIn1) {
             kind = "only1";
-            where = "only in database 1";
         } else if (row->image == Picture::RowOnlyIn2) {
             kind = "only2";
-            where = "only in database 2";
-        }
-        std::string differences;
-        for (const auto& difference : row->differences) {
-            if (!differences.empty()) {
-                differences += "<br>";
-            }
-            differences += Safe(DifferenceText(difference));
         }
         out << "<tr class=\"" << kind << "\" data-key=\"" << Safe(row->key) << "\"><td>"
-            << Safe(row->text) << "</td><td>" << where << "</td><td class=\"value\">" << differences
+            << Safe(row->text) << "</td><td class=\"value\">" << Safe(ReasonText(*row))
             << "</td></tr>\n";
     }
     out << "</tbody></table>\n";

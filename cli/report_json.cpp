@@ -124,6 +124,14 @@ void WriteTreeJson(std::ostream& out, const RunReport& report, NodeListing* list
     Member(out, "database2", report.database2);
     Member(out, "same", report.same);
     Member(out, "completed", report.completed);
+    // After a stopped run, the keys of the nodes it did not finish.
+    Json incomplete = Json::array();
+    for (const auto& node : report.tree->Nodes()) {
+        if (StateOf(node.image) == NodeState::NotCompared) {
+            incomplete.push_back(node.key);
+        }
+    }
+    Member(out, "incomplete", incomplete);
     Member(out, "summary", SummaryJson(report.summary, SummaryText(report.summary)));
     const auto& nodes = report.tree->Nodes();
     if (nodes.empty()) {

@@ -1,5 +1,7 @@
 #include "cli/report_text.h"
 
+#include <algorithm>
+
 #include "cli/terminal.h"
 
 namespace kesmark::cli {
@@ -12,12 +14,13 @@ constexpr std::string_view kYellow = "\033[33m";
 constexpr std::string_view kBold = "\033[1m";
 constexpr std::string_view kReset = "\033[0m";
 
-std::string Mark(NodeState state, bool colour) {
-    std::string_view text;
+// The mark of a node, `width` characters wide.
+std::string Mark(NodeState state, std::size_t width, bool colour) {
+    std::string text;
     std::string_view colourCode;
     switch (state) {
         case NodeState::Same:
-            text = "same   ";
+            text = "same";
             colourCode = kGreen;
             break;
         case NodeState::Differs:
@@ -25,30 +28,38 @@ std::string Mark(NodeState state, bool colour) {
             colourCode = kRed;
             break;
         case NodeState::NotCompared:
-            text = "?      ";
+            text = "not compared";
             colourCode = kYellow;
             break;
     }
+    text.resize(width, ' ');
     if (!colour) {
-        return std::string(text);
+        return text;
     }
-    return std::string(colourCode) + std::string(text) + std::string(kReset);
+    return std::string(colourCode) + text + std::string(kReset);
 }
 
 }  // namespace
 
 std::string FormatTreeText(const RunReport& report, const TextOptions& options) {
     std::string out;
-    for (const auto* node : ShownNodes(*report.tree, options.all)) {
+    const auto nodes = ShownNodes(*report.tree, options.all);
+    // The marks share one width: that of "not compared" when a stopped run
+    // left such nodes, else that of "differs".
+    const bool anyNotCompared = std::any_of(nodes.begin(), nodes.end(), [](const auto* node) {
+        return StateOf(node->image) == NodeState::NotCompared;
+    });
+    const std::size_t markWidth = anyNotCompared ? 12 : 7;
+    for (const auto* node : nodes) {
         const NodeState state = StateOf(node->image);
-        out += Mark(state, options.colour);
+        out += Mark(state, markWidth, options.colour);
         out.append(2 + 2 * static_cast<std::size_t>(node->depth), ' ');
         const std::string kind = KindOf(*node);
         if (!kind.empty()) {
             out += kind + ' ';
         }
         out += SafeText(node->text);
-        if (state != NodeState::Same) {
+        if (state == NodeState::Differs) {
             const std::string reason = ReasonText(*node);
             if (!reason.empty()) {
                 out += ": " + SafeText(reason);
@@ -57,7 +68,9 @@ std::string FormatTreeText(const RunReport& report, const TextOptions& options) 
         out += '\n';
     }
     if (!report.completed) {
-        out += "(comparison stopped before its end)\n";
+        out += report.cancelled ? "incomplete: the comparison was cancelled"
+                                : "incomplete: the comparison stopped at an error";
+        out += anyNotCompared ? "; \"not compared\" marks what it did not finish\n" : "\n";
     }
     const std::string summary = "Summary: " + SummaryText(report.summary);
     if (options.colour) {

@@ -12,16 +12,17 @@ struct TextOptions {
 };
 
 // The result tree as indented text, one node a line: a mark ("same",
-// "differs", or "?" for an object a stopped run did not compare), the kind
-// of object, its name and, for a node that differs, why:
+// "differs", or "not compared" for what a stopped run did not finish), the
+// kind of object, its name and, for a node that differs, why:
 //
 //   differs  Databases
 //   differs    table Orders: Note (only in database 2)
 //   differs      field Total: Type 4 → 7, Size 4 → 8
 //   differs    query Totals: SQL (text differs at line 3)
 //
-// Names and values are made safe for a terminal (see SafeText). The last
-// line sums the run up ("Summary: ...").
+// Names and values are made safe for a terminal (see SafeText). After a
+// stopped run a line says so ("incomplete: ..."); the last line sums the run
+// up ("Summary: ...").
 std::string FormatTreeText(const RunReport& report, const TextOptions& options);
 
 }  // namespace kesmark::cli

@@ -1,5 +1,9 @@
 #include "settings/option_lists.h"
 
+#include <algorithm>
+
+#include "engine/model/text.h"
+
 namespace kesmark {
 
 std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_view section) {
@@ -11,7 +15,10 @@ namespace {
 // A numbered list of `section`: Num<item> entries <item>1..<item>N.
 std::vector<std::string> ReadNumbered(const IniFile::View& settings, std::string_view section,
                                       std::string_view item) {
-    const long count = settings.ReadIniInt(section, "Num" + std::string(item), 0);
+    // Positions past the highest key present would all be empty names,
+    // which match nothing: a huge count costs no more than the keys.
+    const long count = std::min(settings.ReadIniInt(section, "Num" + std::string(item), 0),
+                                settings.HighestNumberedKey(section, item));
     std::vector<std::string> names;
     for (long i = 1; i <= count; ++i) {
         names.push_back(settings.ReadIniString(section, std::string(item) + std::to_string(i), ""));
@@ -71,11 +78,36 @@ SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonS
         auto data = ReadStoredList(now, kDataSection);
         list.insert(list.end(), data.begin(), data.end());
     }
+    if (!switches.sameKind) {
+        auto engine = ReadStoredList(now, kEngineSection);
+        list.insert(list.end(), engine.begin(), engine.end());
+    }
     return list;
 }
 
 bool CompareFlag(const IniFile& settings, std::string_view tag) {
     return settings.ReadIniInt(tag, "Compare", 0) != 0;
+}
+
+DataOptions ReadDataOptions(const IniFile& settings) {
+    const IniFile::View now = settings.Now();
+    DataOptions data;
+    const std::string matching = now.ReadIniString(kDataSection, kMatchRecordsKey, "");
+    if (FoldAsciiCase(matching) == "position") {
+        data.matching = RecordMatching::Position;
+    }
+    const DataOptions defaults;
+    data.maxRows = std::max<long>(
+        now.ReadIniInt(kDataSection, kMaxRowsKey, static_cast<long>(defaults.maxRows)), 0);
+    return data;
+}
+
+std::string_view MatchRecordsText(RecordMatching matching) {
+    return matching == RecordMatching::Position ? "Position" : "Key";
+}
+
+bool IgnoreNameCase(const IniFile& settings) {
+    return settings.ReadIniInt(kGeneralSection, kIgnoreNameCaseKey, 0) != 0;
 }
 
 bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
@@ -85,6 +117,14 @@ bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
 SkipList IniComparisonOptions::LoadSkipList(std::string_view tag,
                                             ComparisonSwitches switches) const {
     return kesmark::LoadSkipList(settings_, tag, switches);
+}
+
+DataOptions IniComparisonOptions::Data() const {
+    return ReadDataOptions(settings_);
+}
+
+bool IniComparisonOptions::IgnoreNameCase() const {
+    return ignoreNameCase_.value_or(kesmark::IgnoreNameCase(settings_));
 }
 
 }  // namespace kesmark

@@ -65,6 +65,10 @@ bool ApplySkipPage(IniFile& settings, const SkipPageState& page) {
     return ok;
 }
 
+bool ApplyIgnoreNameCase(IniFile& settings, bool ignore) {
+    return settings.WriteIniString(kGeneralSection, kIgnoreNameCaseKey, ignore ? "1" : "0");
+}
+
 OptionRows ReadFilterRows(const IniFile& settings, bool include) {
     const FilterPatterns patterns = ReadFilterPatterns(settings);
     OptionRows rows;
@@ -99,6 +103,12 @@ bool ApplyFilterPage(IniFile& settings, const OptionRows& include, const OptionR
 
 bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows& rows) {
     return WriteStoredList(settings, section, TickedNames(rows));
+}
+
+bool ApplyDataPage(IniFile& settings, const OptionRows& rows, RecordMatching matching) {
+    const bool listSaved = ApplyListPage(settings, kDataSection, rows);
+    return settings.WriteIniString(kDataSection, kMatchRecordsKey, MatchRecordsText(matching)) &&
+           listSaved;
 }
 
 }  // namespace kesmark

@@ -1,8 +1,9 @@
 #pragma once
 
 // What the options dialog reads and writes: the tree of collection tags with
-// their Compare flags, the rows of its three lists, the rule for adding a
-// name, and what Apply stores for the page shown. The dialog only displays
+// their Compare flags, the rows of its lists, the rule for adding a name,
+// what Apply stores for the page shown, and the setting that names differing
+// only in letter case name one object. The dialog only displays
 // these and hands its rows back.
 
 #include <array>
@@ -27,9 +28,9 @@ struct CompareTreeNode {
 };
 
 // The thirteen nodes, in the order of kCollectionTags, from the hierarchy.
-inline constexpr std::array<CompareTreeNode, kLevelCount> kCompareTree = [] {
-    std::array<CompareTreeNode, kLevelCount> tree{};
-    for (std::size_t i = 0; i < kLevelCount; ++i) {
+inline constexpr std::array<CompareTreeNode, kSettingsTagCount> kCompareTree = [] {
+    std::array<CompareTreeNode, kSettingsTagCount> tree{};
+    for (std::size_t i = 0; i < kSettingsTagCount; ++i) {
         const LevelInfo& info = kLevels[i];
         tree[i] = {info.level, info.tag, info.title,
                    info.level == Level::Databases ? std::string_view() : Describe(info.parent).tag};
@@ -77,7 +78,7 @@ AddOutcome AddOptionRow(OptionRows& rows, std::string_view name);
 std::vector<std::string> TickedNames(const OptionRows& rows);
 
 // The pages of the dialog, in tab order.
-enum class OptionsPage { Skip, Strict, Data, Filter };
+enum class OptionsPage { Skip, Strict, Data, Engine, Filter };
 
 // The Skip page as Apply sees it: the tree's ticks, and the list of the
 // selected node (none when no node is selected).
@@ -93,6 +94,10 @@ struct SkipPageState {
 // Skip1..SkipN followed by NumSkip=N. Goes on past a failed write and returns
 // false when any write failed.
 bool ApplySkipPage(IniFile& settings, const SkipPageState& page);
+
+// Writes [General] IgnoreNameCase: "1" when names differing only in letter
+// case name one object, "0" otherwise. Returns false when the write failed.
+bool ApplyIgnoreNameCase(IniFile& settings, bool ignore);
 
 // The patterns of the Filter page's include list (`include`) or exclude
 // list, as stored in [Filter], all ticked; repeated and empty ones left out.
@@ -113,5 +118,10 @@ bool ApplyFilterPage(IniFile& settings, const OptionRows& include, const OptionR
 // a longer earlier list stay in the file and are never read. Returns false
 // when any write failed.
 bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows& rows);
+
+// Apply on the Data page: the Data list as ApplyListPage writes it, then how
+// records are matched, as MatchRecords ("Key" or "Position"). Returns false
+// when any write failed.
+bool ApplyDataPage(IniFile& settings, const OptionRows& rows, RecordMatching matching);
 
 }  // namespace kesmark

@@ -2,9 +2,12 @@
 
 #include "ui/image_list.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -41,10 +44,11 @@ struct TabEntry {
     const char* key;
     const char* toolTip;
 };
-constexpr std::array<TabEntry, 4> kTabs = {{
+constexpr std::array<TabEntry, 5> kTabs = {{
     {"Skip", "Skip", "Set properties to skip"},
     {"Strict", "Strict", "Set properties used for strict comparison"},
     {"Data", "Data", "Set properties used for comparing data"},
+    {"Engine", "Engine", "Set properties compared only between databases of the same kind"},
     {"Filter", "Filter",
      "Set the objects to compare and to leave out, as node key patterns such as "
      "TableDefs[tmp_*]"},
@@ -155,9 +159,33 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     Place(txtData, 0, 120, 4455, 315);
     cmdAddData = MakeButton("Add", data, 4560, 120);
     lvData = MakeList(data, 5000);
-    Place(lvData, 0, 600, 5655, 3135);
+    Place(lvData, 0, 600, 5655, 2655);
+    lblMatchRecords = new QLabel(QStringLiteral("Match records:"), data);
+    Place(lblMatchRecords, 0, 3375, 1335, 315);
+    cboMatchRecords = new QComboBox(data);
+    cboMatchRecords->addItem(QStringLiteral("By key"), static_cast<int>(RecordMatching::Key));
+    cboMatchRecords->addItem(QStringLiteral("By position"),
+                             static_cast<int>(RecordMatching::Position));
+    cboMatchRecords->setToolTip(
+        QStringLiteral("By key: rows of tables that share a key are paired by it, and the rows "
+                       "only in one database or changed are shown. By position: the n-th record "
+                       "with the n-th."));
+    lblMatchRecords->setBuddy(cboMatchRecords);
+    Place(cboMatchRecords, 1440, 3345, 2415, 315);
 
-    QWidget* filter = picOptions[3];
+    QWidget* engine = picOptions[3];
+    txtEngine = new QLineEdit(engine);
+    Place(txtEngine, 0, 120, 4455, 315);
+    cmdAddEngine = MakeButton("Add", engine, 4560, 120);
+    lvEngine = MakeList(engine, 5000);
+    Place(lvEngine, 0, 600, 5655, 3135);
+
+    chkIgnoreCase = new QCheckBox(QStringLiteral("Ignore case in names"), this);
+    chkIgnoreCase->setToolTip(
+        QStringLiteral("Names that differ only in letter case (Album, album) name one object"));
+    Place(chkIgnoreCase, 105, 4515, 2300, 255);
+
+    QWidget* filter = picOptions[4];
     txtInclude = new QLineEdit(filter);
     txtInclude->setPlaceholderText(QStringLiteral("TableDefs[Orders*]"));
     Place(txtInclude, 0, 120, 4455, 315);
@@ -183,6 +211,7 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     connect(cmdAdd, &QPushButton::clicked, this, &frmOptions::cmdAdd_Click);
     connect(cmdAddStrict, &QPushButton::clicked, this, &frmOptions::cmdAddStrict_Click);
     connect(cmdAddData, &QPushButton::clicked, this, &frmOptions::cmdAddData_Click);
+    connect(cmdAddEngine, &QPushButton::clicked, this, &frmOptions::cmdAddEngine_Click);
     connect(cmdAddInclude, &QPushButton::clicked, this, &frmOptions::cmdAddInclude_Click);
     connect(cmdAddExclude, &QPushButton::clicked, this, &frmOptions::cmdAddExclude_Click);
     connect(cmdApply, &QPushButton::clicked, this, &frmOptions::cmdApply_Click);
@@ -205,6 +234,8 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
 
     LoadStrictList();
     LoadDataList();
+    LoadEngineList();
+    chkIgnoreCase->setChecked(IgnoreNameCase(settings_));
     LoadFilterLists();
     LoadCompareTree();
     tbsOptions->setCurrentIndex(0);
@@ -231,6 +262,9 @@ OptionsPage frmOptions::SelectedPage() const {
     if (key == QLatin1String("Data")) {
         return OptionsPage::Data;
     }
+    if (key == QLatin1String("Engine")) {
+        return OptionsPage::Engine;
+    }
     if (key == QLatin1String("Filter")) {
         return OptionsPage::Filter;
     }
@@ -248,6 +282,7 @@ int OptionsIcon(Level level) {
             return 1;
         case Level::TableDefs:
         case Level::Records:
+        case Level::Rows:
             return 2;
         case Level::QueryDefs:
             return 3;
@@ -296,6 +331,12 @@ void frmOptions::LoadStrictList() {
 
 void frmOptions::LoadDataList() {
     ShowRows(lvData, ReadOptionRows(settings_, kDataSection));
+    cboMatchRecords->setCurrentIndex(
+        cboMatchRecords->findData(static_cast<int>(ReadDataOptions(settings_).matching)));
+}
+
+void frmOptions::LoadEngineList() {
+    ShowRows(lvEngine, ReadOptionRows(settings_, kEngineSection));
 }
 
 void frmOptions::LoadFilterLists() {
@@ -379,6 +420,10 @@ void frmOptions::cmdAddData_Click() {
     AddName(txtData, lvData);
 }
 
+void frmOptions::cmdAddEngine_Click() {
+    AddName(txtEngine, lvEngine);
+}
+
 bool frmOptions::cmdApply_Click() {
     bool saved = false;
     switch (SelectedPage()) {
@@ -397,12 +442,18 @@ bool frmOptions::cmdApply_Click() {
             saved = ApplyListPage(settings_, kStrictSection, RowsOf(lvStrict));
             break;
         case OptionsPage::Data:
-            saved = ApplyListPage(settings_, kDataSection, RowsOf(lvData));
+            saved =
+                ApplyDataPage(settings_, RowsOf(lvData),
+                              static_cast<RecordMatching>(cboMatchRecords->currentData().toInt()));
+            break;
+        case OptionsPage::Engine:
+            saved = ApplyListPage(settings_, kEngineSection, RowsOf(lvEngine));
             break;
         case OptionsPage::Filter:
             saved = ApplyFilterPage(settings_, RowsOf(lvInclude), RowsOf(lvExclude));
             break;
     }
+    saved = ApplyIgnoreNameCase(settings_, chkIgnoreCase->isChecked()) && saved;
     if (!saved) {
         QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("The options could not be saved to %1.")

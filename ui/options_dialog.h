@@ -4,9 +4,11 @@
 // The Skip page ticks the kinds of object not to compare and lists, for the
 // selected kind, the properties never compared; the Strict and Data pages list
 // the properties compared only in strict comparison and only with data
-// comparison; the Filter page lists node key patterns of the objects to
-// compare (include) and to leave out (exclude). Apply (and OK) save the page
-// shown, and only that page.
+// comparison; the Data page also chooses how records are matched; the Engine
+// page those compared only between two databases of the same kind; the
+// Filter page lists node key patterns of the objects to compare (include) and
+// to leave out (exclude). Apply (and OK) save the page shown, and only that
+// page, and the check box below the pages, "Ignore case in names".
 
 #include <QDialog>
 #include <QIcon>
@@ -18,6 +20,9 @@
 #include "settings/ini_file.h"
 #include "settings/options_model.h"
 
+class QComboBox;
+class QLabel;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -37,7 +42,7 @@ class frmOptions : public QDialog {
 
     // Controls, named as on the form; owned by the dialog.
     QTabWidget* tbsOptions = nullptr;
-    std::array<QWidget*, 4> picOptions{};  // the pages, in tab order
+    std::array<QWidget*, 5> picOptions{};  // the pages, in tab order
     QTreeWidget* tvCompare = nullptr;
     QLineEdit* txtProperty = nullptr;
     QPushButton* cmdAdd = nullptr;
@@ -48,6 +53,15 @@ class frmOptions : public QDialog {
     QLineEdit* txtData = nullptr;
     QPushButton* cmdAddData = nullptr;
     QTreeWidget* lvData = nullptr;
+    QLabel* lblMatchRecords = nullptr;
+    // How the data comparison matches records: "By key" or "By position".
+    QComboBox* cboMatchRecords = nullptr;
+    QLineEdit* txtEngine = nullptr;
+    QPushButton* cmdAddEngine = nullptr;
+    QTreeWidget* lvEngine = nullptr;
+    // Ticked: names that differ only in letter case name one object
+    // ([General] IgnoreNameCase).
+    QCheckBox* chkIgnoreCase = nullptr;
     QLineEdit* txtInclude = nullptr;
     QPushButton* cmdAddInclude = nullptr;
     QTreeWidget* lvInclude = nullptr;
@@ -72,12 +86,14 @@ class frmOptions : public QDialog {
     void cmdAdd_Click();
     void cmdAddStrict_Click();
     void cmdAddData_Click();
+    void cmdAddEngine_Click();
     // Adds the pattern typed; a text that is no node key pattern is refused
     // with a message saying why.
     void cmdAddInclude_Click();
     void cmdAddExclude_Click();
-    // Saves the page shown. Returns false, after telling the user, when the
-    // settings file could not be written.
+    // Saves the page shown and the check box "Ignore case in names". Returns
+    // false, after telling the user, when the settings file could not be
+    // written.
     bool cmdApply_Click();
     // Saves the page shown and closes the dialog; stays open when saving
     // failed.
@@ -94,6 +110,7 @@ class frmOptions : public QDialog {
     void LoadCompareTree();
     void LoadStrictList();
     void LoadDataList();
+    void LoadEngineList();
     void LoadFilterLists();
     void AddName(QLineEdit* field, QTreeWidget* list);
     void AddPattern(QLineEdit* field, QTreeWidget* list);

@@ -10,11 +10,14 @@
 // stop without a second message. Rows written before a failure stay.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/compare/comparison_run.h"
 #include "engine/compare/host.h"
+#include "engine/compare/matching.h"
+#include "engine/compare/pairing.h"
 #include "engine/model/hierarchy.h"
 #include "engine/model/node_key.h"
 #include "engine/model/object_model.h"
@@ -65,7 +68,10 @@ class ResultView {
     // Lists two Properties collections merged by name, in ascending ordinal
     // order of name, one row per distinct name: "skipped" for names on the
     // current skip list (their values are never read), equal or different
-    // rows for names on both sides, "not found" against the plain text of a
+    // rows for names on both sides (by the rules of the last selection:
+    // values of two kinds of database by meaning, names ignoring letter case
+    // where the options say so, the Name of two objects paired by definition
+    // equal whatever the two names), "not found" against the plain text of a
     // name on one side. A value that cannot be read gives "Error: " and the
     // failure's description in its cell (both cells for a pair), and the
     // listing goes on.
@@ -90,11 +96,23 @@ class ResultView {
                       DbObject& parent2, NodeKeyReader& reader);
     bool ViewRecords(Database& db1, Database& db2, DbObject& table1, DbObject& table2,
                      DbObject& field1, DbObject& field2, NodeKeyReader& reader);
+    // A row named by its key values: every field of both tables' rows side
+    // by side, or one-sided when the row is in one database only.
+    bool ViewRow(Database& db1, Database& db2, DbObject& table1, DbObject& table2,
+                 NodeKeyReader& reader);
+    // The rows a table's listing ends with: how its records are paired and,
+    // with data comparison on and pairing by key, how many rows are only in
+    // database 1, only in database 2, changed and the same (which reads both
+    // tables).
+    bool ListRowSummary(Database& db1, Database& db2, DbObject& table1, DbObject& table2);
     bool OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2);
     void ShowUnknownCollection(std::string_view name);
     void ReportFailure(const DbError& error);
-    void AddRow(std::string_view name, std::string_view text1, std::string_view text2,
-                bool differs);
+    // A row of the listing; `value1` and `value2` are the values behind the
+    // cells that show one.
+    void AddRow(std::string_view name, std::string_view text1, std::string_view text2, bool differs,
+                std::optional<Value> value1 = std::nullopt,
+                std::optional<Value> value2 = std::nullopt);
     void AddSkippedRow(std::string_view name);
 
     RunInputs inputs_;
@@ -103,6 +121,8 @@ class ResultView {
     PropertyList& list_;                // Not owned.
     DatabaseOpener opener_;
     SkipList skipList_;
+    bool sameKind_ = true;  // the databases of the selection are of the same kind
+    EqualityRules rules_;   // how the selection's values compare
 };
 
 }  // namespace kesmark

@@ -43,13 +43,18 @@ bool ComparisonRun::YieldAndCheckCancel() {
 }
 
 void ComparisonRun::ReportError(const DbError& error) {
+    if (failure_.empty()) {
+        failure_ = error.Description();
+    }
     if (!error.Description().empty()) {
         host_.ShowMessage(error.Description(), error.Source(), MessageIcon::Critical);
     }
 }
 
 void ComparisonRun::LoadSkipList(Level level) {
-    skipList_ = options_.LoadSkipList(Describe(level).tag, inputs_.switches);
+    ComparisonSwitches switches = inputs_.switches;
+    switches.sameKind = sameKind_;
+    skipList_ = options_.LoadSkipList(SettingsTag(level), switches);
 }
 
 bool ComparisonRun::OpenBothDatabases() {
@@ -59,8 +64,9 @@ bool ComparisonRun::OpenBothDatabases() {
             db = opener_(name, connect);
             return true;
         } catch (const std::exception& e) {
-            host_.ShowMessage(OpenFailureMessage(name, AsDbError(e)), "Kesmark",
-                              MessageIcon::Critical);
+            const std::string message = OpenFailureMessage(name, AsDbError(e));
+            failure_ = message.substr(0, message.find('\r'));
+            host_.ShowMessage(message, "Kesmark", MessageIcon::Critical);
             return false;
         }
     };
@@ -76,11 +82,14 @@ bool ComparisonRun::OpenBothDatabases() {
 }
 
 void ComparisonRun::ReopenDatabase2() {
+    // A backend that can share its connection reads the same state of the
+    // database (and need not copy it again); otherwise open it anew.
+    std::unique_ptr<Database> again = db2_ ? db2_->OpenAgain() : nullptr;
     if (db2_) {
         db2_->Close();
         db2_.reset();
     }
-    db2_ = opener_(inputs_.database2, inputs_.connect2);
+    db2_ = again ? std::move(again) : opener_(inputs_.database2, inputs_.connect2);
 }
 
 bool ComparisonRun::BuildFilter() {
@@ -104,19 +113,17 @@ RunOutcome ComparisonRun::RunComparison() {
     SetProgress(0);
     SetStatus("Opening databases");
 
-    auto stopped = [&] {
-        // Release without an explicit close; the destructors end the use.
-        db1_.reset();
-        db2_.reset();
-        host_.SetBusyPointer(false);
-        SetStatus("");
-        return RunOutcome::Stopped;
-    };
+    auto stopped = [&] { return Stopped(); };
 
     if (!BuildFilter() || !OpenBothDatabases()) {
         return stopped();
     }
+    databasesOpen_ = true;
     same_ = true;
+    sameKind_ = db1_->Kind() == db2_->Kind();
+    rules_ = EqualityRules{};
+    rules_.byMeaning = !sameKind_;
+    rules_.ignoreNameCase = options_.IgnoreNameCase();
     std::vector<PropertyDifference> rootDifferences;
     if (!CompareDatabaseProperties(same_, rootDifferences)) {
         return stopped();
@@ -124,6 +131,7 @@ RunOutcome ComparisonRun::RunComparison() {
     try {
         const LevelInfo& root = Describe(Level::Databases);
         tree_.AddNode("", kRootKey, kRootKey, same_ ? root.same : root.differs);
+        rootAdded_ = true;
         if (!rootDifferences.empty()) {
             tree_.AddDifferences(kRootKey, std::move(rootDifferences));
         }
@@ -142,7 +150,8 @@ RunOutcome ComparisonRun::RunComparison() {
         } else if (phase == Level::QueryDefs) {
             SetProgress(90);
         }
-        if (options_.CompareFlag(Describe(phase).tag) && !Walk(phase, NodeKey(), same_)) {
+        if (options_.CompareFlag(Describe(phase).tag) &&
+            !Walk(phase, NodeKey(), NodeKey(), same_)) {
             return stopped();
         }
     }
@@ -171,6 +180,48 @@ RunOutcome ComparisonRun::RunComparison() {
     return RunOutcome::Done;
 }
 
+RunOutcome ComparisonRun::Stopped() {
+    if (databasesOpen_) {
+        // Whatever the same flag says so far, the databases were not compared
+        // to the end.
+        try {
+            if (rootAdded_) {
+                tree_.SetNodeImage(kRootKey, Picture::DatabasesIncomplete);
+            } else {
+                tree_.AddNode("", kRootKey, kRootKey, Picture::DatabasesIncomplete);
+                rootAdded_ = true;
+            }
+        } catch (const std::exception&) {
+            // The tree refused the root: the failure that stopped the run has
+            // been shown already.
+        }
+    }
+    // Release without an explicit close; the destructors end the use.
+    db1_.reset();
+    db2_.reset();
+    host_.SetBusyPointer(false);
+    SetStatus("");
+    return RunOutcome::Stopped;
+}
+
+void ComparisonRun::MarkUnfinished(Level level, const NodeKey& owner,
+                                   const std::vector<MemberPair>& common, std::size_t current,
+                                   bool currentSame, bool& ownerSame) {
+    const LevelInfo& info = Describe(level);
+    for (std::size_t k = current; k < common.size(); ++k) {
+        const bool differs = k == current && !currentSame;
+        if (differs) {
+            ownerSame = false;
+        }
+        try {
+            tree_.SetNodeImage(owner.Child(info.collection, common[k].name1).Text(),
+                               differs ? info.differs : Picture::NotCompared);
+        } catch (const std::exception&) {
+            // A node the tree never took: nothing to mark.
+        }
+    }
+}
+
 bool ComparisonRun::CompareDatabaseProperties(bool& same,
                                               std::vector<PropertyDifference>& differences) {
     if (YieldAndCheckCancel()) {
@@ -179,15 +230,16 @@ bool ComparisonRun::CompareDatabaseProperties(bool& same,
     try {
         SetStatus(Describe(Level::Databases).status);
         LoadSkipList(Level::Databases);
-        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), same, differences);
+        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), rules_, same,
+                                 differences);
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return false;
     }
 }
 
-bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
-                                       Collection& collection2, std::vector<std::string>& common,
+bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, DbObject& owner1,
+                                       DbObject& owner2, std::vector<MemberPair>& common,
                                        bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
@@ -196,41 +248,27 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
         const LevelInfo& info = Describe(level);
         const std::string parentKey = owner.Text();
         common.clear();
-        auto names1 = collection1.Names();
-        auto names2 = collection2.Names();
-        SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
-        SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
-        // Adds the node of `name` unless the filter leaves it out.
-        auto addNode = [&](const std::string& name, Picture image, Presence presence) {
-            const NodeKey key = owner.Child(info.collection, name);
-            const std::string text = key.Text();
-            if (!filter_.Admits(key)) {
-                tree_.CountFilteredOut(text);
-                return false;
+        PairingRules pairing;
+        pairing.ignoreNameCase = rules_.ignoreNameCase;
+        for (auto& pair : PairMembers(level, *db1_, owner1, *db2_, owner2, pairing)) {
+            const std::string& name = pair.KeyName();
+            const bool both = pair.InBoth();
+            const NodeKey nodeKey = owner.Child(info.collection, name);
+            const std::string key = nodeKey.Text();
+            // A member the filters leave out is only counted: no node, and
+            // nothing of it is read further.
+            if (!filter_.Admits(nodeKey)) {
+                tree_.CountFilteredOut(key);
+                continue;
             }
-            tree_.AddNode(parentKey, text, name, image);
-            if (presence != Presence::Both) {
-                tree_.SetNodePresence(text, presence);
+            tree_.AddNode(parentKey, key, name, both ? info.same : info.differs);
+            if (both) {
+                common.push_back(std::move(pair));
+            } else {
+                same = false;
+                tree_.SetNodePresence(key, pair.name1.empty() ? Presence::Only2 : Presence::Only1);
             }
-            return true;
-        };
-        MergeNames(
-            names1, names2,
-            [&](const std::string& name) {
-                if (addNode(name, info.differs, Presence::Only1)) {
-                    same = false;
-                }
-            },
-            [&](const std::string& name) {
-                if (addNode(name, info.differs, Presence::Only2)) {
-                    same = false;
-                }
-            },
-            [&](const std::string& name, const std::string&) {
-                if (addNode(name, info.same, Presence::Both)) {
-                    common.push_back(name);
-                }
-            });
+        }
         return true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
@@ -239,7 +277,8 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
 }
 
 bool ComparisonRun::CompareProperties(const Properties& properties1, const Properties& properties2,
-                                      bool& same, std::vector<PropertyDifference>& differences) {
+                                      const EqualityRules& rules, bool& same,
+                                      std::vector<PropertyDifference>& differences) {
     if (YieldAndCheckCancel()) {
         return false;
     }
@@ -293,7 +332,9 @@ bool ComparisonRun::CompareProperties(const Properties& properties1, const Prope
                 const int type = property1.Type();
                 const Value value1 = property1.GetValue();
                 const Value value2 = property2.GetValue();
-                equal = ValuesEqual(type, value1, value2);
+                PropertyValuesEqual(Property(property1.Name(), type, value1),
+                                    Property(property2.Name(), property2.Type(), value2), equal,
+                                    rules);
                 if (!equal) {
                     differences.push_back(DescribeDifference(names2[j], type, &value1, &value2));
                 }

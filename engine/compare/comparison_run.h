@@ -21,7 +21,9 @@
 
 #include "engine/compare/filter.h"
 #include "engine/compare/host.h"
+#include "engine/compare/matching.h"
 #include "engine/compare/options.h"
+#include "engine/compare/pairing.h"
 #include "engine/compare/result_tree.h"
 #include "engine/model/hierarchy.h"
 #include "engine/model/node_key.h"
@@ -69,8 +71,21 @@ class ComparisonRun {
     // set (tables, queries, relations, containers) and closes both databases.
     // Failures are shown once through the host. After Done, Same() tells
     // whether any difference was found.
+    //
+    // A run that stops (cancelled, or after a failure) leaves no object
+    // looking compared that was not: every node added with its same picture
+    // whose comparison did not finish takes the not-compared picture (the
+    // differs picture when a difference was found in it before the stop), and
+    // the root takes the incomplete picture; the root is added for that when
+    // the run stopped after opening both databases but before adding it.
     RunOutcome RunComparison();
     bool Same() const { return same_; }
+    // The description of the failure that stopped the run (for an open
+    // failure, its first line); empty when the run was not stopped by one.
+    const std::string& Failure() const { return failure_; }
+    // After both databases opened: whether they are of the same kind, so
+    // that the Engine-list properties were compared.
+    bool SameKind() const { return sameKind_; }
     // Record pairs compared by the data comparison so far.
     std::int64_t RecordsCompared() const { return recordsCompared_; }
 
@@ -83,37 +98,55 @@ class ComparisonRun {
     void SetProgress(int position);
     // Yields to the host and tells whether the user asked to cancel.
     bool YieldAndCheckCancel();
-    // Shows a failure once (nothing for an empty description).
+    // Shows a failure once (nothing for an empty description) and keeps the
+    // first one as the reason of the stop.
     void ReportError(const DbError& error);
+    // The end of a stopped run: the incomplete root, databases released.
+    RunOutcome Stopped();
+    // Marks what a stopped walk leaves unfinished among its common objects
+    // `common`: the one at `current` (differs when `currentSame` was cleared,
+    // clearing `ownerSame` too, else not compared) and every one after it.
+    void MarkUnfinished(Level level, const NodeKey& owner, const std::vector<MemberPair>& common,
+                        std::size_t current, bool currentSame, bool& ownerSame);
     void LoadSkipList(Level level);
 
     // The database phase: the two databases' own properties.
     bool CompareDatabaseProperties(bool& same, std::vector<PropertyDifference>& differences);
     // The walk of `level` over the collection of the object at `owner` (the
-    // databases for the root key): one pattern for every level, with the
-    // particular rules the hierarchy names for it.
-    bool Walk(Level level, const NodeKey& owner, bool& ownerSame);
-    // Matches two collections by name: adds one node per member (same picture
-    // for a name on both sides, differs picture and its side otherwise),
-    // clears `same` for a name on one side only, and leaves the names on both
-    // sides, sorted, in `common`. Names whose key the filter leaves out are
-    // only counted: no node, no difference, not in `common`.
-    bool CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
-                            Collection& collection2, std::vector<std::string>& common, bool& same);
-    // Compares two Properties collections under the current skip list;
-    // clears `same` at the first difference and goes on to the end, appending
-    // every differing property to `differences` in ascending ordinal order of
-    // name. A value that cannot be read counts as a difference and does not
-    // stop the comparison.
-    bool CompareProperties(const Properties& properties1, const Properties& properties2, bool& same,
+    // databases for the root key), whose partner in database 2 is at
+    // `owner2` (the same key, unless a member on the way was paired under
+    // another name): one pattern for every level, with the particular rules
+    // the hierarchy names for it.
+    bool Walk(Level level, const NodeKey& owner, const NodeKey& owner2, bool& ownerSame);
+    // Pairs the members of two collections (PairMembers): adds one node per
+    // pair, keyed by database 1's name (same picture for a member on both
+    // sides, differs picture otherwise), clears `same` for a member on one
+    // side only, and leaves the pairs of members on both sides, in node
+    // order, in `common`. A member whose key the filter leaves out is only
+    // counted: no node, no difference, not in `common`.
+    bool CompareCollections(Level level, const NodeKey& owner, DbObject& owner1, DbObject& owner2,
+                            std::vector<MemberPair>& common, bool& same);
+    // Compares two Properties collections under the current skip list and
+    // `rules`; clears `same` at the first difference and goes on to the end,
+    // appending every differing property to `differences` in ascending
+    // ordinal order of name. A value that cannot be read counts as a
+    // difference and does not stop the comparison.
+    bool CompareProperties(const Properties& properties1, const Properties& properties2,
+                           const EqualityRules& rules, bool& same,
                            std::vector<PropertyDifference>& differences);
     // The stored values of one field: the first differing record becomes a
     // node under the field. `data` is the table's one pass over all its
-    // compared fields; the first field to ask runs it.
+    // compared fields; the first field to ask runs it and, when the rows were
+    // paired by key, adds the rows that differ under the table (clearing
+    // `tableSame` when there are any).
     bool CompareFieldData(TableDataComparison& data, bool& dataRan, const NodeKey& field,
-                          bool& same);
-    // Replaces database 2 with a fresh connection opened as OpenBothDatabases
-    // opened it. Throws DbError when it cannot be opened.
+                          bool& same, bool& tableSame);
+    // The nodes of the rows a pass by key found different, under the table.
+    void AddRowNodes(const TableDataComparison& data, const NodeKey& table, bool& tableSame);
+    // Replaces database 2 with a fresh Database object: one sharing the open
+    // database's state where the backend offers it (Database::OpenAgain),
+    // else one opened as OpenBothDatabases opened it. Throws DbError when it
+    // cannot be opened.
     void ReopenDatabase2();
 
     RunInputs inputs_;
@@ -126,6 +159,11 @@ class ComparisonRun {
     std::unique_ptr<Database> db1_;
     std::unique_ptr<Database> db2_;
     bool same_ = true;
+    bool databasesOpen_ = false;  // both opened: a stop leaves an incomplete root
+    bool rootAdded_ = false;
+    std::string failure_;
+    bool sameKind_ = true;
+    EqualityRules rules_;  // for every comparison of the run, set once both databases are open
     std::int64_t recordsCompared_ = 0;
 };
 

@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "engine/model/text.h"
+#include "engine/model/vocabulary.h"
+
 namespace kesmark {
 
 void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff_t high) {
@@ -62,18 +65,35 @@ bool IsSkipped(const SkipList& skipList, std::string_view name) {
 }
 
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal) {
-    const int type = property1.Type();
-    if (!ValuesEqual(type, property1.GetValue(), property2.GetValue())) {
-        equal = false;
-    }
+    PropertyValuesEqual(property1, property2, equal, EqualityRules{});
 }
 
-bool ValuesEqual(int type, const Value& value1, const Value& value2) {
+void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal,
+                         const EqualityRules& rules) {
+    const int type = property1.Type();
+    const Value value1 = property1.GetValue();
+    const Value value2 = property2.GetValue();
     if ((type == dao::kBinary || type == dao::kLongBinary) && value1.IsBytes() &&
         value2.IsBytes()) {
-        return BytesEqual(*value1.As<Bytes>(), *value2.As<Bytes>());
+        if (!BytesEqual(*value1.As<Bytes>(), *value2.As<Bytes>())) {
+            equal = false;
+        }
+        return;
     }
-    return VariantEqual(value1, value2);
+    const std::string& name = property1.Name();
+    if (rules.pairedByDefinition && name == "Name") {
+        return;
+    }
+    if (rules.ignoreNameCase && vocabulary::IsNameProperty(name) && value1.IsText() &&
+        value2.IsText()) {
+        if (FoldAsciiCase(*value1.As<std::string>()) != FoldAsciiCase(*value2.As<std::string>())) {
+            equal = false;
+        }
+        return;
+    }
+    if (!(rules.byMeaning ? ValuesEqualByMeaning(value1, value2) : VariantEqual(value1, value2))) {
+        equal = false;
+    }
 }
 
 std::vector<std::string> PropertyNames(const Properties& properties) {

@@ -1,11 +1,13 @@
 #pragma once
 
 // What a comparison reads from the program's options: the Compare flag of
-// each collection tag, the skip list of properties never compared and the
-// filters on node keys that leave objects out (see filter.h). The
-// settings layer implements it over the settings file, reading the file at
-// each call, so that options saved between two runs take effect at the next.
+// each collection tag, the skip list of properties never compared, whether
+// names are matched ignoring letter case, and the filters on node keys that
+// leave objects out (see filter.h). The settings layer implements it over the
+// settings file, reading the file at each call, so that options saved
+// between two runs take effect at the next.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,10 +18,28 @@ namespace kesmark {
 // it was loaded for. Ordered as loaded; duplicates and empty names kept.
 using SkipList = std::vector<std::string>;
 
-// The two switches of a comparison that decide which lists join the skip list.
+// What decides which lists join the skip list: the two switches of a
+// comparison, and whether its two databases are of one kind.
 struct ComparisonSwitches {
     bool strict = false;  // "Strict" ticked: Strict-list properties are compared
     bool data = false;    // "Data" ticked: Data-list properties and stored values are compared
+    // Both databases are of the same kind (the same backend, and for ODBC the
+    // same database system): the Engine-list properties are compared. The
+    // run and the result view set it once both databases are open.
+    bool sameKind = true;
+};
+
+// How the data comparison pairs the records of a table.
+enum class RecordMatching {
+    Key,       // by the key both tables share; by position where they share none
+    Position,  // the n-th record with the n-th (in key order where there is a key)
+};
+
+// The data comparison's settings: how records are paired, and how many rows
+// of one table that differ become nodes.
+struct DataOptions {
+    RecordMatching matching = RecordMatching::Key;
+    std::int64_t maxRows = 1000;
 };
 
 // Glob patterns on node keys: objects to take in (all when there is none)
@@ -34,12 +54,45 @@ class ComparisonOptions {
   public:
     virtual ~ComparisonOptions() = default;
 
+    // The data comparison's settings; the defaults when the options say
+    // nothing.
+    virtual DataOptions Data() const { return {}; }
+
     // True when the walk over the collection `tag` runs.
     virtual bool CompareFlag(std::string_view tag) const = 0;
     // The skip list for `tag` under `switches`.
     virtual SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const = 0;
     // The filter patterns of the options (none by default).
     virtual FilterPatterns Filters() const { return {}; }
+    // True when names that differ only in ASCII letter case name one object
+    // ("Album" and "album"): such members pair up, and name-valued properties
+    // compare ignoring case.
+    virtual bool IgnoreNameCase() const = 0;
+};
+
+// Options that are those of `base` but for the record matching, which is
+// `matching` (a choice on the command line that outranks the settings).
+class MatchingOverride : public ComparisonOptions {
+  public:
+    // `base` is not owned and must outlive this object.
+    MatchingOverride(const ComparisonOptions& base, RecordMatching matching)
+        : base_(base), matching_(matching) {}
+
+    bool CompareFlag(std::string_view tag) const override { return base_.CompareFlag(tag); }
+    SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override {
+        return base_.LoadSkipList(tag, switches);
+    }
+    bool IgnoreNameCase() const override { return base_.IgnoreNameCase(); }
+    FilterPatterns Filters() const override { return base_.Filters(); }
+    DataOptions Data() const override {
+        DataOptions data = base_.Data();
+        data.matching = matching_;
+        return data;
+    }
+
+  private:
+    const ComparisonOptions& base_;  // Not owned.
+    RecordMatching matching_;
 };
 
 }  // namespace kesmark

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/compare/table_data.h"
 #include "engine/model/hierarchy.h"
 
 namespace kesmark {
@@ -32,22 +33,6 @@ struct PropertyDifference {
     friend bool operator==(const PropertyDifference&, const PropertyDifference&) = default;
 };
 
-// The rows of one table matched by key between the two databases.
-struct RowCounts {
-    std::int64_t onlyIn1 = 0;
-    std::int64_t onlyIn2 = 0;
-    std::int64_t changed = 0;
-    std::int64_t same = 0;
-    RowCounts& operator+=(const RowCounts& other) {
-        onlyIn1 += other.onlyIn1;
-        onlyIn2 += other.onlyIn2;
-        changed += other.changed;
-        same += other.same;
-        return *this;
-    }
-    friend bool operator==(const RowCounts&, const RowCounts&) = default;
-};
-
 // The result tree as the engine writes it: nodes identified by their key (an
 // node key such as "TableDefs[Orders].Fields[ID]", see node_key.h), each with
 // a text and a picture of the result-tree image list. Keys are case-sensitive:
@@ -56,7 +41,7 @@ struct RowCounts {
 // Besides the nodes, a run tells why a node differs: the side of an object
 // present in one database only, the properties whose values differ, the row
 // counts of a table compared by key, and the objects the filters left out.
-// A tree that has no use for these keeps the empty default implementations.
+// A tree that has no use for the last three keeps their empty defaults.
 class ResultTree {
   public:
     virtual ~ResultTree() = default;
@@ -67,11 +52,12 @@ class ResultTree {
                          Picture image) = 0;
     // Sets the picture of the node `key`; throws DbError when there is none.
     virtual void SetNodeImage(std::string_view key, Picture image) = 0;
+    // Says that the node `key` stands for an object of one database only (a
+    // node is of both until told otherwise). A tree that does not show it
+    // may ignore it; throws DbError when there is no such node.
+    virtual void SetNodePresence(std::string_view key, Presence presence) = 0;
     virtual void Clear() = 0;
 
-    // The node `key` (already added) stands for an object of one database
-    // only. Nodes not named here exist in both.
-    virtual void SetNodePresence(std::string_view /*key*/, Presence /*presence*/) {}
     // The properties of the node `key` (already added) whose values differ,
     // in ascending ordinal order of name. Called at most once per node.
     virtual void AddDifferences(std::string_view /*key*/,
@@ -101,8 +87,8 @@ class MemoryResultTree : public ResultTree {
     void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
                  Picture image) override;
     void SetNodeImage(std::string_view key, Picture image) override;
-    void Clear() override;
     void SetNodePresence(std::string_view key, Presence presence) override;
+    void Clear() override;
     void AddDifferences(std::string_view key, std::vector<PropertyDifference> differences) override;
     void SetRowCounts(std::string_view key, const RowCounts& counts) override;
     void CountFilteredOut(std::string_view) override { ++filteredOut_; }

@@ -30,7 +30,10 @@ RunSummary Summarize(const MemoryResultTree& tree) {
             if (!summary.rows) {
                 summary.rows.emplace();
             }
-            *summary.rows += *node.rows;
+            summary.rows->onlyIn1 += node.rows->onlyIn1;
+            summary.rows->onlyIn2 += node.rows->onlyIn2;
+            summary.rows->changed += node.rows->changed;
+            summary.rows->same += node.rows->same;
         }
         if (IsRowPicture(node.image)) {
             continue;

@@ -128,14 +128,16 @@ TEST_F(TreeTest, RowCountsAndUnfinishedObjectsReachTheSummary) {
 TEST_F(TreeTest, TextTellsRowsAndUnfinishedObjects) {
     EXPECT_EQ(
         FormatTreeText(report_, {}),
-        "differs  Databases\n"
-        "differs    table Orders: rows: 2 only in database 1, 1 only in database 2, 3 changed\n"
-        "differs      7: only in database 1\n"
-        "differs      9: Total 5 → 6\n"
-        "differs    table Wide: A 1 → 2, B 1 → 2, C 1 → 2, D 1 → 2, E 1 → 2, F 1 → 2, G 1 → 2, "
-        "H 1 → 2 and 3 more properties\n"
-        "?          table Zed: not compared\n"
-        "(comparison stopped before its end)\n"
+        "differs       Databases\n"
+        "differs         table Orders: rows: 2 only in database 1, 1 only in database 2, 3 "
+        "changed\n"
+        "differs           7: only in database 1\n"
+        "differs           9: Total 5 → 6\n"
+        "differs         table Wide: A 1 → 2, B 1 → 2, C 1 → 2, D 1 → 2, E 1 → 2, F 1 → 2, G 1 "
+        "→ 2, H 1 → 2 and 3 more properties\n"
+        "not compared    table Zed\n"
+        "incomplete: the comparison stopped at an error; \"not compared\" marks what it did not "
+        "finish\n"
         "Summary: 2 tables differ; 1 object not compared; rows: 2 only in database 1, 1 "
         "only in database 2, 3 changed, 50 same; 1 object left out by filters; the "
         "comparison stopped before its end\n");
@@ -148,9 +150,9 @@ TEST_F(TreeTest, HtmlShowsRowsAsATableAndMarksUnfinishedObjects) {
     for (const char* part : {
              "<table class=\"rows\">",
              "<tr class=\"only1\" data-key=\"TableDefs[Orders].Rows[7]\"><td>7</td>"
-             "<td>only in database 1</td>",
+             "<td class=\"value\">only in database 1</td>",
              "<tr class=\"changed\" data-key=\"TableDefs[Orders].Rows[9]\"><td>9</td>"
-             "<td>in both, changed</td><td class=\"value\">Total 5 → 6</td>",
+             "<td class=\"value\">Total 5 → 6</td>",
              "<table id=\"row-counts\">",
              "<td>2</td><td>1</td><td>3</td><td>50</td>",
              "<li class=\"node not-compared\" data-key=\"TableDefs[Zed]\" "

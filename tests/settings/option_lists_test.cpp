@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "settings/option_lists.h"
 #include "tests/support/test_support.h"
 
@@ -24,6 +26,17 @@ TEST_F(OptionListsTest, StoredListsReadPositionsOneToNumSkipOnly) {
     EXPECT_TRUE(ReadStoredList(ini_, "Missing").empty());
 }
 
+TEST_F(OptionListsTest, AHugeNumSkipIsBoundedByTheKeysPresent) {
+    test::WriteFile(path_,
+                    "[TableDefs]\nNumSkip=2147483647\nSkip1=A\nSkip3=C\n"
+                    "[Indexes]\nNumSkip=99999999999999999999\n"
+                    "[Strict]\nNumSkip=2147483647\nSkip2=B\n");
+    EXPECT_EQ(ReadStoredList(ini_, "TableDefs"), (std::vector<std::string>{"A", "", "C"}));
+    EXPECT_TRUE(ReadStoredList(ini_, "Indexes").empty());
+    EXPECT_EQ(LoadSkipList(ini_, "TableDefs", {false, true}),
+              (std::vector<std::string>{"A", "", "C", "", "B"}));
+}
+
 TEST_F(OptionListsTest, SkipListJoinsStrictAndDataListsAsTheSwitchesSay) {
     test::WriteFile(path_,
                     "[TableDefs]\nNumSkip=1\nSkip1=Name\n"
@@ -35,6 +48,29 @@ TEST_F(OptionListsTest, SkipListJoinsStrictAndDataListsAsTheSwitchesSay) {
     EXPECT_EQ(LoadSkipList(ini_, "TableDefs", {true, false}), (L{"Name", "RecordCount"}));
     EXPECT_EQ(LoadSkipList(ini_, "TableDefs", {false, true}), (L{"Name", "DateCreated", "Name"}));
     EXPECT_EQ(LoadSkipList(ini_, "TableDefs", {true, true}), (L{"Name"}));
+}
+
+TEST_F(OptionListsTest, EngineListJoinsOnlyBetweenDatabasesOfTwoKinds) {
+    test::WriteFile(path_,
+                    "[TableFields]\nNumSkip=1\nSkip1=Name\n"
+                    "[Engine]\nNumSkip=2\nSkip1=DeclaredType\nSkip2=TypeName\n");
+    using L = std::vector<std::string>;
+    ComparisonSwitches switches;
+    EXPECT_EQ(LoadSkipList(ini_, "TableFields", switches), (L{"Name"}));
+    switches.sameKind = false;
+    EXPECT_EQ(LoadSkipList(ini_, "TableFields", switches), (L{"Name", "DeclaredType", "TypeName"}));
+}
+
+TEST_F(OptionListsTest, IgnoreNameCaseIsASettingTheCommandLineMayOverride) {
+    IniComparisonOptions options(ini_);
+    EXPECT_FALSE(options.IgnoreNameCase()) << "absent reads as 0";
+    test::WriteFile(path_, "[General]\nIgnoreNameCase=1\n");
+    EXPECT_TRUE(options.IgnoreNameCase()) << "read at each call";
+    options.OverrideIgnoreNameCase(false);
+    EXPECT_FALSE(options.IgnoreNameCase());
+    test::WriteFile(path_, "[General]\nIgnoreNameCase=0\n");
+    options.OverrideIgnoreNameCase(true);
+    EXPECT_TRUE(options.IgnoreNameCase());
 }
 
 TEST_F(OptionListsTest, WritingAShorterListLeavesHigherKeysUnread) {
@@ -53,6 +89,31 @@ TEST_F(OptionListsTest, CompareFlagIsAnyNonZeroNumber) {
     EXPECT_FALSE(CompareFlag(ini_, "Containers"));
 }
 
+TEST_F(OptionListsTest, DataOptionsReadMatchRecordsAndMaxRows) {
+    struct Case {
+        const char* scenario;
+        const char* data;
+        RecordMatching matching;
+        std::int64_t maxRows;
+    };
+    const Case cases[] = {
+        {"nothing stored: by key, 1000 rows", "", RecordMatching::Key, 1000},
+        {"Position in any letter case", "MatchRecords=position\n", RecordMatching::Position, 1000},
+        {"Key", "MatchRecords=Key\nMaxRows=50\n", RecordMatching::Key, 50},
+        {"an unknown word reads as Key", "MatchRecords=Rows\n", RecordMatching::Key, 1000},
+        {"no rows at all", "MaxRows=0\n", RecordMatching::Key, 0},
+        {"a negative count reads as 0", "MaxRows=-5\n", RecordMatching::Key, 0},
+        {"text where a number belongs reads as 0", "MaxRows=many\n", RecordMatching::Key, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        test::WriteFile(path_, std::string("[Data]\nNumSkip=0\n") + c.data);
+        const DataOptions data = IniComparisonOptions(ini_).Data();
+        EXPECT_EQ(data.matching, c.matching);
+        EXPECT_EQ(data.maxRows, c.maxRows);
+    }
+}
+
 TEST(DefaultSettings, CompareEverythingAndSkipWhatNamesTheFile) {
     test::TempDir dir;
     const IniFile ini(test::DefaultSettings(dir.Path()));
@@ -65,6 +126,32 @@ TEST(DefaultSettings, CompareEverythingAndSkipWhatNamesTheFile) {
     }
     const auto data = ReadStoredList(ini, "Data");
     EXPECT_NE(std::find(data.begin(), data.end(), "RecordCount"), data.end());
+    EXPECT_EQ(ini.ReadIniString("Data", "MatchRecords"), "Key");
+    EXPECT_EQ(ini.ReadIniString("Data", "MaxRows"), "1000");
+    EXPECT_FALSE(IgnoreNameCase(ini));
+}
+
+TEST(DefaultSettings, EngineListHoldsWhatOnlyOneKindOfDatabaseOffers) {
+    test::TempDir dir;
+    const IniFile ini(test::DefaultSettings(dir.Path()));
+    const auto engine = ReadStoredList(ini, "Engine");
+    auto listed = [&](const char* name) {
+        return std::find(engine.begin(), engine.end(), name) != engine.end();
+    };
+    for (const char* name : {"DeclaredType", "Collation", "SQL", "TypeName", "ColumnWidth",
+                             "Format", "DisplayControl", "Version", "DBMSName", "Clustered"}) {
+        EXPECT_TRUE(listed(name)) << name << " is engine-only";
+    }
+    // What the vocabulary spells alike on every backend is compared across
+    // engines.
+    for (const char* name :
+         {"Name",         "Type",        "Size",     "Required", "DefaultValue",    "Attributes",
+          "TableType",    "Primary",     "Unique",   "Foreign",  "OrdinalPosition", "Table",
+          "ForeignTable", "ForeignName", "OnUpdate", "OnDelete", "Updatable",       "Transactions",
+          "Descending",   "Value"}) {
+        EXPECT_FALSE(listed(name)) << name << " is portable";
+    }
+    EXPECT_EQ(std::set<std::string>(engine.begin(), engine.end()).size(), engine.size());
 }
 
 TEST_F(OptionListsTest, FilterPatternsReadAndWriteTheFilterSection) {

@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cmath>
 
+#include "engine/model/value_codec.h"
+#include "engine/model/vocabulary.h"
+
 namespace kesmark::odbc {
 
 namespace {
@@ -19,7 +22,7 @@ long long DaysFromCivil(long long y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
-bool ReadDigits(const std::string& text, std::size_t& pos, std::size_t count, int& value) {
+bool ReadDigits(std::string_view text, std::size_t& pos, std::size_t count, int& value) {
     if (pos + count > text.size()) {
         return false;
     }
@@ -35,7 +38,7 @@ bool ReadDigits(const std::string& text, std::size_t& pos, std::size_t count, in
     return true;
 }
 
-bool Expect(const std::string& text, std::size_t& pos, char c) {
+bool Expect(std::string_view text, std::size_t& pos, char c) {
     if (pos < text.size() && text[pos] == c) {
         ++pos;
         return true;
@@ -43,7 +46,7 @@ bool Expect(const std::string& text, std::size_t& pos, char c) {
     return false;
 }
 
-bool IsDecimalText(const std::string& text) {
+bool IsDecimalText(std::string_view text) {
     std::size_t i = 0;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
         ++i;
@@ -65,65 +68,11 @@ bool IsDecimalText(const std::string& text) {
 }  // namespace
 
 int DaoTypeFromSqlType(SQLSMALLINT sqlType) {
-    switch (sqlType) {
-        case SQL_BIT:
-            return dao::kBoolean;
-        case SQL_TINYINT:
-            return dao::kByte;
-        case SQL_SMALLINT:
-            return dao::kInteger;
-        case SQL_INTEGER:
-            return dao::kLong;
-        case SQL_BIGINT:
-            return dao::kBigInt;
-        case SQL_REAL:
-            return dao::kSingle;
-        case SQL_FLOAT:
-        case SQL_DOUBLE:
-            return dao::kDouble;
-        case SQL_DECIMAL:
-            return dao::kDecimal;
-        case SQL_NUMERIC:
-            return dao::kNumeric;
-        case SQL_CHAR:
-        case SQL_WCHAR:
-            return dao::kChar;
-        case SQL_VARCHAR:
-        case SQL_WVARCHAR:
-            return dao::kText;
-        case SQL_LONGVARCHAR:
-        case SQL_WLONGVARCHAR:
-            return dao::kMemo;
-        case SQL_BINARY:
-            return dao::kBinary;
-        case SQL_VARBINARY:
-            return dao::kVarBinary;
-        case SQL_LONGVARBINARY:
-            return dao::kLongBinary;
-        case SQL_TYPE_DATE:
-        case SQL_DATE:
-            return dao::kDate;
-        case SQL_TYPE_TIME:
-        case SQL_TIME:
-            return dao::kTime;
-        case SQL_TYPE_TIMESTAMP:
-        case SQL_TIMESTAMP:
-            return dao::kTimeStamp;
-        case SQL_GUID:
-            return dao::kGuid;
-        default:
-            return dao::kText;
-    }
+    return vocabulary::DaoTypeFromSqlType(sqlType);
 }
 
 std::int64_t DaoSize(int daoType, std::optional<std::int64_t> columnSize) {
-    if (const int fixed = dao::FixedSize(daoType)) {
-        return fixed;
-    }
-    if (daoType == dao::kMemo || daoType == dao::kLongBinary) {
-        return 0;
-    }
-    return columnSize.value_or(0);
+    return vocabulary::DaoSize(daoType, columnSize);
 }
 
 bool IsBinarySqlType(SQLSMALLINT sqlType) {
@@ -134,7 +83,7 @@ bool IsLongDaoType(int daoType) {
     return daoType == dao::kLongBinary || daoType == dao::kMemo;
 }
 
-std::optional<DateTime> ParseDateTime(const std::string& text) {
+std::optional<DateTime> ParseDateTime(std::string_view text) {
     std::size_t pos = 0;
     int year = 1899;
     int month = 12;
@@ -194,44 +143,43 @@ std::optional<DateTime> ParseDateTime(const std::string& text) {
     return DateTime{serial};
 }
 
-Value ValueFromText(SQLSMALLINT sqlType, std::string text) {
+TextMeaning ParseText(SQLSMALLINT sqlType, std::string_view text) {
+    TextMeaning meaning;
     switch (sqlType) {
         case SQL_BIT:
             if (text == "1" || text == "0") {
-                return Value(text == "1");
+                meaning.kind = TextMeaning::Kind::Boolean;
+                meaning.boolean = text == "1";
             }
             break;
         case SQL_TINYINT:
         case SQL_SMALLINT:
         case SQL_INTEGER:
         case SQL_BIGINT: {
-            std::int64_t number = 0;
             const char* end = text.data() + text.size();
-            const auto result = std::from_chars(text.data(), end, number);
+            const auto result = std::from_chars(text.data(), end, meaning.integer);
             if (result.ec == std::errc() && result.ptr == end && !text.empty()) {
-                return Value(number);
-            }
-            if (IsDecimalText(text) && text.find('.') == std::string::npos) {
-                return Value(Decimal{std::move(text)});  // beyond 64 bits
+                meaning.kind = TextMeaning::Kind::Integer;
+            } else if (IsDecimalText(text) && text.find('.') == std::string_view::npos) {
+                meaning.kind = TextMeaning::Kind::Decimal;  // beyond 64 bits
             }
             break;
         }
         case SQL_REAL:
         case SQL_FLOAT:
         case SQL_DOUBLE: {
-            double number = 0;
             const char* end = text.data() + text.size();
-            const auto result = std::from_chars(text.data(), end, number);
+            const auto result = std::from_chars(text.data(), end, meaning.real);
             if (result.ec == std::errc() && result.ptr == end && !text.empty() &&
-                std::isfinite(number)) {
-                return Value(number);
+                std::isfinite(meaning.real)) {
+                meaning.kind = TextMeaning::Kind::Double;
             }
             break;
         }
         case SQL_DECIMAL:
         case SQL_NUMERIC:
             if (IsDecimalText(text)) {
-                return Value(Decimal{std::move(text)});
+                meaning.kind = TextMeaning::Kind::Decimal;
             }
             break;
         case SQL_TYPE_DATE:
@@ -241,13 +189,58 @@ Value ValueFromText(SQLSMALLINT sqlType, std::string text) {
         case SQL_TYPE_TIMESTAMP:
         case SQL_TIMESTAMP:
             if (auto date = ParseDateTime(text)) {
-                return Value(*date);
+                meaning.kind = TextMeaning::Kind::Date;
+                meaning.date = *date;
             }
             break;
         default:
             break;
     }
+    return meaning;
+}
+
+Value ValueFromText(SQLSMALLINT sqlType, std::string text) {
+    const TextMeaning meaning = ParseText(sqlType, text);
+    switch (meaning.kind) {
+        case TextMeaning::Kind::Boolean:
+            return Value(meaning.boolean);
+        case TextMeaning::Kind::Integer:
+            return Value(meaning.integer);
+        case TextMeaning::Kind::Double:
+            return Value(meaning.real);
+        case TextMeaning::Kind::Decimal:
+            return Value(Decimal{std::move(text)});
+        case TextMeaning::Kind::Date:
+            return Value(meaning.date);
+        case TextMeaning::Kind::Text:
+            break;
+    }
     return Value(std::move(text));
+}
+
+void EncodeText(SQLSMALLINT sqlType, std::string_view text, std::string& out) {
+    const TextMeaning meaning = ParseText(sqlType, text);
+    switch (meaning.kind) {
+        case TextMeaning::Kind::Boolean:
+            out.push_back(value_tags::kBoolean);
+            out.push_back(meaning.boolean ? 1 : 0);
+            return;
+        case TextMeaning::Kind::Integer:
+            EncodeInteger(meaning.integer, out);
+            return;
+        case TextMeaning::Kind::Double:
+            EncodeDouble(meaning.real, out);
+            return;
+        case TextMeaning::Kind::Decimal:
+            EncodeBytes(value_tags::kDecimal, text, out);
+            return;
+        case TextMeaning::Kind::Date:
+            EncodeValue(Value(meaning.date), out);
+            return;
+        case TextMeaning::Kind::Text:
+            break;
+    }
+    EncodeBytes(value_tags::kText, text, out);
 }
 
 }  // namespace kesmark::odbc

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -146,6 +149,68 @@ TEST_F(OptionsDialogTest, StrictPageWritesTickedRowsOnly) {
     EXPECT_EQ(ini_.ReadIniString("TableDefs", "Compare", "absent"), "absent");
 }
 
+TEST_F(OptionsDialogTest, DataPageChoosesHowRecordsAreMatched) {
+    test::WriteFile(path_, "[Data]\nNumSkip=1\nSkip1=RecordCount\nMatchRecords=Position\n");
+    frmOptions dialog(ini_);
+    EXPECT_EQ(dialog.cboMatchRecords->currentText(), "By position");
+    EXPECT_EQ(dialog.lblMatchRecords->buddy(), dialog.cboMatchRecords);
+    dialog.tbsOptions->setCurrentIndex(2);
+    dialog.cboMatchRecords->setCurrentIndex(dialog.cboMatchRecords->findText("By key"));
+    dialog.cmdApply->click();
+    EXPECT_EQ(ini_.ReadIniString("Data", "MatchRecords"), "Key");
+    EXPECT_EQ(ReadStoredList(ini_, "Data"), Names{"RecordCount"});
+    EXPECT_EQ(ReadDataOptions(ini_).matching, RecordMatching::Key);
+
+    // Nothing stored reads as by key; another page's Apply leaves it alone.
+    std::filesystem::remove(path_);
+    frmOptions fresh(ini_);
+    EXPECT_EQ(fresh.cboMatchRecords->currentText(), "By key");
+    fresh.cboMatchRecords->setCurrentIndex(fresh.cboMatchRecords->findText("By position"));
+    fresh.tbsOptions->setCurrentIndex(1);
+    fresh.cmdApply->click();
+    EXPECT_EQ(ini_.ReadIniString("Data", "MatchRecords", "absent"), "absent");
+}
+
+TEST_F(OptionsDialogTest, EnginePageAndTheNameCaseBoxAreSavedLikeTheOtherOptions) {
+    test::WriteFile(path_,
+                    "[General]\nIgnoreNameCase=1\n"
+                    "[Engine]\nNumSkip=2\nSkip1=DeclaredType\nSkip2=Collation\n");
+    {
+        frmOptions dialog(ini_);
+        EXPECT_EQ(RowTexts(dialog.lvEngine), (QStringList{"DeclaredType", "Collation"}));
+        EXPECT_TRUE(dialog.chkIgnoreCase->isChecked());
+        EXPECT_EQ(dialog.tbsOptions->tabToolTip(3),
+                  "Set properties compared only between databases of the same kind");
+        dialog.tbsOptions->setCurrentIndex(3);
+        EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Engine);
+        Row(dialog.lvEngine, "Collation")->setCheckState(0, Qt::Unchecked);
+        Add(dialog.txtEngine, dialog.cmdAddEngine, "TypeName");
+        dialog.chkIgnoreCase->setChecked(false);
+        dialog.cmdOK->click();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(ReadStoredList(ini_, "Engine"), (Names{"DeclaredType", "TypeName"}));
+    EXPECT_FALSE(IgnoreNameCase(ini_));
+    EXPECT_EQ(ini_.ReadIniString("Databases", "Compare", "absent"), "absent")
+        << "the Skip page is not saved";
+
+    // The box is saved with any page; Cancel saves nothing.
+    {
+        frmOptions dialog(ini_);
+        EXPECT_FALSE(dialog.chkIgnoreCase->isChecked());
+        dialog.chkIgnoreCase->setChecked(true);
+        dialog.cmdCancel->click();
+    }
+    EXPECT_FALSE(IgnoreNameCase(ini_));
+    {
+        frmOptions dialog(ini_);
+        dialog.chkIgnoreCase->setChecked(true);
+        dialog.tbsOptions->setCurrentIndex(1);
+        dialog.cmdApply->click();
+    }
+    EXPECT_TRUE(IgnoreNameCase(ini_));
+}
+
 TEST_F(OptionsDialogTest, OkSavesThePageShownOnly) {
     frmOptions dialog(ini_);
     dialog.tbsOptions->setCurrentIndex(1);
@@ -178,11 +243,13 @@ TEST_F(OptionsDialogTest, CtrlTabGoesToTheNextTabFromAnywhereAndEnterPressesNoth
     dialog.show();
     dialog.tbsOptions->setCurrentIndex(2);
     PressKey(dialog.lvData, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Engine) << "from Data to Engine";
+    PressKey(dialog.lvEngine, Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Filter);
     PressKey(dialog.lvExclude, Qt::Key_Tab, Qt::ControlModifier);
-    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Skip) << "from Filter back to Skip";
+    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Skip) << "from Filter, the last, back to Skip";
     EXPECT_TRUE(dialog.picOptions[0]->isEnabled());
-    EXPECT_FALSE(dialog.picOptions[3]->isEnabled());
+    EXPECT_FALSE(dialog.picOptions[4]->isEnabled());
 
     PressKey(dialog.txtProperty, Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Strict);
@@ -205,9 +272,9 @@ TEST_F(OptionsDialogTest, FilterPageEditsTheIncludeAndExcludePatterns) {
     frmOptions dialog(ini_);
     EXPECT_EQ(RowTexts(dialog.lvInclude), QStringList{"TableDefs[Orders*]"});
     EXPECT_EQ(RowTexts(dialog.lvExclude), QStringList{"QueryDefs[~sq_*]"});
-    dialog.tbsOptions->setCurrentIndex(3);
+    dialog.tbsOptions->setCurrentIndex(4);
     EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Filter);
-    EXPECT_TRUE(dialog.picOptions[3]->isEnabled());
+    EXPECT_TRUE(dialog.picOptions[4]->isEnabled());
 
     QString message;
     WhenShown<QMessageBox>([&](QMessageBox& box) {
