@@ -166,7 +166,14 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
                     OnSide(*db1_, what, [&] { return object1.GetProperties(); });
                 const Properties properties2 =
                     OnSide(*db2_, what, [&] { return object2.GetProperties(); });
-                return CompareProperties(properties1, properties2, rules, objectSame);
+                std::vector<PropertyDifference> differences;
+                if (!CompareProperties(properties1, properties2, rules, objectSame, differences)) {
+                    return false;
+                }
+                if (!differences.empty()) {
+                    tree_.AddDifferences(key.Text(), std::move(differences));
+                }
+                return true;
             };
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;
