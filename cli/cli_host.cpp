@@ -34,7 +34,7 @@ std::string ToUnixLines(std::string_view text) {
 
 }  // namespace
 
-CliHost::CliHost() : interactive_(::isatty(STDERR_FILENO) == 1) {}
+CliHost::CliHost(bool quiet) : interactive_(!quiet && ::isatty(STDERR_FILENO) == 1) {}
 
 void CliHost::InstallInterruptHandler() {
     struct sigaction action {};

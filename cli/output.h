@@ -16,17 +16,14 @@ struct RunReport {
     bool completed = false;
     bool cancelled = false;  // stopped by the user rather than by an error
     bool same = false;
-    // Keys of the nodes whose comparison did not run to its end (a stopped
-    // run): their pictures say "same" only for want of a difference found.
-    std::vector<std::string> incomplete;
     const MemoryResultTree* tree = nullptr;
     const std::vector<Message>* messages = nullptr;
 };
 
 // The result tree as indented text, one node a line: a mark ("same",
-// "differs", or "unknown" for an incomplete node below which no difference
-// was found), the kind of object and its name; after a stopped run a last
-// line says so. `colour` adds ANSI colours.
+// "differs", or "not compared" for what a stopped run did not finish), the
+// kind of object and its name; after a stopped run a last line says so.
+// `colour` adds ANSI colours.
 std::string FormatTreeText(const RunReport& report, bool colour);
 
 // The result as one JSON document (see the README for its fields).

@@ -60,6 +60,14 @@ TEST_F(CliTest, SameSqlGivesOneSameRootNode) {
     EXPECT_EQ(changed.out, "differs  Databases\n");
 }
 
+TEST_F(CliTest, AnInterruptedRunPrintsItsRootNotCompared) {
+    const auto a = test::MakeSqlite(dir_ / "a.db", kShop);
+    const auto result =
+        test::RunDiffInterrupted({"--settings", settings_.string(), a.string(), a.string()});
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_EQ(result.out, "not compared  Databases\n(comparison stopped before its end)\n");
+}
+
 TEST_F(CliTest, OpenFailuresExitTwoWithTheOpenFailureMessage) {
     const auto a = test::MakeSqlite(dir_ / "a.db", kShop);
     const auto missing = (dir_ / "missing.db").string();

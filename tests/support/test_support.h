@@ -7,6 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -59,6 +60,17 @@ struct DiffResult {
 // status. Every argument that names an existing file is checked to be
 // byte-for-byte unchanged afterwards, and its folder to have gained no file.
 DiffResult RunDiff(const std::vector<std::string>& args);
+
+// A variable set (or, without a value, removed) for one program run.
+struct EnvironmentChange {
+    std::string name;
+    std::optional<std::string> value;
+};
+
+// Runs `program` with `args` and the environment changed as given, and
+// returns what it printed and its exit status (no checks of the files).
+DiffResult RunCommand(const fs::path& program, const std::vector<std::string>& args,
+                      const std::vector<EnvironmentChange>& environment = {});
 
 // As RunDiff, but kesmark-diff starts with an interrupt (Ctrl+C) already
 // pending: SIGINT is blocked and raised in the child before the program is

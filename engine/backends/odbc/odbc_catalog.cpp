@@ -1,12 +1,14 @@
 #include "engine/backends/odbc/odbc_catalog.h"
 
 #include <algorithm>
-#include <charconv>
 #include <functional>
 #include <map>
 #include <set>
 #include <unordered_map>
 
+#include "engine/backends/odbc/odbc_catalog_rows.h"
+#include "engine/backends/odbc/odbc_dialect.h"
+#include "engine/backends/odbc/odbc_indexes.h"
 #include "engine/backends/odbc/odbc_types.h"
 
 namespace kesmark::odbc {
@@ -14,7 +16,6 @@ namespace kesmark::odbc {
 namespace {
 
 using dao::kAutoIncrField;
-using dao::kDescending;
 using dao::kFixedField;
 using dao::kParamInput;
 using dao::kParamInputOutput;
@@ -27,45 +28,6 @@ using dao::kVariableField;
 constexpr std::string_view kTablesContainer = "Tables";
 constexpr std::string_view kRelationshipsContainer = "Relationships";
 constexpr std::string_view kTriggersContainer = "Triggers";
-constexpr std::string_view kPrimaryKeyName = "PrimaryKey";
-constexpr std::string_view kSqliteRowidStandIn = "sqlite_autoindex_0";
-constexpr std::string_view kSqliteRowidIndex = "sqlite_rowid";
-
-using Cell = std::optional<std::string>;
-
-// Column `column` (1-based) of a row; Null past its end.
-const Cell& At(const TextRow& row, std::size_t column) {
-    static const Cell none;
-    return column >= 1 && column <= row.size() ? row[column - 1] : none;
-}
-
-std::string Text(const TextRow& row, std::size_t column) {
-    return At(row, column).value_or("");
-}
-
-// Null and "" alike become Null: drivers differ in which they give for
-// "nothing".
-Value TextOrNull(const Cell& cell) {
-    return cell && !cell->empty() ? Value(*cell) : Value();
-}
-
-std::optional<std::int64_t> Number(const TextRow& row, std::size_t column) {
-    const Cell& cell = At(row, column);
-    if (!cell || cell->empty()) {
-        return std::nullopt;
-    }
-    std::int64_t value = 0;
-    const char* end = cell->data() + cell->size();
-    const auto result = std::from_chars(cell->data(), end, value);
-    if (result.ec != std::errc() || result.ptr != end) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-Value NumberOrNull(const std::optional<std::int64_t>& number) {
-    return number ? Value(*number) : Value();
-}
 
 std::string Upper(std::string text) {
     for (auto& c : text) {
@@ -92,53 +54,6 @@ bool IsFixedSizeDaoType(int type) {
            type != dao::kVarBinary && type != dao::kLongBinary;
 }
 
-std::string RuleText(const std::optional<std::int64_t>& rule) {
-    if (!rule) {
-        return "";
-    }
-    switch (*rule) {
-        case SQL_CASCADE:
-            return "CASCADE";
-        case SQL_RESTRICT:
-            return "RESTRICT";
-        case SQL_SET_NULL:
-            return "SET NULL";
-        case SQL_NO_ACTION:
-            return "NO ACTION";
-        case SQL_SET_DEFAULT:
-            return "SET DEFAULT";
-        default:
-            return std::to_string(*rule);
-    }
-}
-
-std::string DeferrabilityText(const std::optional<std::int64_t>& value) {
-    if (!value) {
-        return "";
-    }
-    switch (*value) {
-        case SQL_INITIALLY_DEFERRED:
-            return "INITIALLY DEFERRED";
-        case SQL_INITIALLY_IMMEDIATE:
-            return "INITIALLY IMMEDIATE";
-        case SQL_NOT_DEFERRABLE:
-            return "NOT DEFERRABLE";
-        default:
-            return std::to_string(*value);
-    }
-}
-
-std::string IndexTypeText(const std::optional<std::int64_t>& type) {
-    switch (type.value_or(-1)) {
-        case SQL_INDEX_CLUSTERED:
-            return "clustered";
-        case SQL_INDEX_HASHED:
-            return "hashed";
-        default:
-            return "other";
-    }
-}
-
 std::string JoinNames(const std::vector<std::string>& names, std::string_view separator) {
     std::string joined;
     for (const auto& name : names) {
@@ -150,80 +65,8 @@ std::string JoinNames(const std::vector<std::string>& names, std::string_view se
     return joined;
 }
 
-bool SameNamesIgnoringCase(const std::vector<std::string>& a, const std::vector<std::string>& b) {
-    if (a.size() != b.size() || a.empty()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Names unique within one object's collection (columns of one table, keys of
-// one index): repeated names get " #2", " #3", ...
-std::vector<std::string> UniqueNames(const std::vector<std::string>& names) {
-    std::vector<std::pair<std::string, std::string>> candidates;
-    for (const auto& name : names) {
-        candidates.emplace_back(name, name);
-    }
-    return UniqueKeys(candidates);
-}
-
 DbError Closed() {
     return DbError(errors::kNotSupported, "The database is closed.", "ODBC");
-}
-
-// What SQLColumns or SQLProcedureColumns says about one column or parameter.
-struct ColumnFacts {
-    std::string name;
-    SQLSMALLINT dataType = SQL_UNKNOWN_TYPE;
-    std::string typeName;
-    std::optional<std::int64_t> size;
-    std::optional<std::int64_t> digits;
-    std::optional<std::int64_t> nullable;
-    Cell remarks;
-    Cell defaultValue;
-    std::optional<std::int64_t> ordinal;
-    bool autoIncrement = false;
-    std::int64_t columnType = 0;  // SQLProcedureColumns only: SQL_PARAM_INPUT, ...
-};
-
-// A SQLColumns row (result columns in the order ODBC defines).
-ColumnFacts FactsFromColumnsRow(const TextRow& row, std::optional<std::size_t> autoIncrement) {
-    ColumnFacts facts;
-    facts.name = Text(row, 4);
-    facts.dataType = static_cast<SQLSMALLINT>(Number(row, 5).value_or(SQL_UNKNOWN_TYPE));
-    facts.typeName = Text(row, 6);
-    facts.size = Number(row, 7);
-    facts.digits = Number(row, 9);
-    facts.nullable = Number(row, 11);
-    facts.remarks = At(row, 12);
-    facts.defaultValue = At(row, 13);
-    facts.ordinal = Number(row, 17);
-    if (autoIncrement) {
-        const std::string flag = FoldAsciiCase(Text(row, *autoIncrement));
-        facts.autoIncrement = flag == "1" || flag == "yes" || flag == "true";
-    }
-    return facts;
-}
-
-// A SQLProcedureColumns row.
-ColumnFacts FactsFromProcedureColumnsRow(const TextRow& row) {
-    ColumnFacts facts;
-    facts.name = Text(row, 4);
-    facts.columnType = Number(row, 5).value_or(SQL_PARAM_TYPE_UNKNOWN);
-    facts.dataType = static_cast<SQLSMALLINT>(Number(row, 6).value_or(SQL_UNKNOWN_TYPE));
-    facts.typeName = Text(row, 7);
-    facts.size = Number(row, 8);
-    facts.digits = Number(row, 10);
-    facts.nullable = Number(row, 12);
-    facts.remarks = At(row, 13);
-    facts.defaultValue = At(row, 14);
-    facts.ordinal = Number(row, 18);
-    return facts;
 }
 
 void AddFieldProperties(Properties& p, const std::string& name, const ColumnFacts& facts,
@@ -288,6 +131,14 @@ std::vector<std::string> UniqueKeys(
         }
     }
     return keys;
+}
+
+std::vector<std::string> UniqueNames(const std::vector<std::string>& names) {
+    std::vector<std::pair<std::string, std::string>> candidates;
+    for (const auto& name : names) {
+        candidates.emplace_back(name, name);
+    }
+    return UniqueKeys(candidates);
 }
 
 // A table or view as SQLTables lists it.
@@ -381,6 +232,9 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         return *connection_;
     }
 
+    // What the backend reads differently for the source's database system.
+    const Dialect& SourceDialect() const { return DialectFor(Conn().Kind()); }
+
     void AddContainer(CollectionNode& containers, std::string_view name, Loader load) {
         ObjectNode& node = containers.Add(std::string(name));
         node.properties.Add("Name", dao::kText, Value(name));
@@ -469,8 +323,8 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             return std::nullopt;
         }
         const Connection& connection = Conn();
-        if (connection.Kind() == Dbms::PostgreSQL) {
-            if (auto result = TryQuery("SELECT current_schema()", "reading the default schema")) {
+        if (const auto query = SourceDialect().DefaultSchemaQuery()) {
+            if (auto result = TryQuery(*query, "reading the default schema")) {
                 if (!result->rows.empty() && At(result->rows.front(), 1)) {
                     return *At(result->rows.front(), 1);
                 }
@@ -495,7 +349,6 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         if (tables_) {
             return *tables_;
         }
-        Connection& connection = Conn();
         std::vector<TableEntry> entries;
         // Every schema's tables ("%"): with no schema given, some drivers
         // list only the schemas on the search path. A driver that refuses a
@@ -518,19 +371,16 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         std::set<std::string> schemas;
         if (result) {
             for (const auto& row : result->rows) {
+                TablesRow table = ReadTablesRow(row);
                 TableEntry entry;
-                const Cell& schema = At(row, 2);
-                if (schema && !schema->empty()) {
-                    entry.schema = *schema;
-                }
-                entry.name = Text(row, 3);
-                entry.type = Text(row, 4);
-                entry.remarks = At(row, 5);
+                entry.schema = std::move(table.schema);
+                entry.name = std::move(table.name);
+                entry.type = std::move(table.type);
+                entry.remarks = std::move(table.remarks);
                 const std::string type = Upper(entry.type);
                 entry.view = type.find("VIEW") != std::string::npos;
-                entry.system = type.starts_with("SYSTEM") ||
-                               (connection.Kind() == Dbms::SQLite &&
-                                FoldAsciiCase(entry.name).starts_with("sqlite_"));
+                entry.system =
+                    type.starts_with("SYSTEM") || SourceDialect().IsSystemTable(entry.name);
                 if (entry.name.empty() ||
                     (entry.view && (entry.system || IsSystemSchema(entry.schema)))) {
                     continue;
@@ -572,13 +422,10 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         return KeyCandidates(schema, name).first;
     }
 
-    bool Matches(const TableEntry& entry, const TextRow& row, std::size_t schemaColumn,
-                 std::size_t nameColumn) const {
-        if (Text(row, nameColumn) != entry.name) {
-            return false;
-        }
-        const Cell& schema = At(row, schemaColumn);
-        return !entry.schema || !schema || schema->empty() || *schema == *entry.schema;
+    // True when a catalog row's schema and table columns name `entry`.
+    static bool Names(const TextRow& row, std::size_t schemaColumn, std::size_t nameColumn,
+                      const TableEntry& entry) {
+        return NamesTable(row, schemaColumn, nameColumn, entry.schema, entry.name);
     }
 
     // The SQLColumns rows of a table or view. The columns of a whole schema
@@ -597,13 +444,14 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             SchemaColumns bucket;
             bucket.implemented = result.has_value();
             if (result) {
-                bucket.autoIncrementColumn = result->ColumnNumber("AUTO_INCREMENT");
+                bucket.autoIncrementColumn =
+                    result->ColumnNumber(columns_column::kAutoIncrementName);
                 for (const auto& row : result->rows) {
-                    const Cell& schema = At(row, 2);
-                    if (entry.schema && schema && !schema->empty() && *schema != *entry.schema) {
+                    const auto schema = NonEmpty(row, columns_column::kSchema);
+                    if (entry.schema && schema && *schema != *entry.schema) {
                         continue;
                     }
-                    bucket.rows[Text(row, 3)].push_back(row);
+                    bucket.rows[Text(row, columns_column::kTable)].push_back(row);
                 }
             }
             it = schemaColumns_.emplace(schemaKey, std::move(bucket)).first;
@@ -626,19 +474,20 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
                 context);
             if (result) {
                 for (const auto& row : result->rows) {
-                    if (Matches(entry, row, 2, 3)) {
+                    if (Names(row, columns_column::kSchema, columns_column::kTable, entry)) {
                         rows.push_back(row);
                     }
                 }
             }
         }
-        std::stable_sort(rows.begin(), rows.end(), [](const TextRow& a, const TextRow& b) {
-            return Number(a, 17).value_or(0) < Number(b, 17).value_or(0);
-        });
         std::vector<ColumnFacts> columns;
         for (const auto& row : rows) {
-            columns.push_back(FactsFromColumnsRow(row, bucket.autoIncrementColumn));
+            columns.push_back(ReadColumnsRow(row, bucket.autoIncrementColumn));
         }
+        std::stable_sort(columns.begin(), columns.end(),
+                         [](const ColumnFacts& a, const ColumnFacts& b) {
+                             return a.ordinal.value_or(0) < b.ordinal.value_or(0);
+                         });
         return columns;
     }
 
@@ -658,13 +507,14 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         std::vector<std::vector<std::int64_t>> sequences;
         if (result) {
             for (const auto& row : result->rows) {
-                if (!Matches(entry, row, 6, 7)) {
+                if (!Names(row, foreign_keys_column::kForeignSchema,
+                           foreign_keys_column::kForeignTable, entry)) {
                     continue;
                 }
-                const std::string fkName = Text(row, 12);
-                const std::string parent = TableKey(
-                    At(row, 2) && !At(row, 2)->empty() ? At(row, 2) : std::nullopt, Text(row, 3));
-                const std::int64_t sequence = Number(row, 9).value_or(1);
+                const ForeignKeysRow key = ReadForeignKeysRow(row);
+                const std::string& fkName = key.name;
+                const std::string parent = TableKey(key.primarySchema, key.primaryTable);
+                const std::int64_t sequence = key.sequence;
                 RelationEntry* relation = nullptr;
                 std::vector<std::int64_t>* order = nullptr;
                 if (!fkName.empty()) {
@@ -684,16 +534,16 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
                     created.fkName = fkName;
                     created.table = parent;
                     created.foreignTable = entry.key;
-                    created.onUpdate = RuleText(Number(row, 10));
-                    created.onDelete = RuleText(Number(row, 11));
-                    created.deferrability = DeferrabilityText(Number(row, 14));
+                    created.onUpdate = RuleText(key.updateRule);
+                    created.onDelete = RuleText(key.deleteRule);
+                    created.deferrability = DeferrabilityText(key.deferrability);
                     relations.push_back(std::move(created));
                     sequences.emplace_back();
                     relation = &relations.back();
                     order = &sequences.back();
                 }
-                relation->primaryColumns.push_back(Text(row, 4));
-                relation->foreignColumns.push_back(Text(row, 8));
+                relation->primaryColumns.push_back(key.primaryColumn);
+                relation->foreignColumns.push_back(key.foreignColumn);
                 order->push_back(sequence);
             }
         }
@@ -795,160 +645,53 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         return text ? ValueFromText(SQL_BIGINT, *text) : Value();
     }
 
+    // The table's indexes (SQLStatistics), its primary key (SQLPrimaryKeys)
+    // marked among them, and its foreign keys for their Foreign flag.
     void LoadIndexes(const TableEntry& entry, CollectionNode& indexes) {
+        std::vector<IndexEntry> list = GatherIndexes(StatisticsOf(entry), SourceDialect());
+        MarkPrimaryKey(list, PrimaryKeyOf(entry));
+        std::vector<std::vector<std::string>> foreignKeys;
+        for (const auto& relation : ForeignKeysOf(entry)) {
+            foreignKeys.push_back(relation.foreignColumns);
+        }
+        AddIndexNodes(indexes, list, foreignKeys);
+    }
+
+    // The SQLStatistics rows of the table's index keys.
+    std::vector<StatisticsRow> StatisticsOf(const TableEntry& entry) {
         const std::string context = "reading the indexes of table " + entry.key;
-        const auto statistics = RunCatalog(
+        const auto result = RunCatalog(
             SQL_API_SQLSTATISTICS,
             [&](Statement& s) { s.Statistics(entry.schema, entry.name, context); }, context);
-        const std::string keyContext = "reading the primary key of table " + entry.key;
-        const auto primaryKey = RunCatalog(
+        std::vector<StatisticsRow> rows;
+        if (result) {
+            for (const auto& row : result->rows) {
+                if (!Names(row, statistics_column::kSchema, statistics_column::kTable, entry)) {
+                    continue;
+                }
+                if (auto key = ReadStatisticsRow(row)) {
+                    rows.push_back(std::move(*key));
+                }
+            }
+        }
+        return rows;
+    }
+
+    // The table's primary key (SQLPrimaryKeys); no columns when it has none.
+    PrimaryKey PrimaryKeyOf(const TableEntry& entry) {
+        const std::string context = "reading the primary key of table " + entry.key;
+        const auto result = RunCatalog(
             SQL_API_SQLPRIMARYKEYS,
-            [&](Statement& s) { s.PrimaryKeys(entry.schema, entry.name, keyContext); }, keyContext);
-
-        struct IndexKey {
-            std::string name;
-            bool descending = false;
-            std::int64_t position = 0;
-        };
-        struct Index {
-            std::string name;
-            bool unique = false;
-            bool primary = false;
-            std::optional<std::int64_t> type;
-            std::string condition;
-            std::vector<IndexKey> keys;
-        };
-        std::vector<Index> list;
-        if (statistics) {
-            for (const auto& row : statistics->rows) {
-                const auto type = Number(row, 7);
-                const std::string name = Text(row, 6);
-                if (!Matches(entry, row, 2, 3) || type == SQL_TABLE_STAT || name.empty()) {
-                    continue;
-                }
-                auto found = std::find_if(list.begin(), list.end(),
-                                          [&](const Index& index) { return index.name == name; });
-                if (found == list.end()) {
-                    Index index;
-                    index.name = name;
-                    index.unique = Number(row, 4) == 0;
-                    index.type = type;
-                    index.condition = Text(row, 13);
-                    list.push_back(std::move(index));
-                    found = list.end() - 1;
-                }
-                IndexKey key;
-                key.position =
-                    Number(row, 8).value_or(static_cast<std::int64_t>(found->keys.size()) + 1);
-                key.name =
-                    At(row, 9) ? *At(row, 9) : "(expression " + std::to_string(key.position) + ")";
-                key.descending = Text(row, 10) == "D";
-                found->keys.push_back(std::move(key));
-            }
-        }
-        for (auto& index : list) {
-            std::stable_sort(
-                index.keys.begin(), index.keys.end(),
-                [](const IndexKey& a, const IndexKey& b) { return a.position < b.position; });
-            // SQLite's driver stands in "sqlite_autoindex_0" for the rowid
-            // primary key, which has no index of its own (SQLite's own names
-            // for automatic indexes always hold the table's name). It is shown
-            // under the name the SQLite backend gives it.
-            if (Conn().Kind() == Dbms::SQLite && index.name == kSqliteRowidStandIn) {
-                index.name = kSqliteRowidIndex;
-                index.type = SQL_INDEX_CLUSTERED;
-            }
-        }
-
-        // The primary key: the index of its name, or else the first unique
-        // index on exactly its columns; one of its own when no index matches.
-        std::vector<std::pair<std::int64_t, std::string>> keyColumns;
-        std::string primaryName;
-        if (primaryKey) {
-            for (const auto& row : primaryKey->rows) {
-                if (!Matches(entry, row, 2, 3)) {
-                    continue;
-                }
-                keyColumns.emplace_back(Number(row, 5).value_or(0), Text(row, 4));
-                if (primaryName.empty()) {
-                    primaryName = Text(row, 6);
+            [&](Statement& s) { s.PrimaryKeys(entry.schema, entry.name, context); }, context);
+        std::vector<PrimaryKeysRow> rows;
+        if (result) {
+            for (const auto& row : result->rows) {
+                if (Names(row, primary_keys_column::kSchema, primary_keys_column::kTable, entry)) {
+                    rows.push_back(ReadPrimaryKeysRow(row));
                 }
             }
         }
-        std::stable_sort(keyColumns.begin(), keyColumns.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::vector<std::string> primaryColumns;
-        for (const auto& column : keyColumns) {
-            primaryColumns.push_back(column.second);
-        }
-        auto columnsOf = [](const Index& index) {
-            std::vector<std::string> names;
-            for (const auto& key : index.keys) {
-                names.push_back(key.name);
-            }
-            return names;
-        };
-        if (!primaryColumns.empty()) {
-            Index* primary = nullptr;
-            for (auto& index : list) {
-                if (!primaryName.empty() && index.name == primaryName) {
-                    primary = &index;
-                    break;
-                }
-            }
-            for (auto& index : list) {
-                if (!primary && index.unique && columnsOf(index) == primaryColumns) {
-                    primary = &index;
-                }
-            }
-            if (!primary) {
-                Index own;
-                own.name = primaryName.empty() ? std::string(kPrimaryKeyName) : primaryName;
-                own.unique = true;
-                for (std::size_t k = 0; k < primaryColumns.size(); ++k) {
-                    own.keys.push_back(
-                        {primaryColumns[k], false, static_cast<std::int64_t>(k + 1)});
-                }
-                list.insert(list.begin(), std::move(own));
-                primary = &list.front();
-            }
-            primary->primary = true;
-        }
-
-        const auto& foreignKeys = ForeignKeysOf(entry);
-        std::vector<std::string> names;
-        for (const auto& index : list) {
-            names.push_back(index.name);
-        }
-        const auto keys = UniqueNames(names);
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            const Index& index = list[i];
-            bool foreign = false;
-            for (const auto& relation : foreignKeys) {
-                foreign =
-                    foreign || SameNamesIgnoringCase(relation.foreignColumns, columnsOf(index));
-            }
-            ObjectNode& node = indexes.Add(keys[i]);
-            Properties& p = node.properties;
-            p.Add("Name", dao::kText, keys[i]);
-            p.Add("Primary", dao::kBoolean, index.primary);
-            p.Add("Unique", dao::kBoolean, index.unique);
-            p.Add("Foreign", dao::kBoolean, foreign);
-            p.Add("Required", dao::kBoolean, index.primary);
-            p.Add("IgnoreNulls", dao::kBoolean, false);
-            p.Add("Clustered", dao::kBoolean, index.type == SQL_INDEX_CLUSTERED);
-            p.Add("IndexType", dao::kText, IndexTypeText(index.type));
-            p.Add("Condition", dao::kText, index.condition);
-            CollectionNode& fields = node.Collection(collections::kFields);
-            const auto fieldKeys = UniqueNames(columnsOf(index));
-            for (std::size_t k = 0; k < index.keys.size(); ++k) {
-                Properties& f = fields.Add(fieldKeys[k]).properties;
-                f.Add("Name", dao::kText, fieldKeys[k]);
-                f.Add("Attributes", dao::kLong, index.keys[k].descending ? kDescending : 0);
-                f.Add("OrdinalPosition", dao::kInteger, static_cast<int>(k));
-                f.Add("Descending", dao::kBoolean, index.keys[k].descending);
-            }
-        }
+        return GatherPrimaryKey(rows);
     }
 
     // The definitions of the views, by schema and name, from the source's
@@ -958,31 +701,15 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             return *viewDefinitions_;
         }
         std::optional<ResultSet> result;
-        const char* context = "reading the definitions of the views";
-        switch (Conn().Kind()) {
-            case Dbms::PostgreSQL:
-                result = TryQuery(
-                    "SELECT schemaname, viewname, definition FROM pg_catalog.pg_views "
-                    "UNION ALL SELECT schemaname, matviewname, definition "
-                    "FROM pg_catalog.pg_matviews",
-                    context);
-                break;
-            case Dbms::SQLite:
-                result = TryQuery("SELECT NULL, name, sql FROM sqlite_master WHERE type = 'view'",
-                                  context);
-                break;
-            case Dbms::Other:
-                result = TryQuery(
-                    "SELECT TABLE_SCHEMA, TABLE_NAME, VIEW_DEFINITION "
-                    "FROM INFORMATION_SCHEMA.VIEWS",
-                    context);
-                break;
+        if (const auto query = SourceDialect().ViewDefinitionsQuery()) {
+            result = TryQuery(*query, "reading the definitions of the views");
         }
         std::map<std::pair<std::string, std::string>, std::string> definitions;
         if (result) {
+            namespace c = view_definitions_column;
             for (const auto& row : result->rows) {
-                if (At(row, 3)) {
-                    definitions[{Text(row, 1), Text(row, 2)}] = *At(row, 3);
+                if (const Cell& definition = At(row, c::kDefinition)) {
+                    definitions[{Text(row, c::kSchema), Text(row, c::kName)}] = *definition;
                 }
             }
         }
@@ -1011,14 +738,12 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         std::vector<ProcedureEntry> entries;
         if (result) {
             for (const auto& row : result->rows) {
+                ProceduresRow procedure = ReadProceduresRow(row);
                 ProcedureEntry entry;
-                const Cell& schema = At(row, 2);
-                if (schema && !schema->empty()) {
-                    entry.schema = *schema;
-                }
-                entry.name = Text(row, 3);
-                entry.remarks = At(row, 7);
-                entry.procedureType = Number(row, 8);
+                entry.schema = std::move(procedure.schema);
+                entry.name = std::move(procedure.name);
+                entry.remarks = std::move(procedure.remarks);
+                entry.procedureType = procedure.type;
                 if (entry.name.empty() || IsSystemSchema(entry.schema)) {
                     continue;
                 }
@@ -1104,9 +829,8 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             std::vector<TextRow> rows;
             if (result) {
                 for (const auto& row : result->rows) {
-                    const Cell& rowSchema = At(row, 2);
-                    if (Text(row, 3) == name &&
-                        (!schema || !rowSchema || rowSchema->empty() || *rowSchema == *schema)) {
+                    if (NamesTable(row, procedure_columns_column::kSchema,
+                                   procedure_columns_column::kProcedure, schema, name)) {
                         rows.push_back(row);
                     }
                 }
@@ -1121,7 +845,7 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         std::vector<std::vector<ColumnFacts>> groups;
         std::optional<std::int64_t> previous;
         for (const auto& row : rows) {
-            ColumnFacts facts = FactsFromProcedureColumnsRow(row);
+            ColumnFacts facts = ReadProcedureColumnsRow(row);
             const std::int64_t ordinal = facts.ordinal.value_or(0);
             if (groups.empty() || (previous && ordinal <= *previous)) {
                 groups.emplace_back();
@@ -1142,32 +866,26 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         return *entry.columns;
     }
 
-    // Function definitions of a PostgreSQL source, by schema and name, each
-    // with its input parameters' type names joined by ",".
+    // The definition of a procedure from the source's own catalog, found by
+    // schema, name and its input parameters' type names; Null where the
+    // source gives none.
     Value ProcedureDefinition(std::size_t index) {
         const ProcedureEntry& entry = Procedures()[index];
-        if (Conn().Kind() != Dbms::PostgreSQL) {
+        const auto query = SourceDialect().FunctionDefinitionsQuery();
+        if (!query) {
             return Value();
         }
         if (!functionDefinitions_) {
             std::multimap<std::pair<std::string, std::string>, std::pair<std::string, std::string>>
                 definitions;
-            const auto result = TryQuery(
-                "SELECT n.nspname, p.proname, "
-                "array_to_string(ARRAY(SELECT t.typname FROM unnest(p.proargtypes::oid[]) "
-                "WITH ORDINALITY AS a(type, position) JOIN pg_catalog.pg_type t ON t.oid = a.type "
-                "ORDER BY a.position), ','), "
-                "CASE WHEN p.prokind IN ('f', 'p', 'w') THEN pg_catalog.pg_get_functiondef(p.oid) "
-                "END "
-                "FROM pg_catalog.pg_proc p JOIN pg_catalog.pg_namespace n "
-                "ON n.oid = p.pronamespace "
-                "WHERE n.nspname NOT IN ('pg_catalog', 'information_schema')",
-                "reading the definitions of the functions");
+            const auto result = TryQuery(*query, "reading the definitions of the functions");
             if (result) {
+                namespace c = function_definitions_column;
                 for (const auto& row : result->rows) {
-                    if (At(row, 4)) {
-                        definitions.emplace(std::make_pair(Text(row, 1), Text(row, 2)),
-                                            std::make_pair(Text(row, 3), *At(row, 4)));
+                    if (const Cell& definition = At(row, c::kDefinition)) {
+                        definitions.emplace(
+                            std::make_pair(Text(row, c::kSchema), Text(row, c::kName)),
+                            std::make_pair(Text(row, c::kInputTypes), *definition));
                     }
                 }
             }
@@ -1352,38 +1070,23 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     // Triggers are no part of the ODBC catalog: they come from the source's
     // own catalog where the backend knows it, and are absent otherwise.
     void LoadTriggerDocuments(CollectionNode& documents) {
-        std::optional<ResultSet> result;
-        const char* context = "reading the triggers";
-        switch (Conn().Kind()) {
-            case Dbms::PostgreSQL:
-                result = TryQuery(
-                    "SELECT n.nspname, c.relname, t.tgname, pg_catalog.pg_get_triggerdef(t.oid) "
-                    "FROM pg_catalog.pg_trigger t "
-                    "JOIN pg_catalog.pg_class c ON c.oid = t.tgrelid "
-                    "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
-                    "WHERE NOT t.tgisinternal",
-                    context);
-                break;
-            case Dbms::SQLite:
-                result = TryQuery(
-                    "SELECT NULL, tbl_name, name, sql FROM sqlite_master WHERE type = 'trigger'",
-                    context);
-                break;
-            case Dbms::Other:
-                break;
+        const auto query = SourceDialect().TriggersQuery();
+        if (!query) {
+            return;
         }
+        const auto result = TryQuery(*query, "reading the triggers");
         if (!result) {
             return;
         }
+        namespace c = triggers_column;
         std::vector<TriggerEntry> triggers;
         std::vector<std::pair<std::string, std::string>> candidates;
         for (const auto& row : result->rows) {
             TriggerEntry trigger;
-            const Cell& schema = At(row, 1);
-            trigger.table =
-                TableKey(schema && !schema->empty() ? schema : std::nullopt, Text(row, 2));
-            trigger.sql = Text(row, 4);
-            candidates.emplace_back(Text(row, 3), trigger.table + "." + Text(row, 3));
+            trigger.table = TableKey(NonEmpty(row, c::kSchema), Text(row, c::kTable));
+            trigger.sql = Text(row, c::kDefinition);
+            const std::string name = Text(row, c::kName);
+            candidates.emplace_back(name, trigger.table + "." + name);
             triggers.push_back(std::move(trigger));
         }
         const auto keys = UniqueKeys(candidates);

@@ -36,6 +36,10 @@ namespace kesmark::odbc {
 std::vector<std::string> UniqueKeys(
     const std::vector<std::pair<std::string, std::string>>& candidates);
 
+// Names unique within one object's collection (columns of one table, keys of
+// one index): repeated names get " #2", " #3", ...
+std::vector<std::string> UniqueNames(const std::vector<std::string>& names);
+
 class CatalogReader;
 
 // The database's catalog: fills the root object's collections and answers

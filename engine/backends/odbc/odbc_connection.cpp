@@ -1,8 +1,11 @@
 #include "engine/backends/odbc/odbc_connection.h"
 
+#include <odbcinst.h>
+
 #include <algorithm>
 
 #include "engine/backends/odbc/odbc_connect_string.h"
+#include "engine/backends/odbc/odbc_dialect.h"
 #include "engine/model/connect_string.h"
 #include "engine/model/object_tree.h"
 
@@ -84,16 +87,6 @@ std::string IdentifierCaseText(std::uint64_t value) {
 
 }  // namespace
 
-std::vector<std::string> ConnectStringSecrets(std::string_view connectString) {
-    std::vector<std::string> secrets;
-    for (const auto& [key, value] : ConnectStringPairs(connectString)) {
-        if ((key == "pwd" || key == "password") && !value.empty()) {
-            secrets.push_back(value);
-        }
-    }
-    return secrets;
-}
-
 std::optional<std::size_t> ResultSet::ColumnNumber(std::string_view name) const {
     const std::string folded = FoldAsciiCase(name);
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -130,6 +123,47 @@ SQLRETURN Statement::TryExecute(std::string_view sql) {
     CloseCursor();
     WideString text = Widen(sql);
     return SQLExecDirectW(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+}
+
+SQLRETURN Statement::TryExecute(std::string_view sql, const std::vector<Parameter>& parameters) {
+    CloseCursor();
+    WideString text = Widen(sql);
+    SQLRETURN rc = SQLPrepareW(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+    if (!SQL_SUCCEEDED(rc)) {
+        return rc;
+    }
+    // The buffers stay in place until the statement has run.
+    std::vector<WideString> texts(parameters.size());
+    std::vector<SQLLEN> lengths(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const Parameter& p = parameters[i];
+        const auto number = static_cast<SQLUSMALLINT>(i + 1);
+        SQLULEN size = p.column.size;
+        if (p.text) {
+            texts[i] = Widen(*p.text);
+            lengths[i] = static_cast<SQLLEN>(texts[i].size() * sizeof(SQLWCHAR));
+            size = std::max<SQLULEN>(size, std::max<std::size_t>(texts[i].size(), 1));
+            rc = SQLBindParameter(handle_.get(), number, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                  p.column.sqlType, size, p.column.decimalDigits, texts[i].data(),
+                                  lengths[i], &lengths[i]);
+        } else {
+            lengths[i] = static_cast<SQLLEN>(p.bytes.size());
+            size = std::max<SQLULEN>(size, std::max<std::size_t>(p.bytes.size(), 1));
+            rc = SQLBindParameter(
+                handle_.get(), number, SQL_PARAM_INPUT, SQL_C_BINARY, p.column.sqlType, size, 0,
+                const_cast<std::uint8_t*>(p.bytes.data()), lengths[i], &lengths[i]);
+        }
+        if (!SQL_SUCCEEDED(rc)) {
+            return rc;
+        }
+    }
+    rc = SQLExecute(handle_.get());
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) {
+        // The buffers go now; a failure keeps its diagnostics for the caller
+        // (the statement handle then goes with its recordset).
+        SQLFreeStmt(handle_.get(), SQL_RESET_PARAMS);
+    }
+    return rc;
 }
 
 std::vector<Diagnostic> Statement::Diagnostics() const {
@@ -240,10 +274,18 @@ ColumnDescription Statement::Describe(SQLUSMALLINT column) {
 }
 
 std::string Statement::BaseColumnName(SQLUSMALLINT column) {
+    return TextAttribute(column, SQL_DESC_BASE_COLUMN_NAME);
+}
+
+std::string Statement::TypeName(SQLUSMALLINT column) {
+    return TextAttribute(column, SQL_DESC_TYPE_NAME);
+}
+
+std::string Statement::TextAttribute(SQLUSMALLINT column, SQLUSMALLINT field) {
     SQLWCHAR name[512] = {};
     SQLSMALLINT bytes = 0;
-    const SQLRETURN rc = SQLColAttributeW(handle_.get(), column, SQL_DESC_BASE_COLUMN_NAME, name,
-                                          sizeof name, &bytes, nullptr);
+    const SQLRETURN rc =
+        SQLColAttributeW(handle_.get(), column, field, name, sizeof name, &bytes, nullptr);
     if (!SQL_SUCCEEDED(rc)) {
         return {};
     }
@@ -308,6 +350,20 @@ std::optional<Bytes> Statement::GetBytes(SQLUSMALLINT column, std::string_view c
     return data;
 }
 
+SQLRETURN Statement::GetPiece(SQLUSMALLINT column, SQLSMALLINT cType, void* buffer,
+                              SQLLEN bufferBytes, SQLLEN& indicator, std::string_view context) {
+    indicator = 0;
+    const SQLRETURN rc = SQLGetData(handle_.get(), column, cType, buffer, bufferBytes, &indicator);
+    if (rc != SQL_NO_DATA) {
+        CheckCall(rc, context);
+    }
+    return rc;
+}
+
+void Statement::Position(SQLSETPOSIROW row, std::string_view context) {
+    CheckCall(SQLSetPos(handle_.get(), row, SQL_POSITION, SQL_LOCK_NO_CHANGE), context);
+}
+
 ResultSet Statement::FetchAll(std::string_view context) {
     ResultSet result;
     const SQLSMALLINT count = ColumnCount();
@@ -342,6 +398,7 @@ std::unique_ptr<Connection> Connection::Open(const std::string& connectString, T
     std::unique_ptr<Connection> connection(new Connection(connectString, timeouts));
     connection->Connect();
     connection->ReadInfo();
+    connection->ApplyDriverProfile();
     connection->MakeReadOnly();
     return connection;
 }
@@ -467,6 +524,12 @@ void Connection::ReadInfo() {
                      catalog.size() - 1));
     }
 
+    const auto getData = InfoNumber(SQL_GETDATA_EXTENSIONS, false);
+    const auto anyColumn = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+    abilities_.bindAndGetData = (getData & anyColumn) == anyColumn;
+    abilities_.getDataInBlocks = abilities_.bindAndGetData && (getData & SQL_GD_BLOCK) != 0 &&
+                                 HasFunction(SQL_API_SQLSETPOS);
+
     if (info_.dbmsName == "PostgreSQL") {
         kind_ = Dbms::PostgreSQL;
     } else if (FoldAsciiCase(info_.dbmsName).starts_with("sqlite")) {
@@ -474,35 +537,122 @@ void Connection::ReadInfo() {
     }
 }
 
-void Connection::MakeReadOnly() {
-    switch (kind_) {
-        case Dbms::PostgreSQL: {
-            // Set while each statement still commits on its own, so that it
-            // covers every transaction that follows, including those begun
-            // again after a failed statement.
-            NewStatement().Execute(
-                "SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ, "
-                "READ ONLY",
-                "making the connection read-only");
-            // Rows must come in the same order whichever columns a statement
-            // reads (the data comparison reads all of a table's fields at
-            // once, the record view one): always scan the table itself, from
-            // its first page, never an index.
-            NewStatement().Execute(
-                "SET enable_indexscan = off; SET enable_indexonlyscan = off; "
-                "SET enable_bitmapscan = off; SET synchronize_seqscans = off",
-                "fixing the row order of table scans");
-            Check(SQLSetConnectAttrW(connection_.get(), SQL_ATTR_AUTOCOMMIT,
-                                     reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-                  SQL_HANDLE_DBC, connection_.get(), "starting a read-only transaction");
-            manualCommit_ = true;
-            break;
+void Connection::ApplyDriverProfile() {
+    const DriverProfile profile = ProfileOfDriver(info_.driverName);
+    const auto attributes = ConnectAttributes(connectString_);
+    auto sets = [&](const std::vector<std::string_view>& keywords) {
+        for (const auto& attribute : attributes) {
+            for (const auto keyword : keywords) {
+                if (FoldAsciiCase(attribute.key) == FoldAsciiCase(keyword)) {
+                    return true;
+                }
+            }
         }
-        case Dbms::SQLite:
-            NewStatement().Execute("PRAGMA query_only = 1", "making the connection read-only");
-            break;
-        case Dbms::Other:
-            break;
+        return ConfigurationSets(attributes, keywords);
+    };
+    if (!profile.utf8TextTypes.empty() && !sets(profile.textConversionKeywords)) {
+        for (const auto type : profile.utf8TextTypes) {
+            abilities_.utf8TextTypes.push_back(FoldAsciiCase(type));
+        }
+    }
+    for (const auto& setting : profile.defaults) {
+        if (sets(setting.keywords)) {
+            continue;
+        }
+        // A best effort: a driver that refuses keeps its own setting.
+        if (SQL_SUCCEEDED(SQLSetConnectAttrW(connection_.get(), setting.attribute,
+                                             reinterpret_cast<SQLPOINTER>(setting.value), 0)) &&
+            setting.attribute == profile.batchRowsAttribute && profile.batchBytes > 0) {
+            ownBatches_ = OwnBatches{setting.attribute, profile.batchBytes, profile.maxBatchRows,
+                                     static_cast<std::size_t>(setting.value)};
+        }
+    }
+}
+
+bool Connection::ConfigurationSets(const std::vector<ConnectAttribute>& attributes,
+                                   const std::vector<std::string_view>& keywords) const {
+    std::string dataSource;
+    std::string driver;
+    for (const auto& attribute : attributes) {
+        const std::string key = FoldAsciiCase(attribute.key);
+        if (key == "dsn") {
+            dataSource = attribute.value;
+        } else if (key == "driver") {
+            driver = attribute.value;
+        }
+    }
+    auto entry = [](const std::string& section, std::string_view key, const char* file) {
+        char value[256] = {};
+        const int length = SQLGetPrivateProfileString(section.c_str(), std::string(key).c_str(), "",
+                                                      value, sizeof value, file);
+        return length > 0 ? std::string(value) : std::string();
+    };
+    if (!dataSource.empty()) {
+        for (const auto keyword : keywords) {
+            if (!entry(dataSource, keyword, "odbc.ini").empty()) {
+                return true;
+            }
+        }
+        if (driver.empty()) {
+            driver = entry(dataSource, "Driver", "odbc.ini");
+        }
+    }
+    if (!driver.empty()) {
+        for (const auto keyword : keywords) {
+            if (!entry(driver, keyword, "odbcinst.ini").empty()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::optional<std::int64_t> Connection::DriverAttribute(SQLINTEGER attribute) const {
+    SQLINTEGER value = 0;
+    if (!SQL_SUCCEEDED(
+            SQLGetConnectAttrW(connection_.get(), attribute, &value, sizeof value, nullptr))) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::size_t> Connection::DriverBatchRows() const {
+    const DriverProfile profile = ProfileOfDriver(info_.driverName);
+    if (!profile.batchingAttribute || !profile.batchRowsAttribute ||
+        DriverAttribute(*profile.batchingAttribute).value_or(0) == 0) {
+        return std::nullopt;
+    }
+    const auto rows = DriverAttribute(*profile.batchRowsAttribute);
+    if (!rows || *rows <= 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(*rows);
+}
+
+std::optional<std::size_t> Connection::ResizeDriverBatches(std::size_t bytesPerRow) {
+    if (!ownBatches_) {
+        return std::nullopt;
+    }
+    const std::size_t rows = std::clamp<std::size_t>(
+        ownBatches_->bytes / std::max<std::size_t>(bytesPerRow, 1), 1, ownBatches_->maxRows);
+    if (rows != ownBatches_->rows &&
+        SQL_SUCCEEDED(SQLSetConnectAttrW(connection_.get(), ownBatches_->attribute,
+                                         reinterpret_cast<SQLPOINTER>(rows), 0))) {
+        ownBatches_->rows = rows;
+    }
+    return ownBatches_->rows;
+}
+
+void Connection::MakeReadOnly() {
+    const Dialect& dialect = DialectFor(kind_);
+    for (const auto& statement : dialect.ReadOnlyStatements()) {
+        NewStatement().Execute(statement.sql, statement.purpose);
+    }
+    if (dialect.ReadsInOneTransaction()) {
+        Check(SQLSetConnectAttrW(connection_.get(), SQL_ATTR_AUTOCOMMIT,
+                                 reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+              SQL_HANDLE_DBC, connection_.get(), "starting a read-only transaction");
+        manualCommit_ = true;
     }
 }
 

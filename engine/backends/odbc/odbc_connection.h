@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/backends/odbc/odbc_handles.h"
+#include "engine/model/connect_string.h"
 #include "engine/model/db_error.h"
 #include "engine/model/value.h"
 
@@ -59,6 +60,22 @@ struct SourceInfo {
     bool dataSourceReadOnly = false;
 };
 
+// How the driver lets a result's columns be read (SQL_GETDATA_EXTENSIONS,
+// SQLSetPos): bound to buffers for many rows at a time, with SQLGetData
+// still reading any column's whole value.
+struct FetchAbilities {
+    // Columns may be bound, and SQLGetData may still read any column of the
+    // row, bound or not, in any order.
+    bool bindAndGetData = false;
+    // SQLGetData may read a column of any row of a block of rows, after
+    // SQLSetPos has positioned on it.
+    bool getDataInBlocks = false;
+    // The source's types (SQL_DESC_TYPE_NAME, in lower case) whose text
+    // asked for as bytes (SQL_C_BINARY) comes in UTF-8, unchanged, when it
+    // comes in one piece.
+    std::vector<std::string> utf8TextTypes;
+};
+
 // One described result column.
 struct ColumnDescription {
     std::string name;
@@ -86,6 +103,15 @@ struct ResultSet {
 
 class Connection;
 
+// A value bound to a parameter marker ("?") of a statement: text, handed to
+// the driver as UTF-16 for it to convert to the SQL type of the column it is
+// compared with, or bytes.
+struct Parameter {
+    std::optional<std::string> text;  // nullopt: `bytes`
+    Bytes bytes;
+    ColumnDescription column;  // the SQL type, size and digits of the column
+};
+
 // A statement handle on a connection. Move-only; borrows the connection.
 class Statement {
   public:
@@ -101,6 +127,10 @@ class Statement {
     // As Execute, but returns the driver's SQLRETURN instead of throwing; the
     // diagnostics are then in Diagnostics().
     SQLRETURN TryExecute(std::string_view sql);
+    // Prepares `sql`, binds `parameters` to its markers in order and runs it;
+    // returns the driver's SQLRETURN as TryExecute does. The values are never
+    // written into the statement.
+    SQLRETURN TryExecute(std::string_view sql, const std::vector<Parameter>& parameters);
     std::vector<Diagnostic> Diagnostics() const;
     // The SQLSTATE of the last failure this statement threw for, "" if none.
     const std::string& LastState() const { return lastState_; }
@@ -131,12 +161,24 @@ class Statement {
     ColumnDescription Describe(SQLUSMALLINT column);
     // The base column a result column was read from, empty when unknown.
     std::string BaseColumnName(SQLUSMALLINT column);
+    // The source's own name of a result column's type ("varchar"), empty
+    // when unknown.
+    std::string TypeName(SQLUSMALLINT column);
 
     // The value of `column` (1-based) of the current row, read with
     // SQLGetData in chunks: as text (nullopt for Null), or as bytes. Each
     // column can be read once per row, in ascending order.
     std::optional<std::string> GetText(SQLUSMALLINT column, std::string_view context);
     std::optional<Bytes> GetBytes(SQLUSMALLINT column, std::string_view context);
+    // One SQLGetData call: the next piece of `column` into `buffer`. Returns
+    // SQL_SUCCESS (the last piece), SQL_SUCCESS_WITH_INFO (more follows) or
+    // SQL_NO_DATA (nothing left); throws DbError naming `context` otherwise.
+    SQLRETURN GetPiece(SQLUSMALLINT column, SQLSMALLINT cType, void* buffer, SQLLEN bufferBytes,
+                       SQLLEN& indicator, std::string_view context);
+    // Positions the cursor on row `row` (1-based) of the current block of
+    // rows (SQLSetPos, SQL_POSITION), so that SQLGetData reads that row's
+    // columns again from their beginning. Throws DbError naming `context`.
+    void Position(SQLSETPOSIROW row, std::string_view context);
 
     // Every remaining row with every column as text; the cursor is closed.
     ResultSet FetchAll(std::string_view context);
@@ -145,6 +187,9 @@ class Statement {
 
   private:
     void CheckCall(SQLRETURN rc, std::string_view context);
+    // A text attribute of a result column (SQLColAttribute), "" when the
+    // driver gives none.
+    std::string TextAttribute(SQLUSMALLINT column, SQLUSMALLINT field);
 
     Connection* connection_;  // Not owned.
     StatementHandle handle_;
@@ -170,6 +215,19 @@ class Connection {
 
     // A new statement with the statement timeout set.
     Statement NewStatement();
+
+    const FetchAbilities& Abilities() const { return abilities_; }
+    // The rows the driver reads from the server at a time when it reads a
+    // result in batches (the PostgreSQL driver through a cursor); nullopt
+    // when it reads whole results, or does not say.
+    std::optional<std::size_t> DriverBatchRows() const;
+    // When the backend chose the driver's batch size (DriverProfile), sizes
+    // the batches to come for rows of about `bytesPerRow` bytes and returns
+    // their rows; nullopt when the batch size is not the backend's to change.
+    std::optional<std::size_t> ResizeDriverBatches(std::size_t bytesPerRow);
+    // The driver's value of one of its own integer connection attributes;
+    // nullopt when it does not know the attribute.
+    std::optional<std::int64_t> DriverAttribute(SQLINTEGER attribute) const;
 
     const SourceInfo& Info() const { return info_; }
     Dbms Kind() const { return kind_; }
@@ -216,7 +274,15 @@ class Connection {
     Connection(std::string connectString, Timeouts timeouts);
     void Connect();
     void ReadInfo();
+    // Sets the driver's settings the connect string and the data source
+    // leave out (DriverProfile), and what the profile says of its text.
+    void ApplyDriverProfile();
     void MakeReadOnly();
+    // True when the data source the connect string names (DSN=), or its
+    // driver's section (Driver=, or the data source's driver), sets one of
+    // `keywords` in odbc.ini or odbcinst.ini.
+    bool ConfigurationSets(const std::vector<ConnectAttribute>& attributes,
+                           const std::vector<std::string_view>& keywords) const;
     std::string InfoText(SQLUSMALLINT type);
     std::uint64_t InfoNumber(SQLUSMALLINT type, bool smallint);
 
@@ -230,10 +296,16 @@ class Connection {
     Dbms kind_ = Dbms::Other;
     bool manualCommit_ = false;
     std::vector<SQLUSMALLINT> functions_;
+    FetchAbilities abilities_;
+    // The driver's batch-size attribute, its bounds, and the size last set,
+    // when the backend chose it.
+    struct OwnBatches {
+        SQLINTEGER attribute = 0;
+        std::size_t bytes = 0;
+        std::size_t maxRows = 0;
+        std::size_t rows = 0;
+    };
+    std::optional<OwnBatches> ownBatches_;
 };
-
-// The password values of an ODBC connect string (keys PWD and PASSWORD in any
-// letter case, braced values unbraced).
-std::vector<std::string> ConnectStringSecrets(std::string_view connectString);
 
 }  // namespace kesmark::odbc

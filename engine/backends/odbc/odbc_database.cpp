@@ -1,6 +1,8 @@
 #include "engine/backends/odbc/odbc_database.h"
 
 #include "engine/backends/odbc/odbc_catalog.h"
+#include "engine/backends/odbc/odbc_dialect.h"
+#include "engine/backends/odbc/odbc_recordset.h"
 #include "engine/backends/odbc/odbc_types.h"
 #include "engine/model/connect_string.h"
 #include "engine/model/object_tree.h"
@@ -8,211 +10,6 @@
 namespace kesmark::odbc {
 
 namespace {
-
-DbError NoCurrentRecord() {
-    return DbError(errors::kNoCurrentRecord, "No current record.", "ODBC");
-}
-
-// One column of an open recordset.
-struct ResultColumn {
-    ColumnDescription description;
-    int daoType = dao::kText;
-    std::string sourceField;
-};
-
-class OdbcRecordset;
-
-class OdbcField : public RecordsetField {
-  public:
-    OdbcField(OdbcRecordset& owner, std::size_t index) : owner_(owner), index_(index) {}
-
-    std::string Name() override;
-    int Type() override;
-    Value GetValue() override;
-    std::int64_t FieldSize() override;
-    Bytes GetChunk(std::int64_t offset, std::size_t count) override;
-    std::string SourceTable() override;
-    std::string SourceField() override;
-
-  private:
-    OdbcRecordset& owner_;  // Not owned.
-    std::size_t index_;
-};
-
-// A forward-only cursor over one SELECT. The current row's values are read
-// with SQLGetData when first asked for, in column order (every column up to
-// the one asked for), and kept until the next row.
-class OdbcRecordset : public Recordset {
-  public:
-    OdbcRecordset(Connection& connection, std::string table, const std::string& sql)
-        : connection_(connection), statement_(connection.NewStatement()), table_(std::move(table)) {
-        const SQLRETURN rc = statement_.TryExecute(sql);
-        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-            throw Failure(rc, "opening table " + table_);
-        }
-        const SQLSMALLINT count = statement_.ColumnCount();
-        for (SQLUSMALLINT column = 1; column <= count; ++column) {
-            ResultColumn result;
-            result.description = statement_.Describe(column);
-            result.daoType = DaoTypeFromSqlType(result.description.sqlType);
-            result.sourceField = statement_.BaseColumnName(column);
-            if (result.sourceField.empty()) {
-                result.sourceField = result.description.name;
-            }
-            columns_.push_back(std::move(result));
-            fields_.push_back(std::make_unique<OdbcField>(*this, columns_.size() - 1));
-        }
-        Advance();
-    }
-
-    bool IsEof() override { return eof_; }
-
-    void MoveNext() override {
-        CheckRow();
-        Advance();
-    }
-
-    void Move(std::int64_t rows) override {
-        for (std::int64_t i = 0; i < rows && !eof_; ++i) {
-            MoveNext();
-        }
-    }
-
-    void Close() override {
-        if (!closed_) {
-            statement_.CloseCursor();
-        }
-        closed_ = true;
-        eof_ = true;
-    }
-
-    std::size_t FieldCount() override { return fields_.size(); }
-
-    RecordsetField& Field(std::size_t index) override {
-        if (index >= fields_.size()) {
-            throw DbError(errors::kItemNotFound, "Item not found in this collection.", "ODBC");
-        }
-        return *fields_[index];
-    }
-
-    const ResultColumn& Column(std::size_t index) const { return columns_[index]; }
-    const std::string& Table() const { return table_; }
-
-    // The current row's value of column `index`, read on first use.
-    const Value& ValueAt(std::size_t index) {
-        CheckRow();
-        const std::string context =
-            "reading row " + std::to_string(rowsRead_) + " of table " + table_;
-        while (values_.size() <= index) {
-            const auto column = static_cast<SQLUSMALLINT>(values_.size() + 1);
-            const SQLSMALLINT sqlType = columns_[values_.size()].description.sqlType;
-            if (IsBinarySqlType(sqlType)) {
-                auto bytes = statement_.GetBytes(column, context);
-                values_.push_back(bytes ? Value(std::move(*bytes)) : Value());
-            } else {
-                auto text = statement_.GetText(column, context);
-                values_.push_back(text ? ValueFromText(sqlType, std::move(*text)) : Value());
-            }
-        }
-        return values_[index];
-    }
-
-  private:
-    void CheckRow() const {
-        if (eof_ || closed_) {
-            throw NoCurrentRecord();
-        }
-    }
-
-    void Advance() {
-        values_.clear();
-        const SQLRETURN rc = statement_.TryFetch();
-        if (rc == SQL_NO_DATA) {
-            eof_ = true;
-            return;
-        }
-        if (!SQL_SUCCEEDED(rc)) {
-            eof_ = true;
-            throw Failure(rc,
-                          "reading row " + std::to_string(rowsRead_ + 1) + " of table " + table_);
-        }
-        ++rowsRead_;
-        eof_ = false;
-    }
-
-    // The error for a failed execute or fetch. A lost connection says how far
-    // the table was read, so that a partial read is never taken for a
-    // complete one.
-    DbError Failure(SQLRETURN rc, const std::string& doing) {
-        const auto records = statement_.Diagnostics();
-        connection_.RecoverAfterFailure();
-        if (IsConnectionFailure(records)) {
-            return connection_.DescribeFailure(
-                "connection lost after " + std::to_string(rowsRead_) + " rows of table " + table_,
-                records);
-        }
-        return connection_.MakeError(rc, records, doing);
-    }
-
-    Connection& connection_;  // Not owned.
-    Statement statement_;
-    std::string table_;
-    std::vector<ResultColumn> columns_;
-    std::vector<std::unique_ptr<OdbcField>> fields_;
-    std::vector<Value> values_;
-    std::int64_t rowsRead_ = 0;
-    bool eof_ = true;
-    bool closed_ = false;
-};
-
-std::string OdbcField::Name() {
-    return owner_.Column(index_).description.name;
-}
-
-int OdbcField::Type() {
-    return owner_.Column(index_).daoType;
-}
-
-Value OdbcField::GetValue() {
-    return owner_.ValueAt(index_);
-}
-
-std::int64_t OdbcField::FieldSize() {
-    const Value& value = owner_.ValueAt(index_);
-    if (const auto* text = value.As<std::string>()) {
-        return static_cast<std::int64_t>(text->size());
-    }
-    if (const auto* bytes = value.As<Bytes>()) {
-        return static_cast<std::int64_t>(bytes->size());
-    }
-    return 0;
-}
-
-Bytes OdbcField::GetChunk(std::int64_t offset, std::size_t count) {
-    const Value& value = owner_.ValueAt(index_);
-    const std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-    if (const auto* text = value.As<std::string>()) {
-        data = reinterpret_cast<const std::uint8_t*>(text->data());
-        size = text->size();
-    } else if (const auto* bytes = value.As<Bytes>()) {
-        data = bytes->data();
-        size = bytes->size();
-    }
-    if (!data || offset < 0 || static_cast<std::size_t>(offset) >= size) {
-        return {};
-    }
-    const auto start = static_cast<std::size_t>(offset);
-    return Bytes(data + start, data + start + std::min(count, size - start));
-}
-
-std::string OdbcField::SourceTable() {
-    return owner_.Table();
-}
-
-std::string OdbcField::SourceField() {
-    return owner_.Column(index_).sourceField;
-}
 
 class OdbcDatabase : public TreeDatabase {
   public:
@@ -229,7 +26,7 @@ class OdbcDatabase : public TreeDatabase {
     std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
                                              const std::vector<std::string>& fields) override {
         const std::string sql = RecordsetStatement(table, fields);
-        return std::make_unique<OdbcRecordset>(*connection_, std::string(table), sql);
+        return OpenOdbcRecordset(*connection_, std::string(table), sql);
     }
 
     std::string RecordsetStatement(std::string_view table,
@@ -246,12 +43,81 @@ class OdbcDatabase : public TreeDatabase {
             sql += "*";
         }
         sql += " FROM " + catalog_->SelectSource(table);
-        if (connection_->Kind() == Dbms::SQLite) {
-            // Scan the table itself, never a covering index, so that the row
-            // order does not depend on the columns read.
-            sql += " NOT INDEXED";
-        }
+        sql += DialectFor(connection_->Kind()).TableScanSuffix();
         return sql;
+    }
+
+    std::unique_ptr<Recordset> OpenOrderedRecordset(
+        std::string_view table, const std::vector<std::string>& fields,
+        const std::vector<std::string>& keyFields) override {
+        CheckOpen();
+        std::string order;
+        for (const auto& k : keyFields) {
+            std::string term = connection_->QuoteIdentifier(k);
+            switch (connection_->Kind()) {
+                case Dbms::SQLite:
+                    // SQLite's order of its storage classes is ours; BINARY
+                    // compares text by its bytes.
+                    term += " COLLATE BINARY";
+                    break;
+                case Dbms::PostgreSQL:
+                    // "C" compares text by its bytes; other types have no
+                    // collation and order by value.
+                    if (IsPostgresText(FieldTypeName(table, k))) {
+                        term += " COLLATE \"C\"";
+                    }
+                    break;
+                case Dbms::Other:
+                    // No binary collation known: text keys are sorted here.
+                    if (IsTextDaoType(FieldDaoType(table, k))) {
+                        return Database::OpenOrderedRecordset(table, fields, keyFields);
+                    }
+                    break;
+            }
+            order += (order.empty() ? "" : ", ") + term;
+        }
+        std::string sql = SelectColumns(fields) + " FROM " + catalog_->SelectSource(table);
+        if (!order.empty()) {
+            sql += " ORDER BY " + order;
+        }
+        return OpenOdbcRecordset(*connection_, std::string(table), sql);
+    }
+
+    std::unique_ptr<Recordset> OpenKeyedRecordset(std::string_view table,
+                                                  const std::vector<std::string>& fields,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const std::vector<Value>& keyValues) override {
+        CheckOpen();
+        if (keyFields.size() != keyValues.size()) {
+            throw DbError(errors::kTypeMismatch, "A key needs one value per key field.", "ODBC");
+        }
+        const std::string source = catalog_->SelectSource(table);
+        // The key columns' SQL types, from a statement that returns no row,
+        // so that the driver converts each bound text to the column's type.
+        auto describe = connection_->NewStatement();
+        describe.Execute(SelectColumns(keyFields) + " FROM " + source + " WHERE 1 = 0",
+                         "reading the key columns of table " + std::string(table));
+        std::vector<Parameter> parameters;
+        std::string where;
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            Parameter p;
+            p.column = describe.Describe(static_cast<SQLUSMALLINT>(i + 1));
+            if (const auto* bytes = keyValues[i].As<Bytes>()) {
+                p.bytes = *bytes;
+            } else if (const auto* b = keyValues[i].As<bool>()) {
+                p.text = *b ? "1" : "0";
+            } else {
+                p.text = PlainText(keyValues[i]);
+            }
+            parameters.push_back(std::move(p));
+            where += (i ? " AND " : "") + connection_->QuoteIdentifier(keyFields[i]) + " = ?";
+            if (connection_->Kind() == Dbms::SQLite) {
+                where += " COLLATE BINARY";
+            }
+        }
+        describe.CloseCursor();
+        const std::string sql = SelectColumns(fields) + " FROM " + source + " WHERE " + where;
+        return OpenOdbcRecordset(*connection_, std::string(table), sql, parameters);
     }
 
     void Close() override {
@@ -264,6 +130,49 @@ class OdbcDatabase : public TreeDatabase {
     }
 
   private:
+    // "SELECT a, b" with every name quoted ("SELECT *" for none).
+    std::string SelectColumns(const std::vector<std::string>& fields) const {
+        std::string sql = "SELECT ";
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            sql += (i ? ", " : "") + connection_->QuoteIdentifier(fields[i]);
+        }
+        return fields.empty() ? sql + "*" : sql;
+    }
+
+    // The properties of one field of a table, from the catalog.
+    Properties FieldProperties(std::string_view table, const std::string& field) {
+        return GetCollection(collections::kTableDefs)
+            ->Item(table)
+            ->GetCollection(collections::kFields)
+            ->Item(field)
+            ->GetProperties();
+    }
+    std::string FieldTypeName(std::string_view table, const std::string& field) {
+        const Property* p = FieldProperties(table, field).Find("TypeName");
+        const Value v = p ? p->GetValue() : Value();
+        const auto* name = v.As<std::string>();
+        return name ? *name : std::string();
+    }
+    int FieldDaoType(std::string_view table, const std::string& field) {
+        const Property* p = FieldProperties(table, field).Find("Type");
+        const Value v = p ? p->GetValue() : Value();
+        const auto* type = v.As<std::int64_t>();
+        return type ? static_cast<int>(*type) : dao::kText;
+    }
+    // The PostgreSQL types whose order depends on a collation.
+    static bool IsPostgresText(std::string_view typeName) {
+        for (const char* name :
+             {"text", "varchar", "bpchar", "char", "name", "character varying", "character"}) {
+            if (typeName == name) {
+                return true;
+            }
+        }
+        return false;
+    }
+    static bool IsTextDaoType(int type) {
+        return type == dao::kText || type == dao::kMemo || type == dao::kChar || type == dao::kGuid;
+    }
+
     Properties ReadDatabaseProperties() const {
         const SourceInfo& info = connection_->Info();
         Properties p;

@@ -13,6 +13,21 @@ std::string Narrow(const SQLWCHAR* text, std::size_t length) {
     return Utf16ToUtf8(text, length);
 }
 
+void AppendNarrow(const SQLWCHAR* text, std::size_t length, std::string& out) {
+    std::size_t ascii = 0;
+    while (ascii < length && text[ascii] < 0x80) {
+        ++ascii;
+    }
+    const std::size_t start = out.size();
+    out.resize(start + ascii);
+    for (std::size_t i = 0; i < ascii; ++i) {
+        out[start + i] = static_cast<char>(text[i]);
+    }
+    if (ascii < length) {
+        out += Utf16ToUtf8(text + ascii, length - ascii);
+    }
+}
+
 void EnvironmentFreer::operator()(SQLHENV env) const noexcept {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
 }

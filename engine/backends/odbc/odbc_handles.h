@@ -23,6 +23,9 @@ using WideString = std::basic_string<SQLWCHAR>;
 WideString Widen(std::string_view utf8);
 // UTF-16 code units to UTF-8; a lone surrogate becomes U+FFFD.
 std::string Narrow(const SQLWCHAR* text, std::size_t length);
+// Appends the UTF-8 of `length` UTF-16 code units to `out`, as Narrow does,
+// quickly for ASCII.
+void AppendNarrow(const SQLWCHAR* text, std::size_t length, std::string& out);
 
 struct EnvironmentFreer {
     void operator()(SQLHENV env) const noexcept;

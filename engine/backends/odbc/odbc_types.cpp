@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "engine/model/value_codec.h"
+
 namespace kesmark::odbc {
 
 namespace {
@@ -19,7 +21,7 @@ long long DaysFromCivil(long long y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
-bool ReadDigits(const std::string& text, std::size_t& pos, std::size_t count, int& value) {
+bool ReadDigits(std::string_view text, std::size_t& pos, std::size_t count, int& value) {
     if (pos + count > text.size()) {
         return false;
     }
@@ -35,7 +37,7 @@ bool ReadDigits(const std::string& text, std::size_t& pos, std::size_t count, in
     return true;
 }
 
-bool Expect(const std::string& text, std::size_t& pos, char c) {
+bool Expect(std::string_view text, std::size_t& pos, char c) {
     if (pos < text.size() && text[pos] == c) {
         ++pos;
         return true;
@@ -43,7 +45,7 @@ bool Expect(const std::string& text, std::size_t& pos, char c) {
     return false;
 }
 
-bool IsDecimalText(const std::string& text) {
+bool IsDecimalText(std::string_view text) {
     std::size_t i = 0;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
         ++i;
@@ -134,7 +136,7 @@ bool IsLongDaoType(int daoType) {
     return daoType == dao::kLongBinary || daoType == dao::kMemo;
 }
 
-std::optional<DateTime> ParseDateTime(const std::string& text) {
+std::optional<DateTime> ParseDateTime(std::string_view text) {
     std::size_t pos = 0;
     int year = 1899;
     int month = 12;
@@ -194,44 +196,43 @@ std::optional<DateTime> ParseDateTime(const std::string& text) {
     return DateTime{serial};
 }
 
-Value ValueFromText(SQLSMALLINT sqlType, std::string text) {
+TextMeaning ParseText(SQLSMALLINT sqlType, std::string_view text) {
+    TextMeaning meaning;
     switch (sqlType) {
         case SQL_BIT:
             if (text == "1" || text == "0") {
-                return Value(text == "1");
+                meaning.kind = TextMeaning::Kind::Boolean;
+                meaning.boolean = text == "1";
             }
             break;
         case SQL_TINYINT:
         case SQL_SMALLINT:
         case SQL_INTEGER:
         case SQL_BIGINT: {
-            std::int64_t number = 0;
             const char* end = text.data() + text.size();
-            const auto result = std::from_chars(text.data(), end, number);
+            const auto result = std::from_chars(text.data(), end, meaning.integer);
             if (result.ec == std::errc() && result.ptr == end && !text.empty()) {
-                return Value(number);
-            }
-            if (IsDecimalText(text) && text.find('.') == std::string::npos) {
-                return Value(Decimal{std::move(text)});  // beyond 64 bits
+                meaning.kind = TextMeaning::Kind::Integer;
+            } else if (IsDecimalText(text) && text.find('.') == std::string_view::npos) {
+                meaning.kind = TextMeaning::Kind::Decimal;  // beyond 64 bits
             }
             break;
         }
         case SQL_REAL:
         case SQL_FLOAT:
         case SQL_DOUBLE: {
-            double number = 0;
             const char* end = text.data() + text.size();
-            const auto result = std::from_chars(text.data(), end, number);
+            const auto result = std::from_chars(text.data(), end, meaning.real);
             if (result.ec == std::errc() && result.ptr == end && !text.empty() &&
-                std::isfinite(number)) {
-                return Value(number);
+                std::isfinite(meaning.real)) {
+                meaning.kind = TextMeaning::Kind::Double;
             }
             break;
         }
         case SQL_DECIMAL:
         case SQL_NUMERIC:
             if (IsDecimalText(text)) {
-                return Value(Decimal{std::move(text)});
+                meaning.kind = TextMeaning::Kind::Decimal;
             }
             break;
         case SQL_TYPE_DATE:
@@ -241,13 +242,58 @@ Value ValueFromText(SQLSMALLINT sqlType, std::string text) {
         case SQL_TYPE_TIMESTAMP:
         case SQL_TIMESTAMP:
             if (auto date = ParseDateTime(text)) {
-                return Value(*date);
+                meaning.kind = TextMeaning::Kind::Date;
+                meaning.date = *date;
             }
             break;
         default:
             break;
     }
+    return meaning;
+}
+
+Value ValueFromText(SQLSMALLINT sqlType, std::string text) {
+    const TextMeaning meaning = ParseText(sqlType, text);
+    switch (meaning.kind) {
+        case TextMeaning::Kind::Boolean:
+            return Value(meaning.boolean);
+        case TextMeaning::Kind::Integer:
+            return Value(meaning.integer);
+        case TextMeaning::Kind::Double:
+            return Value(meaning.real);
+        case TextMeaning::Kind::Decimal:
+            return Value(Decimal{std::move(text)});
+        case TextMeaning::Kind::Date:
+            return Value(meaning.date);
+        case TextMeaning::Kind::Text:
+            break;
+    }
     return Value(std::move(text));
+}
+
+void EncodeText(SQLSMALLINT sqlType, std::string_view text, std::string& out) {
+    const TextMeaning meaning = ParseText(sqlType, text);
+    switch (meaning.kind) {
+        case TextMeaning::Kind::Boolean:
+            out.push_back(value_tags::kBoolean);
+            out.push_back(meaning.boolean ? 1 : 0);
+            return;
+        case TextMeaning::Kind::Integer:
+            EncodeInteger(meaning.integer, out);
+            return;
+        case TextMeaning::Kind::Double:
+            EncodeDouble(meaning.real, out);
+            return;
+        case TextMeaning::Kind::Decimal:
+            EncodeBytes(value_tags::kDecimal, text, out);
+            return;
+        case TextMeaning::Kind::Date:
+            EncodeValue(Value(meaning.date), out);
+            return;
+        case TextMeaning::Kind::Text:
+            break;
+    }
+    EncodeBytes(value_tags::kText, text, out);
 }
 
 }  // namespace kesmark::odbc

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/model/value.h"
 
@@ -38,9 +39,24 @@ bool IsLongDaoType(int daoType);
 //   second stays text, since a date keeps whole seconds only).
 Value ValueFromText(SQLSMALLINT sqlType, std::string text);
 
+// What ValueFromText makes of a text, without building the value.
+struct TextMeaning {
+    enum class Kind { Text, Boolean, Integer, Double, Decimal, Date };
+    Kind kind = Kind::Text;
+    bool boolean = false;
+    std::int64_t integer = 0;
+    double real = 0;
+    DateTime date;
+};
+TextMeaning ParseText(SQLSMALLINT sqlType, std::string_view text);
+
+// Appends the encoding (value_codec.h) of ValueFromText(sqlType, text) to
+// `out`, without building the value: a data comparison reads millions.
+void EncodeText(SQLSMALLINT sqlType, std::string_view text, std::string& out);
+
 // A DAO date serial for a civil date and time, or nullopt when `text` is not
 // "yyyy-mm-dd", "hh:mm:ss" or "yyyy-mm-dd hh:mm:ss" (seconds may carry a
 // fraction of zeros only).
-std::optional<DateTime> ParseDateTime(const std::string& text);
+std::optional<DateTime> ParseDateTime(std::string_view text);
 
 }  // namespace kesmark::odbc

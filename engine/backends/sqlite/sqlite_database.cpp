@@ -49,6 +49,32 @@ Value ColumnValue(sqlite3_stmt* stmt, int i) {
     }
 }
 
+// Binds a key value as the storage class SQLite keeps it in.
+void BindValue(sqlite3_stmt* stmt, int index, const Value& value) {
+    struct Visitor {
+        sqlite3_stmt* stmt;
+        int index;
+        int operator()(const Null&) const { return sqlite3_bind_null(stmt, index); }
+        int operator()(bool b) const { return sqlite3_bind_int64(stmt, index, b ? 1 : 0); }
+        int operator()(std::int64_t i) const { return sqlite3_bind_int64(stmt, index, i); }
+        int operator()(double d) const { return sqlite3_bind_double(stmt, index, d); }
+        int operator()(const Currency& c) const {
+            return sqlite3_bind_double(stmt, index, static_cast<double>(c.scaled) / 10000.0);
+        }
+        int operator()(const Decimal& d) const { return Text(d.text); }
+        int operator()(const std::string& s) const { return Text(s); }
+        int operator()(const DateTime& d) const { return Text(FormatDateTime(d)); }
+        int operator()(const Bytes& b) const {
+            return sqlite3_bind_blob64(stmt, index, b.data(), b.size(), SQLITE_TRANSIENT);
+        }
+        int Text(const std::string& s) const {
+            return sqlite3_bind_text64(stmt, index, s.data(), s.size(), SQLITE_TRANSIENT,
+                                       SQLITE_UTF8);
+        }
+    };
+    Check(std::visit(Visitor{stmt, index}, value.Get()), sqlite3_db_handle(stmt));
+}
+
 class SqliteRecordset;
 
 class SqliteField : public RecordsetField {
@@ -248,6 +274,46 @@ class SqliteDatabase : public TreeDatabase {
     std::unique_ptr<Database> OpenAgain() override {
         CheckOpen();
         return std::make_unique<SqliteDatabase>(DatabaseName(), connection_);
+    }
+    std::unique_ptr<Recordset> OpenOrderedRecordset(
+        std::string_view table, const std::vector<std::string>& fields,
+        const std::vector<std::string>& keyFields) override {
+        CheckOpen();
+        // SQLite orders its storage classes as CompareKeyValues does (Null,
+        // numbers by value, text, blobs); BINARY makes text compare by its
+        // bytes whatever collation the column declares. The primary key's
+        // index serves the order where its collation is BINARY.
+        std::string sql = SelectStatement(fields, table, QuoteIdentifier) + " ORDER BY ";
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            sql += (i ? ", " : "") + QuoteIdentifier(keyFields[i]) + " COLLATE BINARY";
+        }
+        auto stmt = Prepare(connection_->Handle(), sql);
+        return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table),
+                                                 DatabaseName());
+    }
+    std::unique_ptr<Recordset> OpenKeyedRecordset(std::string_view table,
+                                                  const std::vector<std::string>& fields,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const std::vector<Value>& keyValues) override {
+        CheckOpen();
+        if (keyFields.size() != keyValues.size()) {
+            throw DbError(errors::kTypeMismatch, "A key needs one value per key field.", kSource);
+        }
+        // The first term lets an index of the column's own collation find the
+        // row; the second keeps only the row whose key is equal byte for byte.
+        std::string sql = SelectStatement(fields, table, QuoteIdentifier) + " WHERE ";
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            const std::string column = QuoteIdentifier(keyFields[i]);
+            const std::string parameter = "?" + std::to_string(i + 1);
+            sql += (i ? " AND " : "") + column + " = " + parameter + " AND " + column + " = " +
+                   parameter + " COLLATE BINARY";
+        }
+        auto stmt = Prepare(connection_->Handle(), sql);
+        for (std::size_t i = 0; i < keyValues.size(); ++i) {
+            BindValue(stmt.get(), static_cast<int>(i + 1), keyValues[i]);
+        }
+        return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table),
+                                                 DatabaseName());
     }
     void Close() override {
         MarkClosed();

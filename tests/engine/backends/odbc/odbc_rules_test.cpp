@@ -6,8 +6,12 @@
 
 #include "engine/backends/odbc/odbc_catalog.h"
 #include "engine/backends/odbc/odbc_connection.h"
+#include "engine/backends/odbc/odbc_dialect.h"
 #include "engine/backends/odbc/odbc_handles.h"
+#include "engine/backends/odbc/odbc_indexes.h"
+#include "engine/backends/odbc/odbc_recordset.h"
 #include "engine/backends/odbc/odbc_types.h"
+#include "engine/model/value_codec.h"
 #include "engine/open_database.h"
 
 namespace kesmark::odbc {
@@ -41,6 +45,115 @@ TEST(OdbcKeys, StayUniqueAcrossSchemas) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(UniqueKeys(c.candidates), c.expected) << c.scenario;
+    }
+}
+
+// A SQLStatistics row of index `index`: key `column` (nullopt for an
+// expression) at `position`.
+StatisticsRow KeyRow(const std::string& index, std::optional<std::string> column,
+                     std::optional<std::int64_t> position, bool unique = false) {
+    StatisticsRow row;
+    row.indexName = index;
+    row.columnName = std::move(column);
+    row.position = position;
+    row.unique = unique;
+    return row;
+}
+
+// "name: key, key" for each index, "*" marking the primary key.
+std::vector<std::string> Describe(const std::vector<IndexEntry>& indexes) {
+    std::vector<std::string> lines;
+    for (const auto& index : indexes) {
+        std::string line = (index.primary ? "*" : "") + index.name + ":";
+        for (const auto& key : index.keys) {
+            line += " " + key.name;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(OdbcIndexes, GatherTheirKeysInKeyOrder) {
+    const std::vector<StatisticsRow> rows = {KeyRow("by_name", "last", 2),
+                                             KeyRow("by_email", "email", 1),
+                                             KeyRow("by_name", "first", 1),
+                                             KeyRow("by_lower", std::nullopt, 1),
+                                             KeyRow("unnumbered", "a", std::nullopt),
+                                             KeyRow("unnumbered", "b", std::nullopt)};
+    EXPECT_EQ(Describe(GatherIndexes(rows, DialectFor(Dbms::Other))),
+              (std::vector<std::string>{"by_name: first last", "by_email: email",
+                                        "by_lower: (expression 1)", "unnumbered: a b"}));
+
+    const auto sqlite =
+        GatherIndexes({KeyRow("sqlite_autoindex_0", "id", 1, true)}, DialectFor(Dbms::SQLite));
+    ASSERT_EQ(sqlite.size(), 1u);
+    EXPECT_EQ(sqlite[0].name, "sqlite_rowid") << "the SQLite driver's stand-in for the rowid";
+    EXPECT_EQ(sqlite[0].type, SQL_INDEX_CLUSTERED);
+    EXPECT_EQ(
+        GatherIndexes({KeyRow("sqlite_autoindex_0", "id", 1)}, DialectFor(Dbms::Other))[0].name,
+        "sqlite_autoindex_0")
+        << "renamed for the SQLite driver only";
+}
+
+struct PrimaryKeyCase {
+    const char* scenario;
+    std::vector<StatisticsRow> statistics;
+    std::vector<PrimaryKeysRow> primaryKey;
+    std::vector<std::string> expected;
+};
+
+TEST(OdbcIndexes, MarkThePrimaryKeyOrAddOneForIt) {
+    const std::vector<PrimaryKeyCase> cases = {
+        {"the index named like the key",
+         {KeyRow("other", "id", 1, true), KeyRow("orders_pkey", "id", 1, true)},
+         {{"id", 1, "orders_pkey"}},
+         {"other: id", "*orders_pkey: id"}},
+        {"else the first unique index on exactly its columns, in key order",
+         {KeyRow("by_b_a", "b", 1, true), KeyRow("by_b_a", "a", 2, true),
+          KeyRow("not_unique", "a", 1), KeyRow("not_unique", "b", 2),
+          KeyRow("by_a_b", "a", 1, true), KeyRow("by_a_b", "b", 2, true),
+          KeyRow("late", "a", 1, true), KeyRow("late", "b", 2, true)},
+         {{"b", 2, ""}, {"a", 1, ""}},
+         {"by_b_a: b a", "not_unique: a b", "*by_a_b: a b", "late: a b"}},
+        {"an index of its own, in front, when none matches",
+         {KeyRow("by_a", "a", 1, true)},
+         {{"b", 1, "t_pk"}},
+         {"*t_pk: b", "by_a: a"}},
+        {"an unnamed key of its own is PrimaryKey", {}, {{"id", 1, ""}}, {"*PrimaryKey: id"}},
+        {"no primary key leaves the indexes alone",
+         {KeyRow("by_a", "a", 1, true)},
+         {},
+         {"by_a: a"}},
+    };
+    for (const auto& c : cases) {
+        auto indexes = GatherIndexes(c.statistics, DialectFor(Dbms::Other));
+        MarkPrimaryKey(indexes, GatherPrimaryKey(c.primaryKey));
+        EXPECT_EQ(Describe(indexes), c.expected) << c.scenario;
+    }
+}
+
+struct BlockCase {
+    const char* scenario;
+    std::size_t rowBytes;
+    std::size_t blockBytes;
+    std::optional<std::size_t> driverBatchRows;
+    std::size_t expected;
+};
+
+TEST(OdbcBlocks, HoldWhatFitsAndEndWhereTheDriversBatchesEnd) {
+    const std::vector<BlockCase> cases = {
+        {"as many rows as fit", 1000, 100000, std::nullopt, 100},
+        {"no more than the most rows", 10, 1000000, std::nullopt, 512},
+        {"one row when one does not fit", 5000, 1000, std::nullopt, 1},
+        {"a row of no bytes", 0, 1000, std::nullopt, 512},
+        {"the driver's batch when smaller", 100, 1000000, 100, 100},
+        {"a divisor of the driver's batch", 1000, 1000000, 1000, 500},
+        {"a divisor of an odd batch", 3000, 1000000, 999, 333},
+        {"a batch with no divisor near: as many rows as fit", 1000, 1000000, 997, 512},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(BlockRows(c.rowBytes, c.blockBytes, 512, c.driverBatchRows), c.expected)
+            << c.scenario;
     }
 }
 
@@ -88,6 +201,12 @@ TEST(OdbcValues, ComeFromTheDriversTextWithoutLosingAnything) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ValueFromText(c.sqlType, c.text), c.expected) << c.scenario;
+        // Encoded straight from the text, as a data comparison reads it.
+        std::string direct;
+        std::string viaValue;
+        EncodeText(c.sqlType, c.text, direct);
+        EncodeValue(c.expected, viaValue);
+        EXPECT_EQ(direct, viaValue) << c.scenario;
     }
 }
 

@@ -10,6 +10,7 @@
 #include "engine/backends/odbc/odbc_connection.h"
 #include "engine/backends/odbc/odbc_database.h"
 #include "tests/engine/backends/odbc/odbc_test_support.h"
+#include "tests/support/row_scenarios.h"
 
 namespace kesmark::test::odbc {
 namespace {
@@ -118,13 +119,23 @@ TEST_F(OdbcSqlite, GivesTheNativeBackendsNodesForThePair) {
             "Containers[Triggers].Documents[orders_audit]",
         };
         if (data) {
+            // Customer 2 was renamed: the changed row and the first record
+            // of its field that differs.
             expected.push_back("TableDefs[customers].Fields[name].Records[2]");
+            expected.push_back("TableDefs[customers].Rows[2]");
         }
         auto differences = odbcRun.differences;
         std::sort(differences.begin(), differences.end());
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(differences, expected) << (data ? "with" : "without") << " --data";
     }
+}
+
+TEST_F(OdbcSqlite, RowsAreMatchedByKeyAsTheSqliteBackendMatchesThem) {
+    KESMARK_REQUIRE_SQLITE_ODBC();
+    const fs::path a = MakeSqlite(dir_ / "a.db", RowPairSql('a'));
+    const fs::path b = MakeSqlite(dir_ / "b.db", RowPairSql('b'));
+    ExpectRowPairResults(SqliteConnect(a), SqliteConnect(b), dir_.Path());
 }
 
 TEST_F(OdbcSqlite, TheSamePairIsSame) {

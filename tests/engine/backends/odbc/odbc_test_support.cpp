@@ -157,6 +157,11 @@ const Drivers& RegisterDrivers() {
                         << "\nServername=" << server.host << "\nPort=" << server.port
                         << "\nDatabase=" << database << "\n\n";
             }
+            // A data source that reads whole results, as the driver does
+            // when told nothing.
+            sources << "[" << kBufferedSource << "]\nDriver=" << kPostgresDriver
+                    << "\nServername=" << server.host << "\nPort=" << server.port
+                    << "\nDatabase=kesmark_a\nUseDeclareFetch=0\n\n";
         }
         ::setenv("ODBCSYSINI", folder.Path().c_str(), 1);
         ::setenv("ODBCINSTINI", "odbcinst.ini", 1);

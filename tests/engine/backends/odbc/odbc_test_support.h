@@ -21,6 +21,8 @@ namespace fs = std::filesystem;
 // The names the drivers are registered under.
 inline constexpr const char* kSqliteDriver = "Kesmark SQLite3";
 inline constexpr const char* kPostgresDriver = "Kesmark PostgreSQL";
+// A data source of kesmark_a whose odbc.ini entry sets UseDeclareFetch=0.
+inline constexpr const char* kBufferedSource = "kesmark_buffered";
 
 // A PostgreSQL server started by scripts/test-postgres.sh, as its state file
 // describes it.
@@ -48,8 +50,8 @@ PostgresServer ReadPostgresState(const fs::path& stateDir);
 // The suite's server (the ctest fixture odbc_postgres).
 const PostgresServer& SuiteServer();
 
-// Registers the drivers and the data sources (DSN "kesmark_a" and
-// "kesmark_b" for the suite's server) once per process, before any ODBC call;
+// Registers the drivers and the data sources (DSN "kesmark_a", "kesmark_b"
+// and kBufferedSource for the suite's server) once per process, before any ODBC call;
 // child processes (kesmark-diff) inherit the set-up. Returns why the SQLite
 // driver or the PostgreSQL driver is missing, empty when present.
 struct Drivers {

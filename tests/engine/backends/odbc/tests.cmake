@@ -9,7 +9,9 @@ kesmark_add_test(odbc_tests
   ${CMAKE_CURRENT_LIST_DIR}/odbc_test_support.cpp
   ${CMAKE_CURRENT_LIST_DIR}/odbc_rules_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/odbc_sqlite_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/odbc_postgres_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/odbc_postgres_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/odbc_reading_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/odbc_password_test.cpp)
 target_link_libraries(odbc_tests PRIVATE nlohmann_json::nlohmann_json)
 target_compile_definitions(odbc_tests PRIVATE
   KESMARK_SQLITE_ODBC_DRIVER="${KESMARK_SQLITE_ODBC_DRIVER}"
@@ -32,3 +34,8 @@ file(WRITE ${odbc_fixture_file}
   "  set_tests_properties(\"\${odbc_test}\" PROPERTIES FIXTURES_REQUIRED \"testdata;odbc_postgres\")\n"
   "endforeach()\n")
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${odbc_fixture_file})
+
+# The long-value reader of bench/odbc-bench.sh (a benchmark tool, run by
+# hand): reads one field's values through FieldSize and GetChunk.
+add_executable(long_value_reader ${CMAKE_SOURCE_DIR}/bench/long_value_reader.cpp)
+target_link_libraries(long_value_reader PRIVATE kesmark_open)

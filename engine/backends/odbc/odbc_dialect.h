@@ -1,0 +1,137 @@
+#pragma once
+
+// What the backend does differently per database system and per driver:
+// the statements that make a session read-only, the queries of a system's
+// own catalog (view and function definitions, triggers, the default schema),
+// the names it gives its own tables and indexes, and the driver settings the
+// backend chooses when the connect string leaves them out. Everything else
+// is generic ODBC (odbc_catalog.h, odbc_recordset.h).
+//
+// One dialect per database system: odbc_dialect_postgres.cpp,
+// odbc_dialect_sqlite.cpp, and the generic one for every other system.
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/backends/odbc/odbc_connection.h"
+
+namespace kesmark::odbc {
+
+// The columns of Dialect::ViewDefinitionsQuery, in order.
+namespace view_definitions_column {
+inline constexpr std::size_t kSchema = 1;  // Null or "" where there are no schemas
+inline constexpr std::size_t kName = 2;
+inline constexpr std::size_t kDefinition = 3;
+}  // namespace view_definitions_column
+
+// The columns of Dialect::FunctionDefinitionsQuery, in order.
+namespace function_definitions_column {
+inline constexpr std::size_t kSchema = 1;
+inline constexpr std::size_t kName = 2;
+inline constexpr std::size_t kInputTypes = 3;  // type names of the input parameters, joined by ","
+inline constexpr std::size_t kDefinition = 4;
+}  // namespace function_definitions_column
+
+// The columns of Dialect::TriggersQuery, in order.
+namespace triggers_column {
+inline constexpr std::size_t kSchema = 1;  // Null or "" where there are no schemas
+inline constexpr std::size_t kTable = 2;
+inline constexpr std::size_t kName = 3;
+inline constexpr std::size_t kDefinition = 4;
+}  // namespace triggers_column
+
+// A statement of the session's set-up and what it is for, for its error
+// message ("making the connection read-only").
+struct SessionStatement {
+    std::string_view sql;
+    std::string_view purpose;
+};
+
+class Dialect {
+  public:
+    virtual ~Dialect() = default;
+
+    // Statements run in order right after connecting, each committing on its
+    // own, that make the session read-only in fact where the system allows.
+    virtual std::vector<SessionStatement> ReadOnlyStatements() const { return {}; }
+    // True when the session then runs in one transaction that is never
+    // committed (autocommit off), so that the comparison sees one snapshot.
+    virtual bool ReadsInOneTransaction() const { return false; }
+
+    // A query whose one row and column names the schema whose objects keep
+    // their plain names; nullopt when the backend is to guess it.
+    virtual std::optional<std::string_view> DefaultSchemaQuery() const { return std::nullopt; }
+    // True for a table the database system keeps for itself, whatever table
+    // type the driver reports for it.
+    virtual bool IsSystemTable(std::string_view name) const;
+    // The view definitions (view_definitions_column); nullopt when there is
+    // no such query.
+    virtual std::optional<std::string_view> ViewDefinitionsQuery() const;
+    // The function definitions (function_definitions_column).
+    virtual std::optional<std::string_view> FunctionDefinitionsQuery() const {
+        return std::nullopt;
+    }
+    // The triggers (triggers_column); the ODBC catalog has none.
+    virtual std::optional<std::string_view> TriggersQuery() const { return std::nullopt; }
+    // An index the driver lists by a name of its own making gets the name
+    // and type the system's own tools show; others stay as listed.
+    virtual void RenameIndex(std::string& name, std::optional<std::int64_t>& type) const;
+
+    // What follows "SELECT ... FROM table" in a table scan, so that the row
+    // order does not depend on the columns read ("" for nothing).
+    virtual std::string_view TableScanSuffix() const { return ""; }
+};
+
+// The dialect of a database system.
+const Dialect& DialectFor(Dbms dbms);
+// The dialects of odbc_dialect_postgres.cpp and odbc_dialect_sqlite.cpp.
+const Dialect& PostgresDialect();
+const Dialect& SqliteDialect();
+
+// A driver setting the backend chooses when neither the connect string nor
+// the data source sets it, given through the driver's own connection
+// attribute after connecting.
+struct DriverDefault {
+    // Every keyword that sets it in a connect string or a data source (any
+    // letter case), abbreviations included.
+    std::vector<std::string_view> keywords;
+    SQLINTEGER attribute = 0;
+    SQLULEN value = 0;
+};
+
+// What the backend knows of a driver: the settings it chooses for it, and
+// the driver's own connection attributes that say whether it reads a result
+// from the server in batches and how many rows at a time.
+struct DriverProfile {
+    std::vector<DriverDefault> defaults;
+    std::optional<SQLINTEGER> batchingAttribute;
+    std::optional<SQLINTEGER> batchRowsAttribute;
+    // When the batch size is one of `defaults` (the backend's to choose),
+    // the driver takes a new one for each batch, and the backend sizes the
+    // batches to come after the rows read: about `batchBytes` of row data,
+    // from 1 to `maxBatchRows` rows.
+    std::size_t batchBytes = 0;
+    std::size_t maxBatchRows = 0;
+    // The source's types (SQL_DESC_TYPE_NAME) whose text the driver gives,
+    // asked for as bytes (SQL_C_BINARY), in UTF-8 as it is, when it comes in
+    // one piece; none when one of `textConversionKeywords` is set (then the
+    // driver converts it).
+    std::vector<std::string_view> utf8TextTypes;
+    std::vector<std::string_view> textConversionKeywords;
+};
+
+// The profile of the driver that SQL_DRIVER_NAME calls `driverName`
+// ("psqlodbcw.so"); empty for drivers the backend does not know.
+DriverProfile ProfileOfDriver(std::string_view driverName);
+
+// The PostgreSQL driver's (psqlodbc), from odbc_dialect_postgres.cpp; its
+// Unicode build talks UTF-8 with the server.
+DriverProfile PostgresDriverProfile(bool unicode);
+
+}  // namespace kesmark::odbc

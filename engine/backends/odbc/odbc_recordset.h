@@ -1,0 +1,44 @@
+#pragma once
+
+// A forward-only recordset over one SELECT of an ODBC source, read so that
+// memory stays bounded whatever the number of rows and the size of a value:
+// - where the driver allows (FetchAbilities), the columns are bound to
+//   buffers and the rows come in blocks of up to a few hundred
+//   (SQL_ATTR_ROW_ARRAY_SIZE), one driver call per block; a value longer
+//   than its buffer is read again whole with SQLGetData when it is asked for;
+// - a long value (text or binary) asked for through FieldSize and GetChunk
+//   is read in pieces with SQLGetData and never held whole;
+// - elsewhere the rows come one at a time and every value is read with
+//   SQLGetData, in column order.
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/backends/odbc/odbc_connection.h"
+#include "engine/model/object_model.h"
+
+namespace kesmark::odbc {
+
+// The rows of one block: as many as fit in `blockBytes` of buffers at
+// `rowBytes` a row, at least 1 and at most `maxRows`. When the driver reads
+// `driverBatchRows` rows from the server at a time, no more than that, and a
+// divisor of it where one is near, so that a block does not span two of the
+// driver's batches and a failure in one batch leaves every row before it
+// read.
+//   BlockRows(1000, 100000, 512, nullopt) -> 100
+//   BlockRows(1000, 1000000, 512, 1000)   -> 500
+std::size_t BlockRows(std::size_t rowBytes, std::size_t blockBytes, std::size_t maxRows,
+                      std::optional<std::size_t> driverBatchRows);
+
+// Runs `sql`, with `parameters` bound to its markers, on `connection` (not
+// owned; it must outlive the recordset) and
+// returns a recordset on its first row. `table` names the table in messages
+// and is each field's SourceTable. Throws DbError ("opening table T: ...")
+// when the statement fails.
+std::unique_ptr<Recordset> OpenOdbcRecordset(Connection& connection, std::string table,
+                                             const std::string& sql,
+                                             const std::vector<Parameter>& parameters = {});
+
+}  // namespace kesmark::odbc
