@@ -1,6 +1,7 @@
 #include <cfenv>
 #include <cmath>
 #include <optional>
+#include <tuple>
 
 #include "engine/compare/comparison_run.h"
 #include "engine/compare/table_data.h"
@@ -53,12 +54,13 @@ int RoundHalfToEven(double x) {
 // properties and sub-walks in the order the level's rules give, and the
 // differs picture when anything below it differed. A walk that stops marks
 // the common objects it did not finish.
-bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
+bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner2,
+                         bool& ownerSame) {
     if (YieldAndCheckCancel()) {
         return false;
     }
     const LevelInfo& info = Describe(level);
-    std::vector<std::string> common;
+    std::vector<MemberPair> common;
     std::size_t current = 0;  // the common object being compared
     bool objectSame = true;   // its same flag
     auto stop = [&] {
@@ -86,15 +88,19 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         RecordPairing pairing;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
-            pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data());
-            const auto recordCount = [&](Database& db) {
-                return OnSide(db, "counting the rows of " + owner.Text(), [&] {
-                    std::unique_ptr<DbObject> table;
-                    return Resolve(db, owner, table).GetProperties().Item("RecordCount").GetValue();
+            pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data(), owner2.Name(),
+                                  rules_.ignoreNameCase);
+            const auto recordCount = [&](Database& db, const NodeKey& table) {
+                return OnSide(db, "counting the rows of " + table.Text(), [&] {
+                    std::unique_ptr<DbObject> holder;
+                    return Resolve(db, table, holder)
+                        .GetProperties()
+                        .Item("RecordCount")
+                        .GetValue();
                 });
             };
-            const Value count1 = recordCount(*db1_);
-            const Value count2 = recordCount(*db2_);
+            const Value count1 = recordCount(*db1_, owner);
+            const Value count2 = recordCount(*db2_, owner2);
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
                 compareData = pairing.byKey;
@@ -106,28 +112,35 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         {
             std::unique_ptr<DbObject> o1;
             std::unique_ptr<DbObject> o2;
-            // Each collection is read here, on its own side, so that a failure
-            // names the database it came from.
-            const auto read = [&](Database& db, std::unique_ptr<DbObject>& holder) {
-                return OnSide(db, "reading " + CollectionText(info.collection, owner), [&] {
-                    auto collection = Resolve(db, owner, holder).GetCollection(info.collection);
-                    collection->Count();
-                    return collection;
-                });
-            };
-            auto c1 = read(*db1_, o1);
-            auto c2 = read(*db2_, o2);
-            if (!CompareCollections(level, owner, *c1, *c2, common, ownerSame)) {
+            DbObject& object1 = Resolve(*db1_, owner, o1);
+            DbObject& object2 = Resolve(*db2_, owner2, o2);
+            // Each collection is read here first, on its own side, so that a
+            // failure names the database it came from.
+            for (auto [db, object, key] : {std::tuple{db1_.get(), &object1, &owner},
+                                           std::tuple{db2_.get(), &object2, &owner2}}) {
+                OnSide(*db, "reading " + CollectionText(info.collection, *key),
+                       [&] { return object->GetCollection(info.collection)->Count(); });
+            }
+            if (!CompareCollections(level, owner, object1, object2, common, ownerSame)) {
                 return stop();
             }
         }
 
         // The table's one data pass, over every common field, run when the
-        // first field asks for it and gone when the walk ends.
+        // first field asks for it and gone when the walk ends. Database 2 is
+        // read by its own names of the table and fields.
         std::optional<TableDataComparison> data;
         bool dataRan = false;
         if (compareData) {
-            data.emplace(*db1_, *db2_, owner.Name(), common, host_, pairing);
+            std::vector<std::string> fields1;
+            std::vector<std::string> fields2;
+            for (const auto& pair : common) {
+                fields1.push_back(pair.name1);
+                fields2.push_back(pair.name2);
+            }
+            data.emplace(*db1_, *db2_, owner.Name(), std::move(fields1), host_, pairing);
+            data->ReadDatabase2As(owner2.Name(), std::move(fields2));
+            data->CompareByMeaning(rules_.byMeaning);
             if (expectedRows) {
                 data->ExpectRows(*expectedRows);
             }
@@ -135,7 +148,10 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
 
         const std::vector<Level> subLevels = ChildLevels(level);
         for (current = 0; current < common.size(); ++current) {
-            const NodeKey key = owner.Child(info.collection, common[current]);
+            const NodeKey key = owner.Child(info.collection, common[current].name1);
+            const NodeKey key2 = owner2.Child(info.collection, common[current].name2);
+            EqualityRules rules = rules_;
+            rules.pairedByDefinition = common[current].byDefinition;
             objectSame = true;
 
             auto compareOwnProperties = [&] {
@@ -147,14 +163,15 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
                 if (info.rules & kReopenDatabase2) {
                     ReopenDatabase2();
                 }
-                auto& object2 = Resolve(*db2_, key, o2);
+                auto& object2 = Resolve(*db2_, key2, o2);
                 LoadSkipList(level);
-                const std::string what = "reading the properties of " + key.Text();
                 const Properties properties1 =
-                    OnSide(*db1_, what, [&] { return object1.GetProperties(); });
+                    OnSide(*db1_, "reading the properties of " + key.Text(),
+                           [&] { return object1.GetProperties(); });
                 const Properties properties2 =
-                    OnSide(*db2_, what, [&] { return object2.GetProperties(); });
-                return CompareProperties(properties1, properties2, objectSame);
+                    OnSide(*db2_, "reading the properties of " + key2.Text(),
+                           [&] { return object2.GetProperties(); });
+                return CompareProperties(properties1, properties2, rules, objectSame);
             };
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;
@@ -164,7 +181,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
             for (Level sub : subLevels) {
                 const LevelInfo& subInfo = Describe(sub);
                 if (subInfo.hasCompareFlag && options_.CompareFlag(subInfo.tag) &&
-                    !Walk(sub, key, objectSame)) {
+                    !Walk(sub, key, key2, objectSame)) {
                     return stop();
                 }
             }

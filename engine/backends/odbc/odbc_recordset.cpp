@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "engine/backends/odbc/odbc_types.h"
+#include "engine/backends/odbc/odbc_value_stream.h"
+#include "engine/backends/odbc/odbc_vocabulary.h"
 #include "engine/model/object_tree.h"
 #include "engine/model/utf8.h"
 #include "engine/model/value_codec.h"
@@ -27,8 +29,6 @@ constexpr std::size_t kMaxTextUnits = 2048;
 constexpr std::size_t kLongTextUnits = 256;
 constexpr std::size_t kMaxBinaryBytes = 4096;
 constexpr std::size_t kLongBinaryBytes = 512;
-// One SQLGetData piece of a value read in parts.
-constexpr std::size_t kPieceBytes = 65536;
 
 DbError NoCurrentRecord() {
     return DbError(errors::kNoCurrentRecord, "No current record.", "ODBC");
@@ -51,10 +51,6 @@ bool IsCharacterSqlType(SQLSMALLINT sqlType) {
 bool IsLongSqlType(SQLSMALLINT sqlType) {
     return sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR ||
            sqlType == SQL_LONGVARBINARY;
-}
-
-bool IsHighSurrogate(SQLWCHAR unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
 // True when `text` is well-formed UTF-8, as the driver's UTF-16 of it would
@@ -167,181 +163,6 @@ SQLLEN BoundBytes(const ColumnDescription& column, Binding binding) {
     return static_cast<SQLLEN>((units + 1) * sizeof(SQLWCHAR));
 }
 
-// Where SQLGetData stands with one column of the current row.
-struct ColumnRead {
-    bool started = false;  // read from since the row was positioned: not at its beginning
-    bool drained = false;  // the driver said SQL_NO_DATA
-    SQLSMALLINT cType = SQL_C_WCHAR;
-    std::optional<SQLLEN> firstIndicator;  // of the first piece: the value's length
-};
-
-// One value of the current row read in pieces with SQLGetData, from its
-// beginning: text as UTF-8, binary as bytes. Holds one piece and the bytes
-// not yet handed out, never the whole value (unless asked for it whole).
-class ValueStream {
-  public:
-    // `read` (not owned) is the column's read state, kept up to date.
-    ValueStream(Statement& statement, SQLUSMALLINT column, bool binary, ColumnRead& read)
-        : statement_(statement),
-          column_(column),
-          binary_(binary),
-          read_(read),
-          piece_(kPieceBytes / sizeof(SQLWCHAR)) {}
-
-    // Reads the first piece, if not yet read. Returns its length indicator.
-    SQLLEN Start(std::string_view context) {
-        if (!started_) {
-            ReadPiece(context);
-        }
-        return firstIndicator_;
-    }
-
-    // True for Null (reads the first piece).
-    bool IsNull(std::string_view context) {
-        Start(context);
-        return null_;
-    }
-
-    // The value's byte length when known without reading on: a binary
-    // value whose driver gives its length, or a value read to its end.
-    std::optional<std::int64_t> KnownLength() const { return length_; }
-
-    // Reads on to the end; the value's byte length.
-    std::int64_t ReadToEnd(std::string_view context) {
-        Start(context);
-        while (!ended_) {
-            heldFrom_ += static_cast<std::int64_t>(held_.size());
-            held_.clear();
-            ReadPiece(context);
-        }
-        return length_.value_or(heldFrom_ + static_cast<std::int64_t>(held_.size()));
-    }
-
-    // The whole value, from its beginning: UTF-8 text or bytes.
-    std::string ReadAll(std::string_view context) {
-        Start(context);
-        while (!ended_) {
-            ReadPiece(context);
-        }
-        return std::move(held_);
-    }
-
-    // Where the bytes still held begin; those before are gone.
-    std::int64_t HeldFrom() const { return heldFrom_; }
-
-    // Up to `count` bytes from `offset` (not before HeldFrom()); fewer, or
-    // none, at the end. Bytes before `offset` are let go.
-    Bytes Read(std::int64_t offset, std::size_t count, std::string_view context) {
-        Start(context);
-        for (;;) {
-            const std::int64_t heldEnd = heldFrom_ + static_cast<std::int64_t>(held_.size());
-            if (offset >= heldEnd) {
-                heldFrom_ = heldEnd;
-                held_.clear();
-            } else if (offset > heldFrom_) {
-                held_.erase(0, static_cast<std::size_t>(offset - heldFrom_));
-                heldFrom_ = offset;
-            }
-            if ((offset == heldFrom_ && held_.size() >= count) || ended_) {
-                break;
-            }
-            ReadPiece(context);
-        }
-        if (offset != heldFrom_) {
-            return {};
-        }
-        const std::size_t take = std::min(count, held_.size());
-        return Bytes(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(take));
-    }
-
-  private:
-    void ReadPiece(std::string_view context) {
-        if (ended_) {
-            return;
-        }
-        const bool first = !started_;
-        started_ = true;
-        SQLLEN indicator = 0;
-        const auto bufferBytes = static_cast<SQLLEN>(piece_.size() * sizeof(SQLWCHAR));
-        const SQLRETURN rc = statement_.GetPiece(column_, read_.cType, piece_.data(), bufferBytes,
-                                                 indicator, context);
-        if (first) {
-            read_.firstIndicator = firstIndicator_ = rc == SQL_NO_DATA ? SQL_NO_DATA : indicator;
-        }
-        if (rc == SQL_NO_DATA) {
-            read_.drained = true;
-            Finish();
-            return;
-        }
-        if (indicator == SQL_NULL_DATA) {
-            null_ = true;
-            Finish();
-            return;
-        }
-        if (binary_) {
-            const bool more = rc == SQL_SUCCESS_WITH_INFO &&
-                              (indicator == SQL_NO_TOTAL || indicator > bufferBytes);
-            if (first && indicator >= 0) {
-                length_ = indicator;
-            }
-            const auto bytes = more ? static_cast<std::size_t>(bufferBytes)
-                                    : std::min(static_cast<std::size_t>(bufferBytes),
-                                               static_cast<std::size_t>(indicator));
-            held_.append(reinterpret_cast<const char*>(piece_.data()), bytes);
-            if (!more) {
-                Finish();
-            }
-            return;
-        }
-        const bool more =
-            rc == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator >= bufferBytes);
-        const std::size_t capacity = piece_.size() - 1;
-        const std::size_t units =
-            more ? capacity
-                 : std::min(capacity, static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR));
-        WideString text;
-        if (highSurrogate_) {
-            text.push_back(*highSurrogate_);
-            highSurrogate_.reset();
-        }
-        text.append(piece_.data(), units);
-        // A surrogate pair split between two pieces is joined again.
-        if (more && !text.empty() && IsHighSurrogate(text.back())) {
-            highSurrogate_ = text.back();
-            text.pop_back();
-        }
-        AppendNarrow(text.data(), text.size(), held_);
-        if (!more) {
-            Finish();
-        }
-    }
-
-    void Finish() {
-        if (highSurrogate_) {
-            AppendNarrow(&*highSurrogate_, 1, held_);
-            highSurrogate_.reset();
-        }
-        ended_ = true;
-        if (!length_) {
-            length_ = null_ ? 0 : heldFrom_ + static_cast<std::int64_t>(held_.size());
-        }
-    }
-
-    Statement& statement_;  // Not owned.
-    SQLUSMALLINT column_;
-    bool binary_;
-    ColumnRead& read_;  // Not owned.
-    std::vector<SQLWCHAR> piece_;
-    std::string held_;  // the bytes [heldFrom_, heldFrom_ + held_.size())
-    std::int64_t heldFrom_ = 0;
-    bool started_ = false;
-    bool ended_ = false;
-    bool null_ = false;
-    SQLLEN firstIndicator_ = 0;
-    std::optional<std::int64_t> length_;
-    std::optional<SQLWCHAR> highSurrogate_;
-};
-
 class OdbcRecordset;
 
 class OdbcField : public RecordsetField {
@@ -377,7 +198,11 @@ class OdbcRecordset : public Recordset {
         for (SQLUSMALLINT column = 1; column <= count; ++column) {
             ResultColumn result;
             result.description = statement_.Describe(column);
-            result.daoType = DaoTypeFromSqlType(result.description.sqlType);
+            const std::string typeName = statement_.TypeName(column);
+            const ResultColumnType type =
+                ResultColumnTypeOf(connection.Kind(), result.description.sqlType, typeName);
+            result.description.sqlType = type.sqlType;
+            result.daoType = type.daoType;
             result.sourceField = statement_.BaseColumnName(column);
             if (result.sourceField.empty()) {
                 result.sourceField = result.description.name;
@@ -385,10 +210,9 @@ class OdbcRecordset : public Recordset {
             result.binary = IsBinarySqlType(result.description.sqlType);
             result.streamable = result.binary || IsCharacterSqlType(result.description.sqlType);
             const auto& utf8Types = connection.Abilities().utf8TextTypes;
-            result.utf8Bytes =
-                !result.binary && result.streamable && !utf8Types.empty() &&
-                std::find(utf8Types.begin(), utf8Types.end(),
-                          FoldAsciiCase(statement_.TypeName(column))) != utf8Types.end();
+            result.utf8Bytes = !result.binary && result.streamable && !utf8Types.empty() &&
+                               std::find(utf8Types.begin(), utf8Types.end(),
+                                         FoldAsciiCase(typeName)) != utf8Types.end();
             columns_.push_back(std::move(result));
             fields_.push_back(std::make_unique<OdbcField>(*this, columns_.size() - 1));
         }
@@ -762,8 +586,8 @@ class OdbcRecordset : public Recordset {
         }
         positioned_ = true;
         read = ColumnRead{true, false, cType, std::nullopt};
-        stream_ = std::make_unique<ValueStream>(statement_, static_cast<SQLUSMALLINT>(index + 1),
-                                                cType == SQL_C_BINARY, read);
+        stream_ =
+            std::make_unique<ValueStream>(statement_, static_cast<SQLUSMALLINT>(index + 1), read);
         streamColumn_ = index;
         const SQLLEN first = stream_->Start(RowContext());
         if (expected && *expected != first) {
