@@ -112,10 +112,12 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
         {
             std::unique_ptr<DbObject> o1;
             std::unique_ptr<DbObject> o2;
-            DbObject& object1 = Resolve(*db1_, owner, o1);
-            DbObject& object2 = Resolve(*db2_, owner2, o2);
-            // Each collection is read here first, on its own side, so that a
-            // failure names the database it came from.
+            // Each owner is looked up and each collection read on its own
+            // side, so that a failure names the database it came from.
+            DbObject& object1 = OnSide(*db1_, "reading " + CollectionText(info.collection, owner),
+                                       [&]() -> DbObject& { return Resolve(*db1_, owner, o1); });
+            DbObject& object2 = OnSide(*db2_, "reading " + CollectionText(info.collection, owner2),
+                                       [&]() -> DbObject& { return Resolve(*db2_, owner2, o2); });
             for (auto [db, object, key] : {std::tuple{db1_.get(), &object1, &owner},
                                            std::tuple{db2_.get(), &object2, &owner2}}) {
                 OnSide(*db, "reading " + CollectionText(info.collection, *key),
@@ -171,7 +173,14 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
                 const Properties properties2 =
                     OnSide(*db2_, "reading the properties of " + key2.Text(),
                            [&] { return object2.GetProperties(); });
-                return CompareProperties(properties1, properties2, rules, objectSame);
+                std::vector<PropertyDifference> differences;
+                if (!CompareProperties(properties1, properties2, rules, objectSame, differences)) {
+                    return false;
+                }
+                if (!differences.empty()) {
+                    tree_.AddDifferences(key.Text(), std::move(differences));
+                }
+                return true;
             };
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;
