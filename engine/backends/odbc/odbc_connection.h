@@ -197,6 +197,9 @@ class Connection {
     //   whole connection runs in one REPEATABLE READ transaction, so that the
     //   comparison sees one snapshot;
     // - SQLite: query_only, so that the file cannot be written.
+    // The driver's settings the backend chooses (DriverProfile: the
+    // PostgreSQL driver reads through a cursor, in batches) are given where
+    // neither the connect string nor the data source sets them.
     // Throws DbError (description "cannot connect to <connect string with
     // passwords masked>: [SQLSTATE] message") when the connection fails.
     static std::unique_ptr<Connection> Open(const std::string& connectString, Timeouts timeouts);
