@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "engine/open_database.h"
+
 namespace kesmark::cli {
 
 namespace {
@@ -13,6 +15,7 @@ std::atomic<int> gInterrupts{0};
 
 extern "C" void OnInterrupt(int) {
     if (gInterrupts.fetch_add(1) >= 1) {
+        RemoveTemporaryFiles();
         _exit(2);
     }
 }
@@ -31,7 +34,7 @@ std::string ToUnixLines(std::string_view text) {
 
 }  // namespace
 
-CliHost::CliHost() : interactive_(::isatty(STDERR_FILENO) == 1) {}
+CliHost::CliHost(bool quiet) : interactive_(!quiet && ::isatty(STDERR_FILENO) == 1) {}
 
 void CliHost::InstallInterruptHandler() {
     struct sigaction action {};

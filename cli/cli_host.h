@@ -15,11 +15,11 @@ struct Message {
 
 // The host of a command-line run: messages go to standard error as
 // "caption: text" (and are kept for the JSON document); status and progress
-// appear on standard error only when it is a terminal; Ctrl+C sets the cancel
-// flag, a second Ctrl+C ends the program at once.
+// appear on standard error only when it is a terminal and `quiet` is off;
+// Ctrl+C sets the cancel flag, a second Ctrl+C ends the program at once.
 class CliHost : public Host {
   public:
-    CliHost();
+    explicit CliHost(bool quiet = false);
 
     void SetStatusText(std::string_view text) override;
     void SetProgressPosition(int position) override;

@@ -11,140 +11,28 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/cli_host.h"
 #include "cli/output.h"
 #include "engine/compare/comparison_run.h"
 #include "engine/open_database.h"
 #include "settings/ini_file.h"
 #include "settings/option_lists.h"
+#include "settings/settings_location.h"
 #include "view/property_list.h"
 #include "view/result_view.h"
 
 namespace {
 
 using namespace kesmark;
-
-constexpr int kExitSame = 0;
-constexpr int kExitDiffers = 1;
-constexpr int kExitTrouble = 2;
-
-constexpr const char* kUsage =
-    "Usage: kesmark-diff [options] DATABASE1 DATABASE2\n"
-    "       kesmark-diff --show KEY [options] DATABASE1 DATABASE2\n"
-    "\n"
-    "Compares two databases and prints the result tree. Each DATABASE is a\n"
-    "database file (SQLite, Access .mdb/.accdb) or a connect string beginning\n"
-    "with \"ODBC;\". Both are opened read-only.\n"
-    "\n"
-    "Options:\n"
-    "  --show KEY         list the properties of the object a node key names\n"
-    "                     (such as TableDefs[Orders].Fields[ID]) side by side\n"
-    "  --strict           also compare the properties of the Strict list\n"
-    "  --data             also compare the stored values, record by record\n"
-    "  --settings FILE    read the comparison options from FILE instead of\n"
-    "                     Kesmark.ini beside the program\n"
-    "  --connect1 STRING  connect string for the first database\n"
-    "  --connect2 STRING  connect string for the second database\n"
-    "  --json             print one JSON document instead of the text tree\n"
-    "  --help             show this text\n"
-    "  --version          show the version\n"
-    "\n"
-    "Exit status: 0 no difference, 1 differences found, 2 stopped by an error\n"
-    "or by Ctrl+C, or bad usage. With --show: 0 every property equal or\n"
-    "skipped, 1 a property differs or is missing, 2 the listing failed.\n";
-
-struct Options {
-    RunInputs inputs;
-    std::optional<std::string> settingsPath;
-    std::optional<std::string> showKey;
-    bool json = false;
-};
-
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "kesmark-diff: %s\n\n%s", message.c_str(), kUsage);
-    return kExitTrouble;
-}
-
-// Parses the command line into `options`; returns an exit status to end with,
-// or nullopt to go on.
-std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
-    std::vector<std::string> positional;
-    std::optional<std::string> connect1;
-    std::optional<std::string> connect2;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto takeValue = [&](std::optional<std::string>& target) -> bool {
-            if (i + 1 >= argc) {
-                return false;
-            }
-            target = argv[++i];
-            return true;
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return kExitSame;
-        }
-        if (arg == "--version") {
-            std::printf("kesmark-diff %d.%d.%d\n", KESMARK_VERSION_MAJOR, KESMARK_VERSION_MINOR,
-                        KESMARK_VERSION_PATCH);
-            return kExitSame;
-        }
-        if (arg == "--strict") {
-            options.inputs.switches.strict = true;
-        } else if (arg == "--data") {
-            options.inputs.switches.data = true;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--settings") {
-            if (!takeValue(options.settingsPath)) {
-                return UsageError("--settings needs a file name");
-            }
-        } else if (arg == "--show") {
-            if (!takeValue(options.showKey)) {
-                return UsageError("--show needs a node key");
-            }
-        } else if (arg == "--connect1") {
-            if (!takeValue(connect1)) {
-                return UsageError("--connect1 needs a connect string");
-            }
-        } else if (arg == "--connect2") {
-            if (!takeValue(connect2)) {
-                return UsageError("--connect2 needs a connect string");
-            }
-        } else if (arg == "--") {
-            positional.insert(positional.end(), argv + i + 1, argv + argc);
-            break;
-        } else if (arg.starts_with("--")) {
-            return UsageError("unknown option " + arg);
-        } else {
-            positional.push_back(arg);
-        }
-    }
-    if (positional.size() != 2) {
-        return UsageError(positional.size() < 2 ? "two databases are needed"
-                                                : "too many arguments");
-    }
-    // A positional connect string stands for an empty name with that connect
-    // string, as in the window's two fields per side.
-    auto side = [](const std::string& arg, const std::optional<std::string>& connect,
-                   std::string& name, std::string& connectOut) {
-        if (IsOdbcConnectString(arg) && !connect) {
-            connectOut = arg;
-        } else {
-            name = arg;
-            connectOut = connect.value_or("");
-        }
-    };
-    side(positional[0], connect1, options.inputs.database1, options.inputs.connect1);
-    side(positional[1], connect2, options.inputs.database2, options.inputs.connect2);
-    return std::nullopt;
-}
+using namespace kesmark::cli;
 
 std::string Shown(const std::string& name, const std::string& connect) {
     if (name.empty()) {
@@ -155,8 +43,7 @@ std::string Shown(const std::string& name, const std::string& connect) {
 
 // Lists the properties of the object `options.showKey` names and returns the
 // exit status.
-int ShowProperties(const Options& options, const ComparisonOptions& settings) {
-    cli::CliHost host;
+int ShowProperties(const Options& options, const ComparisonOptions& settings, cli::CliHost& host) {
     MemoryPropertyList list;
     ResultView view(options.inputs, settings, host, list, OpenDatabase);
     cli::ShowReport report;
@@ -182,23 +69,46 @@ int ShowProperties(const Options& options, const ComparisonOptions& settings) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    if (const auto exitCode = ParseArguments(argc, argv, options)) {
-        return *exitCode;
+    const ParsedArguments parsed = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    std::fputs(parsed.out.c_str(), stdout);
+    std::fputs(parsed.err.c_str(), stderr);
+    if (!parsed.options) {
+        return parsed.exitCode;
     }
-    const std::filesystem::path settingsPath =
-        options.settingsPath ? std::filesystem::path(*options.settingsPath) : DefaultSettingsPath();
-    if (options.settingsPath && !std::filesystem::is_regular_file(settingsPath)) {
-        std::fprintf(stderr, "kesmark-diff: settings file '%s' not found\n", settingsPath.c_str());
+    Options options = *parsed.options;
+    if (const auto problem =
+            SupplyPasswords(options, [](const char* name) { return std::getenv(name); })) {
+        std::fprintf(stderr, "kesmark-diff: %s\n", problem->c_str());
         return kExitTrouble;
     }
-    const IniFile settings(settingsPath);
-    const IniComparisonOptions comparisonOptions(settings);
+    std::optional<std::filesystem::path> explicitSettings;
+    if (options.settingsPath) {
+        explicitSettings = *options.settingsPath;
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(*explicitSettings, ec))) {
+            std::fprintf(stderr, "kesmark-diff: settings file '%s' not found\n",
+                         options.settingsPath->c_str());
+            return kExitTrouble;
+        }
+    }
+    const SettingsLocation location = FindSettings(explicitSettings, CurrentSettingsEnvironment());
+    IniFile settings(location.file, location.fallback);
+    const IniComparisonOptions fileOptions(settings);
+    const MatchingOverride comparisonOptions(
+        fileOptions, options.matching.value_or(fileOptions.Data().matching));
+    // A settings file that cannot be used is said once, on standard error
+    // and among the messages of the JSON document.
+    cli::CliHost host(options.quiet);
+    settings.SetProblemHandler([&host](const std::string& message) {
+        host.ShowMessage(message, "Kesmark", MessageIcon::Exclamation);
+    });
+    // A private copy of a database never outlives the process, whatever
+    // ends it.
+    RemoveTemporaryFilesOnTermination();
     if (options.showKey) {
-        return ShowProperties(options, comparisonOptions);
+        return ShowProperties(options, comparisonOptions, host);
     }
 
-    cli::CliHost host;
     cli::CliHost::InstallInterruptHandler();
     MemoryResultTree tree;
     ComparisonRun run(options.inputs, comparisonOptions, tree, host, OpenDatabase);
@@ -209,6 +119,7 @@ int main(int argc, char** argv) {
     report.database1 = Shown(options.inputs.database1, options.inputs.connect1);
     report.database2 = Shown(options.inputs.database2, options.inputs.connect2);
     report.completed = outcome == RunOutcome::Done;
+    report.cancelled = host.CancelRequested();
     report.same = report.completed && run.Same();
     report.tree = &tree;
     report.messages = &host.Messages();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -10,14 +11,14 @@ namespace kesmark::cli {
 namespace {
 
 // The kind of object a node stands for ("table", "field", ...); empty for the
-// root and for a record.
+// root, a record and a row (their texts say what they are).
 std::string KindOf(const MemoryResultTree::Node& node) {
     NodeKey key;
     if (!NodeKey::Parse(node.key, key) || key.IsRoot()) {
         return "";
     }
     const auto level = LevelOfKey(key);
-    if (!level || *level == Level::Records) {
+    if (!level || *level == Level::Records || *level == Level::Rows) {
         return "";
     }
     // Fields of tables, indexes, queries and relations all read "field".
@@ -135,11 +136,33 @@ std::string FormatPropertiesJson(const ShowReport& report) {
 
 std::string FormatTreeText(const RunReport& report, bool colour) {
     std::string out;
-    for (const auto* node : report.tree->TreeOrder()) {
-        const bool differs = IsDiffersPicture(node->image);
-        std::string mark = differs ? "differs" : "same   ";
+    const auto nodes = report.tree->TreeOrder();
+    // The marks share one width: that of "not compared" when a stopped run
+    // left such nodes, else that of "differs".
+    const bool anyNotCompared = std::any_of(nodes.begin(), nodes.end(), [](const auto* node) {
+        return StateOf(node->image) == NodeState::NotCompared;
+    });
+    const std::size_t markWidth = anyNotCompared ? 12 : 7;
+    for (const auto* node : nodes) {
+        std::string mark;
+        const char* markColour = "";
+        switch (StateOf(node->image)) {
+            case NodeState::Same:
+                mark = "same";
+                markColour = "\033[32m";
+                break;
+            case NodeState::Differs:
+                mark = "differs";
+                markColour = "\033[31m";
+                break;
+            case NodeState::NotCompared:
+                mark = "not compared";
+                markColour = "\033[33m";
+                break;
+        }
+        mark.resize(markWidth, ' ');
         if (colour) {
-            mark = (differs ? "\033[31m" : "\033[32m") + mark + "\033[0m";
+            mark = markColour + mark + "\033[0m";
         }
         out += mark;
         out += std::string(2 + 2 * static_cast<std::size_t>(node->depth), ' ');
@@ -151,7 +174,9 @@ std::string FormatTreeText(const RunReport& report, bool colour) {
         out += '\n';
     }
     if (!report.completed) {
-        out += "(comparison stopped before its end)\n";
+        out += report.cancelled ? "incomplete: the comparison was cancelled"
+                                : "incomplete: the comparison stopped at an error";
+        out += anyNotCompared ? "; \"not compared\" marks what it did not finish\n" : "\n";
     }
     return out;
 }
@@ -162,6 +187,13 @@ std::string FormatTreeJson(const RunReport& report) {
     doc["database2"] = report.database2;
     doc["same"] = report.same;
     doc["completed"] = report.completed;
+    // After a stopped run, the keys of the nodes it did not finish.
+    auto& incomplete = doc["incomplete"] = nlohmann::ordered_json::array();
+    for (const auto& node : report.tree->Nodes()) {
+        if (StateOf(node.image) == NodeState::NotCompared) {
+            incomplete.push_back(node.key);
+        }
+    }
     auto& nodes = doc["nodes"] = nlohmann::ordered_json::array();
     for (const auto& node : report.tree->Nodes()) {
         nlohmann::ordered_json n;

@@ -14,13 +14,16 @@ struct RunReport {
     std::string database1;  // as shown: the name, or the connect string with passwords masked
     std::string database2;
     bool completed = false;
+    bool cancelled = false;  // stopped by the user rather than by an error
     bool same = false;
     const MemoryResultTree* tree = nullptr;
     const std::vector<Message>* messages = nullptr;
 };
 
-// The result tree as indented text, one node a line: a mark ("same" or
-// "differs"), the kind of object and its name. `colour` adds ANSI colours.
+// The result tree as indented text, one node a line: a mark ("same",
+// "differs", or "not compared" for what a stopped run did not finish), the
+// kind of object and its name; after a stopped run a last line says so.
+// `colour` adds ANSI colours.
 std::string FormatTreeText(const RunReport& report, bool colour);
 
 // The result as one JSON document (see the README for its fields).

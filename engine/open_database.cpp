@@ -1,14 +1,19 @@
 #include "engine/open_database.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "engine/backends/access/access_database.h"
 #include "engine/backends/odbc/odbc_database.h"
 #include "engine/backends/odbc/odbc_sources.h"
+#include "engine/backends/sqlite/private_copy.h"
 #include "engine/backends/sqlite/sqlite_database.h"
 #include "engine/model/connect_string.h"
 
@@ -40,7 +45,82 @@ DbError NamingTheFile(const DbError& error, const std::string& name) {
     return DbError(error.Number(), "'" + name + "': " + error.Description(), error.Source());
 }
 
+extern "C" void RemoveTemporaryFilesAndEnd(int signal) {
+    RemoveTemporaryFiles();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+enum class FileStep { Finding, Reading };
+
+// The error for a file that cannot be found or read, telling the cause the
+// system gave.
+DbError FileError(const std::string& name, int error, FileStep step) {
+    std::string text;
+    switch (error) {
+        case ENOENT:
+            text = "Could not find file '" + name + "'.";
+            break;
+        case ENOTDIR:
+            text = "Could not find file '" + name + "': a part of its path is not a folder.";
+            break;
+        case EACCES:
+        case EPERM:
+            text = step == FileStep::Finding ? "Permission denied: a folder on the path of '" +
+                                                   name + "' may not be entered."
+                                             : "Permission denied: '" + name + "' may not be read.";
+            break;
+        case ELOOP:
+            text = "'" + name + "' cannot be opened: its path runs into a loop of symbolic links.";
+            break;
+        case ENAMETOOLONG:
+            text = "'" + name +
+                   "' cannot be opened: the path, or a name in it, is too long for "
+                   "the system.";
+            break;
+        default:
+            text = "'" + name + "' cannot be " + (step == FileStep::Finding ? "found" : "read") +
+                   ": " + std::strerror(error) + ".";
+            break;
+    }
+    return DbError(errors::kCannotOpen, text, kSource);
+}
+
+// Up to `count` bytes from the start of the file; throws FileError when it
+// cannot be opened or read.
+std::string ReadFirstBytes(const std::string& name, std::size_t count) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        throw FileError(name, errno, FileStep::Reading);
+    }
+    std::string bytes(count, '\0');
+    ssize_t got = 0;
+    do {
+        got = ::read(fd, bytes.data(), count);
+    } while (got < 0 && errno == EINTR);
+    const int error = errno;
+    ::close(fd);
+    if (got < 0) {
+        throw FileError(name, error, FileStep::Reading);
+    }
+    bytes.resize(static_cast<std::size_t>(got));
+    return bytes;
+}
+
 }  // namespace
+
+void RemoveTemporaryFiles() noexcept {
+    sqlite::RemovePrivateCopies();
+}
+
+void RemoveTemporaryFilesOnTermination() {
+    struct sigaction action {};
+    action.sa_handler = RemoveTemporaryFilesAndEnd;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
 
 std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::string& connect) {
     if (IsOdbcConnectString(connect)) {
@@ -60,7 +140,7 @@ std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::strin
     }
     struct stat info {};
     if (::stat(name.c_str(), &info) != 0) {
-        throw DbError(errors::kCannotOpen, "Could not find file '" + name + "'.", kSource);
+        throw FileError(name, errno, FileStep::Finding);
     }
     if (S_ISDIR(info.st_mode)) {
         throw DbError(errors::kCannotOpen, "'" + name + "' is a folder, not a database file.",
@@ -73,13 +153,7 @@ std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::strin
             "'" + name + "' is not a regular file (a pipe or a device), not a database file.",
             kSource);
     }
-    std::ifstream in(name, std::ios::binary);
-    if (!in) {
-        throw DbError(errors::kCannotOpen, "Could not read file '" + name + "'.", kSource);
-    }
-    std::string header(32, '\0');
-    in.read(header.data(), static_cast<std::streamsize>(header.size()));
-    header.resize(static_cast<std::size_t>(in.gcount()));
+    std::string header = ReadFirstBytes(name, 32);
     if (header.empty()) {
         throw DbError(errors::kUnrecognizedFormat,
                       "'" + name + "' is empty: it is not a database file.", kSource);

@@ -18,6 +18,15 @@ namespace kesmark {
 // folder, empty, unreadable or of a kind Kesmark cannot read.
 std::unique_ptr<Database> OpenDatabase(const std::string& name, const std::string& connect);
 
+// Removes the temporary files the backends hold (a private copy of a
+// database while it is being made). Safe in a signal handler.
+void RemoveTemporaryFiles() noexcept;
+
+// Installs handlers for SIGTERM and SIGHUP that remove the temporary files
+// and then end the program as the signal would have. For the programs'
+// start-up.
+void RemoveTemporaryFilesOnTermination();
+
 // One ODBC data source the driver manager knows: its name and its driver.
 struct OdbcDataSource {
     std::string name;

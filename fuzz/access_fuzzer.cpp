@@ -1,8 +1,9 @@
 // Fuzz target of the Access reader: every input is taken as a file image and
 // goes through the reader's request handling exactly as in the reader process
 // (open the image through libmdb, read the whole schema with its saved
-// queries, read rows of the tables it lists and pieces of their long
-// values), and every reply is decoded as Kesmark decodes it. The same bytes are also given to the
+// queries, read the rows of the tables it lists, to their end where the
+// row count is checked, and pieces of their long values), and every reply
+// is decoded as Kesmark decodes it. The same bytes are also given to the
 // property-block parser and to the message decoders directly.
 //
 // Any failure to read must end in an error reply or an exception of our own;
@@ -40,9 +41,12 @@ Reply CheckedReply(const std::string& body) {
     }
 }
 
-// Tables whose rows one input reads, rows per table, long values per table.
+// Tables whose rows one input reads, rows per request, rows per table (a
+// table shorter than this is read to its end, where its row count is
+// checked), long values per table.
 constexpr std::size_t kTablesRead = 8;
 constexpr std::uint32_t kRowsRead = 64;
+constexpr std::uint64_t kRowsPerTable = 2048;
 constexpr std::size_t kPiecesRead = 4;
 
 void ReadSomeRows(WorkerSession& session, const WireNode& schema) {
@@ -66,19 +70,25 @@ void ReadSomeRows(WorkerSession& session, const WireNode& schema) {
                     }
                 }
             }
-            const Reply reply = CheckedReply(session.Handle(EncodeRequest(rows)));
             std::size_t pieces = 0;
-            for (const auto& row : reply.rows) {
-                for (const auto& cell : row) {
-                    if (cell.isLongReference && pieces++ < kPiecesRead) {
-                        Request chunk;
-                        chunk.kind = RequestKind::kReadChunk;
-                        chunk.longValue = cell.longValue;
-                        chunk.offset = static_cast<std::uint64_t>(cell.longSize / 2);
-                        chunk.count = 4096;
-                        CheckedReply(session.Handle(EncodeRequest(chunk)));
+            while (rows.firstRow < kRowsPerTable) {
+                const Reply reply = CheckedReply(session.Handle(EncodeRequest(rows)));
+                for (const auto& row : reply.rows) {
+                    for (const auto& cell : row) {
+                        if (cell.isLongReference && pieces++ < kPiecesRead) {
+                            Request chunk;
+                            chunk.kind = RequestKind::kReadChunk;
+                            chunk.longValue = cell.longValue;
+                            chunk.offset = static_cast<std::uint64_t>(cell.longSize / 2);
+                            chunk.count = 4096;
+                            CheckedReply(session.Handle(EncodeRequest(chunk)));
+                        }
                     }
                 }
+                if (reply.kind != ReplyKind::kRows || reply.tableEnds || reply.rows.empty()) {
+                    break;
+                }
+                rows.firstRow += reply.rows.size();
             }
         }
     }

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Takes the README's screenshot: starts kesmark under Xvfb on the two demo
-# shop databases, clicks Compare, selects a differing node and saves the
-# screen to docs/kesmark.png.
+# shop databases, clicks Compare, selects a differing table (its first
+# differing property, the SQL, then shows in the difference pane) and saves
+# the screen to docs/kesmark.png.
 # Usage: scripts/screenshot.sh [BUILD_DIR]   (default: build)
 set -eu
 cd "$(dirname "$0")/.."
@@ -33,10 +34,10 @@ DISPLAY=$display xdotool windowsize "$window" 960 600
 DISPLAY=$display xdotool windowmove "$window" 20 20
 sleep 1
 # The Compare button, then the second node of the tree (the differing table
-# Customers).
+# Customers), below the tree's tools.
 DISPLAY=$display xdotool mousemove --window "$window" 400 118 click 1
 sleep 2
-DISPLAY=$display xdotool mousemove --window "$window" 90 180 click 1
+DISPLAY=$display xdotool mousemove --window "$window" 110 220 click 1
 sleep 1
 mkdir -p docs
 DISPLAY=$display import -window root docs/kesmark.png

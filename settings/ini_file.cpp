@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <optional>
-#include <sstream>
 #include <unordered_map>
 #include <vector>
 
@@ -46,19 +46,58 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 struct Lines {
     std::vector<std::string> lines;  // without their line ends
     std::string eol = "\n";
-    bool exists = false;
 };
 
-Lines ReadLines(const std::filesystem::path& path) {
-    Lines result;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+// The whole text of a settings file, or why it cannot be had.
+struct FileText {
+    std::string text;
+    std::string problem;  // empty when the text was read
+};
+
+FileText ReadText(const std::filesystem::path& path) {
+    FileText result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        result.problem = std::string("cannot be read: ") + std::strerror(errno);
         return result;
     }
-    result.exists = true;
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::string text = buffer.str();
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        result.problem = std::string("cannot be read: ") + std::strerror(errno);
+    } else if (S_ISDIR(status.st_mode)) {
+        result.problem = "is a folder, not a file";
+    } else if (!S_ISREG(status.st_mode)) {
+        result.problem = "is not a regular file";
+    } else if (status.st_size > IniFile::kMaxFileBytes) {
+        result.problem = "is larger than " + std::to_string(IniFile::kMaxFileBytes >> 20) +
+                         " MiB, too large for a settings file";
+    }
+    char buffer[65536];
+    while (result.problem.empty()) {
+        const auto n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            result.problem = std::string("cannot be read: ") + std::strerror(errno);
+        } else if (n == 0) {
+            break;
+        } else if (result.text.size() + static_cast<std::size_t>(n) >
+                   static_cast<std::size_t>(IniFile::kMaxFileBytes)) {
+            result.problem = "grew too large while it was read";
+        } else {
+            result.text.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (!result.problem.empty()) {
+        result.text.clear();
+    }
+    return result;
+}
+
+Lines SplitLines(std::string text) {
+    Lines result;
     if (text.starts_with("\xEF\xBB\xBF")) {
         text.erase(0, 3);
     }
@@ -188,9 +227,11 @@ bool WriteAtomically(const std::filesystem::path& path, const std::string& conte
     if (fd < 0) {
         return false;
     }
+    // The owner's own bits of an existing file stay; nobody else may read
+    // what the program writes.
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0) {
-        ::fchmod(fd, existing.st_mode & 07777);
+        ::fchmod(fd, existing.st_mode & S_IRWXU);
     }
     std::size_t written = 0;
     while (written < content.size()) {
@@ -226,42 +267,107 @@ std::string LookupKey(std::string_view section, std::string_view key) {
     return Fold(section) + '\0' + Fold(key);
 }
 
+// The line as a message quotes it: at most 60 bytes.
+std::string Quoted(std::string_view line) {
+    const auto t = Trim(line);
+    return "'" + (t.size() > 60 ? CutUtf8(std::string(t), 57) + "..." : std::string(t)) + "'";
+}
+
+// Why the text cannot be settings, or "" when every line is a section
+// header, a key=value line inside a section, a comment or blank.
+std::string ProblemOfText(const std::string& text) {
+    if (text.find('\0') != std::string::npos) {
+        return "holds a NUL byte, so it is not a text file";
+    }
+    const Lines file = SplitLines(text);
+    bool inSection = false;
+    for (std::size_t i = 0; i < file.lines.size(); ++i) {
+        const auto t = Trim(file.lines[i]);
+        const auto where = [&] { return "line " + std::to_string(i + 1) + " " + Quoted(t); };
+        if (t.empty() || t.front() == ';' || t.front() == '#') {
+            continue;
+        }
+        if (t.front() == '[') {
+            if (!SectionOf(t)) {
+                return where() + " opens a section without closing it with ']'";
+            }
+            inSection = true;
+            continue;
+        }
+        const auto kv = KeyValueOf(t);
+        if (!kv) {
+            return where() + " is neither a [section], a key=value line nor a comment";
+        }
+        if (kv->first.empty()) {
+            return where() + " has no key before its '='";
+        }
+        if (!inSection) {
+            return where() + " stands before the first [section]";
+        }
+    }
+    return {};
+}
+
+// Creates the missing folders above `path`, readable by the owner only.
+void CreateFoldersFor(const std::filesystem::path& path) {
+    const auto folder = path.parent_path();
+    if (folder.empty() || std::filesystem::exists(folder)) {
+        return;
+    }
+    CreateFoldersFor(folder);
+    ::mkdir(folder.c_str(), 0700);
+}
+
 }  // namespace
 
-// The values of the file at one moment: for each section (its first
-// occurrence) and key (its first occurrence there) the value, quotes stripped.
+// The values of a file at one moment: for each section (its first
+// occurrence) and key (its first occurrence there) the value, quotes
+// stripped; and per section and key prefix the highest number that follows
+// the prefix in a key of that section.
 struct IniFile::Snapshot {
+    std::filesystem::path source;
     struct stat status {};
     std::unordered_map<std::string, std::string> values;
+    std::unordered_map<std::string, long> highestNumbers;
+    // Why the file cannot be used; its values are then those of the fallback.
+    std::string problem;
 };
 
-IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {}
-IniFile::~IniFile() = default;
+namespace {
 
-std::shared_ptr<const IniFile::Snapshot> IniFile::Current() const {
-    struct stat status {};
-    if (::stat(path_.c_str(), &status) != 0) {
-        snapshot_.reset();
-        return nullptr;
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Splits "Skip12" into "skip" (folded) and 12; nullopt without a number of
+// one or more digits and no leading zero at its end.
+std::optional<std::pair<std::string, long>> NumberedKey(std::string_view key) {
+    std::size_t digits = key.size();
+    while (digits > 0 && key[digits - 1] >= '0' && key[digits - 1] <= '9') {
+        --digits;
     }
-    const auto sameFile = [&](const struct stat& s) {
-        return s.st_dev == status.st_dev && s.st_ino == status.st_ino &&
-               s.st_size == status.st_size && s.st_mtim.tv_sec == status.st_mtim.tv_sec &&
-               s.st_mtim.tv_nsec == status.st_mtim.tv_nsec &&
-               s.st_ctim.tv_sec == status.st_ctim.tv_sec &&
-               s.st_ctim.tv_nsec == status.st_ctim.tv_nsec;
-    };
-    if (snapshot_ && sameFile(snapshot_->status)) {
-        return snapshot_;
+    if (digits == key.size() || key[digits] == '0' || key.size() - digits > 9) {
+        return std::nullopt;
     }
-    auto snapshot = std::make_shared<Snapshot>();
+    return std::make_pair(Fold(key.substr(0, digits)), std::stol(std::string(key.substr(digits))));
+}
+
+// The parsed text of `path` as its status was `status`.
+std::shared_ptr<IniFile::Snapshot> Parse(const std::filesystem::path& path,
+                                         const struct stat& status, const FileText& file) {
+    auto snapshot = std::make_shared<IniFile::Snapshot>();
+    snapshot->source = path;
     snapshot->status = status;
-    const auto file = ReadLines(path_);
-    std::unordered_map<std::string, bool>
-        sectionsSeen;  // folded name -> still its first occurrence
+    snapshot->problem = file.problem.empty() ? ProblemOfText(file.text) : file.problem;
+    if (!snapshot->problem.empty()) {
+        return snapshot;
+    }
+    std::unordered_map<std::string, bool> sectionsSeen;  // folded name -> first occurrence
     std::string current;
     bool active = false;
-    for (const auto& line : file.lines) {
+    for (const auto& line : SplitLines(file.text).lines) {
         if (const auto name = SectionOf(line)) {
             current = Fold(*name);
             active = sectionsSeen.emplace(current, true).second;
@@ -271,12 +377,79 @@ std::shared_ptr<const IniFile::Snapshot> IniFile::Current() const {
             continue;
         }
         if (const auto kv = KeyValueOf(line)) {
-            snapshot->values.emplace(current + '\0' + Fold(kv->first),
-                                     StripOuterQuotes(kv->second));
+            const bool added =
+                snapshot->values
+                    .emplace(current + '\0' + Fold(kv->first), StripOuterQuotes(kv->second))
+                    .second;
+            if (const auto numbered = NumberedKey(kv->first); added && numbered) {
+                long& highest = snapshot->highestNumbers[current + '\0' + numbered->first];
+                highest = std::max(highest, numbered->second);
+            }
         }
     }
-    snapshot_ = snapshot;
     return snapshot;
+}
+
+// The snapshot of `path` now: `cached` while the file is unchanged, else the
+// file read afresh. Null when the file does not exist; a snapshot with a
+// problem when it exists but cannot be used.
+std::shared_ptr<const IniFile::Snapshot> Load(
+    const std::filesystem::path& path, const std::shared_ptr<const IniFile::Snapshot>& cached) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return nullptr;
+        }
+        FileText failed;
+        failed.problem = std::string("cannot be read: ") + std::strerror(errno);
+        return Parse(path, status, failed);
+    }
+    if (cached && cached->source == path && SameFile(cached->status, status)) {
+        return cached;
+    }
+    return Parse(path, status, ReadText(path));
+}
+
+}  // namespace
+
+IniFile::IniFile(std::filesystem::path path, std::filesystem::path fallback)
+    : path_(std::move(path)), fallback_(std::move(fallback)) {}
+IniFile::~IniFile() = default;
+
+void IniFile::Report(const std::string& message) const {
+    if (message == lastProblem_) {
+        return;
+    }
+    lastProblem_ = message;
+    if (problemHandler_) {
+        problemHandler_(message);
+    }
+}
+
+std::shared_ptr<const IniFile::Snapshot> IniFile::Current() const {
+    snapshot_ = Load(path_, snapshot_);
+    if (snapshot_ && snapshot_->problem.empty()) {
+        lastProblem_.clear();
+        return snapshot_;
+    }
+    fallbackSnapshot_ = fallback_.empty() ? nullptr : Load(fallback_, fallbackSnapshot_);
+    const bool fallbackUsable = fallbackSnapshot_ && fallbackSnapshot_->problem.empty();
+    std::string problem;
+    if (snapshot_) {
+        problem = "The settings file '" + path_.string() + "' " + snapshot_->problem + ". " +
+                  (fallbackUsable
+                       ? "Kesmark goes on with the default settings ('" + fallback_.string() + "')."
+                       : std::string("Kesmark goes on with empty settings."));
+    } else if (fallbackSnapshot_ && !fallbackUsable) {
+        problem = "The default settings file '" + fallback_.string() + "' " +
+                  fallbackSnapshot_->problem + ". Kesmark goes on with empty settings.";
+    }
+    if (problem.empty()) {
+        lastProblem_.clear();
+    } else {
+        Report(problem);
+    }
+    return fallbackUsable ? fallbackSnapshot_ : nullptr;
 }
 
 std::string IniFile::ReadIniString(std::string_view section, std::string_view key,
@@ -325,6 +498,14 @@ long IniFile::View::ReadIniInt(std::string_view section, std::string_view key,
     return static_cast<long>(negative ? -result : result);
 }
 
+long IniFile::View::HighestNumberedKey(std::string_view section, std::string_view prefix) const {
+    if (!snapshot_) {
+        return 0;
+    }
+    const auto it = snapshot_->highestNumbers.find(LookupKey(section, prefix));
+    return it == snapshot_->highestNumbers.end() ? 0 : it->second;
+}
+
 bool IniFile::WriteIniString(std::string_view section, std::string_view key,
                              std::string_view value) {
     if (Trim(section).empty() || Trim(key).empty() || HasLineBreak(section) || HasLineBreak(key) ||
@@ -333,8 +514,26 @@ bool IniFile::WriteIniString(std::string_view section, std::string_view key,
         Trim(key).front() == ';' || Trim(key).front() == '#') {
         return false;
     }
-    auto file = ReadLines(path_);
+    // The file's lines; a file that is not there yet starts as the fallback.
+    Lines file;
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(path_, ec))) {
+        const FileText text = ReadText(path_);
+        if (!text.problem.empty()) {
+            return false;  // writing would lose lines that could not be read
+        }
+        file = SplitLines(text.text);
+    } else if (!fallback_.empty()) {
+        const FileText text = ReadText(fallback_);
+        if (text.problem.empty() && ProblemOfText(text.text).empty()) {
+            file = SplitLines(text.text);
+        }
+        CreateFoldersFor(path_);
+    }
     const auto loc = Locate(file, section, key);
+
+    // The values of the file at one moment: for each section (its first
+    // occurrence) and key (its first occurrence there) the value, quotes stripped.
     const std::string line = std::string(key) + "=" + EncodeValue(value);
     if (loc.keyLine) {
         file.lines[*loc.keyLine] = line;
@@ -353,15 +552,6 @@ bool IniFile::WriteIniString(std::string_view section, std::string_view key,
         content += file.eol;
     }
     return WriteAtomically(path_, content);
-}
-
-std::filesystem::path DefaultSettingsPath() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) {
-        return "Kesmark.ini";
-    }
-    return exe.parent_path() / "Kesmark.ini";
 }
 
 }  // namespace kesmark

@@ -1,5 +1,9 @@
 #include "settings/option_lists.h"
 
+#include <algorithm>
+
+#include "engine/model/text.h"
+
 namespace kesmark {
 
 std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_view section) {
@@ -7,7 +11,10 @@ std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_vie
 }
 
 std::vector<std::string> ReadStoredList(const IniFile::View& settings, std::string_view section) {
-    const long count = settings.ReadIniInt(section, "NumSkip", 0);
+    // Positions past the highest Skip key present would all be empty names,
+    // which match no property: a huge NumSkip costs no more than the keys.
+    const long count = std::min(settings.ReadIniInt(section, "NumSkip", 0),
+                                settings.HighestNumberedKey(section, "Skip"));
     std::vector<std::string> names;
     for (long i = 1; i <= count; ++i) {
         names.push_back(settings.ReadIniString(section, "Skip" + std::to_string(i), ""));
@@ -42,6 +49,23 @@ bool CompareFlag(const IniFile& settings, std::string_view tag) {
     return settings.ReadIniInt(tag, "Compare", 0) != 0;
 }
 
+DataOptions ReadDataOptions(const IniFile& settings) {
+    const IniFile::View now = settings.Now();
+    DataOptions data;
+    const std::string matching = now.ReadIniString(kDataSection, kMatchRecordsKey, "");
+    if (FoldAsciiCase(matching) == "position") {
+        data.matching = RecordMatching::Position;
+    }
+    const DataOptions defaults;
+    data.maxRows = std::max<long>(
+        now.ReadIniInt(kDataSection, kMaxRowsKey, static_cast<long>(defaults.maxRows)), 0);
+    return data;
+}
+
+std::string_view MatchRecordsText(RecordMatching matching) {
+    return matching == RecordMatching::Position ? "Position" : "Key";
+}
+
 bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
     return kesmark::CompareFlag(settings_, tag);
 }
@@ -49,6 +73,10 @@ bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
 SkipList IniComparisonOptions::LoadSkipList(std::string_view tag,
                                             ComparisonSwitches switches) const {
     return kesmark::LoadSkipList(settings_, tag, switches);
+}
+
+DataOptions IniComparisonOptions::Data() const {
+    return ReadDataOptions(settings_);
 }
 
 }  // namespace kesmark

@@ -13,9 +13,9 @@ namespace kesmark {
 
 // The thirteen collection tags, in the order of the options tree. Each is a
 // section of the settings file and the argument of LoadSkipList.
-inline constexpr std::array<std::string_view, kLevelCount> kCollectionTags = [] {
-    std::array<std::string_view, kLevelCount> tags{};
-    for (std::size_t i = 0; i < kLevelCount; ++i) {
+inline constexpr std::array<std::string_view, kSettingsTagCount> kCollectionTags = [] {
+    std::array<std::string_view, kSettingsTagCount> tags{};
+    for (std::size_t i = 0; i < kSettingsTagCount; ++i) {
         tags[i] = kLevels[i].tag;
     }
     return tags;
@@ -27,6 +27,8 @@ inline constexpr std::string_view kGeneralSection = "General";
 
 // A stored list: NumSkip entries Skip1..SkipN of `section` (a missing entry
 // reads as an empty name; a negative or absent NumSkip reads as no entries).
+// N is bounded by the highest Skip key present, so the empty names that
+// would follow it are not made.
 std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_view section);
 std::vector<std::string> ReadStoredList(const IniFile::View& settings, std::string_view section);
 
@@ -44,6 +46,19 @@ SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonS
 // True when the Compare flag of `tag` is non-zero (absent reads as 0).
 bool CompareFlag(const IniFile& settings, std::string_view tag);
 
+// The keys of the data comparison's settings, in the Data section.
+inline constexpr std::string_view kMatchRecordsKey = "MatchRecords";
+inline constexpr std::string_view kMaxRowsKey = "MaxRows";
+
+// The data comparison's settings: MatchRecords "Position" (ASCII letter case
+// ignored) pairs records by position, any other value or none by key;
+// MaxRows is the number of differing rows shown per table, 1000 when absent,
+// 0 for a negative or unreadable value.
+DataOptions ReadDataOptions(const IniFile& settings);
+
+// The text MatchRecords stores for `matching`: "Key" or "Position".
+std::string_view MatchRecordsText(RecordMatching matching);
+
 // The comparison options as the settings file gives them, read at each call.
 class IniComparisonOptions : public ComparisonOptions {
   public:
@@ -52,6 +67,7 @@ class IniComparisonOptions : public ComparisonOptions {
 
     bool CompareFlag(std::string_view tag) const override;
     SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override;
+    DataOptions Data() const override;
 
   private:
     const IniFile& settings_;  // Not owned.

@@ -66,4 +66,10 @@ bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows
     return WriteStoredList(settings, section, TickedNames(rows));
 }
 
+bool ApplyDataPage(IniFile& settings, const OptionRows& rows, RecordMatching matching) {
+    const bool listSaved = ApplyListPage(settings, kDataSection, rows);
+    return settings.WriteIniString(kDataSection, kMatchRecordsKey, MatchRecordsText(matching)) &&
+           listSaved;
+}
+
 }  // namespace kesmark

@@ -27,9 +27,9 @@ struct CompareTreeNode {
 };
 
 // The thirteen nodes, in the order of kCollectionTags, from the hierarchy.
-inline constexpr std::array<CompareTreeNode, kLevelCount> kCompareTree = [] {
-    std::array<CompareTreeNode, kLevelCount> tree{};
-    for (std::size_t i = 0; i < kLevelCount; ++i) {
+inline constexpr std::array<CompareTreeNode, kSettingsTagCount> kCompareTree = [] {
+    std::array<CompareTreeNode, kSettingsTagCount> tree{};
+    for (std::size_t i = 0; i < kSettingsTagCount; ++i) {
         const LevelInfo& info = kLevels[i];
         tree[i] = {info.level, info.tag, info.title,
                    info.level == Level::Databases ? std::string_view() : Describe(info.parent).tag};
@@ -99,5 +99,10 @@ bool ApplySkipPage(IniFile& settings, const SkipPageState& page);
 // a longer earlier list stay in the file and are never read. Returns false
 // when any write failed.
 bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows& rows);
+
+// Apply on the Data page: the Data list as ApplyListPage writes it, then how
+// records are matched, as MatchRecords ("Key" or "Position"). Returns false
+// when any write failed.
+bool ApplyDataPage(IniFile& settings, const OptionRows& rows, RecordMatching matching);
 
 }  // namespace kesmark

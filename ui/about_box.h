@@ -29,6 +29,10 @@ class frmAbout : public QDialog {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // Places the controls at their design places, grown to fit their texts.
+    void LayOut();
 };
 
 }  // namespace kesmark::ui

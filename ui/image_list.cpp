@@ -1,5 +1,6 @@
 #include "ui/image_list.h"
 
+#include <QFile>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -16,8 +17,10 @@ namespace kesmark::ui {
 ImageList::ImageList(double devicePixelRatio) {
     RegisterImageResources();
     for (int n = 1; n <= kCount; ++n) {
-        icons_[n - 1] = RenderSvgIcon(QStringLiteral(":/images/%1.svg").arg(n, 2, 10, QChar('0')),
-                                      devicePixelRatio);
+        const QString resource = QStringLiteral(":/images/%1.svg").arg(n, 2, 10, QChar('0'));
+        if (QFile::exists(resource)) {
+            icons_[n - 1] = RenderSvgIcon(resource, devicePixelRatio);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -10,13 +11,20 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QShortcut>
+#include <QSplitter>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <cmath>
+#include <cstdio>
 
 #include "settings/option_lists.h"
 #include "ui/about_box.h"
+#include "ui/cut_text_delegate.h"
 #include "ui/file_dialog.h"
 #include "ui/odbc_logon.h"
 #include "ui/options_dialog.h"
@@ -37,23 +45,108 @@ std::string Text(const QLineEdit* field) {
     return field->text().toStdString();
 }
 
-// The kinds of file a database field can name: Access databases of both
-// formats and SQLite databases, then any file (a SQLite file is recognised by
-// its content whatever its name).
+// The kinds of file a database field can name: first every database file the
+// program reads, then Access databases of both formats and SQLite databases
+// apart, then any file (a SQLite file is recognised by its content whatever
+// its name).
 constexpr const char* kDatabaseMask =
+    "Databases (*.mdb;*.accdb;*.db;*.sqlite;*.sqlite3;*.db3)|"
+    "*.mdb;*.accdb;*.db;*.sqlite;*.sqlite3;*.db3|"
     "Microsoft Access Databases (*.mdb)|*.mdb|"
     "Microsoft Access 2007+ Databases (*.accdb)|*.accdb|"
     "SQLite Databases (*.db;*.sqlite;*.sqlite3;*.db3)|*.db;*.sqlite;*.sqlite3;*.db3|"
     "All Files (*.*)|*.*";
 
+// Keeps the columns of a list filling its width: each column keeps its share
+// of the width as the list grows or shrinks, and a column the user resizes
+// takes its width from the last column, whose share follows.
+class ColumnShare : public QObject {
+  public:
+    // `list` is not owned; the object lives as the list's child.
+    ColumnShare(QTreeView* list, std::vector<double> shares)
+        : QObject(list), list_(list), shares_(std::move(shares)) {
+        QHeaderView* header = list_->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(QHeaderView::Interactive);
+        list_->viewport()->installEventFilter(this);
+        QObject::connect(header, &QHeaderView::sectionResized, this,
+                         [this](int column, int, int) { TakeUserWidth(column); });
+        Apply();
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == list_->viewport() && event->type() == QEvent::Resize) {
+            Apply();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    int Width() const { return list_->viewport()->width(); }
+
+    void Apply() {
+        const int width = Width();
+        if (width <= 0) {
+            return;
+        }
+        applying_ = true;
+        int used = 0;
+        const int last = static_cast<int>(shares_.size()) - 1;
+        for (int column = 0; column < last; ++column) {
+            const int w = static_cast<int>(std::lround(shares_[column] * width));
+            list_->setColumnWidth(column, w);
+            used += w;
+        }
+        list_->setColumnWidth(last, std::max(kMinimumWidth, width - used));
+        applying_ = false;
+    }
+
+    void TakeUserWidth(int column) {
+        if (applying_) {
+            return;
+        }
+        const int last = static_cast<int>(shares_.size()) - 1;
+        if (column != last) {
+            int others = 0;
+            for (int c = 0; c < last; ++c) {
+                others += list_->columnWidth(c);
+            }
+            applying_ = true;
+            list_->setColumnWidth(last, std::max(kMinimumWidth, Width() - others));
+            applying_ = false;
+        }
+        int total = 0;
+        for (int c = 0; c <= last; ++c) {
+            total += list_->columnWidth(c);
+        }
+        for (int c = 0; c <= last && total > 0; ++c) {
+            shares_[c] = static_cast<double>(list_->columnWidth(c)) / total;
+        }
+    }
+
+    static constexpr int kMinimumWidth = 30;
+    QTreeView* list_;  // Not owned.
+    std::vector<double> shares_;
+    bool applying_ = false;
+};
+
+// The first line of a failure's description, for the status bar.
+QString FirstLine(const std::string& text) {
+    const QString all = QString::fromStdString(text);
+    return all.left(all.indexOf(QRegularExpression(QStringLiteral("[\r\n]"))));
+}
+
 }  // namespace
 
-frmMain::frmMain(const std::filesystem::path& settingsPath, DatabaseOpener opener, QWidget* parent)
+frmMain::frmMain(const SettingsLocation& settings, DatabaseOpener opener, QWidget* parent)
     : QMainWindow(parent),
       ilTreeview(1.0),
-      settings_(settingsPath),
+      settings_(settings.file, settings.fallback),
       opener_(std::move(opener)),
       host_(*this) {
+    settings_.SetProblemHandler(
+        [this](const std::string& message) { ReportSettingsProblem(message); });
     CreateControls();
     CreateMenus();
     LoadForm();
@@ -89,14 +182,20 @@ void frmMain::CreateControls() {
     lblDatabase1 = label("Database 1", 120, 240, 975, 255);
     txtDatabase1 = field(1080, 240, 3375, 285);
     cmdBrowseDB1 = button("...", client, 4560, 240, 495, 375);
+    auto connectField = [&](int l, int t, int w, int h) {
+        auto* x = new ConnectField(client);
+        Place(x, l, t, w, h);
+        return x;
+    };
+
     lblConnect1 = label("Connect 1", 5160, 240, 855, 255);
-    txtConnect1 = field(6000, 240, 4095, 285);
+    txtConnect1 = connectField(6000, 240, 4095, 285);
     cmdBrowseODBC1 = button("...", client, 10200, 240, 495, 375);
     lblDatabase2 = label("Database 2", 120, 600, 975, 255);
     txtDatabase2 = field(1080, 600, 3375, 285);
     cmdBrowseDB2 = button("...", client, 4560, 600, 495, 375);
     lblConnect2 = label("Connect 2", 5160, 600, 855, 255);
-    txtConnect2 = field(6000, 600, 4095, 285);
+    txtConnect2 = connectField(6000, 600, 4095, 285);
     cmdBrowseODBC2 = button("...", client, 10200, 600, 495, 375);
 
     fraCompare = new QGroupBox(QStringLiteral("Compare"), client);
@@ -107,18 +206,57 @@ void frmMain::CreateControls() {
     Place(chkStict, 120, 480, 855, 255);
     cmdCompare = button("Compare", fraCompare, 960, 240, 9495, 495);
 
-    tvCompare = new QTreeWidget(client);
+    // The results fill the design places of the tree and the list, and share
+    // the width between them as the window grows.
+    splResults = new QSplitter(Qt::Horizontal, client);
+    splResults->setChildrenCollapsible(false);
+    Place(splResults, 120, 1920, 10575, 3855);
+
+    auto* pnlTree = new QWidget(splResults);
+    auto* treeLayout = new QVBoxLayout(pnlTree);
+    treeLayout->setContentsMargins(0, 0, 0, 0);
+    treeLayout->setSpacing(2);
+    auto* tools = new QHBoxLayout();
+    tools->setSpacing(2);
+    chkOnlyDifferences = new QCheckBox(QStringLiteral("Only differences"), pnlTree);
+    chkOnlyDifferences->setToolTip(QStringLiteral("Hide the objects that are the same"));
+    cmdExpandAll = new QToolButton(pnlTree);
+    cmdExpandAll->setText(QStringLiteral("Expand all"));
+    cmdCollapseAll = new QToolButton(pnlTree);
+    cmdCollapseAll->setText(QStringLiteral("Collapse all"));
+    tools->addWidget(chkOnlyDifferences);
+    tools->addStretch(1);
+    tools->addWidget(cmdExpandAll);
+    tools->addWidget(cmdCollapseAll);
+    treeLayout->addLayout(tools);
+    txtFind = new QLineEdit(pnlTree);
+    txtFind->setPlaceholderText(QStringLiteral("Find a name (Ctrl+F, then Enter or F3)"));
+    txtFind->setClearButtonEnabled(true);
+    treeLayout->addWidget(txtFind);
+    tvCompare = new QTreeWidget(pnlTree);
     tvCompare->setHeaderHidden(true);
     tvCompare->setColumnCount(1);
     tvCompare->setIconSize(QSize(16, 16));
-    Place(tvCompare, 120, 1920, 3975, 3855);
+    tvCompare->setItemDelegate(new CutTextDelegate(tvCompare));
+    treeLayout->addWidget(tvCompare, 1);
 
-    lvProperties = new QTreeWidget(client);
+    splProperties = new QSplitter(Qt::Vertical, splResults);
+    splProperties->setChildrenCollapsible(false);
+    lvProperties = new QTreeWidget(splProperties);
     lvProperties->setRootIsDecorated(false);
     lvProperties->setColumnCount(3);
     lvProperties->setIconSize(QSize(16, 16));
     lvProperties->setAllColumnsShowFocus(true);
-    Place(lvProperties, 4200, 1920, 6495, 3855);
+    lvProperties->setUniformRowHeights(true);
+    lvProperties->setWordWrap(false);
+    lvProperties->setItemDelegate(new CutTextDelegate(lvProperties));
+    pnlDiff = new DiffPane(splProperties);
+    splProperties->setStretchFactor(0, 3);
+    splProperties->setStretchFactor(1, 2);
+
+    splResults->setStretchFactor(0, 2);
+    splResults->setStretchFactor(1, 3);
+    splResults->setSizes({TwipsToPixels(3975, this), TwipsToPixels(6495, this)});
 
     resultTree_ = std::make_unique<QtResultTree>(*tvCompare, ilTreeview);
     propertyList_ = std::make_unique<QtPropertyList>(*lvProperties, ilTreeview);
@@ -133,12 +271,59 @@ void frmMain::CreateControls() {
     QWidget::setTabOrder(cmdBrowseODBC2, chkData);
     QWidget::setTabOrder(chkData, chkStict);
     QWidget::setTabOrder(chkStict, cmdCompare);
-    QWidget::setTabOrder(cmdCompare, tvCompare);
+    QWidget::setTabOrder(cmdCompare, chkOnlyDifferences);
+    QWidget::setTabOrder(chkOnlyDifferences, cmdExpandAll);
+    QWidget::setTabOrder(cmdExpandAll, cmdCollapseAll);
+    QWidget::setTabOrder(cmdCollapseAll, txtFind);
+    QWidget::setTabOrder(txtFind, tvCompare);
     QWidget::setTabOrder(tvCompare, lvProperties);
+    QWidget::setTabOrder(lvProperties, pnlDiff->txtSide[0]);
+    QWidget::setTabOrder(pnlDiff->txtSide[0], pnlDiff->cmdCopy[0]);
+    QWidget::setTabOrder(pnlDiff->cmdCopy[0], pnlDiff->txtSide[1]);
+    QWidget::setTabOrder(pnlDiff->txtSide[1], pnlDiff->cmdCopy[1]);
 
     connect(cmdCompare, &QPushButton::clicked, this, &frmMain::cmdCompare_Click);
-    connect(tvCompare, &QTreeWidget::itemClicked, this,
-            [this](QTreeWidgetItem* item, int) { tvCompare_NodeClick(item); });
+    // A node becomes current by a click or by the keyboard: either lists it.
+    // The click that made it current does not list it a second time; a click
+    // on the current node lists it again.
+    connect(tvCompare, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
+                ++currentChanges_;
+                tvCompare_NodeClick(current);
+            });
+    tvCompare->viewport()->installEventFilter(this);
+    connect(tvCompare, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
+        if (currentChanges_ != currentChangesAtPress_) {
+            return;  // this click made the node current, which listed it
+        }
+        tvCompare_NodeClick(item);
+    });
+    connect(
+        lvProperties, &QTreeWidget::currentItemChanged, this,
+        [this](QTreeWidgetItem* current, QTreeWidgetItem*) { lvProperties_RowSelected(current); });
+    connect(chkOnlyDifferences, &QCheckBox::toggled, this, [this](bool only) {
+        resultTree_->SetOnlyDifferences(only);
+        if (QTreeWidgetItem* current = tvCompare->currentItem()) {
+            tvCompare->scrollToItem(current);
+        }
+    });
+    connect(cmdExpandAll, &QToolButton::clicked, tvCompare, &QTreeWidget::expandAll);
+    connect(cmdCollapseAll, &QToolButton::clicked, this, [this] {
+        tvCompare->collapseAll();
+        // The root stays open: its tables, queries, relations and containers
+        // are the first thing to look at.
+        for (int i = 0; i < tvCompare->topLevelItemCount(); ++i) {
+            tvCompare->topLevelItem(i)->setExpanded(true);
+        }
+    });
+    connect(txtFind, &QLineEdit::returnPressed, this, &frmMain::FindNext);
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        txtFind->setFocus(Qt::ShortcutFocusReason);
+        txtFind->selectAll();
+    });
+    auto* findNext = new QShortcut(QKeySequence::FindNext, this);
+    connect(findNext, &QShortcut::activated, this, &frmMain::FindNext);
     connect(cmdBrowseDB1, &QPushButton::clicked, this, &frmMain::cmdBrowseDB1_Click);
     connect(cmdBrowseDB2, &QPushButton::clicked, this, &frmMain::cmdBrowseDB2_Click);
     connect(cmdBrowseODBC1, &QPushButton::clicked, this, &frmMain::cmdBrowseODBC1_Click);
@@ -172,13 +357,15 @@ void frmMain::LoadForm() {
     setWindowTitle(
         QStringLiteral("Kesmark v%1.%2").arg(KESMARK_VERSION_MAJOR).arg(KESMARK_VERSION_MINOR));
 
+    // The columns start in the proportions of the design (1800 twips for the
+    // name, the rest shared by the two values) and keep sharing the width.
     lvProperties->setHeaderLabels(
         {QStringLiteral("Property"), QStringLiteral("Database 1"), QStringLiteral("Database 2")});
-    const float listWidth = static_cast<float>(PixelsToTwips(lvProperties->width(), this));
-    const float valueWidth = (listWidth - 1800.0f) / 2.0f - 300.0f;
-    lvProperties->setColumnWidth(0, TwipsToPixels(1800, this));
-    lvProperties->setColumnWidth(1, TwipsToPixels(valueWidth, this));
-    lvProperties->setColumnWidth(2, TwipsToPixels(valueWidth, this));
+    constexpr double kDesignListWidth = 6495.0;
+    constexpr double kValueWidth = (kDesignListWidth - 1800.0) / 2.0 - 300.0;
+    constexpr double kColumns = 1800.0 + 2 * kValueWidth;
+    new ColumnShare(lvProperties,
+                    {1800.0 / kColumns, kValueWidth / kColumns, kValueWidth / kColumns});
 
     auto read = [&](const char* key) {
         return QString::fromStdString(settings_.ReadIniString(kGeneralSection, key, ""));
@@ -189,6 +376,15 @@ void frmMain::LoadForm() {
     txtConnect2->setText(read("Connect2"));
 
     SetStatus(QString());
+}
+
+void frmMain::ReportSettingsProblem(const std::string& message) {
+    std::fprintf(stderr, "kesmark: %s\n", message.c_str());
+    // Not from inside the read that met the problem: the window may still be
+    // loading, or a run may be reading its options.
+    QTimer::singleShot(0, this, [this, message] {
+        host_.ShowMessage(message, "Kesmark", MessageIcon::Exclamation);
+    });
 }
 
 void frmMain::SetStatus(const QString& text) {
@@ -206,9 +402,9 @@ void frmMain::SetMessageHandler(QtHost::MessageHandler handler) {
 RunInputs frmMain::CurrentInputs() const {
     RunInputs inputs;
     inputs.database1 = Text(txtDatabase1);
-    inputs.connect1 = Text(txtConnect1);
+    inputs.connect1 = txtConnect1->ConnectString().toStdString();
     inputs.database2 = Text(txtDatabase2);
-    inputs.connect2 = Text(txtConnect2);
+    inputs.connect2 = txtConnect2->ConnectString().toStdString();
     inputs.switches.strict = chkStict->isChecked();
     inputs.switches.data = chkData->isChecked();
     return inputs;
@@ -216,23 +412,43 @@ RunInputs frmMain::CurrentInputs() const {
 
 void frmMain::cmdCompare_Click() {
     if (gComparing) {
+        if (runStarted_.isValid() && runStarted_.elapsed() < QApplication::doubleClickInterval()) {
+            // The second click of a double click on Compare: it started the
+            // run, and does not cancel it.
+            return;
+        }
         // A click while the run lets the window handle events: cancel it at
         // its next boundary.
         SetStatus(QStringLiteral("Cancelling..."));
         gCancelRequested = true;
         return;
     }
+    runStopped_.clear();
     resultTree_->Clear();
     propertyList_->Clear();
+    pnlDiff->Clear();
     gCancelRequested = false;
     gComparing = true;
     cmdCompare->setText(QStringLiteral("Cancel"));
+    runInputs_ = CurrentInputs();
+    runStarted_.start();
 
-    ComparisonRun run(CurrentInputs(), options_, *resultTree_, host_, opener_);
-    run.RunComparison();
+    ComparisonRun run(runInputs_, options_, *resultTree_, host_, opener_);
+    const RunOutcome outcome = run.RunComparison();
 
     SetProgress(0);
-    if (gCancelRequested) {
+    if (outcome == RunOutcome::Stopped) {
+        // The tree is incomplete: the status bar says why for as long as the
+        // tree stays.
+        if (gCancelRequested) {
+            runStopped_ = QStringLiteral("Cancelled");
+        } else if (!run.Failure().empty()) {
+            runStopped_ = QStringLiteral("Stopped by an error: ") + FirstLine(run.Failure());
+        } else {
+            runStopped_ = QStringLiteral("Stopped by an error");
+        }
+        SetStatus(runStopped_);
+    } else if (gCancelRequested) {
         SetStatus(QStringLiteral("Cancelled"));
     }
     cmdCompare->setText(QStringLiteral("Compare"));
@@ -245,17 +461,54 @@ void frmMain::cmdCompare_Click() {
 }
 
 void frmMain::tvCompare_NodeClick(QTreeWidgetItem* node) {
-    SetStatus(QString());
+    SetStatus(runStopped_);
     propertyList_->Clear();
+    pnlDiff->Clear();
     if (!node) {
         return;
     }
     if (!view_) {
-        view_ =
-            std::make_unique<ResultView>(CurrentInputs(), options_, host_, *propertyList_, opener_);
+        view_ = std::make_unique<ResultView>(runInputs_, options_, host_, *propertyList_, opener_);
     }
-    view_->SetInputs(CurrentInputs());
+    view_->SetInputs(runInputs_);
     view_->ShowNodeProperties(QtResultTree::KeyOf(node));
+    // The first property that differs is the first one to look at.
+    for (int i = 0; i < lvProperties->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = lvProperties->topLevelItem(i);
+        const PropertyRow* shown = propertyList_->RowOf(row);
+        if (shown && shown->icon == property_rows::kDifferentIcon) {
+            lvProperties->setCurrentItem(row);
+            break;
+        }
+    }
+}
+
+void frmMain::lvProperties_RowSelected(QTreeWidgetItem* row) {
+    const PropertyRow* shown = propertyList_->RowOf(row);
+    if (!shown) {
+        pnlDiff->Clear();
+        return;
+    }
+    pnlDiff->ShowRow(*shown);
+}
+
+void frmMain::FindNext() {
+    const QString text = txtFind->text();
+    if (text.isEmpty()) {
+        return;
+    }
+    QTreeWidgetItem* found = resultTree_->FindNext(text, tvCompare->currentItem());
+    if (!found) {
+        SetStatus(resultTree_->OnlyDifferences()
+                      ? QStringLiteral("No differing object's name contains \"%1\"").arg(text)
+                      : QStringLiteral("No object's name contains \"%1\"").arg(text));
+        return;
+    }
+    for (QTreeWidgetItem* owner = found->parent(); owner; owner = owner->parent()) {
+        owner->setExpanded(true);
+    }
+    tvCompare->setCurrentItem(found);
+    tvCompare->scrollToItem(found);
 }
 
 void frmMain::BrowseDatabase(QLineEdit* database, QLineEdit* connect) {
@@ -314,9 +567,17 @@ void frmMain::mnuHelpAbout_Click() {
     about.exec();
 }
 
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (tvCompare && watched == tvCompare->viewport() &&
+        event->type() == QEvent::MouseButtonPress) {
+        currentChangesAtPress_ = currentChanges_;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void frmMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    if (!tvCompare || !lvProperties) {
+    if (!splResults) {
         return;
     }
     sbStatusBar.Resize();
@@ -324,8 +585,10 @@ void frmMain::resizeEvent(QResizeEvent* event) {
     const double height = PixelsToTwips(outer.height(), this);
     const double width = PixelsToTwips(outer.width(), this);
     const auto twips = [](double value) { return static_cast<int>(std::lround(value)); };
-    SizeControl(tvCompare, -1, -1, -1, twips(height - 3075), -1, -1, -1, -1);
-    SizeControl(lvProperties, -1, -1, twips(width - 4470), twips(height - 3075), -1, -1, -1, -1);
+    // The results keep their left edge and top, and follow the window's width
+    // and height: their right edge stays where the list's right edge was
+    // designed (the list's width Wd - 4470 from its left edge 4200).
+    SizeControl(splResults, -1, -1, twips(width - 390), twips(height - 3075), -1, -1, -1, -1);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -344,11 +607,20 @@ void frmMain::closeEvent(QCloseEvent* event) {
     }
     pbarProgress.Destroy();
     sbStatusBar.Destroy();
-    // Failures to write are not fatal: the program closes all the same.
-    settings_.WriteIniString(kGeneralSection, "Database1", Text(txtDatabase1));
-    settings_.WriteIniString(kGeneralSection, "Database2", Text(txtDatabase2));
-    settings_.WriteIniString(kGeneralSection, "Connect1", Text(txtConnect1));
-    settings_.WriteIniString(kGeneralSection, "Connect2", Text(txtConnect2));
+    // Failures to write are not fatal: the program closes all the same,
+    // saying so on standard error.
+    bool saved = settings_.WriteIniString(kGeneralSection, "Database1", Text(txtDatabase1));
+    saved = settings_.WriteIniString(kGeneralSection, "Database2", Text(txtDatabase2)) && saved;
+    saved = settings_.WriteIniString(kGeneralSection, "Connect1",
+                                     txtConnect1->ConnectString().toStdString()) &&
+            saved;
+    saved = settings_.WriteIniString(kGeneralSection, "Connect2",
+                                     txtConnect2->ConnectString().toStdString()) &&
+            saved;
+    if (!saved) {
+        std::fprintf(stderr, "kesmark: the databases could not be saved in '%s'\n",
+                     settings_.Path().c_str());
+    }
     event->accept();
 }
 

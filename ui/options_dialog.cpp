@@ -2,9 +2,11 @@
 
 #include "ui/image_list.h"
 
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -151,7 +153,19 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     Place(txtData, 0, 120, 4455, 315);
     cmdAddData = MakeButton("Add", data, 4560, 120);
     lvData = MakeList(data, 5000);
-    Place(lvData, 0, 600, 5655, 3135);
+    Place(lvData, 0, 600, 5655, 2655);
+    lblMatchRecords = new QLabel(QStringLiteral("Match records:"), data);
+    Place(lblMatchRecords, 0, 3375, 1335, 315);
+    cboMatchRecords = new QComboBox(data);
+    cboMatchRecords->addItem(QStringLiteral("By key"), static_cast<int>(RecordMatching::Key));
+    cboMatchRecords->addItem(QStringLiteral("By position"),
+                             static_cast<int>(RecordMatching::Position));
+    cboMatchRecords->setToolTip(
+        QStringLiteral("By key: rows of tables that share a key are paired by it, and the rows "
+                       "only in one database or changed are shown. By position: the n-th record "
+                       "with the n-th."));
+    lblMatchRecords->setBuddy(cboMatchRecords);
+    Place(cboMatchRecords, 1440, 3345, 2415, 315);
 
     cmdOK = MakeButton("OK", this, 2490, 4455);
     cmdCancel = MakeButton("Cancel", this, 3720, 4455);
@@ -224,6 +238,7 @@ int OptionsIcon(Level level) {
             return 1;
         case Level::TableDefs:
         case Level::Records:
+        case Level::Rows:
             return 2;
         case Level::QueryDefs:
             return 3;
@@ -272,6 +287,8 @@ void frmOptions::LoadStrictList() {
 
 void frmOptions::LoadDataList() {
     ShowRows(lvData, ReadOptionRows(settings_, kDataSection));
+    cboMatchRecords->setCurrentIndex(
+        cboMatchRecords->findData(static_cast<int>(ReadDataOptions(settings_).matching)));
 }
 
 void frmOptions::tbsOptions_Click() {
@@ -341,7 +358,9 @@ bool frmOptions::cmdApply_Click() {
             saved = ApplyListPage(settings_, kStrictSection, RowsOf(lvStrict));
             break;
         case OptionsPage::Data:
-            saved = ApplyListPage(settings_, kDataSection, RowsOf(lvData));
+            saved =
+                ApplyDataPage(settings_, RowsOf(lvData),
+                              static_cast<RecordMatching>(cboMatchRecords->currentData().toInt()));
             break;
     }
     if (!saved) {

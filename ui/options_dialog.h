@@ -4,7 +4,8 @@
 // The Skip page ticks the kinds of object not to compare and lists, for the
 // selected kind, the properties never compared; the Strict and Data pages list
 // the properties compared only in strict comparison and only with data
-// comparison. Apply (and OK) save the page shown, and only that page.
+// comparison; the Data page also chooses how records are matched. Apply (and
+// OK) save the page shown, and only that page.
 
 #include <QDialog>
 #include <QIcon>
@@ -16,6 +17,8 @@
 #include "settings/ini_file.h"
 #include "settings/options_model.h"
 
+class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -46,6 +49,9 @@ class frmOptions : public QDialog {
     QLineEdit* txtData = nullptr;
     QPushButton* cmdAddData = nullptr;
     QTreeWidget* lvData = nullptr;
+    QLabel* lblMatchRecords = nullptr;
+    // How the data comparison matches records: "By key" or "By position".
+    QComboBox* cboMatchRecords = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;
     QPushButton* cmdApply = nullptr;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <vector>
+
 #include "view/property_list.h"
 
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace kesmark::ui {
 
@@ -10,7 +13,11 @@ class ImageList;
 
 // The result view's property list shown in a three-column QTreeWidget used as
 // a report list: property, database 1, database 2; a small picture and the
-// name's colour per row.
+// name's colour per row. A Null value reads "Null" in grey italics, so that it
+// is told from empty text and from a text that reads "Null". The rows, with
+// the values behind their cells, are kept for the difference pane; a cell
+// that shows a byte array by its first bytes keeps a longer hexadecimal view
+// for its tool tip.
 class QtPropertyList : public PropertyList {
   public:
     // The item data role that keeps a row's picture number.
@@ -19,13 +26,17 @@ class QtPropertyList : public PropertyList {
     // `list` and `images` are not owned.
     QtPropertyList(QTreeWidget& list, const ImageList& images) : list_(list), images_(images) {}
 
-    void AddPropertyRow(std::string_view name, std::string_view text1, std::string_view text2,
-                        Picture icon, std::uint32_t colour) override;
+    using PropertyList::AddPropertyRow;
+    void AddPropertyRow(PropertyRow row) override;
     void Clear() override;
+
+    // The row an item of the list shows, or null.
+    const PropertyRow* RowOf(const QTreeWidgetItem* item) const;
 
   private:
     QTreeWidget& list_;        // Not owned.
     const ImageList& images_;  // Not owned.
+    std::vector<PropertyRow> rows_;
 };
 
 }  // namespace kesmark::ui

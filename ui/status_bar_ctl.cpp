@@ -1,5 +1,6 @@
 #include "ui/status_bar_ctl.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QMainWindow>
 
@@ -7,7 +8,23 @@ namespace kesmark::ui {
 
 StatusBarWindow::StatusBarWindow(QWidget* parent) : QStatusBar(parent) {
     setSizeGripEnabled(false);
+    FitFont();
     SetParts({-1});
+}
+
+void StatusBarWindow::FitFont() {
+    // A part's text sits inside a sunken frame of one pixel, inset by two
+    // pixels from the bar's top and bottom: the bar is high enough for a whole
+    // line of its font, descenders and underscores included.
+    setMinimumHeight(fontMetrics().height() + 2 * kPartInset + 2 * kPartFrame + 2);
+}
+
+void StatusBarWindow::changeEvent(QEvent* event) {
+    QStatusBar::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        FitFont();
+        LayOutParts();
+    }
 }
 
 void StatusBarWindow::SetParts(const std::vector<int>& rightEdges) {
@@ -20,6 +37,8 @@ void StatusBarWindow::SetParts(const std::vector<int>& rightEdges) {
         auto* label = new QLabel(this);
         label->setFrameShape(QFrame::Panel);
         label->setFrameShadow(QFrame::Sunken);
+        label->setLineWidth(kPartFrame);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         label->setTextFormat(Qt::PlainText);
         label->show();
         labels_.push_back(label);
@@ -33,7 +52,8 @@ QRect StatusBarWindow::PartRect(int part) const {
     }
     const int left = part == 0 ? 0 : rightEdges_[part - 1] + 2;
     const int right = rightEdges_[part] < 0 ? width() : rightEdges_[part];
-    return QRect(left, 2, std::max(0, right - left), std::max(0, height() - 4));
+    return QRect(left, kPartInset, std::max(0, right - left),
+                 std::max(0, height() - 2 * kPartInset));
 }
 
 void StatusBarWindow::SetPartText(int part, const QString& text) {
@@ -47,6 +67,13 @@ QString StatusBarWindow::PartText(int part) const {
         return {};
     }
     return labels_[part]->text();
+}
+
+QLabel* StatusBarWindow::PartLabel(int part) const {
+    if (part < 0 || part >= static_cast<int>(labels_.size())) {
+        return nullptr;
+    }
+    return labels_[part];
 }
 
 void StatusBarWindow::LayOutParts() {

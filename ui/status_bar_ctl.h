@@ -17,10 +17,15 @@ class QMainWindow;
 namespace kesmark::ui {
 
 // A status bar divided into parts by their right edges in pixels (-1: to the
-// bar's right edge); each part shows one text.
+// bar's right edge); each part shows one text. The bar is always high enough
+// for a line of its font.
 class StatusBarWindow : public QStatusBar {
     Q_OBJECT
   public:
+    // Pixels between the bar's edges and a part, and a part's frame.
+    static constexpr int kPartInset = 2;
+    static constexpr int kPartFrame = 1;
+
     explicit StatusBarWindow(QWidget* parent);
 
     void SetParts(const std::vector<int>& rightEdges);
@@ -28,12 +33,18 @@ class StatusBarWindow : public QStatusBar {
     QRect PartRect(int part) const;
     void SetPartText(int part, const QString& text);
     QString PartText(int part) const;
+    // The label that shows a part's text (null for no such part).
+    QLabel* PartLabel(int part) const;
     void LayOutParts();
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    // Makes the bar high enough for its font.
+    void FitFont();
+
     std::vector<int> rightEdges_;
     std::vector<QLabel*> labels_;  // Owned by the bar as children.
 };

@@ -1,11 +1,15 @@
 #include "view/result_view.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "engine/compare/matching.h"
+#include "engine/compare/table_data.h"
+#include "engine/model/key_order.h"
 
 namespace kesmark {
 
@@ -17,6 +21,13 @@ constexpr std::string_view kSkipped = "skipped";
 constexpr std::string_view kErrorPrefix = "Error: ";
 constexpr std::string_view kNullText = "Null";
 constexpr std::size_t kMaxListedBytes = 11;
+
+// The rows a table's listing gains from the data comparison.
+constexpr std::string_view kMatchingRow = "Matching";
+constexpr std::string_view kOnlyIn1Row = "Rows only in database 1";
+constexpr std::string_view kOnlyIn2Row = "Rows only in database 2";
+constexpr std::string_view kChangedRow = "Rows changed";
+constexpr std::string_view kSameRow = "Rows same";
 
 }  // namespace
 
@@ -58,6 +69,45 @@ std::int32_t RecordNumber(const std::string& text) {
     return number;
 }
 
+// The view's host as the data comparison of a listing sees it: the listing
+// does not yield to the user interface (a click would start another listing
+// inside this one), but a cancel request still stops it.
+class ListingHost : public Host {
+  public:
+    explicit ListingHost(Host& host) : host_(host) {}
+    void SetStatusText(std::string_view) override {}
+    void SetProgressPosition(int) override {}
+    void ProcessPendingEvents() override {}
+    bool CancelRequested() const override { return host_.CancelRequested(); }
+    void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
+        host_.ShowMessage(text, caption, icon);
+    }
+    void SetBusyPointer(bool) override {}
+
+  private:
+    Host& host_;  // Not owned.
+};
+
+// "ID, Name": the key's fields for a listing.
+std::string FieldList(const std::vector<std::string>& fields) {
+    std::string text;
+    for (const auto& f : fields) {
+        text += (text.empty() ? "" : ", ") + f;
+    }
+    return text;
+}
+
+// The DAO type of a field of a table (Text when it does not say).
+int FieldType(DbObject& field) {
+    const Property* type = field.GetProperties().Find("Type");
+    if (!type) {
+        return dao::kText;
+    }
+    const Value v = type->GetValue();
+    const auto* code = v.As<std::int64_t>();
+    return code ? static_cast<int>(*code) : dao::kText;
+}
+
 std::vector<std::string> SortedNames(const Properties& properties) {
     auto names = PropertyNames(properties);
     SortNames(names, 0, static_cast<std::ptrdiff_t>(names.size()) - 1);
@@ -79,7 +129,7 @@ ResultView::ResultView(RunInputs inputs, const ComparisonOptions& options, Host&
       opener_(std::move(opener)) {}
 
 void ResultView::LoadSkipList(Level level) {
-    skipList_ = options_.LoadSkipList(Describe(level).tag, inputs_.switches);
+    skipList_ = options_.LoadSkipList(SettingsTag(level), inputs_.switches);
 }
 
 void ResultView::ReportFailure(const DbError& error) {
@@ -94,15 +144,18 @@ void ResultView::ShowUnknownCollection(std::string_view name) {
 }
 
 void ResultView::AddRow(std::string_view name, std::string_view text1, std::string_view text2,
-                        bool differs) {
-    list_.AddPropertyRow(name, text1, text2,
-                         differs ? property_rows::kDifferentIcon : property_rows::kEqualIcon,
-                         differs ? property_rows::kRed : property_rows::kBlack);
+                        bool differs, std::optional<Value> value1, std::optional<Value> value2) {
+    list_.AddPropertyRow(
+        PropertyRow{std::string(name), std::string(text1), std::string(text2),
+                    differs ? property_rows::kDifferentIcon : property_rows::kEqualIcon,
+                    differs ? property_rows::kRed : property_rows::kBlack, std::move(value1),
+                    std::move(value2)});
 }
 
 void ResultView::AddSkippedRow(std::string_view name) {
-    list_.AddPropertyRow(name, kSkipped, kSkipped, property_rows::kSkippedIcon,
-                         property_rows::kBlack);
+    list_.AddPropertyRow(PropertyRow{std::string(name), std::string(kSkipped),
+                                     std::string(kSkipped), property_rows::kSkippedIcon,
+                                     property_rows::kBlack, std::nullopt, std::nullopt});
 }
 
 bool ResultView::OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2) {
@@ -223,7 +276,15 @@ bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObjec
 
     if (reader.AtEnd()) {
         LoadSkipList(level);
-        return ListBothSides(object1->GetProperties(), object2->GetProperties());
+        if (!ListBothSides(object1->GetProperties(), object2->GetProperties())) {
+            return false;
+        }
+        // A table also tells how its records are paired and, by key, how
+        // many rows differ.
+        if (ChildLevel(level, Describe(Level::Rows).collection)) {
+            return ListRowSummary(db1, db2, *object1, *object2);
+        }
+        return true;
     }
     reader.SkipSeparator();  // the separator, whatever character it is
     const std::vector<Level> children = ChildLevels(level);
@@ -240,6 +301,9 @@ bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObjec
     if (Describe(*subLevel).lookup == Lookup::RecordNumber) {
         return ViewRecords(db1, db2, parent1, parent2, *object1, *object2, reader);
     }
+    if (Describe(*subLevel).lookup == Lookup::RowKey) {
+        return ViewRow(db1, db2, *object1, *object2, reader);
+    }
     return ResolveLevel(*subLevel, db1, db2, *object1, *object2, reader);
 }
 
@@ -247,21 +311,194 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
                              DbObject& field1, DbObject& field2, NodeKeyReader& reader) {
     // Text after the record number's "]" is ignored.
     const std::int32_t record = RecordNumber(reader.ReadPlain());
-    // The statement and row order of the data comparison, so that row n is
-    // the record the comparison numbered n.
-    auto recordset1 = db1.OpenRecordset(table1.Name(), {field1.Name()});
-    auto recordset2 = db2.OpenRecordset(table2.Name(), {field2.Name()});
-    RecordsetField& column1 = recordset1->Field(0);
-    RecordsetField& column2 = recordset2->Field(0);
+    // The row order and pairing of the data comparison, so that record n is
+    // the pair the comparison numbered n: in key order where the tables share
+    // a key, and by key the row of database 2 with the key of database 1's
+    // n-th row.
+    const RecordPairing pairing = PlanPairing(db1, db2, table1.Name(), options_.Data());
+    const std::vector<std::string>& keyFields = pairing.keyFields;
+    auto open = [&](Database& db, DbObject& table, const std::vector<std::string>& fields) {
+        return keyFields.empty() ? db.OpenRecordset(table.Name(), fields)
+                                 : db.OpenOrderedRecordset(table.Name(), fields, keyFields);
+    };
+    std::vector<std::string> read1{field1.Name()};
+    if (pairing.byKey) {
+        for (const auto& k : keyFields) {
+            if (k != read1.front()) {
+                read1.push_back(k);
+            }
+        }
+    }
+    auto recordset1 = open(db1, table1, read1);
     recordset1->Move(record - 1);
-    recordset2->Move(record - 1);
+    std::unique_ptr<Recordset> recordset2;
+    if (pairing.byKey) {
+        std::vector<Value> key;
+        for (const auto& k : keyFields) {
+            const auto at =
+                static_cast<std::size_t>(std::find(read1.begin(), read1.end(), k) - read1.begin());
+            key.push_back(recordset1->Field(at).GetValue());
+        }
+        recordset2 = db2.OpenKeyedRecordset(table2.Name(), {field2.Name()}, keyFields, key);
+    } else {
+        recordset2 = open(db2, table2, {field2.Name()});
+        recordset2->Move(record - 1);
+    }
+    RecordsetField& column1 = recordset1->Field(0);
     LoadSkipList(Level::Records);
-    if (!ListBothSides(column1.GetProperties(), column2.GetProperties())) {
+    // A table that ends before row n (a shorter table, rows lost from a
+    // damaged file), or a key found in database 1 only, lacks the record: it
+    // is listed from the other side.
+    const bool in1 = !recordset1->IsEof();
+    const bool in2 = !recordset2->IsEof();
+    if (!in1 && !in2) {
+        throw DbError(errors::kNoCurrentRecord,
+                      "Record " + std::to_string(record) + " of table '" + table1.Name() +
+                          "' exists in neither database.",
+                      std::string(kProgramTitle));
+    }
+    const bool listed =
+        in1 && in2 ? ListBothSides(column1.GetProperties(), recordset2->Field(0).GetProperties())
+        : in1      ? ListOneSide(Side::Database1, column1.GetProperties())
+                   : ListOneSide(Side::Database2, recordset2->Field(0).GetProperties());
+    if (!listed) {
         return false;
     }
     recordset1->Close();
     recordset2->Close();
     return true;
+}
+
+bool ResultView::ListRowSummary(Database& db1, Database& db2, DbObject& table1, DbObject& table2) {
+    try {
+        const std::string table = table1.Name();
+        const RecordPairing pairing = PlanPairing(db1, db2, table, options_.Data());
+        const std::string keyText = "(" + FieldList(pairing.keyFields) + ")";
+        if (pairing.keyFields.empty()) {
+            AddRow(kMatchingRow, "Matched by position (no common key)",
+                   "Matched by position (no common key)", false);
+            return true;
+        }
+        if (!pairing.byKey) {
+            const std::string text = "Matched by position, in the order of the key " + keyText;
+            AddRow(kMatchingRow, text, text, false);
+            return true;
+        }
+        const std::string byKey = "Matched by key " + keyText;
+        const std::array<std::string_view, 4> countRows{kOnlyIn1Row, kOnlyIn2Row, kChangedRow,
+                                                        kSameRow};
+        if (!inputs_.switches.data) {
+            // Counting the rows reads both tables: only with data comparison.
+            AddRow(kMatchingRow, byKey, byKey, false);
+            for (const auto name : countRows) {
+                AddSkippedRow(name);
+            }
+            return true;
+        }
+        // The fields of both tables, as the data comparison compares them.
+        std::vector<std::string> names1 = table1.GetCollection(collections::kFields)->Names();
+        std::vector<std::string> names2 = table2.GetCollection(collections::kFields)->Names();
+        SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
+        SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
+        std::vector<std::string> common;
+        MergeNames(
+            names1, names2, [](const std::string&) {}, [](const std::string&) {},
+            [&](const std::string& name, const std::string&) { common.push_back(name); });
+        RecordPairing counting = pairing;
+        counting.maxRows = 0;
+        ListingHost listingHost(host_);
+        TableDataComparison data(db1, db2, table, common, listingHost, counting);
+        if (!data.Run()) {
+            return false;
+        }
+        if (!data.MatchedByKey()) {
+            host_.ShowMessage(data.FallbackReason(), kProgramTitle, MessageIcon::Exclamation);
+            const std::string text = "Matched by position (the keys are not in key order)";
+            AddRow(kMatchingRow, text, text, false);
+            return true;
+        }
+        AddRow(kMatchingRow, byKey, byKey, false);
+        const RowCounts& counts = data.Counts();
+        const std::array<std::int64_t, 4> values{counts.onlyIn1, counts.onlyIn2, counts.changed,
+                                                 counts.same};
+        // A row only in one database is counted in that database's column.
+        for (std::size_t i = 0; i < countRows.size(); ++i) {
+            const std::string count = std::to_string(values[i]);
+            AddRow(countRows[i], countRows[i] == kOnlyIn2Row ? "" : count,
+                   countRows[i] == kOnlyIn1Row ? "" : count,
+                   countRows[i] != kSameRow && values[i] > 0);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        ReportFailure(AsDbError(e));
+        return false;
+    }
+}
+
+bool ResultView::ViewRow(Database& db1, Database& db2, DbObject& table1, DbObject& table2,
+                         NodeKeyReader& reader) {
+    // Text after the row key's "]" is ignored.
+    const std::string name = reader.ReadName();
+    const std::string table = table1.Name();
+    std::vector<std::string> texts;
+    if (!SplitRowKey(name, texts)) {
+        throw DbError(errors::kTypeMismatch,
+                      "Invalid row key '" + name +
+                          "': values are joined by \", \" and a \",\" inside a value is doubled.",
+                      std::string(kProgramTitle));
+    }
+    const auto key = SharedKey(db1, db2, table);
+    if (!key) {
+        throw DbError(errors::kItemNotFound,
+                      "Table '" + table +
+                          "' has no key that both databases share: its records are matched by "
+                          "position, not by key.",
+                      std::string(kProgramTitle));
+    }
+    if (texts.size() != key->fields.size()) {
+        throw DbError(errors::kTypeMismatch,
+                      "The row key '" + name + "' has " + std::to_string(texts.size()) +
+                          " values; the key of table '" + table + "' (" + FieldList(key->fields) +
+                          ") has " + std::to_string(key->fields.size()) + ".",
+                      std::string(kProgramTitle));
+    }
+    // One side's row: every field of its table, with the field's type, or
+    // false when the table has no row of that key.
+    auto readRow = [&](Database& db, DbObject& tableDef, Properties& row) {
+        auto fields = tableDef.GetCollection(collections::kFields);
+        const std::vector<std::string> names = fields->Names();
+        std::vector<int> types;
+        for (const auto& f : names) {
+            types.push_back(FieldType(*fields->Item(f)));
+        }
+        std::vector<Value> values;
+        for (std::size_t k = 0; k < texts.size(); ++k) {
+            values.push_back(KeyValueFromText(texts[k], FieldType(*fields->Item(key->fields[k]))));
+        }
+        auto recordset = db.OpenKeyedRecordset(tableDef.Name(), names, key->fields, values);
+        if (recordset->IsEof()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            row.Add(names[i], types[i], recordset->Field(i).GetValue());
+        }
+        recordset->Close();
+        return true;
+    };
+    Properties row1;
+    Properties row2;
+    const bool in1 = readRow(db1, table1, row1);
+    const bool in2 = readRow(db2, table2, row2);
+    LoadSkipList(Level::Rows);
+    if (in1 && in2) {
+        return ListBothSides(row1, row2);
+    }
+    if (in1 || in2) {
+        return ListOneSide(in1 ? Side::Database1 : Side::Database2, in1 ? row1 : row2);
+    }
+    throw DbError(errors::kItemNotFound,
+                  "Row " + name + " of table '" + table + "' is in neither database.",
+                  std::string(kProgramTitle));
 }
 
 bool ResultView::ListBothSides(const Properties& properties1, const Properties& properties2) {
@@ -273,15 +510,18 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
             return;
         }
         std::string text;
+        std::optional<Value> value;
         try {
-            text = PlainValueText(properties.Item(name).GetValue());
+            value = properties.Item(name).GetValue();
+            text = PlainValueText(*value);
         } catch (const std::exception& e) {
+            value.reset();
             text = std::string(kErrorPrefix) + AsDbError(e).Description();
         }
         if (side == Side::Database1) {
-            AddRow(name, text, kNotFound, true);
+            AddRow(name, text, kNotFound, true, std::move(value));
         } else {
-            AddRow(name, kNotFound, text, true);
+            AddRow(name, kNotFound, text, true, std::nullopt, std::move(value));
         }
     };
     // One row for a name on both sides. Each value is read once; a value that
@@ -294,6 +534,8 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
         bool equal = true;
         std::string text1;
         std::string text2;
+        Value value1;
+        Value value2;
         try {
             const Property& property1 = properties1.Item(name1);
             const Property& property2 = properties2.Item(name2);
@@ -302,12 +544,14 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
             PropertyValuesEqual(read1, read2, equal);
             text1 = PropertyValueText(read1);
             text2 = PropertyValueText(read2);
+            value1 = read1.GetValue();
+            value2 = read2.GetValue();
         } catch (const std::exception& e) {
             const std::string error = std::string(kErrorPrefix) + AsDbError(e).Description();
             AddRow(name2, error, error, true);
             return;
         }
-        AddRow(name2, text1, text2, !equal);
+        AddRow(name2, text1, text2, !equal, std::move(value1), std::move(value2));
     };
 
     try {
@@ -332,11 +576,12 @@ bool ResultView::ListOneSide(Side side, const Properties& properties) {
                 AddSkippedRow(name);
                 continue;
             }
-            const std::string text = PlainValueText(properties.Item(name).GetValue());
+            Value value = properties.Item(name).GetValue();
+            std::string text = PlainValueText(value);
             if (side == Side::Database1) {
-                AddRow(name, text, kNotFound, true);
+                AddRow(name, text, kNotFound, true, std::move(value));
             } else {
-                AddRow(name, kNotFound, text, true);
+                AddRow(name, kNotFound, text, true, std::nullopt, std::move(value));
             }
         }
         return true;

@@ -10,6 +10,7 @@
 // stop without a second message. Rows written before a failure stay.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -86,11 +87,23 @@ class ResultView {
                       DbObject& parent2, NodeKeyReader& reader);
     bool ViewRecords(Database& db1, Database& db2, DbObject& table1, DbObject& table2,
                      DbObject& field1, DbObject& field2, NodeKeyReader& reader);
+    // A row named by its key values: every field of both tables' rows side
+    // by side, or one-sided when the row is in one database only.
+    bool ViewRow(Database& db1, Database& db2, DbObject& table1, DbObject& table2,
+                 NodeKeyReader& reader);
+    // The rows a table's listing ends with: how its records are paired and,
+    // with data comparison on and pairing by key, how many rows are only in
+    // database 1, only in database 2, changed and the same (which reads both
+    // tables).
+    bool ListRowSummary(Database& db1, Database& db2, DbObject& table1, DbObject& table2);
     bool OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2);
     void ShowUnknownCollection(std::string_view name);
     void ReportFailure(const DbError& error);
-    void AddRow(std::string_view name, std::string_view text1, std::string_view text2,
-                bool differs);
+    // A row of the listing; `value1` and `value2` are the values behind the
+    // cells that show one.
+    void AddRow(std::string_view name, std::string_view text1, std::string_view text2, bool differs,
+                std::optional<Value> value1 = std::nullopt,
+                std::optional<Value> value2 = std::nullopt);
     void AddSkippedRow(std::string_view name);
 
     RunInputs inputs_;

@@ -42,13 +42,16 @@ bool ComparisonRun::YieldAndCheckCancel() {
 }
 
 void ComparisonRun::ReportError(const DbError& error) {
+    if (failure_.empty()) {
+        failure_ = error.Description();
+    }
     if (!error.Description().empty()) {
         host_.ShowMessage(error.Description(), error.Source(), MessageIcon::Critical);
     }
 }
 
 void ComparisonRun::LoadSkipList(Level level) {
-    skipList_ = options_.LoadSkipList(Describe(level).tag, inputs_.switches);
+    skipList_ = options_.LoadSkipList(SettingsTag(level), inputs_.switches);
 }
 
 bool ComparisonRun::OpenBothDatabases() {
@@ -58,8 +61,9 @@ bool ComparisonRun::OpenBothDatabases() {
             db = opener_(name, connect);
             return true;
         } catch (const std::exception& e) {
-            host_.ShowMessage(OpenFailureMessage(name, AsDbError(e)), "Kesmark",
-                              MessageIcon::Critical);
+            const std::string message = OpenFailureMessage(name, AsDbError(e));
+            failure_ = message.substr(0, message.find('\r'));
+            host_.ShowMessage(message, "Kesmark", MessageIcon::Critical);
             return false;
         }
     };
@@ -75,11 +79,14 @@ bool ComparisonRun::OpenBothDatabases() {
 }
 
 void ComparisonRun::ReopenDatabase2() {
+    // A backend that can share its connection reads the same state of the
+    // database (and need not copy it again); otherwise open it anew.
+    std::unique_ptr<Database> again = db2_ ? db2_->OpenAgain() : nullptr;
     if (db2_) {
         db2_->Close();
         db2_.reset();
     }
-    db2_ = opener_(inputs_.database2, inputs_.connect2);
+    db2_ = again ? std::move(again) : opener_(inputs_.database2, inputs_.connect2);
 }
 
 RunOutcome ComparisonRun::RunComparison() {
@@ -87,18 +94,12 @@ RunOutcome ComparisonRun::RunComparison() {
     SetProgress(0);
     SetStatus("Opening databases");
 
-    auto stopped = [&] {
-        // Release without an explicit close; the destructors end the use.
-        db1_.reset();
-        db2_.reset();
-        host_.SetBusyPointer(false);
-        SetStatus("");
-        return RunOutcome::Stopped;
-    };
+    auto stopped = [&] { return Stopped(); };
 
     if (!OpenBothDatabases()) {
         return stopped();
     }
+    databasesOpen_ = true;
     same_ = true;
     if (!CompareDatabaseProperties(same_)) {
         return stopped();
@@ -106,6 +107,7 @@ RunOutcome ComparisonRun::RunComparison() {
     try {
         const LevelInfo& root = Describe(Level::Databases);
         tree_.AddNode("", kRootKey, kRootKey, same_ ? root.same : root.differs);
+        rootAdded_ = true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return stopped();
@@ -150,6 +152,48 @@ RunOutcome ComparisonRun::RunComparison() {
     return RunOutcome::Done;
 }
 
+RunOutcome ComparisonRun::Stopped() {
+    if (databasesOpen_) {
+        // Whatever the same flag says so far, the databases were not compared
+        // to the end.
+        try {
+            if (rootAdded_) {
+                tree_.SetNodeImage(kRootKey, Picture::DatabasesIncomplete);
+            } else {
+                tree_.AddNode("", kRootKey, kRootKey, Picture::DatabasesIncomplete);
+                rootAdded_ = true;
+            }
+        } catch (const std::exception&) {
+            // The tree refused the root: the failure that stopped the run has
+            // been shown already.
+        }
+    }
+    // Release without an explicit close; the destructors end the use.
+    db1_.reset();
+    db2_.reset();
+    host_.SetBusyPointer(false);
+    SetStatus("");
+    return RunOutcome::Stopped;
+}
+
+void ComparisonRun::MarkUnfinished(Level level, const NodeKey& owner,
+                                   const std::vector<std::string>& common, std::size_t current,
+                                   bool currentSame, bool& ownerSame) {
+    const LevelInfo& info = Describe(level);
+    for (std::size_t k = current; k < common.size(); ++k) {
+        const bool differs = k == current && !currentSame;
+        if (differs) {
+            ownerSame = false;
+        }
+        try {
+            tree_.SetNodeImage(owner.Child(info.collection, common[k]).Text(),
+                               differs ? info.differs : Picture::NotCompared);
+        } catch (const std::exception&) {
+            // A node the tree never took: nothing to mark.
+        }
+    }
+}
+
 bool ComparisonRun::CompareDatabaseProperties(bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
@@ -179,18 +223,18 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
         SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
         SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
         auto addNode = [&](const std::string& name, Picture image) {
-            tree_.AddNode(parentKey, owner.Child(info.collection, name).Text(), name, image);
+            std::string key = owner.Child(info.collection, name).Text();
+            tree_.AddNode(parentKey, key, name, image);
+            return key;
+        };
+        auto addOneSided = [&](const std::string& name, Presence presence) {
+            same = false;
+            addNode(name, info.differs);
+            tree_.SetNodePresence(owner.Child(info.collection, name).Text(), presence);
         };
         MergeNames(
-            names1, names2,
-            [&](const std::string& name) {
-                same = false;
-                addNode(name, info.differs);
-            },
-            [&](const std::string& name) {
-                same = false;
-                addNode(name, info.differs);
-            },
+            names1, names2, [&](const std::string& name) { addOneSided(name, Presence::Only1); },
+            [&](const std::string& name) { addOneSided(name, Presence::Only2); },
             [&](const std::string& name, const std::string&) {
                 addNode(name, info.same);
                 common.push_back(name);

@@ -65,8 +65,18 @@ class ComparisonRun {
     // set (tables, queries, relations, containers) and closes both databases.
     // Failures are shown once through the host. After Done, Same() tells
     // whether any difference was found.
+    //
+    // A run that stops (cancelled, or after a failure) leaves no object
+    // looking compared that was not: every node added with its same picture
+    // whose comparison did not finish takes the not-compared picture (the
+    // differs picture when a difference was found in it before the stop), and
+    // the root takes the incomplete picture; the root is added for that when
+    // the run stopped after opening both databases but before adding it.
     RunOutcome RunComparison();
     bool Same() const { return same_; }
+    // The description of the failure that stopped the run (for an open
+    // failure, its first line); empty when the run was not stopped by one.
+    const std::string& Failure() const { return failure_; }
     // Record pairs compared by the data comparison so far.
     std::int64_t RecordsCompared() const { return recordsCompared_; }
 
@@ -76,8 +86,16 @@ class ComparisonRun {
     void SetProgress(int position);
     // Yields to the host and tells whether the user asked to cancel.
     bool YieldAndCheckCancel();
-    // Shows a failure once (nothing for an empty description).
+    // Shows a failure once (nothing for an empty description) and keeps the
+    // first one as the reason of the stop.
     void ReportError(const DbError& error);
+    // The end of a stopped run: the incomplete root, databases released.
+    RunOutcome Stopped();
+    // Marks what a stopped walk leaves unfinished among its common objects
+    // `common`: the one at `current` (differs when `currentSame` was cleared,
+    // clearing `ownerSame` too, else not compared) and every one after it.
+    void MarkUnfinished(Level level, const NodeKey& owner, const std::vector<std::string>& common,
+                        std::size_t current, bool currentSame, bool& ownerSame);
     void LoadSkipList(Level level);
 
     // The database phase: the two databases' own properties.
@@ -99,11 +117,17 @@ class ComparisonRun {
                            bool& same);
     // The stored values of one field: the first differing record becomes a
     // node under the field. `data` is the table's one pass over all its
-    // compared fields; the first field to ask runs it.
+    // compared fields; the first field to ask runs it and, when the rows were
+    // paired by key, adds the rows that differ under the table (clearing
+    // `tableSame` when there are any).
     bool CompareFieldData(TableDataComparison& data, bool& dataRan, const NodeKey& field,
-                          bool& same);
-    // Replaces database 2 with a fresh connection opened as OpenBothDatabases
-    // opened it. Throws DbError when it cannot be opened.
+                          bool& same, bool& tableSame);
+    // The nodes of the rows a pass by key found different, under the table.
+    void AddRowNodes(const TableDataComparison& data, const NodeKey& table, bool& tableSame);
+    // Replaces database 2 with a fresh Database object: one sharing the open
+    // database's state where the backend offers it (Database::OpenAgain),
+    // else one opened as OpenBothDatabases opened it. Throws DbError when it
+    // cannot be opened.
     void ReopenDatabase2();
 
     RunInputs inputs_;
@@ -115,6 +139,9 @@ class ComparisonRun {
     std::unique_ptr<Database> db1_;
     std::unique_ptr<Database> db2_;
     bool same_ = true;
+    bool databasesOpen_ = false;  // both opened: a stop leaves an incomplete root
+    bool rootAdded_ = false;
+    std::string failure_;
     std::int64_t recordsCompared_ = 0;
 };
 

@@ -1,12 +1,50 @@
 #include <algorithm>
+#include <unordered_set>
 
 #include "engine/compare/comparison_run.h"
 #include "engine/compare/table_data.h"
 
 namespace kesmark {
 
+namespace {
+
+Picture RowPicture(RowState state) {
+    switch (state) {
+        case RowState::OnlyIn1:
+            return Picture::RowOnlyIn1;
+        case RowState::OnlyIn2:
+            return Picture::RowOnlyIn2;
+        case RowState::Changed:
+            return Picture::RowChanged;
+    }
+    return Describe(Level::Rows).differs;
+}
+
+}  // namespace
+
+void ComparisonRun::AddRowNodes(const TableDataComparison& data, const NodeKey& table,
+                                bool& tableSame) {
+    const RowCounts& counts = data.Counts();
+    if (counts.onlyIn1 + counts.onlyIn2 + counts.changed > 0) {
+        tableSame = false;
+    }
+    const std::string tableKey = table.Text();
+    // Two keys of one text (integer 5 and text "5" in a SQLite column that
+    // holds both) would name one node: the second is left out, its row
+    // still counted.
+    std::unordered_set<std::string> added;
+    for (const RowDifference& row : data.RowDifferences()) {
+        const std::string name = RowKeyText(row.key);
+        if (!added.insert(name).second) {
+            continue;
+        }
+        tree_.AddNode(tableKey, table.Child(Describe(Level::Rows).collection, name).Text(),
+                      "Row " + name, RowPicture(row.state));
+    }
+}
+
 bool ComparisonRun::CompareFieldData(TableDataComparison& data, bool& dataRan, const NodeKey& field,
-                                     bool& same) {
+                                     bool& same, bool& tableSame) {
     if (YieldAndCheckCancel()) {
         return false;
     }
@@ -20,6 +58,12 @@ bool ComparisonRun::CompareFieldData(TableDataComparison& data, bool& dataRan, c
             recordsCompared_ += data.RecordsCompared();
             if (!completed) {
                 return false;
+            }
+            if (!data.FallbackReason().empty()) {
+                host_.ShowMessage(data.FallbackReason(), "Kesmark", MessageIcon::Exclamation);
+            }
+            if (data.MatchedByKey()) {
+                AddRowNodes(data, field.Parent(), tableSame);
             }
         }
         const auto& fields = data.Fields();

@@ -5,6 +5,7 @@
 // settings layer implements it over the settings file, reading the file at
 // each call, so that options saved between two runs take effect at the next.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,14 +22,54 @@ struct ComparisonSwitches {
     bool data = false;    // "Data" ticked: Data-list properties and stored values are compared
 };
 
+// How the data comparison pairs the records of a table.
+enum class RecordMatching {
+    Key,       // by the key both tables share; by position where they share none
+    Position,  // the n-th record with the n-th (in key order where there is a key)
+};
+
+// The data comparison's settings: how records are paired, and how many rows
+// of one table that differ become nodes.
+struct DataOptions {
+    RecordMatching matching = RecordMatching::Key;
+    std::int64_t maxRows = 1000;
+};
+
 class ComparisonOptions {
   public:
     virtual ~ComparisonOptions() = default;
+
+    // The data comparison's settings; the defaults when the options say
+    // nothing.
+    virtual DataOptions Data() const { return {}; }
 
     // True when the walk over the collection `tag` runs.
     virtual bool CompareFlag(std::string_view tag) const = 0;
     // The skip list for `tag` under `switches`.
     virtual SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const = 0;
+};
+
+// Options that are those of `base` but for the record matching, which is
+// `matching` (a choice on the command line that outranks the settings).
+class MatchingOverride : public ComparisonOptions {
+  public:
+    // `base` is not owned and must outlive this object.
+    MatchingOverride(const ComparisonOptions& base, RecordMatching matching)
+        : base_(base), matching_(matching) {}
+
+    bool CompareFlag(std::string_view tag) const override { return base_.CompareFlag(tag); }
+    SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override {
+        return base_.LoadSkipList(tag, switches);
+    }
+    DataOptions Data() const override {
+        DataOptions data = base_.Data();
+        data.matching = matching_;
+        return data;
+    }
+
+  private:
+    const ComparisonOptions& base_;  // Not owned.
+    RecordMatching matching_;
 };
 
 }  // namespace kesmark

@@ -21,8 +21,8 @@ void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
         depth = nodes_[parent->second].depth + 1;
     }
     index_.emplace(std::string(key), nodes_.size());
-    nodes_.push_back(
-        Node{std::string(key), std::string(text), std::string(parentKey), image, depth});
+    nodes_.push_back(Node{std::string(key), std::string(text), std::string(parentKey), image, depth,
+                          Presence::Both});
 }
 
 void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
@@ -31,6 +31,14 @@ void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
         throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
     }
     nodes_[it->second].image = image;
+}
+
+void MemoryResultTree::SetNodePresence(std::string_view key, Presence presence) {
+    const auto it = index_.find(std::string(key));
+    if (it == index_.end()) {
+        throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
+    }
+    nodes_[it->second].presence = presence;
 }
 
 void MemoryResultTree::Clear() {

@@ -14,6 +14,9 @@ namespace kesmark {
 // node key such as "TableDefs[Orders].Fields[ID]", see node_key.h), each with
 // a text and a picture of the result-tree image list. Keys are case-sensitive:
 // "Orders" and "ORDERS" are two nodes.
+// Which databases hold the object a node stands for.
+enum class Presence { Both, Only1, Only2 };
+
 class ResultTree {
   public:
     virtual ~ResultTree() = default;
@@ -24,6 +27,10 @@ class ResultTree {
                          Picture image) = 0;
     // Sets the picture of the node `key`; throws DbError when there is none.
     virtual void SetNodeImage(std::string_view key, Picture image) = 0;
+    // Says that the node `key` stands for an object of one database only (a
+    // node is of both until told otherwise). A tree that does not show it
+    // may ignore it; throws DbError when there is no such node.
+    virtual void SetNodePresence(std::string_view key, Presence presence) = 0;
     virtual void Clear() = 0;
 };
 
@@ -37,11 +44,13 @@ class MemoryResultTree : public ResultTree {
         std::string parent;  // empty for a top-level node
         Picture image = Picture::None;
         int depth = 0;
+        Presence presence = Presence::Both;
     };
 
     void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
                  Picture image) override;
     void SetNodeImage(std::string_view key, Picture image) override;
+    void SetNodePresence(std::string_view key, Presence presence) override;
     void Clear() override;
 
     // Nodes in the order they were added.

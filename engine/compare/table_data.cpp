@@ -1,19 +1,24 @@
 #include "engine/compare/table_data.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "engine/model/key_order.h"
+#include "engine/model/node_key.h"
 #include "engine/model/value_codec.h"
 
 namespace kesmark {
 
 namespace {
 
-// Time between two yields to the user interface inside the record loop.
+// Time between two yields to the user interface inside the record loop, and
+// between two looks at the cancel flag while waiting for a database.
 constexpr auto kYieldInterval = std::chrono::milliseconds(40);
 
 // A run of rows of one database, encoded (value_codec.h) one after the other
@@ -41,9 +46,18 @@ class BatchQueue {
         notEmpty_.notify_one();
         return true;
     }
-    RowBatch Pop() {
+    // The next batch; while none has come, `waiting` is called every
+    // kYieldInterval, and a false from it gives up (nullopt).
+    std::optional<RowBatch> Pop(const std::function<bool()>& waiting) {
         std::unique_lock lock(mutex_);
-        notEmpty_.wait(lock, [&] { return !queue_.empty(); });
+        while (!notEmpty_.wait_for(lock, kYieldInterval, [&] { return !queue_.empty(); })) {
+            lock.unlock();
+            const bool goOn = waiting();
+            lock.lock();
+            if (!goOn) {
+                return std::nullopt;
+            }
+        }
         RowBatch batch = std::move(queue_.front());
         queue_.pop_front();
         notFull_.notify_one();
@@ -61,23 +75,61 @@ class BatchQueue {
     std::deque<RowBatch> queue_;
 };
 
-// Reads one recordset into the queue until its end, an error or a stop.
-// Fields whose first difference is already known are sent as Null.
-void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& stop,
-             const std::vector<std::atomic<bool>>& decided) {
-    const std::size_t fieldCount = decided.size();
-    std::vector<RecordsetField*> fields;
-    for (std::size_t f = 0; f < fieldCount; ++f) {
-        fields.push_back(&recordset.Field(f));
+using RecordsetOpener = std::function<std::unique_ptr<Recordset>()>;
+
+RowBatch FailedBatch(DbError error) {
+    RowBatch failed;
+    failed.last = true;
+    failed.error = std::move(error);
+    return failed;
+}
+
+// What one side of a pass reads: the database's name, the table and the
+// fields, in the recordset's order; for the messages of its errors.
+struct ReadLabel {
+    std::string database;
+    std::string table;
+    std::vector<std::string> fields;
+};
+
+// The error of reading one database's table, with the database, the table
+// and the field being read in front, unless the backend's own message names
+// the database already.
+DbError ReadingError(const DbError& error, const ReadLabel& label,
+                     std::optional<std::size_t> field) {
+    if (error.Description().find("'" + label.database + "'") != std::string::npos) {
+        return error;
     }
+    std::string what = "'" + label.database + "': reading ";
+    if (field && *field < label.fields.size()) {
+        what += "field '" + label.fields[*field] + "' of ";
+    }
+    what += "table '" + label.table + "': ";
+    return DbError(error.Number(), what + error.Description(), error.Source());
+}
+
+// Opens one recordset and reads it into the queue until its end, an error or
+// a stop; the DAO types of its fields go to `types` before the first batch.
+// Fields whose first difference is already known are sent as Null.
+void Produce(const RecordsetOpener& open, const ReadLabel& label, BatchQueue& queue,
+             const std::atomic<bool>& stop, const std::vector<std::atomic<bool>>& decided,
+             std::vector<int>& types) {
+    const std::size_t fieldCount = decided.size();
+    std::optional<std::size_t> reading;  // the field whose value is being read
     try {
+        auto recordset = open();
+        std::vector<RecordsetField*> fields;
+        for (std::size_t f = 0; f < fieldCount; ++f) {
+            fields.push_back(&recordset->Field(f));
+            types.push_back(fields.back()->Type());
+        }
         while (!stop) {
             RowBatch batch;
             batch.cellStart.reserve(TableDataComparison::kBatchRows * fieldCount + 1);
             batch.bytes.reserve(TableDataComparison::kBatchBytes / 2);
             while (batch.rows < TableDataComparison::kBatchRows &&
                    batch.bytes.size() < TableDataComparison::kBatchBytes) {
-                if (recordset.IsEof()) {
+                if (recordset->IsEof()) {
                     batch.last = true;
                     break;
                 }
@@ -85,47 +137,53 @@ void Produce(Recordset& recordset, BatchQueue& queue, const std::atomic<bool>& s
                     if (decided[f].load(std::memory_order_relaxed)) {
                         batch.bytes.push_back(value_tags::kNull);
                     } else {
+                        reading = f;
                         fields[f]->AppendEncodedValue(batch.bytes);
+                        reading.reset();
                     }
                     batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
                 }
                 ++batch.rows;
-                recordset.MoveNext();
+                recordset->MoveNext();
             }
             const bool last = batch.last;
             if (!queue.Push(std::move(batch), stop) || last) {
-                return;
+                break;
             }
         }
+        recordset->Close();
     } catch (const DbError& e) {
-        RowBatch failed;
-        failed.last = true;
-        failed.error = e;
-        queue.Push(std::move(failed), stop);
+        queue.Push(FailedBatch(ReadingError(e, label, reading)), stop);
     } catch (const std::exception& e) {
-        RowBatch failed;
-        failed.last = true;
-        failed.error = DbError(-1, e.what(), "Kesmark");
-        queue.Push(std::move(failed), stop);
+        queue.Push(FailedBatch(ReadingError(DbError(-1, e.what(), "Kesmark"), label, reading)),
+                   stop);
     }
 }
 
 // The consumer's view of one side: the current batch and the row in it.
 struct Cursor {
     BatchQueue& queue;
+    const std::function<bool()>& waiting;
     RowBatch batch;
     std::size_t row = 0;
     bool ended = false;
+    bool cancelled = false;
 
-    // Moves to the next row; false at the end of the table. Throws the
-    // producer's error.
+    // Makes the current row valid, taking the next batch when this one is
+    // used up; false at the end of the table, or when the wait for a batch
+    // was cancelled. Throws the producer's error.
     bool Next() {
         while (!ended && row >= batch.rows) {
             if (batch.last) {
                 ended = true;
                 break;
             }
-            batch = queue.Pop();
+            auto next = queue.Pop(waiting);
+            if (!next) {
+                cancelled = true;
+                return false;
+            }
+            batch = std::move(*next);
             row = 0;
             if (batch.error) {
                 throw *batch.error;
@@ -147,6 +205,109 @@ struct Cursor {
     }
 };
 
+// The two reader threads of one pass and the consumer's cursors over them.
+// The threads are joined (and the recordsets gone) when it is destroyed.
+class Pipeline {
+  public:
+    Pipeline(RecordsetOpener open1, RecordsetOpener open2, ReadLabel label1, ReadLabel label2,
+             std::size_t fieldCount, std::function<bool()> waiting)
+        : label1_(std::move(label1)),
+          label2_(std::move(label2)),
+          decided_(fieldCount),
+          waiting_(std::move(waiting)),
+          side1_{queue1_, waiting_, {}, 0, false, false},
+          side2_{queue2_, waiting_, {}, 0, false, false} {
+        reader1_ = std::thread([this, open1 = std::move(open1)] {
+            Produce(open1, label1_, queue1_, stop_, decided_, types1_);
+        });
+        reader2_ = std::thread([this, open2 = std::move(open2)] {
+            Produce(open2, label2_, queue2_, stop_, decided_, types2_);
+        });
+    }
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+    ~Pipeline() { Stop(); }
+
+    // Stops both readers: a reader blocked on a full queue sees the stop flag.
+    void Stop() {
+        stop_ = true;
+        queue1_.WakeProducer();
+        queue2_.WakeProducer();
+        if (reader1_.joinable()) {
+            reader1_.join();
+        }
+        if (reader2_.joinable()) {
+            reader2_.join();
+        }
+    }
+
+    Cursor& Side1() { return side1_; }
+    Cursor& Side2() { return side2_; }
+    std::vector<std::atomic<bool>>& Decided() { return decided_; }
+    // The DAO types of database 1's fields, known once its first batch came.
+    const std::vector<int>& Types1() const { return types1_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    ReadLabel label1_;
+    ReadLabel label2_;
+    std::vector<std::atomic<bool>> decided_;
+    std::function<bool()> waiting_;
+    BatchQueue queue1_;
+    BatchQueue queue2_;
+    std::vector<int> types1_;
+    std::vector<int> types2_;
+    Cursor side1_;
+    Cursor side2_;
+    std::thread reader1_;
+    std::thread reader2_;
+};
+
+// Yields to the user interface at most every kYieldInterval, and tells
+// whether the comparison may go on (no cancel asked for).
+class YieldPoint {
+  public:
+    explicit YieldPoint(Host& host) : host_(host) {}
+    bool operator()() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_ >= kYieldInterval) {
+            host_.ProcessPendingEvents();
+            last_ = now;
+        }
+        return !host_.CancelRequested();
+    }
+
+  private:
+    Host& host_;  // Not owned.
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+bool IsLongType(int type) {
+    return type == dao::kLongBinary || type == dao::kMemo;
+}
+
+// True when two encoded cells of a field hold equal values: same bytes, or
+// equal by the variant rules once decoded (5 and 5.0).
+bool CellsEqual(std::string_view cell1, std::string_view cell2, bool longField) {
+    if (cell1 == cell2) {
+        return true;
+    }
+    const Value v1 = DecodeValue(cell1);
+    const Value v2 = DecodeValue(cell2);
+    if (v1.IsNull() || v2.IsNull()) {
+        return v1.IsNull() && v2.IsNull();
+    }
+    return longField ? LongValuesEqual(v1, v2) : VariantEqual(v1, v2);
+}
+
+std::string KeyFieldsText(const std::vector<std::string>& keyFields) {
+    std::string text;
+    for (const auto& f : keyFields) {
+        text += (text.empty() ? "" : ", ") + f;
+    }
+    return text;
+}
+
 }  // namespace
 
 bool LongValuesEqual(const Value& a, const Value& b) {
@@ -167,108 +328,289 @@ bool LongValuesEqual(const Value& a, const Value& b) {
     return VariantEqual(a, b);
 }
 
+std::string RowKeyText(const std::vector<Value>& key) {
+    std::vector<std::string> texts;
+    texts.reserve(key.size());
+    for (const auto& v : key) {
+        texts.push_back(KeyValueText(v));
+    }
+    return JoinRowKey(texts);
+}
+
+RecordPairing PlanPairing(Database& db1, Database& db2, std::string_view table,
+                          const DataOptions& options) {
+    RecordPairing pairing;
+    pairing.maxRows = std::max<std::int64_t>(options.maxRows, 0);
+    try {
+        if (const auto key = SharedKey(db1, db2, table)) {
+            pairing.keyFields = key->fields;
+        }
+    } catch (const std::exception&) {
+        // Indexes that cannot be read give no key; the index walk says so.
+    }
+    pairing.byKey = options.matching == RecordMatching::Key && !pairing.keyFields.empty();
+    return pairing;
+}
+
 TableDataComparison::TableDataComparison(Database& db1, Database& db2, std::string table,
-                                         std::vector<std::string> fields, Host& host)
+                                         std::vector<std::string> fields, Host& host,
+                                         RecordPairing pairing)
     : db1_(db1),
       db2_(db2),
       table_(std::move(table)),
       fields_(std::move(fields)),
       host_(host),
+      pairing_(std::move(pairing)),
       firstDifference_(fields_.size(), 0) {}
 
+void TableDataComparison::Reset() {
+    std::fill(firstDifference_.begin(), firstDifference_.end(), 0);
+    recordsCompared_ = 0;
+    matchedByKey_ = false;
+    counts_ = {};
+    rows_.clear();
+}
+
 bool TableDataComparison::Run() {
-    const std::size_t fieldCount = fields_.size();
-    if (fieldCount == 0) {
+    Reset();
+    fallbackReason_.clear();
+    if (fields_.empty()) {
         return true;
     }
-    auto rs1 = db1_.OpenRecordset(table_, fields_);
-    auto rs2 = db2_.OpenRecordset(table_, fields_);
-    std::vector<bool> longField(fieldCount);
-    for (std::size_t f = 0; f < fieldCount; ++f) {
-        const int type = rs1->Field(f).Type();
-        longField[f] = type == dao::kLongBinary || type == dao::kMemo;
+    if (pairing_.byKey && !pairing_.keyFields.empty()) {
+        switch (RunByKey()) {
+            case Outcome::Done:
+                matchedByKey_ = true;
+                return true;
+            case Outcome::Cancelled:
+                return false;
+            case Outcome::OutOfOrder:
+                Reset();
+                break;
+        }
     }
+    return RunByPosition();
+}
 
-    std::atomic<bool> stop{false};
-    std::vector<std::atomic<bool>> decided(fieldCount);
-    BatchQueue queue1;
-    BatchQueue queue2;
-    std::thread reader1([&] { Produce(*rs1, queue1, stop, decided); });
-    std::thread reader2([&] { Produce(*rs2, queue2, stop, decided); });
-    auto stopReaders = [&] {
-        stop = true;
-        queue1.WakeProducer();
-        queue2.WakeProducer();
-        // Let a producer blocked on a full queue see the stop flag, and
-        // drain what was queued so that neither waits forever.
-        reader1.join();
-        reader2.join();
+TableDataComparison::Outcome TableDataComparison::RunByKey() {
+    // The key fields travel with the compared fields; those not asked for
+    // are read after them.
+    std::vector<std::string> read = fields_;
+    std::vector<std::size_t> keyAt;
+    for (const auto& k : pairing_.keyFields) {
+        auto it = std::find(read.begin(), read.end(), k);
+        if (it == read.end()) {
+            read.push_back(k);
+            it = read.end() - 1;
+        }
+        keyAt.push_back(static_cast<std::size_t>(it - read.begin()));
+    }
+    const std::size_t fieldCount = read.size();
+    const std::size_t reported = fields_.size();
+    const auto& keyFields = pairing_.keyFields;
+
+    bool cancelled = false;
+    YieldPoint yieldAndCheck(host_);
+    Pipeline pipeline([&, read] { return db1_.OpenOrderedRecordset(table_, read, keyFields); },
+                      [&, read] { return db2_.OpenOrderedRecordset(table_, read, keyFields); },
+                      ReadLabel{db1_.Name(), table_, read}, ReadLabel{db2_.Name(), table_, read},
+                      fieldCount, [&] { return yieldAndCheck(); });
+    Cursor& side1 = pipeline.Side1();
+    Cursor& side2 = pipeline.Side2();
+
+    // The current and the previous key of each side, to check the order.
+    std::vector<Value> key1;
+    std::vector<Value> key2;
+    std::vector<Value> previous1;
+    std::vector<Value> previous2;
+    auto outOfOrder = [&](int database, const std::vector<Value>& previous,
+                          const std::vector<Value>& key) {
+        if (!fallbackReason_.empty()) {
+            return;  // the first reason is the one to give
+        }
+        const std::string lead = "The rows of table '" + table_ + "' in database " +
+                                 std::to_string(database) + " cannot be matched by its key (" +
+                                 KeyFieldsText(keyFields) + "): ";
+        std::string why;
+        if (std::any_of(key.begin(), key.end(), [](const Value& v) { return v.IsNull(); })) {
+            why = "a row has no value (Null) in its key";
+        } else if (CompareKeys(previous, key) == 0) {
+            why = "the key " + RowKeyText(key) + " is there twice";
+        } else {
+            why = "the database gives the key " + RowKeyText(key) + " after " +
+                  RowKeyText(previous) + ", which does not follow the key order";
+        }
+        fallbackReason_ = lead + why + ". Its records are matched by position.";
+    };
+    // Moves one side to its next row (`first`: to its first row) and reads
+    // its key; false at the end or when cancelled. A key out of order gives
+    // the reason to fall back to position.
+    auto step = [&](Cursor& side, std::vector<Value>& key, std::vector<Value>& previous,
+                    int database, bool first) {
+        if (!first) {
+            ++side.row;
+        }
+        if (!side.Next()) {
+            return false;
+        }
+        std::swap(previous, key);
+        key.clear();
+        for (const std::size_t at : keyAt) {
+            key.push_back(DecodeValue(side.Cell(at, fieldCount)));
+        }
+        const bool hasNull =
+            std::any_of(key.begin(), key.end(), [](const Value& v) { return v.IsNull(); });
+        if (hasNull || (!first && CompareKeys(previous, key) >= 0)) {
+            outOfOrder(database, previous, key);
+        }
+        return true;
+    };
+    auto keep = [&](RowState state, const std::vector<Value>& key) {
+        if (static_cast<std::int64_t>(rows_.size()) < pairing_.maxRows) {
+            rows_.push_back({state, key});
+        }
     };
 
-    Cursor side1{queue1, {}, 0, false};
-    Cursor side2{queue2, {}, 0, false};
-    std::size_t undecided = fieldCount;
-    bool cancelled = false;
-    auto lastYield = std::chrono::steady_clock::now();
-    try {
-        while (undecided > 0) {
-            if (!side1.Next() || !side2.Next()) {
-                break;
-            }
-            ++recordsCompared_;
-            // Identical bytes: every field of the row is equal. Otherwise
-            // look at the fields one by one, decoding only those whose
-            // bytes differ (5 and 5.0 are still equal numbers).
+    bool have1 = step(side1, key1, previous1, 1, true);
+    bool have2 = step(side2, key2, previous2, 2, true);
+    std::vector<bool> longField;
+    std::int64_t position1 = 1;  // the current row's place in database 1's key order
+    while ((have1 || have2) && fallbackReason_.empty()) {
+        if (side1.cancelled || side2.cancelled) {
+            break;
+        }
+        const int order = !have1 ? 1 : (!have2 ? -1 : CompareKeys(key1, key2));
+        if (order < 0) {
+            ++counts_.onlyIn1;
+            keep(RowState::OnlyIn1, key1);
+            have1 = step(side1, key1, previous1, 1, false);
+            ++position1;
+        } else if (order > 0) {
+            ++counts_.onlyIn2;
+            keep(RowState::OnlyIn2, key2);
+            have2 = step(side2, key2, previous2, 2, false);
+        } else {
+            bool changed = false;
             if (side1.Row(fieldCount) != side2.Row(fieldCount)) {
+                if (longField.empty()) {
+                    for (const int type : pipeline.Types1()) {
+                        longField.push_back(IsLongType(type));
+                    }
+                }
                 for (std::size_t f = 0; f < fieldCount; ++f) {
-                    if (decided[f].load(std::memory_order_relaxed)) {
-                        continue;
-                    }
-                    const std::string_view cell1 = side1.Cell(f, fieldCount);
-                    const std::string_view cell2 = side2.Cell(f, fieldCount);
-                    if (cell1 == cell2) {
-                        continue;
-                    }
-                    const Value v1 = DecodeValue(cell1);
-                    const Value v2 = DecodeValue(cell2);
-                    bool equal = false;
-                    if (v1.IsNull() || v2.IsNull()) {
-                        equal = v1.IsNull() && v2.IsNull();
-                    } else {
-                        equal = longField[f] ? LongValuesEqual(v1, v2) : VariantEqual(v1, v2);
-                    }
-                    if (!equal) {
-                        firstDifference_[f] = recordsCompared_;
-                        decided[f] = true;
-                        --undecided;
+                    if (!CellsEqual(side1.Cell(f, fieldCount), side2.Cell(f, fieldCount),
+                                    longField[f])) {
+                        changed = true;
+                        if (f < reported && firstDifference_[f] == 0) {
+                            firstDifference_[f] = position1;
+                        }
                     }
                 }
             }
-            ++side1.row;
-            ++side2.row;
-            if ((recordsCompared_ & 1023) == 0) {
-                if (host_.CancelRequested()) {
-                    cancelled = true;
-                    break;
-                }
-                const auto now = std::chrono::steady_clock::now();
-                if (now - lastYield >= kYieldInterval) {
-                    host_.ProcessPendingEvents();
-                    lastYield = now;
-                    if (host_.CancelRequested()) {
-                        cancelled = true;
-                        break;
+            if (changed) {
+                ++counts_.changed;
+                keep(RowState::Changed, key1);
+            } else {
+                ++counts_.same;
+            }
+            have1 = step(side1, key1, previous1, 1, false);
+            have2 = step(side2, key2, previous2, 2, false);
+            ++position1;
+        }
+        ++recordsCompared_;
+        if ((recordsCompared_ & 1023) == 0 && !yieldAndCheck()) {
+            cancelled = true;
+            break;
+        }
+    }
+    cancelled = cancelled || side1.cancelled || side2.cancelled;
+    pipeline.Stop();
+    if (cancelled) {
+        return Outcome::Cancelled;
+    }
+    return fallbackReason_.empty() ? Outcome::Done : Outcome::OutOfOrder;
+}
+
+namespace {
+
+// Whether the record after the last pair compared is missing on a side: one
+// table ended while the other goes on, or both ended before the number of
+// rows their databases count. Rows lost from a damaged file must never read
+// as equal tables.
+bool RecordMissing(bool more1, bool more2, std::int64_t recordsCompared,
+                   const std::optional<std::int64_t>& expectedRows) {
+    if (more1 != more2) {
+        return true;
+    }
+    return !more1 && expectedRows && recordsCompared < *expectedRows;
+}
+
+}  // namespace
+
+bool TableDataComparison::RunByPosition() {
+    const std::size_t fieldCount = fields_.size();
+    const auto& keyFields = pairing_.keyFields;
+    auto opener = [&](Database& db) -> RecordsetOpener {
+        return [&db, this, keyFields] {
+            return keyFields.empty() ? db.OpenRecordset(table_, fields_)
+                                     : db.OpenOrderedRecordset(table_, fields_, keyFields);
+        };
+    };
+    bool cancelled = false;
+    YieldPoint yieldAndCheck(host_);
+    Pipeline pipeline(opener(db1_), opener(db2_), ReadLabel{db1_.Name(), table_, fields_},
+                      ReadLabel{db2_.Name(), table_, fields_}, fieldCount,
+                      [&] { return yieldAndCheck(); });
+    Cursor& side1 = pipeline.Side1();
+    Cursor& side2 = pipeline.Side2();
+    auto& decided = pipeline.Decided();
+    std::vector<bool> longField;
+    std::size_t undecided = fieldCount;
+    while (undecided > 0) {
+        const bool more1 = side1.Next();
+        const bool more2 = side2.Next();
+        if (!more1 || !more2) {
+            if (!side1.cancelled && !side2.cancelled &&
+                RecordMissing(more1, more2, recordsCompared_, expectedRows_)) {
+                for (std::size_t f = 0; f < fieldCount; ++f) {
+                    if (!decided[f].load(std::memory_order_relaxed)) {
+                        firstDifference_[f] = recordsCompared_ + 1;
+                        decided[f] = true;
                     }
+                }
+            }
+            break;
+        }
+        ++recordsCompared_;
+        // Identical bytes: every field of the row is equal. Otherwise look at
+        // the fields one by one, decoding only those whose bytes differ.
+        if (side1.Row(fieldCount) != side2.Row(fieldCount)) {
+            if (longField.empty()) {
+                for (const int type : pipeline.Types1()) {
+                    longField.push_back(IsLongType(type));
+                }
+            }
+            for (std::size_t f = 0; f < fieldCount; ++f) {
+                if (decided[f].load(std::memory_order_relaxed)) {
+                    continue;
+                }
+                if (!CellsEqual(side1.Cell(f, fieldCount), side2.Cell(f, fieldCount),
+                                longField[f])) {
+                    firstDifference_[f] = recordsCompared_;
+                    decided[f] = true;
+                    --undecided;
                 }
             }
         }
-    } catch (...) {
-        stopReaders();
-        throw;
+        ++side1.row;
+        ++side2.row;
+        if ((recordsCompared_ & 1023) == 0 && !yieldAndCheck()) {
+            cancelled = true;
+            break;
+        }
     }
-    stopReaders();
-    rs1->Close();
-    rs2->Close();
+    cancelled = cancelled || side1.cancelled || side2.cancelled;
+    pipeline.Stop();
     return !cancelled;
 }
 

@@ -1,45 +1,110 @@
 #pragma once
 
-// The stored values of one table compared field by field in a single pass:
-// each database is read once, over all the fields at once, by its own thread,
-// while the calling thread compares the rows as they arrive. Records are
-// matched by position; for each field the first differing position is kept.
-// The result is what comparing each field alone, one recordset pair per
-// field, would give, because a backend's row order does not depend on the
-// fields asked for.
+// The stored values of one table compared in a single pass: each database is
+// read once, over all the fields at once, by its own thread, while the
+// calling thread compares the rows as they arrive.
+//
+// Records are paired in one of two ways:
+// - by key: both sides are read in the order of the key they share
+//   (Database::OpenOrderedRecordset) and merged; a row whose key is on one
+//   side only is a row only in that database, a pair of rows with one key
+//   whose values differ a changed row. The order is checked as the rows
+//   arrive: a side whose keys do not strictly increase (an engine that
+//   orders otherwise than CompareKeyValues, a Null in a key, a key twice)
+//   makes the table fall back to pairing by position, with the reason kept.
+// - by position: the n-th record read from database 1 with the n-th from
+//   database 2, in key order where there is a key, else in each database's
+//   natural order; reading stops at the end of the shorter table.
+// For each field the first pair that differs in it is kept; by position the
+// result is what comparing each field alone would give, because a backend's
+// row order does not depend on the fields asked for.
 //
 // Memory stays bounded whatever the table's size: rows travel in batches of a
-// limited byte size through a queue of limited depth, and a field whose first
-// difference is known is no longer read.
+// limited byte size through queues of limited depth, and at most `maxRows`
+// differing rows are kept (the counts stay exact past it).
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/compare/host.h"
+#include "engine/compare/options.h"
 #include "engine/model/object_model.h"
 
 namespace kesmark {
+
+// What became of one row when records are paired by key.
+enum class RowState { OnlyIn1, OnlyIn2, Changed };
+
+struct RowDifference {
+    RowState state;
+    std::vector<Value> key;  // its key values (database 1's for a changed row)
+};
+
+struct RowCounts {
+    std::int64_t onlyIn1 = 0;
+    std::int64_t onlyIn2 = 0;
+    std::int64_t changed = 0;
+    std::int64_t same = 0;
+    friend bool operator==(const RowCounts&, const RowCounts&) = default;
+};
+
+// How the records of one table are paired.
+struct RecordPairing {
+    // The key both tables share (SharedKey); empty when none. Records are
+    // read in its order whichever way they are paired.
+    std::vector<std::string> keyFields;
+    bool byKey = false;           // pair rows of equal keys (needs keyFields)
+    std::int64_t maxRows = 1000;  // differing rows kept when paired by key
+};
+
+// The pairing of `table` under `options`: by key when the options ask for it
+// and both tables share a key, else by position. A key that cannot be read
+// (a table whose indexes cannot be read) counts as none.
+RecordPairing PlanPairing(Database& db1, Database& db2, std::string_view table,
+                          const DataOptions& options);
+
+// The text of a row key ("5", "1, a"), as row nodes name rows (node_key.h).
+std::string RowKeyText(const std::vector<Value>& key);
 
 class TableDataComparison {
   public:
     // `db1`, `db2` and `host` are not owned; they must outlive Run().
     TableDataComparison(Database& db1, Database& db2, std::string table,
-                        std::vector<std::string> fields, Host& host);
+                        std::vector<std::string> fields, Host& host, RecordPairing pairing = {});
 
-    // Reads both tables and compares them. Returns false when the user
-    // cancelled (checked between batches, so within a few milliseconds);
-    // throws DbError when a database cannot be read.
+    // The number of rows both databases count in the table (their equal
+    // RecordCount). A table that ends before it has lost records: see Run.
+    void ExpectRows(std::int64_t rows) { expectedRows_ = rows; }
+
+    // Reads both tables and compares them. By position, a table that ends
+    // while the other goes on, or before the rows both databases count,
+    // differs at its first missing record in every field not decided before.
+    // Returns false when the user cancelled (checked between batches, and
+    // while waiting for a database, so within a few milliseconds); throws
+    // DbError naming the database, the table and the field when a database
+    // cannot be read.
     bool Run();
 
-    // The first record (counted from 1) at which field `index` differs, or 0
-    // when its values are equal up to the end of the shorter table.
+    // The first record at which field `index` differs, or 0 when it does not
+    // differ in any pair: the pair's position (from 1) in database 1's order.
     std::int64_t FirstDifference(std::size_t index) const { return firstDifference_.at(index); }
     const std::vector<std::string>& Fields() const { return fields_; }
     const std::string& Table() const { return table_; }
-    // Record pairs compared so far.
+    // Records compared so far (pairs, and by key the rows on one side only).
     std::int64_t RecordsCompared() const { return recordsCompared_; }
+
+    // True when the rows were paired by key to the end of both tables.
+    bool MatchedByKey() const { return matchedByKey_; }
+    // The counts of rows by state (when MatchedByKey).
+    const RowCounts& Counts() const { return counts_; }
+    // The differing rows in key order, at most `maxRows` (when MatchedByKey).
+    const std::vector<RowDifference>& RowDifferences() const { return rows_; }
+    // Why the rows were paired by position although pairing by key was asked
+    // for (which database, which keys); empty otherwise.
+    const std::string& FallbackReason() const { return fallbackReason_; }
 
     // Limits of the pipeline, exposed for tests.
     static constexpr std::size_t kBatchBytes = 256 << 10;
@@ -47,13 +112,24 @@ class TableDataComparison {
     static constexpr std::size_t kQueueDepth = 4;
 
   private:
+    enum class Outcome { Done, Cancelled, OutOfOrder };
+    Outcome RunByKey();
+    bool RunByPosition();
+    void Reset();
+
     Database& db1_;  // Not owned.
     Database& db2_;  // Not owned.
     std::string table_;
-    std::vector<std::string> fields_;
-    Host& host_;  // Not owned.
+    std::vector<std::string> fields_;  // the fields asked for
+    Host& host_;                       // Not owned.
+    RecordPairing pairing_;
     std::vector<std::int64_t> firstDifference_;
     std::int64_t recordsCompared_ = 0;
+    std::optional<std::int64_t> expectedRows_;
+    bool matchedByKey_ = false;
+    RowCounts counts_;
+    std::vector<RowDifference> rows_;
+    std::string fallbackReason_;
 };
 
 // True when two values of a long field (DAO type 11 or 12) are equal: their

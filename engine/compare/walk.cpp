@@ -34,12 +34,20 @@ int RoundHalfToEven(double x) {
 // The one walk pattern: yield and cancel test, status text, the level's rules
 // before matching, matching, then per common object its own same flag, the
 // properties and sub-walks in the order the level's rules give, and the
-// differs picture when anything below it differed.
+// differs picture when anything below it differed. A walk that stops marks
+// the common objects it did not finish.
 bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
     if (YieldAndCheckCancel()) {
         return false;
     }
     const LevelInfo& info = Describe(level);
+    std::vector<std::string> common;
+    std::size_t current = 0;  // the common object being compared
+    bool objectSame = true;   // its same flag
+    auto stop = [&] {
+        MarkUnfinished(level, owner, common, current, objectSame, ownerSame);
+        return false;
+    };
     try {
         SetStatus(StatusText(level, owner.OwnerNamesInnermostFirst()));
 
@@ -52,9 +60,16 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
             }
         }
 
+        // With data comparison on, the record counts are compared first. Rows
+        // paired by position are compared only when the counts are equal;
+        // rows paired by key always are, as the rows that are on one side
+        // only are what the comparison looks for.
         bool compareData = false;
+        std::optional<std::int64_t> expectedRows;
+        RecordPairing pairing;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
+            pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data());
             std::unique_ptr<DbObject> t1;
             std::unique_ptr<DbObject> t2;
             const Value count1 =
@@ -63,18 +78,19 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
                 Resolve(*db2_, owner, t2).GetProperties().Item("RecordCount").GetValue();
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
-                compareData = false;
+                compareData = pairing.byKey;
+            } else if (const auto* rows = count1.As<std::int64_t>()) {
+                expectedRows = *rows;
             }
         }
 
-        std::vector<std::string> common;
         {
             std::unique_ptr<DbObject> o1;
             std::unique_ptr<DbObject> o2;
             auto c1 = Resolve(*db1_, owner, o1).GetCollection(info.collection);
             auto c2 = Resolve(*db2_, owner, o2).GetCollection(info.collection);
             if (!CompareCollections(level, owner, *c1, *c2, common, ownerSame)) {
-                return false;
+                return stop();
             }
         }
 
@@ -83,13 +99,16 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         std::optional<TableDataComparison> data;
         bool dataRan = false;
         if (compareData) {
-            data.emplace(*db1_, *db2_, owner.Name(), common, host_);
+            data.emplace(*db1_, *db2_, owner.Name(), common, host_, pairing);
+            if (expectedRows) {
+                data->ExpectRows(*expectedRows);
+            }
         }
 
         const std::vector<Level> subLevels = ChildLevels(level);
-        for (std::size_t k = 0; k < common.size(); ++k) {
-            const NodeKey key = owner.Child(info.collection, common[k]);
-            bool objectSame = true;
+        for (current = 0; current < common.size(); ++current) {
+            const NodeKey key = owner.Child(info.collection, common[current]);
+            objectSame = true;
 
             auto compareOwnProperties = [&] {
                 std::unique_ptr<DbObject> o1;
@@ -108,34 +127,34 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;
             if (propertiesFirst && !compareOwnProperties()) {
-                return false;
+                return stop();
             }
             for (Level sub : subLevels) {
                 const LevelInfo& subInfo = Describe(sub);
                 if (subInfo.hasCompareFlag && options_.CompareFlag(subInfo.tag) &&
                     !Walk(sub, key, objectSame)) {
-                    return false;
+                    return stop();
                 }
             }
             if (!propertiesFirst && !compareOwnProperties()) {
-                return false;
+                return stop();
             }
-            if (data && !CompareFieldData(*data, dataRan, key, objectSame)) {
-                return false;
+            if (data && !CompareFieldData(*data, dataRan, key, objectSame, ownerSame)) {
+                return stop();
             }
             if (!objectSame) {
                 ownerSame = false;
                 tree_.SetNodeImage(key.Text(), info.differs);
             }
             if (info.rules & kReportsProgress) {
-                SetProgress(RoundHalfToEven(10.0 + 80.0 * static_cast<double>(k + 1) /
+                SetProgress(RoundHalfToEven(10.0 + 80.0 * static_cast<double>(current + 1) /
                                                        static_cast<double>(common.size())));
             }
         }
         return true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
-        return false;
+        return stop();
     }
 }
 

@@ -78,9 +78,10 @@ inline constexpr bool IsDiffersPicture(Picture picture) {
     return picture != Picture::None && PictureNumber(picture) % 2 == 0;
 }
 
-// The levels of the hierarchy. Each is at once a collection tag: a section of
-// the settings file, a node of the options dialog's tree and the argument of
-// the skip-list loading. The order is that of the options tree.
+// The levels of the hierarchy. Each has a collection tag; all but the rows of
+// the data comparison are at once a section of the settings file, a node of
+// the options dialog's tree and the argument of the skip-list loading. The
+// order is that of the options tree.
 enum class Level : std::uint8_t {
     Databases,
     TableDefs,
@@ -95,8 +96,11 @@ enum class Level : std::uint8_t {
     RelationFields,
     Containers,
     Documents,
+    // The rows of a table that differ when records are matched by key. No
+    // section of its own: it is listed with the Records lists.
+    Rows,
 };
-inline constexpr std::size_t kLevelCount = 13;
+inline constexpr std::size_t kLevelCount = 14;
 
 // How the result view finds the member a key names in its collection.
 enum class Lookup : std::uint8_t {
@@ -104,6 +108,7 @@ enum class Lookup : std::uint8_t {
     ByName,        // the collection's lookup by name
     Relation,      // by name, then database 2's relations scanned for the exact name
     RecordNumber,  // the n-th record of the field's table, counted from 1
+    RowKey,        // the row of the table whose key values the name gives (node_key.h)
 };
 
 // The particular rules of a level's walk, as flags.
@@ -139,6 +144,9 @@ struct LevelInfo {
     Lookup lookup;
     bool hasCompareFlag;  // the level's walk runs only when its Compare flag is set
     std::uint8_t rules;   // WalkRule flags
+    // The level whose settings section (Compare flag, Skip list) governs this
+    // one when it has none of its own; nullopt: its own tag's section.
+    std::optional<Level> listedWith{};
 };
 
 inline constexpr std::array<LevelInfo, kLevelCount> kLevels = {{
@@ -178,6 +186,8 @@ inline constexpr std::array<LevelInfo, kLevelCount> kLevels = {{
     {Level::Documents, "Documents", Level::Containers, "Documents", "Documents", "document",
      Picture::DocumentSame, Picture::DocumentDiffers, "Comparing documents of container {1}",
      Lookup::ByName, true, kPropertiesFirst},
+    {Level::Rows, "Rows", Level::TableDefs, "Rows", "Rows", "row", Picture::None,
+     Picture::RowChanged, "", Lookup::RowKey, false, kNoRule, Level::Records},
 }};
 
 // The table is indexed by Level: each entry must sit at its level's place.
@@ -194,6 +204,39 @@ static_assert(LevelsInOrder(), "kLevels lists every level at its place");
 inline constexpr const LevelInfo& Describe(Level level) {
     return kLevels[static_cast<std::size_t>(level)];
 }
+
+// The collection tag whose settings section and lists govern `level`: its
+// own, or that of the level it is listed with.
+inline constexpr std::string_view SettingsTag(Level level) {
+    const LevelInfo& info = Describe(level);
+    return info.listedWith ? Describe(*info.listedWith).tag : info.tag;
+}
+
+// True for the levels with a settings section of their own: the collection
+// tags of the settings file and of the options tree.
+inline constexpr bool HasOwnSettings(Level level) {
+    return !Describe(level).listedWith;
+}
+
+// The number of collection tags with a settings section (thirteen).
+inline constexpr std::size_t kSettingsTagCount = [] {
+    std::size_t count = 0;
+    for (const auto& info : kLevels) {
+        count += HasOwnSettings(info.level) ? 1 : 0;
+    }
+    return count;
+}();
+
+// Settings levels come first, so that index i of the settings tags is level i.
+constexpr bool SettingsLevelsFirst() {
+    for (std::size_t i = 0; i < kLevels.size(); ++i) {
+        if (HasOwnSettings(kLevels[i].level) != (i < kSettingsTagCount)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(SettingsLevelsFirst(), "levels without a settings section come last");
 
 // The level of a collection tag ("TableFields"), matched exactly.
 std::optional<Level> LevelOfTag(std::string_view tag);

@@ -6,7 +6,10 @@ set(KESMARK_MODEL_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/utf8.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/connect_string.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/program_folder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hierarchy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/node_key.cpp
   ${CMAKE_CURRENT_LIST_DIR}/object_model.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/key_order.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/sorted_recordset.cpp
   ${CMAKE_CURRENT_LIST_DIR}/object_tree.cpp)

@@ -14,6 +14,42 @@ std::string EscapeKeyName(std::string_view name) {
     return out;
 }
 
+std::string JoinRowKey(const std::vector<std::string>& values) {
+    std::string out;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) {
+            out += ", ";
+        }
+        for (const char c : values[i]) {
+            out += c;
+            if (c == ',') {
+                out += c;
+            }
+        }
+    }
+    return out;
+}
+
+bool SplitRowKey(std::string_view text, std::vector<std::string>& values) {
+    values.assign(1, std::string());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != ',') {
+            values.back() += c;
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == ',') {
+            values.back() += ',';
+        } else if (i + 1 < text.size() && text[i + 1] == ' ') {
+            values.emplace_back();
+        } else {
+            return false;
+        }
+        ++i;
+    }
+    return true;
+}
+
 NodeKey NodeKey::Child(std::string_view collection, std::string_view name) const {
     NodeKey child = *this;
     child.segments_.push_back({std::string(collection), std::string(name)});

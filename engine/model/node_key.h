@@ -11,6 +11,16 @@
 //   parameter "[Start Date]"    -> "QueryDefs[Q].Parameters[[[Start Date]]]"
 //
 // Keys of names without brackets are the plain concatenation.
+//
+// A row of the data comparison is named by its key values (row keys): the
+// values' texts joined by ", ", each "," inside a value doubled, so that the
+// values read back whatever they hold; the brackets rule above then applies
+// to the whole:
+//
+//   key (5)              -> "TableDefs[T].Rows[5]"
+//   key (1, "a")         -> "TableDefs[T].Rows[1, a]"
+//   key ("x, y]")        -> "TableDefs[T].Rows[x,, y]]]"
+//   key ("a,", "b")      -> "TableDefs[T].Rows[a,,, b]"
 
 #include <string>
 #include <string_view>
@@ -58,6 +68,14 @@ class NodeKey {
 
 // The text of a name inside a key's brackets: "[" and "]" doubled.
 std::string EscapeKeyName(std::string_view name);
+
+// The name of a row: the texts of its key values joined by ", ", each ","
+// inside a value doubled. One value or more.
+std::string JoinRowKey(const std::vector<std::string>& values);
+
+// The value texts a row name was joined from; false when the text is not one
+// JoinRowKey writes (a single "," not followed by a blank or a ",").
+bool SplitRowKey(std::string_view text, std::vector<std::string>& values);
 
 // Reads a key's text from left to right, one token at a time, tolerating
 // text that is not a well-formed key (the result view reports what it could

@@ -1,6 +1,9 @@
 #include "engine/model/object_model.h"
 
+#include <algorithm>
+
 #include "engine/model/object_tree.h"
+#include "engine/model/sorted_recordset.h"
 #include "engine/model/value_codec.h"
 
 namespace kesmark {
@@ -8,6 +11,51 @@ namespace kesmark {
 namespace {
 DbError ItemNotFound() {
     return DbError(errors::kItemNotFound, "Item not found in this collection.", "Kesmark");
+}
+
+// A Boolean property of an object; false when it is absent or not True.
+bool Flag(const Properties& properties, std::string_view name) {
+    const Property* p = properties.Find(name);
+    if (!p) {
+        return false;
+    }
+    const Value v = p->GetValue();
+    if (const auto* b = v.As<bool>()) {
+        return *b;
+    }
+    if (const auto* i = v.As<std::int64_t>()) {
+        return *i != 0;
+    }
+    return false;
+}
+
+// A text property of an object; "" when it is absent or not text.
+std::string Text(const Properties& properties, std::string_view name) {
+    const Property* p = properties.Find(name);
+    if (!p) {
+        return {};
+    }
+    const Value v = p->GetValue();
+    const auto* s = v.As<std::string>();
+    return s ? *s : std::string();
+}
+
+// `fields` followed by those of `more` that it lacks, and the position of
+// each of `more` in the result.
+std::vector<std::string> WithFields(const std::vector<std::string>& fields,
+                                    const std::vector<std::string>& more,
+                                    std::vector<std::size_t>& positions) {
+    std::vector<std::string> all = fields;
+    positions.clear();
+    for (const auto& name : more) {
+        auto it = std::find(all.begin(), all.end(), name);
+        if (it == all.end()) {
+            all.push_back(name);
+            it = all.end() - 1;
+        }
+        positions.push_back(static_cast<std::size_t>(it - all.begin()));
+    }
+    return all;
 }
 }  // namespace
 
@@ -71,6 +119,76 @@ Properties RecordsetField::GetProperties() {
 
 void RecordsetField::AppendEncodedValue(std::string& out) {
     EncodeValue(GetValue(), out);
+}
+
+std::vector<TableKey> Database::CandidateKeys(std::string_view table) {
+    auto tableDef = GetCollection(collections::kTableDefs)->Item(table);
+    auto fields = tableDef->GetCollection(collections::kFields);
+    auto indexes = tableDef->GetCollection(collections::kIndexes);
+    std::vector<TableKey> keys;
+    const std::size_t count = indexes->Count();
+    for (std::size_t i = 0; i < count; ++i) {
+        auto index = indexes->ItemAt(i);
+        const Properties p = index->GetProperties();
+        const bool primary = Flag(p, "Primary");
+        if (!primary && (!Flag(p, "Unique") || Flag(p, "IgnoreNulls") || Flag(p, "Partial") ||
+                         !Text(p, "Condition").empty())) {
+            continue;
+        }
+        TableKey key{index->GetCollection(collections::kFields)->Names(), index->Name(), primary};
+        // Every key field a field of the table (not an expression), and
+        // never Null unless the index is the primary key.
+        const bool usable = !key.fields.empty() &&
+                            std::all_of(key.fields.begin(), key.fields.end(), [&](const auto& f) {
+                                auto field = fields->Find(f);
+                                return field && field->Name() == f &&
+                                       (primary || Flag(field->GetProperties(), "Required"));
+                            });
+        if (usable) {
+            keys.push_back(std::move(key));
+        }
+    }
+    std::stable_partition(keys.begin(), keys.end(), [](const TableKey& k) { return k.primary; });
+    return keys;
+}
+
+std::unique_ptr<Recordset> Database::OpenOrderedRecordset(
+    std::string_view table, const std::vector<std::string>& fields,
+    const std::vector<std::string>& keyFields) {
+    std::vector<std::size_t> keyColumns;
+    const auto all = WithFields(fields, keyFields, keyColumns);
+    return SortRecordset(OpenRecordset(table, all), std::move(keyColumns), fields.size());
+}
+
+std::unique_ptr<Recordset> Database::OpenKeyedRecordset(std::string_view table,
+                                                        const std::vector<std::string>& fields,
+                                                        const std::vector<std::string>& keyFields,
+                                                        const std::vector<Value>& keyValues) {
+    std::vector<std::size_t> keyColumns;
+    const auto all = WithFields(fields, keyFields, keyColumns);
+    return FilterRecordset(OpenRecordset(table, all), std::move(keyColumns), keyValues,
+                           fields.size());
+}
+
+std::optional<TableKey> SharedKey(Database& db1, Database& db2, std::string_view table) {
+    const auto keys1 = db1.CandidateKeys(table);
+    if (keys1.empty()) {
+        return std::nullopt;
+    }
+    auto sorted = [](std::vector<std::string> names) {
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto keys2 = db2.CandidateKeys(table);
+    for (const auto& key1 : keys1) {
+        const auto names1 = sorted(key1.fields);
+        for (const auto& key2 : keys2) {
+            if (sorted(key2.fields) == names1) {
+                return key1;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 std::unique_ptr<DbObject> Collection::Item(std::string_view name) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -159,6 +160,15 @@ class Recordset {
     virtual RecordsetField& Field(std::size_t index) = 0;
 };
 
+// The fields that identify each row of a table: those of its primary key or
+// of a unique index that leaves no row out.
+struct TableKey {
+    std::vector<std::string> fields;  // in the index's key order
+    std::string index;                // the index the key comes from
+    bool primary = false;
+    friend bool operator==(const TableKey&, const TableKey&) = default;
+};
+
 // An open database, read-only. Its collections are TableDefs, QueryDefs,
 // Relations and Containers; its Properties are the database's own.
 class Database : public DbObject {
@@ -174,8 +184,48 @@ class Database : public DbObject {
     // The statement text OpenRecordset runs for those arguments.
     virtual std::string RecordsetStatement(std::string_view table,
                                            const std::vector<std::string>& fields) = 0;
+    // A new Database object for the same open database, with an object tree
+    // of its own as a fresh opening would give, reading the same state of
+    // the database. Null when the backend has no such thing; the caller then
+    // opens the database again.
+    virtual std::unique_ptr<Database> OpenAgain() { return nullptr; }
+
+    // The keys that identify the rows of `table`, best first: its primary
+    // key, then every unique index, in the collection's order, that leaves no
+    // row out (neither IgnoreNulls nor a condition) and whose fields are all
+    // Required. An index over an expression, or over a field the table does
+    // not have, is none. Empty when the table has no key. The default reads
+    // the table's Indexes and Fields; throws DbError when they cannot be read.
+    virtual std::vector<TableKey> CandidateKeys(std::string_view table);
+
+    // As OpenRecordset, but the rows come in ascending order of `keyFields`
+    // as CompareKeyValues (key_order.h) orders them, whatever the storage
+    // order; the key fields need not be among `fields`. Backends whose engine
+    // orders alike override it with an ORDER BY (a binary collation for
+    // text). The default reads the natural order and sorts it with bounded
+    // memory (SortRecordset). The data comparison checks the order it gets.
+    virtual std::unique_ptr<Recordset> OpenOrderedRecordset(
+        std::string_view table, const std::vector<std::string>& fields,
+        const std::vector<std::string>& keyFields);
+
+    // As OpenRecordset, but only the rows whose `keyFields` equal
+    // `keyValues` (CompareKeyValues finds them equal), so at most one row for
+    // a key. Values are bound to the statement, never written into it. The
+    // default reads the natural order and keeps the matching rows.
+    virtual std::unique_ptr<Recordset> OpenKeyedRecordset(std::string_view table,
+                                                          const std::vector<std::string>& fields,
+                                                          const std::vector<std::string>& keyFields,
+                                                          const std::vector<Value>& keyValues);
+
     // Ends the use of the database. Idempotent; the destructor closes too.
     virtual void Close() = 0;
 };
+
+// The key by which the rows of `table` are matched between two databases:
+// the first candidate key of database 1 (its primary key first) over the
+// same field names as a candidate key of database 2, in database 1's field
+// order; nullopt when the two share none. Throws DbError when the indexes or
+// fields of either table cannot be read.
+std::optional<TableKey> SharedKey(Database& db1, Database& db2, std::string_view table);
 
 }  // namespace kesmark

@@ -2,6 +2,10 @@
 // its exact output compared.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "tests/support/test_support.h"
 
@@ -37,6 +41,7 @@ TEST_F(CliTest, SameSqlGivesOneSameRootNode) {
                   "\",\n"
                   "  \"same\": true,\n"
                   "  \"completed\": true,\n"
+                  "  \"incomplete\": [],\n"
                   "  \"nodes\": [\n"
                   "    {\n"
                   "      \"key\": \"Databases\",\n"
@@ -55,6 +60,14 @@ TEST_F(CliTest, SameSqlGivesOneSameRootNode) {
     EXPECT_EQ(changed.out, "differs  Databases\n");
 }
 
+TEST_F(CliTest, AnInterruptedRunPrintsItsRootNotCompared) {
+    const auto a = test::MakeSqlite(dir_ / "a.db", kShop);
+    const auto result =
+        test::RunDiffInterrupted({"--settings", settings_.string(), a.string(), a.string()});
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_EQ(result.out, "not compared  Databases\n(comparison stopped before its end)\n");
+}
+
 TEST_F(CliTest, OpenFailuresExitTwoWithTheOpenFailureMessage) {
     const auto a = test::MakeSqlite(dir_ / "a.db", kShop);
     const auto missing = (dir_ / "missing.db").string();
@@ -63,7 +76,7 @@ TEST_F(CliTest, OpenFailuresExitTwoWithTheOpenFailureMessage) {
     EXPECT_EQ(result.err, "Kesmark: Unable to open database '" + missing +
                               "'\nDescription: Could not find file '" + missing +
                               "'.\nNumber: 3024\nSource: Kesmark\n");
-    EXPECT_EQ(result.out, "(comparison stopped before its end)\n");
+    EXPECT_EQ(result.out, "incomplete: the comparison stopped at an error\n");
 
     test::WriteFile(dir_ / "notes.txt", "not a database");
     const auto notDb = test::RunDiff(
@@ -72,6 +85,63 @@ TEST_F(CliTest, OpenFailuresExitTwoWithTheOpenFailureMessage) {
     EXPECT_NE(notDb.err.find("Unrecognized database format"), std::string::npos) << notDb.err;
     EXPECT_NE(notDb.out.find("\"completed\": false"), std::string::npos);
     EXPECT_NE(notDb.out.find("\"caption\": \"Kesmark\""), std::string::npos);
+}
+
+// The page number of the n-th overflow page of `table` (SQLite's dbstat).
+std::int64_t OverflowPage(const std::filesystem::path& path, const char* table, int n) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT pageno FROM dbstat WHERE name = ?1 AND pagetype = 'overflow' "
+                       "ORDER BY pageno LIMIT 1 OFFSET ?2",
+                       -1, &stmt, nullptr);
+    sqlite3_bind_text(stmt, 1, table, -1, SQLITE_STATIC);
+    sqlite3_bind_int(stmt, 2, n);
+    const std::int64_t page = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return page;
+}
+
+TEST_F(CliTest, ADamagedFileStopsTheRunNamingTheFileAndTheTable) {
+    // Long values run on over overflow pages, which counting the rows does
+    // not read: the damage shows only when the values are read.
+    const auto a = test::MakeSqlite(
+        dir_ / "a.db",
+        "PRAGMA page_size=4096;"
+        "CREATE TABLE items(id INTEGER PRIMARY KEY, data BLOB);"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20)"
+        "INSERT INTO items SELECT i, CAST(printf('%.20000c', 'x') || i AS BLOB) FROM n;"
+        "CREATE TABLE later(x);");
+    const auto b = dir_ / "damaged.db";
+    std::filesystem::copy_file(a, b);
+    const std::int64_t page = OverflowPage(b, "items", 40);
+    ASSERT_GT(page, 0);
+    {
+        std::fstream file(b, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp((page - 1) * 4096);
+        file.write("\xFF\xFF\xFF\x7F", 4);  // the next overflow page: far beyond the end
+    }
+
+    const auto text = test::RunDiff({"--data", "--settings", settings_.string(), a, b});
+    EXPECT_EQ(text.exitCode, 2);
+    EXPECT_EQ(text.err, "SQLite: '" + b.string() +
+                            "': reading table 'items': database disk image is malformed\n");
+    EXPECT_TRUE(text.out.starts_with("unknown  Databases\n")) << text.out;
+    EXPECT_NE(text.out.find("\nunknown    table items\n"), std::string::npos) << text.out;
+    EXPECT_TRUE(
+        text.out.ends_with("incomplete: the comparison stopped at an error; \"unknown\" "
+                           "marks what was not compared to its end\n"))
+        << text.out;
+
+    const auto json = test::RunDiff({"--json", "--data", "--settings", settings_.string(), a, b});
+    const auto doc = nlohmann::json::parse(json.out);
+    EXPECT_FALSE(doc.at("same").get<bool>());
+    EXPECT_FALSE(doc.at("completed").get<bool>());
+    EXPECT_EQ(doc.at("incomplete"),
+              nlohmann::json({"Databases", "TableDefs[items]", "TableDefs[items].Fields[data]",
+                              "TableDefs[items].Fields[id]", "TableDefs[later]"}));
 }
 
 TEST_F(CliTest, BadUsageExitsTwoWithTheUsage) {

@@ -24,6 +24,17 @@ TEST_F(OptionListsTest, StoredListsReadPositionsOneToNumSkipOnly) {
     EXPECT_TRUE(ReadStoredList(ini_, "Missing").empty());
 }
 
+TEST_F(OptionListsTest, AHugeNumSkipIsBoundedByTheKeysPresent) {
+    test::WriteFile(path_,
+                    "[TableDefs]\nNumSkip=2147483647\nSkip1=A\nSkip3=C\n"
+                    "[Indexes]\nNumSkip=99999999999999999999\n"
+                    "[Strict]\nNumSkip=2147483647\nSkip2=B\n");
+    EXPECT_EQ(ReadStoredList(ini_, "TableDefs"), (std::vector<std::string>{"A", "", "C"}));
+    EXPECT_TRUE(ReadStoredList(ini_, "Indexes").empty());
+    EXPECT_EQ(LoadSkipList(ini_, "TableDefs", {false, true}),
+              (std::vector<std::string>{"A", "", "C", "", "B"}));
+}
+
 TEST_F(OptionListsTest, SkipListJoinsStrictAndDataListsAsTheSwitchesSay) {
     test::WriteFile(path_,
                     "[TableDefs]\nNumSkip=1\nSkip1=Name\n"
@@ -53,6 +64,31 @@ TEST_F(OptionListsTest, CompareFlagIsAnyNonZeroNumber) {
     EXPECT_FALSE(CompareFlag(ini_, "Containers"));
 }
 
+TEST_F(OptionListsTest, DataOptionsReadMatchRecordsAndMaxRows) {
+    struct Case {
+        const char* scenario;
+        const char* data;
+        RecordMatching matching;
+        std::int64_t maxRows;
+    };
+    const Case cases[] = {
+        {"nothing stored: by key, 1000 rows", "", RecordMatching::Key, 1000},
+        {"Position in any letter case", "MatchRecords=position\n", RecordMatching::Position, 1000},
+        {"Key", "MatchRecords=Key\nMaxRows=50\n", RecordMatching::Key, 50},
+        {"an unknown word reads as Key", "MatchRecords=Rows\n", RecordMatching::Key, 1000},
+        {"no rows at all", "MaxRows=0\n", RecordMatching::Key, 0},
+        {"a negative count reads as 0", "MaxRows=-5\n", RecordMatching::Key, 0},
+        {"text where a number belongs reads as 0", "MaxRows=many\n", RecordMatching::Key, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        test::WriteFile(path_, std::string("[Data]\nNumSkip=0\n") + c.data);
+        const DataOptions data = IniComparisonOptions(ini_).Data();
+        EXPECT_EQ(data.matching, c.matching);
+        EXPECT_EQ(data.maxRows, c.maxRows);
+    }
+}
+
 TEST(DefaultSettings, CompareEverythingAndSkipWhatNamesTheFile) {
     test::TempDir dir;
     const IniFile ini(test::DefaultSettings(dir.Path()));
@@ -65,6 +101,8 @@ TEST(DefaultSettings, CompareEverythingAndSkipWhatNamesTheFile) {
     }
     const auto data = ReadStoredList(ini, "Data");
     EXPECT_NE(std::find(data.begin(), data.end(), "RecordCount"), data.end());
+    EXPECT_EQ(ini.ReadIniString("Data", "MatchRecords"), "Key");
+    EXPECT_EQ(ini.ReadIniString("Data", "MaxRows"), "1000");
 }
 
 }  // namespace

@@ -122,6 +122,14 @@ class MemoryDatabase : public Database {
         }
         return std::make_unique<MemoryRecordset>(*state_, it->second, std::string(table), fields);
     }
+    std::unique_ptr<Recordset> OpenOrderedRecordset(
+        std::string_view table, const std::vector<std::string>& fields,
+        const std::vector<std::string>& keyFields) override {
+        if (state_->ignoresKeyOrder) {
+            return OpenRecordset(table, fields);
+        }
+        return Database::OpenOrderedRecordset(table, fields, keyFields);
+    }
     std::string RecordsetStatement(std::string_view table,
                                    const std::vector<std::string>& fields) override {
         std::string sql = "SELECT ";
@@ -170,6 +178,27 @@ ObjectNode& MemoryDatabaseState::AddTable(const std::string& name,
                                       return Value(static_cast<std::int64_t>(rows->size()));
                                   })));
     return table;
+}
+
+ObjectNode& MemoryDatabaseState::AddKey(const std::string& table, const std::string& index,
+                                        const std::vector<std::string>& fields, bool primary) {
+    ObjectNode& tableNode =
+        *root->Collection("TableDefs")
+             .members.at(static_cast<std::size_t>(root->Collection("TableDefs").IndexOf(table)));
+    auto& node = tableNode.Collection("Indexes").Add(index);
+    node.properties.Add("Name", dao::kText, index);
+    node.properties.Add("Primary", dao::kBoolean, primary);
+    node.properties.Add("Unique", dao::kBoolean, true);
+    auto& keyFields = node.Collection("Fields");
+    auto& tableFields = tableNode.Collection("Fields");
+    for (const auto& f : fields) {
+        keyFields.Add(f).properties.Add("Name", dao::kText, f);
+        auto& field = *tableFields.members.at(static_cast<std::size_t>(tableFields.IndexOf(f)));
+        if (!field.properties.Find("Required")) {
+            field.properties.Add("Required", dao::kBoolean, true);
+        }
+    }
+    return node;
 }
 
 MemoryDatabaseState& MemoryServer::Create(const std::string& name) {

@@ -29,6 +29,9 @@ struct MemoryDatabaseState {
     std::shared_ptr<ObjectNode> root;  // collections TableDefs, QueryDefs, Relations, Containers
     std::map<std::string, MemoryTableData, std::less<>> data;
     std::optional<DbError> openFailure;  // thrown by the opener when set
+    // Rows asked for in key order come in the stored order instead, as from
+    // an engine whose order disagrees with the key order.
+    bool ignoresKeyOrder = false;
 
     int opens = 0;
     int closes = 0;
@@ -40,6 +43,10 @@ struct MemoryDatabaseState {
     // Adds a table with the given fields (each with a "Name" and "Type"
     // property) and a RecordCount property. Returns the table's node.
     ObjectNode& AddTable(const std::string& name, const std::vector<std::string>& fields);
+    // Adds an index over `fields` of the table `table` (added before): its
+    // primary key, or a unique index whose fields become Required.
+    ObjectNode& AddKey(const std::string& table, const std::string& index,
+                       const std::vector<std::string>& fields, bool primary);
 };
 
 // A set of named in-memory databases and the opener that opens them.

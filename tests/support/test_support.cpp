@@ -84,13 +84,21 @@ std::set<fs::path> FolderListing(const fs::path& folder) {
 // Runs kesmark-diff with `args`, its output captured; with `interrupted`, an
 // interrupt is already pending when the program starts (blocked and raised
 // in the child, delivered as soon as the program unblocks SIGINT).
-DiffResult RunProgram(const std::vector<std::string>& args, bool interrupted) {
+DiffResult RunProgram(const std::string& programPath, const std::vector<std::string>& args,
+                      bool interrupted, const std::vector<EnvironmentChange>& environment) {
     const fs::path outPath =
         fs::temp_directory_path() / ("kesmark-diff-out-" + std::to_string(::getpid()));
     const fs::path errPath = outPath.string() + ".err";
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::string program = KESMARK_DIFF_PATH;
+        std::string program = programPath;
+        for (const auto& change : environment) {
+            if (change.value) {
+                ::setenv(change.name.c_str(), change.value->c_str(), 1);
+            } else {
+                ::unsetenv(change.name.c_str());
+            }
+        }
         std::vector<std::string> copies(args);
         std::vector<char*> argv{program.data()};
         for (auto& a : copies) {
@@ -124,6 +132,11 @@ DiffResult RunProgram(const std::vector<std::string>& args, bool interrupted) {
 
 }  // namespace
 
+DiffResult RunCommand(const fs::path& program, const std::vector<std::string>& args,
+                      const std::vector<EnvironmentChange>& environment) {
+    return RunProgram(program.string(), args, false, environment);
+}
+
 DiffResult RunDiff(const std::vector<std::string>& args) {
     // Files named on the command line, their bytes and their folders' listings.
     std::map<fs::path, std::string> files;
@@ -136,7 +149,7 @@ DiffResult RunDiff(const std::vector<std::string>& args) {
             folders[folder] = FolderListing(folder);
         }
     }
-    DiffResult result = RunProgram(args, false);
+    DiffResult result = RunProgram(KESMARK_DIFF_PATH, args, false, {});
     for (const auto& [file, bytes] : files) {
         EXPECT_EQ(ReadFile(file), bytes) << "kesmark-diff changed " << file;
     }
@@ -147,7 +160,17 @@ DiffResult RunDiff(const std::vector<std::string>& args) {
 }
 
 DiffResult RunDiffInterrupted(const std::vector<std::string>& args) {
-    return RunProgram(args, true);
+    return RunProgram(KESMARK_DIFF_PATH, args, true, {});
+}
+
+DiffResult RunDiffUnchecked(const std::vector<std::string>& args,
+                            const std::vector<std::pair<std::string, std::string>>& environment) {
+    // An empty value removes the variable.
+    std::vector<EnvironmentChange> changes;
+    for (const auto& [name, value] : environment) {
+        changes.push_back({name, value.empty() ? std::nullopt : std::optional<std::string>(value)});
+    }
+    return RunProgram(KESMARK_DIFF_PATH, args, false, changes);
 }
 
 fs::path SharedTestData() {

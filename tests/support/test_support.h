@@ -7,8 +7,10 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/compare/host.h"
@@ -59,11 +61,29 @@ struct DiffResult {
 // byte-for-byte unchanged afterwards, and its folder to have gained no file.
 DiffResult RunDiff(const std::vector<std::string>& args);
 
+// A variable set (or, without a value, removed) for one program run.
+struct EnvironmentChange {
+    std::string name;
+    std::optional<std::string> value;
+};
+
+// Runs `program` with `args` and the environment changed as given, and
+// returns what it printed and its exit status (no checks of the files).
+DiffResult RunCommand(const fs::path& program, const std::vector<std::string>& args,
+                      const std::vector<EnvironmentChange>& environment = {});
+
 // As RunDiff, but kesmark-diff starts with an interrupt (Ctrl+C) already
 // pending: SIGINT is blocked and raised in the child before the program is
 // started, so the program's own handler receives it as soon as it unblocks
 // the signal, and the run is cancelled at its first operation boundary.
 DiffResult RunDiffInterrupted(const std::vector<std::string>& args);
+
+// As RunDiff, with `environment` set in kesmark-diff's environment (an empty
+// value removes the variable), and without checking the files named: for
+// databases that another program changes meanwhile.
+DiffResult RunDiffUnchecked(
+    const std::vector<std::string>& args,
+    const std::vector<std::pair<std::string, std::string>>& environment = {});
 
 // The shared test data folder (../shared/testdata from the project root).
 fs::path SharedTestData();

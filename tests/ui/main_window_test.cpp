@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QTreeWidget>
 #include <map>
@@ -99,12 +102,12 @@ TEST_F(MainWindowTest, LoadsAsDesigned) {
         window_->windowTitle(),
         QStringLiteral("Kesmark v%1.%2").arg(KESMARK_VERSION_MAJOR).arg(KESMARK_VERSION_MINOR));
     EXPECT_EQ(window_->cmdCompare->text(), "Compare");
-    EXPECT_EQ(window_->tvCompare->geometry(),
-              QRect(TwipsToPixels(120, window_.get()), TwipsToPixels(1920, window_.get()),
-                    TwipsToPixels(3975, window_.get()), window_->tvCompare->height()));
+    // The results take the design places of the tree and the list.
+    EXPECT_EQ(window_->splResults->geometry().topLeft(),
+              QPoint(TwipsToPixels(120, window_.get()), TwipsToPixels(1920, window_.get())));
+    EXPECT_EQ(window_->splResults->width(), TwipsToPixels(10575, window_.get()));
     EXPECT_EQ(window_->lvProperties->headerItem()->text(0), "Property");
     EXPECT_EQ(window_->lvProperties->headerItem()->text(2), "Database 2");
-    EXPECT_EQ(window_->lvProperties->columnWidth(0), TwipsToPixels(1800, window_.get()));
     EXPECT_EQ(window_->txtDatabase1->nextInFocusChain(), window_->cmdBrowseDB1);
     EXPECT_EQ(window_->menuBar()->actions().size(), 3);
     EXPECT_EQ(window_->mnuHelpAbout->text(), "About Kesmark...");
@@ -148,11 +151,14 @@ TEST_F(MainWindowTest, CancelDuringALongDataComparison) {
     window_->txtDatabase2->setText(QString::fromStdString((dir_ / "big2.db").string()));
     window_->chkData->setChecked(true);
 
+    // Clicks further apart than a double click.
+    const int interval = QApplication::doubleClickInterval();
+    QApplication::setDoubleClickInterval(1);
     QString statusAfterClick;
     QTimer poll;
     poll.setInterval(0);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (Status().startsWith("Comparing data")) {
+        if (Status().startsWith("Comparing data of")) {
             poll.stop();
             window_->cmdCompare->click();  // "Cancel"
             statusAfterClick = Status();
@@ -161,6 +167,7 @@ TEST_F(MainWindowTest, CancelDuringALongDataComparison) {
     });
     poll.start();
     window_->cmdCompare->click();
+    QApplication::setDoubleClickInterval(interval);
     EXPECT_EQ(statusAfterClick, "Cancelling...");
     EXPECT_EQ(Status(), "Cancelled");
     EXPECT_EQ(window_->pbarProgress.Value(), 0);
@@ -194,33 +201,90 @@ TEST_F(MainWindowTest, NodeClickListsWhatShowPrints) {
     }
 }
 
+TEST_F(MainWindowTest, RowsThatDifferByKeyAreNodesWithTheirOwnPicturesAndListings) {
+    test::MakeSqlite(a_, "INSERT INTO Orders VALUES (7, 1, 'gone');");
+    test::MakeSqlite(b_, "INSERT INTO Customers VALUES (3, 'Cy');");
+    window_->chkData->setChecked(true);
+    window_->cmdCompare->click();
+    EXPECT_TRUE(messages_.empty()) << messages_.front();
+    const auto images = TreeImages();
+    EXPECT_EQ(images.at("TableDefs[Customers].Rows[2]"), PictureNumber(Picture::RowChanged));
+    EXPECT_EQ(images.at("TableDefs[Customers].Rows[3]"), PictureNumber(Picture::RowOnlyIn2));
+    EXPECT_EQ(images.at("TableDefs[Orders].Rows[7]"), PictureNumber(Picture::RowOnlyIn1));
+    for (const char* key : {"TableDefs[Customers].Rows[2]", "TableDefs[Customers].Rows[3]",
+                            "TableDefs[Orders].Rows[7]"}) {
+        SCOPED_TRACE(key);
+        QTreeWidgetItem* node = FindItem(key);
+        ASSERT_NE(node, nullptr);
+        EXPECT_FALSE(node->icon(0).isNull()) << "a picture of its own";
+    }
+    EXPECT_EQ(FindItem("TableDefs[Customers].Rows[2]")->text(0), "Row 2");
+
+    window_->tvCompare_NodeClick(FindItem("TableDefs[Customers].Rows[2]"));
+    ASSERT_EQ(window_->lvProperties->topLevelItemCount(), 2);
+    const QTreeWidgetItem* name = window_->lvProperties->topLevelItem(1);
+    EXPECT_EQ(name->text(0), "Name");
+    EXPECT_EQ(name->text(1), "Brian");
+    EXPECT_EQ(name->text(2), "Bryan");
+    EXPECT_EQ(name->data(0, QtPropertyList::kIconNumberRole).toInt(),
+              PictureNumber(Picture::PropertyDiffers));
+}
+
 TEST_F(MainWindowTest, AWrongDatabaseGivesOneMessage) {
     window_->txtDatabase2->setText(QString::fromStdString((dir_ / "missing.db").string()));
     window_->cmdCompare->click();
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_TRUE(messages_[0].starts_with("Kesmark: Unable to open database '")) << messages_[0];
     EXPECT_EQ(window_->tvCompare->topLevelItemCount(), 0);
-    EXPECT_TRUE(Status().isEmpty());
+    // The status bar keeps saying why the tree is empty.
+    EXPECT_EQ(Status(), "Stopped by an error: Unable to open database '" +
+                            QString::fromStdString((dir_ / "missing.db").string()) + "'");
 }
 
-TEST_F(MainWindowTest, ResizingFollowsTheOuterSize) {
+TEST_F(MainWindowTest, ResizingFollowsTheOuterSizeAndTheColumnsShareTheWidth) {
     window_->show();
     window_->resize(900, 700);
+    QCoreApplication::processEvents();
     const QRect outer = window_->frameGeometry();
     const auto twips = [&](int px) { return PixelsToTwips(px, window_.get()); };
-    EXPECT_EQ(window_->tvCompare->height(),
+    EXPECT_EQ(window_->splResults->height(),
               TwipsToPixels(std::lround(twips(outer.height()) - 3075), window_.get()));
-    EXPECT_EQ(window_->lvProperties->width(),
-              TwipsToPixels(std::lround(twips(outer.width()) - 4470), window_.get()));
-    const QRect listBefore = window_->lvProperties->geometry();
-    const QRect treeBefore = window_->tvCompare->geometry();
+    EXPECT_EQ(window_->splResults->width(),
+              TwipsToPixels(std::lround(twips(outer.width()) - 390), window_.get()));
+    const QRect resultsBefore = window_->splResults->geometry();
     const QRect progressBefore = window_->pbarProgress.hWnd()->geometry();
+    const int treeBefore = window_->tvCompare->width();
+    const auto columns = [&] {
+        std::vector<int> widths;
+        for (int c = 0; c < 3; ++c) {
+            widths.push_back(window_->lvProperties->columnWidth(c));
+        }
+        return widths;
+    };
+    const auto sum = [](const std::vector<int>& w) { return w[0] + w[1] + w[2]; };
+    EXPECT_EQ(sum(columns()), window_->lvProperties->viewport()->width());
+    const std::vector<int> narrow = columns();
 
-    // Too small: the tree and the list keep their last sizes, and stay shown.
-    window_->resize(150, 120);
-    EXPECT_EQ(window_->tvCompare->size(), treeBefore.size());
-    EXPECT_EQ(window_->lvProperties->size(), listBefore.size());
-    EXPECT_TRUE(window_->tvCompare->isVisible());
+    // Wider: the tree and every column grow, and the columns still fill the list.
+    window_->resize(1200, 700);
+    QCoreApplication::processEvents();
+    EXPECT_GT(window_->tvCompare->width(), treeBefore);
+    const std::vector<int> wide = columns();
+    EXPECT_EQ(sum(wide), window_->lvProperties->viewport()->width());
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_GT(wide[c], narrow[c]) << "column " << c;
+    }
+    // A column the user widens takes its width from the last one.
+    window_->lvProperties->header()->resizeSection(0, wide[0] + 40);
+    EXPECT_EQ(window_->lvProperties->columnWidth(2), wide[2] - 40);
+    EXPECT_EQ(sum(columns()), window_->lvProperties->viewport()->width());
+
+    // Too low: the results keep their last height, and stay shown.
+    window_->resize(900, 700);
+    QCoreApplication::processEvents();
+    window_->resize(900, 120);
+    EXPECT_EQ(window_->splResults->size(), resultsBefore.size());
+    EXPECT_TRUE(window_->splResults->isVisible());
     EXPECT_EQ(window_->pbarProgress.hWnd()->geometry(), progressBefore);
 }
 
@@ -263,6 +327,44 @@ TEST_F(MainWindowTest, ClosingDuringARunWaitsForTheRunAndSaves) {
     }
     EXPECT_FALSE(window_->isVisible());
     EXPECT_EQ(IniFile(settingsPath_).ReadIniString("General", "Database2"), b_);
+}
+
+TEST_F(MainWindowTest, TheFirstCloseCreatesTheUsersFileFromTheShippedDefault) {
+    const auto file = dir_ / "config" / "kesmark" / "Kesmark.ini";
+    frmMain window(SettingsLocation(file, settingsPath_), OpenDatabase);
+    EXPECT_EQ(window.txtDatabase1->text(), "") << "read from the shipped default";
+    window.txtDatabase1->setText(QString::fromStdString(a_));
+    window.show();
+    EXPECT_TRUE(window.close());
+    const IniFile saved(file);
+    EXPECT_EQ(saved.ReadIniString("General", "Database1"), a_);
+    EXPECT_EQ(saved.ReadIniInt("TableDefs", "Compare"), 1) << "the options came along";
+    EXPECT_EQ(test::ReadFile(settingsPath_).find(a_), std::string::npos)
+        << "the shipped default is never written";
+}
+
+TEST_F(MainWindowTest, AnUnusableSettingsFileIsSaidOnceInAMessageBox) {
+    const auto folder = dir_ / "folder.ini";
+    std::filesystem::create_directory(folder);
+    test::SetIni(settingsPath_, "General", "Database1", "from-the-default.db");
+    messages_.clear();
+    window_ = std::make_unique<frmMain>(SettingsLocation(folder, settingsPath_), OpenDatabase);
+    window_->SetMessageHandler([this](const std::string& text, const std::string& caption,
+                                      MessageIcon) { messages_.push_back(caption + ": " + text); });
+    QCoreApplication::processEvents();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "Kesmark: The settings file '" + folder.string() +
+                                "' is a folder, not a file. Kesmark goes on with the default "
+                                "settings ('" +
+                                settingsPath_.string() + "').");
+    EXPECT_EQ(window_->txtDatabase1->text(), "from-the-default.db");
+    // A run reads the settings many times; the problem is not said again.
+    window_->txtDatabase1->setText(QString::fromStdString(a_));
+    window_->txtDatabase2->setText(QString::fromStdString(b_));
+    window_->cmdCompare->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(messages_.size(), 1u) << messages_.back();
+    EXPECT_GT(window_->tvCompare->topLevelItemCount(), 0);
 }
 
 }  // namespace

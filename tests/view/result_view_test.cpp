@@ -19,13 +19,24 @@ namespace {
 using Row = MemoryPropertyList::Row;
 
 Row Equal(std::string name, std::string text1, std::string text2) {
-    return Row{std::move(name), std::move(text1), std::move(text2), Picture::PropertySame, 0};
+    return Row{
+        std::move(name), std::move(text1), std::move(text2), Picture::PropertySame, 0, {}, {}};
 }
 Row Differs(std::string name, std::string text1, std::string text2) {
-    return Row{std::move(name), std::move(text1), std::move(text2), Picture::PropertyDiffers, 255};
+    return Row{
+        std::move(name), std::move(text1), std::move(text2), Picture::PropertyDiffers, 255, {}, {}};
 }
 Row Skipped(std::string name) {
-    return Row{std::move(name), "skipped", "skipped", Picture::PropertySkipped, 0};
+    return Row{std::move(name), "skipped", "skipped", Picture::PropertySkipped, 0, {}, {}};
+}
+
+// The rows as the list shows them, without the values behind the cells.
+std::vector<Row> Shown(std::vector<Row> rows) {
+    for (auto& row : rows) {
+        row.value1.reset();
+        row.value2.reset();
+    }
+    return rows;
 }
 
 // Objects and values a SQLite file cannot have: query parameters, property
@@ -72,7 +83,7 @@ class ViewTest : public ::testing::Test {
 
 TEST_F(ViewTest, ParameterNameInBracketsResolvesAndNoOtherNameWithABracket) {
     EXPECT_TRUE(Show("QueryDefs[Q].Parameters[[Start Date]]"));
-    EXPECT_EQ(list_.Rows(), std::vector<Row>{Equal("Name", "[Start Date]", "[Start Date]")});
+    EXPECT_EQ(Shown(list_.Rows()), std::vector<Row>{Equal("Name", "[Start Date]", "[Start Date]")});
     EXPECT_TRUE(host_.messages.empty());
 
     list_.Clear();
@@ -125,13 +136,26 @@ TEST_F(ViewTest, ListingRulesSideBySide) {
         Equal("Zeta", "z", "z"),
         Equal("alpha", "a", "a"),
     };
-    EXPECT_EQ(list_.Rows(), expected);
+    EXPECT_EQ(Shown(list_.Rows()), expected);
     EXPECT_TRUE(host_.messages.empty());
+
+    // The values behind the cells: whole byte arrays, Null told from a text,
+    // none where a cell shows no value.
+    EXPECT_EQ(RowNamed("Blob").value2, Value(Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 99}));
+    EXPECT_TRUE(RowNamed("Description").IsNull1());
+    EXPECT_FALSE(RowNamed("Description").IsNull2());
+    EXPECT_EQ(RowNamed("Description").value2, Value("text"));
+    EXPECT_TRUE(RowNamed("Note").IsNull2());
+    EXPECT_EQ(RowNamed("Note").value1, std::nullopt) << "\"not found\" has no value";
+    EXPECT_EQ(RowNamed("Picture").value2, Value(Bytes{65, 0, 66, 0}));
+    EXPECT_EQ(RowNamed("Broken").value1, std::nullopt);
+    EXPECT_EQ(RowNamed("Lost").value2, std::nullopt);
+    EXPECT_EQ(RowNamed("Guarded").value1, std::nullopt);
 
     list_.Clear();
     inputs_.switches.strict = true;
     ASSERT_TRUE(Show("Databases"));
-    EXPECT_EQ(RowNamed("Version"), Differs("Version", "4.0", "3.0"));
+    EXPECT_EQ(Shown({RowNamed("Version")}), std::vector<Row>{Differs("Version", "4.0", "3.0")});
 }
 
 TEST_F(ViewTest, OneSidedListingStopsAtAValueThatCannotBeRead) {
@@ -140,7 +164,8 @@ TEST_F(ViewTest, OneSidedListingStopsAtAValueThatCannotBeRead) {
     table.properties.Add(Property::Failing("B", dao::kText, DbError(7, "cannot read", "test")));
     table.properties.Add("C", dao::kText, "c");
     EXPECT_FALSE(Show("TableDefs[Broken]"));
-    EXPECT_EQ(list_.Rows(), std::vector<Row>{Differs("A", "not found", "Null")});
+    EXPECT_EQ(Shown(list_.Rows()), std::vector<Row>{Differs("A", "not found", "Null")});
+    EXPECT_TRUE(list_.Rows()[0].IsNull2());
     ASSERT_EQ(host_.messages.size(), 1u);
     EXPECT_EQ(host_.messages[0].text, "cannot read");
     EXPECT_EQ(host_.messages[0].caption, "test");
@@ -187,6 +212,43 @@ TEST(ViewOnSqlite, FailedSelectionShowsOnePlainMessageAndRestoresThePointer) {
     EXPECT_EQ(host.messages[0].icon, MessageIcon::None);
     EXPECT_EQ(host.busyStates, (std::vector<bool>{true, false}));
     EXPECT_TRUE(list.Rows().empty());
+}
+
+// Rows named by their key: what the view says when a key cannot name one.
+TEST_F(ViewTest, RowKeysThatNameNoRowSayWhy) {
+    for (auto* db : {one_, two_}) {
+        db->AddTable("Keyed", {"K", "V"});
+        db->AddKey("Keyed", "PrimaryKey", {"K"}, true);
+        db->AddTable("Loose", {"K", "V"});
+    }
+    one_->data["Keyed"].rows = {{Value("a,b"), Value(1)}};
+    two_->data["Keyed"].rows = {{Value("a,b"), Value(2)}};
+    const std::pair<const char*, const char*> failures[] = {
+        {"TableDefs[Keyed].Rows[a,b]",
+         "Invalid row key 'a,b': values are joined by \", \" and a \",\" inside a value is "
+         "doubled."},
+        {"TableDefs[Keyed].Rows[a,, b, 2]",
+         "The row key 'a,, b, 2' has 2 values; the key of table 'Keyed' (K) has 1."},
+        {"TableDefs[Keyed].Rows[zz]", "Row zz of table 'Keyed' is in neither database."},
+        {"TableDefs[Loose].Rows[1]",
+         "Table 'Loose' has no key that both databases share: its records are matched by "
+         "position, not by key."},
+    };
+    for (const auto& [key, message] : failures) {
+        SCOPED_TRACE(key);
+        host_.messages.clear();
+        list_.Clear();
+        EXPECT_FALSE(Show(key));
+        ASSERT_EQ(host_.messages.size(), 1u);
+        EXPECT_EQ(host_.messages[0].text, message);
+        EXPECT_TRUE(list_.Rows().empty());
+    }
+    // The row the key names, its value found by the key's own text.
+    host_.messages.clear();
+    list_.Clear();
+    EXPECT_TRUE(Show("TableDefs[Keyed].Rows[a,,b]"));
+    EXPECT_EQ(list_.Rows(), (std::vector<Row>{Equal("K", "a,b", "a,b"), Differs("V", "1", "2")}));
+    EXPECT_TRUE(host_.messages.empty());
 }
 
 }  // namespace

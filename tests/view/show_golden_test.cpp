@@ -219,6 +219,22 @@ TEST_F(ShowTest, RecordKeysListTheValueOfThatRow) {
     EXPECT_EQ(Show("TableDefs[Blobs].Fields[Data].Records[3]").exitCode, 1);
 }
 
+TEST_F(ShowTest, ARecordInOneDatabaseOnlyListsAgainstNotFound) {
+    test::MakeSqlite(a_, "INSERT INTO Notes VALUES (3, 'three');");
+    test::MakeSqlite(b_, "INSERT INTO Notes VALUES (2, 'two'), (3, 'three'), (4, 'four');");
+    EXPECT_EQ(RowOf("TableDefs[Notes].Fields[Note].Records[2]", "Value"),
+              Row("three", "two", 8, 255));
+    EXPECT_EQ(RowOf("TableDefs[Notes].Fields[Note].Records[3]", "Value"),
+              Row("not found", "three", 8, 255));
+    EXPECT_EQ(RowOf("TableDefs[Notes].Fields[Note].Records[3]", "Name"),
+              Row("not found", "Note", 8, 255));
+    EXPECT_EQ(Show("TableDefs[Notes].Fields[Note].Records[4]").exitCode, 1);
+
+    const auto beyond = Show("TableDefs[Notes].Fields[Note].Records[5]");
+    EXPECT_EQ(beyond.exitCode, 2);
+    EXPECT_EQ(beyond.err, "Kesmark: Record 5 of table 'Notes' exists in neither database.\n");
+}
+
 // Every node a run writes can be selected; a node marked same lists no
 // difference (one marked differs may differ only below it).
 TEST_F(ShowTest, EveryKeyOfARunResolves) {

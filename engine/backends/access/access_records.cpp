@@ -91,6 +91,23 @@ std::string DecimalText(std::span<const std::uint8_t> b, unsigned scale) {
     return negative ? "-" + digits : digits;
 }
 
+// The table definition counts its rows; a table whose pages yield another
+// number has lost rows (a truncated file, a damaged page) or holds rows its
+// definition does not know of. Either way its records cannot be trusted, so
+// the reply becomes an error instead of a shorter (or longer) table.
+void CheckRowCount(const TableDef& def, const std::string& table, std::uint64_t rowsRead,
+                   Reply& reply) {
+    if (rowsRead == def.rowCount) {
+        return;
+    }
+    reply = Reply{};
+    reply.kind = ReplyKind::kError;
+    reply.error = WireError{errors::kDamaged,
+                            "The table '" + table + "' counts " + std::to_string(def.rowCount) +
+                                " rows, but its pages hold " + std::to_string(rowsRead) +
+                                ": the file is damaged or truncated."};
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> FindTableDefinition(JetFile& file, std::string_view name) {
@@ -265,6 +282,9 @@ Reply ReadRows(JetFile& file, const Request& request, RowResume& resume) {
                             }
                             return true;
                         });
+    if (reply.tableEnds) {
+        CheckRowCount(def, request.table, index, reply);
+    }
     return reply;
 }
 

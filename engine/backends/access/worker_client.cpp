@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/model/program_folder.h"
+
 extern char** environ;
 
 namespace kesmark::access {
@@ -86,12 +88,7 @@ class Descriptor {
 }  // namespace
 
 std::string DefaultWorkerProgram() {
-    std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) {
-        return "kesmark-mdb-worker";
-    }
-    return (self.parent_path() / "kesmark-mdb-worker").string();
+    return FindBesideOrInstalled("kesmark-mdb-worker", kLibexecFromProgram).string();
 }
 
 WorkerClient::WorkerClient(std::string fileLabel, WorkerOptions options)

@@ -21,7 +21,7 @@ namespace kesmark::access {
 inline constexpr const char* kSource = "Access";
 
 struct WorkerOptions {
-    // The reader program; empty: kesmark-mdb-worker beside the running program.
+    // The reader program; empty: DefaultWorkerProgram().
     std::string program;
     // Longest wait for one answer.
     std::chrono::milliseconds timeout{30000};
@@ -31,7 +31,8 @@ struct WorkerOptions {
     unsigned memoryMegabytes = 1024;
 };
 
-// The reader program beside the running program (/proc/self/exe).
+// The reader program: beside the running program (a build tree), else in
+// the installation's libexec/kesmark/ folder.
 std::string DefaultWorkerProgram();
 
 class WorkerClient {

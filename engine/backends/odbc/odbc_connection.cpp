@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/backends/odbc/odbc_connect_string.h"
 #include "engine/backends/odbc/odbc_dialect.h"
 #include "engine/model/connect_string.h"
 #include "engine/model/object_tree.h"
@@ -84,78 +85,7 @@ std::string IdentifierCaseText(std::uint64_t value) {
     }
 }
 
-std::string Trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 }  // namespace
-
-std::vector<ConnectAttribute> ConnectStringAttributes(std::string_view connectString) {
-    std::vector<ConnectAttribute> attributes;
-    std::size_t pos = 0;
-    while (pos < connectString.size()) {
-        const auto eq = connectString.find('=', pos);
-        const auto semicolon = connectString.find(';', pos);
-        if (eq == std::string_view::npos ||
-            (semicolon != std::string_view::npos && semicolon < eq)) {
-            if (semicolon == std::string_view::npos) {
-                break;
-            }
-            pos = semicolon + 1;
-            continue;
-        }
-        ConnectAttribute attribute;
-        attribute.keyword = Trimmed(connectString.substr(pos, eq - pos));
-        std::size_t valueStart = eq + 1;
-        while (valueStart < connectString.size() && connectString[valueStart] == ' ') {
-            ++valueStart;
-        }
-        std::size_t end = 0;
-        if (valueStart < connectString.size() && connectString[valueStart] == '{') {
-            // A braced value runs to the closing brace; "}}" stands for "}".
-            std::size_t i = valueStart + 1;
-            for (; i < connectString.size(); ++i) {
-                if (connectString[i] == '}') {
-                    if (i + 1 < connectString.size() && connectString[i + 1] == '}') {
-                        attribute.value += '}';
-                        ++i;
-                        continue;
-                    }
-                    break;
-                }
-                attribute.value += connectString[i];
-            }
-            end = connectString.find(';', i);
-        } else {
-            end = connectString.find(';', valueStart);
-            attribute.value = Trimmed(connectString.substr(valueStart, end == std::string_view::npos
-                                                                           ? std::string_view::npos
-                                                                           : end - valueStart));
-        }
-        attributes.push_back(std::move(attribute));
-        if (end == std::string_view::npos) {
-            break;
-        }
-        pos = end + 1;
-    }
-    return attributes;
-}
-
-std::vector<std::string> ConnectStringSecrets(std::string_view connectString) {
-    std::vector<std::string> secrets;
-    for (const auto& attribute : ConnectStringAttributes(connectString)) {
-        const std::string key = FoldAsciiCase(attribute.keyword);
-        if ((key == "pwd" || key == "password") && !attribute.value.empty()) {
-            secrets.push_back(attribute.value);
-        }
-    }
-    return secrets;
-}
 
 std::optional<std::size_t> ResultSet::ColumnNumber(std::string_view name) const {
     const std::string folded = FoldAsciiCase(name);
@@ -193,6 +123,47 @@ SQLRETURN Statement::TryExecute(std::string_view sql) {
     CloseCursor();
     WideString text = Widen(sql);
     return SQLExecDirectW(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+}
+
+SQLRETURN Statement::TryExecute(std::string_view sql, const std::vector<Parameter>& parameters) {
+    CloseCursor();
+    WideString text = Widen(sql);
+    SQLRETURN rc = SQLPrepareW(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+    if (!SQL_SUCCEEDED(rc)) {
+        return rc;
+    }
+    // The buffers stay in place until the statement has run.
+    std::vector<WideString> texts(parameters.size());
+    std::vector<SQLLEN> lengths(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const Parameter& p = parameters[i];
+        const auto number = static_cast<SQLUSMALLINT>(i + 1);
+        SQLULEN size = p.column.size;
+        if (p.text) {
+            texts[i] = Widen(*p.text);
+            lengths[i] = static_cast<SQLLEN>(texts[i].size() * sizeof(SQLWCHAR));
+            size = std::max<SQLULEN>(size, std::max<std::size_t>(texts[i].size(), 1));
+            rc = SQLBindParameter(handle_.get(), number, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                  p.column.sqlType, size, p.column.decimalDigits, texts[i].data(),
+                                  lengths[i], &lengths[i]);
+        } else {
+            lengths[i] = static_cast<SQLLEN>(p.bytes.size());
+            size = std::max<SQLULEN>(size, std::max<std::size_t>(p.bytes.size(), 1));
+            rc = SQLBindParameter(
+                handle_.get(), number, SQL_PARAM_INPUT, SQL_C_BINARY, p.column.sqlType, size, 0,
+                const_cast<std::uint8_t*>(p.bytes.data()), lengths[i], &lengths[i]);
+        }
+        if (!SQL_SUCCEEDED(rc)) {
+            return rc;
+        }
+    }
+    rc = SQLExecute(handle_.get());
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) {
+        // The buffers go now; a failure keeps its diagnostics for the caller
+        // (the statement handle then goes with its recordset).
+        SQLFreeStmt(handle_.get(), SQL_RESET_PARAMS);
+    }
+    return rc;
 }
 
 std::vector<Diagnostic> Statement::Diagnostics() const {
@@ -455,7 +426,7 @@ void Connection::Connect() {
     SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeouts_.statement)), 0);
 
-    WideString in = Widen(connectString_);
+    WideString in = Widen(WithNeverCreate(connectString_));
     std::vector<SQLWCHAR> out(4096);
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc = SQLDriverConnectW(
@@ -464,10 +435,12 @@ void Connection::Connect() {
     if (!SQL_SUCCEEDED(rc)) {
         const auto records = ReadDiagnostics(SQL_HANDLE_DBC, dbc);
         const long native = records.empty() ? -1 : records.front().native;
-        const std::string detail =
-            records.empty()
-                ? "the driver manager gave no reason (return code " + std::to_string(rc) + ")."
-                : DescribeRecords(records);
+        std::string detail = records.empty() ? "the driver manager gave no reason (return code " +
+                                                   std::to_string(rc) + ")."
+                                             : DescribeRecords(records);
+        if (const std::string missing = MissingSqliteFile(connectString_); !missing.empty()) {
+            detail = "the database file '" + missing + "' does not exist (" + detail + ")";
+        }
         throw DbError(native, Scrub(target + ": " + detail), kManagerSource);
     }
     SQLSetConnectAttrW(dbc, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),
@@ -566,11 +539,11 @@ void Connection::ReadInfo() {
 
 void Connection::ApplyDriverProfile() {
     const DriverProfile profile = ProfileOfDriver(info_.driverName);
-    const auto attributes = ConnectStringAttributes(connectString_);
+    const auto attributes = ConnectAttributes(connectString_);
     auto sets = [&](const std::vector<std::string_view>& keywords) {
         for (const auto& attribute : attributes) {
             for (const auto keyword : keywords) {
-                if (FoldAsciiCase(attribute.keyword) == FoldAsciiCase(keyword)) {
+                if (FoldAsciiCase(attribute.key) == FoldAsciiCase(keyword)) {
                     return true;
                 }
             }
@@ -601,7 +574,7 @@ bool Connection::ConfigurationSets(const std::vector<ConnectAttribute>& attribut
     std::string dataSource;
     std::string driver;
     for (const auto& attribute : attributes) {
-        const std::string key = FoldAsciiCase(attribute.keyword);
+        const std::string key = FoldAsciiCase(attribute.key);
         if (key == "dsn") {
             dataSource = attribute.value;
         } else if (key == "driver") {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/backends/odbc/odbc_handles.h"
+#include "engine/model/connect_string.h"
 #include "engine/model/db_error.h"
 #include "engine/model/value.h"
 
@@ -84,12 +85,6 @@ struct ColumnDescription {
     bool nullable = true;
 };
 
-// One "keyword=value" of an ODBC connect string.
-struct ConnectAttribute {
-    std::string keyword;  // as written, blanks around it removed
-    std::string value;    // braces removed ("{a;b}" -> "a;b", "}}" -> "}")
-};
-
 // A catalog argument: nullopt passes a null pointer (the driver's "any").
 using CatalogArgument = std::optional<std::string>;
 
@@ -108,6 +103,15 @@ struct ResultSet {
 
 class Connection;
 
+// A value bound to a parameter marker ("?") of a statement: text, handed to
+// the driver as UTF-16 for it to convert to the SQL type of the column it is
+// compared with, or bytes.
+struct Parameter {
+    std::optional<std::string> text;  // nullopt: `bytes`
+    Bytes bytes;
+    ColumnDescription column;  // the SQL type, size and digits of the column
+};
+
 // A statement handle on a connection. Move-only; borrows the connection.
 class Statement {
   public:
@@ -123,6 +127,10 @@ class Statement {
     // As Execute, but returns the driver's SQLRETURN instead of throwing; the
     // diagnostics are then in Diagnostics().
     SQLRETURN TryExecute(std::string_view sql);
+    // Prepares `sql`, binds `parameters` to its markers in order and runs it;
+    // returns the driver's SQLRETURN as TryExecute does. The values are never
+    // written into the statement.
+    SQLRETURN TryExecute(std::string_view sql, const std::vector<Parameter>& parameters);
     std::vector<Diagnostic> Diagnostics() const;
     // The SQLSTATE of the last failure this statement threw for, "" if none.
     const std::string& LastState() const { return lastState_; }
@@ -302,13 +310,5 @@ class Connection {
     };
     std::optional<OwnBatches> ownBatches_;
 };
-
-// The attributes of an ODBC connect string in order; text without "=" is
-// skipped. "DSN=shop; PWD={a;b}" -> {("DSN", "shop"), ("PWD", "a;b")}.
-std::vector<ConnectAttribute> ConnectStringAttributes(std::string_view connectString);
-
-// The password values of an ODBC connect string (keys PWD and PASSWORD in any
-// letter case, braced values unbraced).
-std::vector<std::string> ConnectStringSecrets(std::string_view connectString);
 
 }  // namespace kesmark::odbc

@@ -47,6 +47,79 @@ class OdbcDatabase : public TreeDatabase {
         return sql;
     }
 
+    std::unique_ptr<Recordset> OpenOrderedRecordset(
+        std::string_view table, const std::vector<std::string>& fields,
+        const std::vector<std::string>& keyFields) override {
+        CheckOpen();
+        std::string order;
+        for (const auto& k : keyFields) {
+            std::string term = connection_->QuoteIdentifier(k);
+            switch (connection_->Kind()) {
+                case Dbms::SQLite:
+                    // SQLite's order of its storage classes is ours; BINARY
+                    // compares text by its bytes.
+                    term += " COLLATE BINARY";
+                    break;
+                case Dbms::PostgreSQL:
+                    // "C" compares text by its bytes; other types have no
+                    // collation and order by value.
+                    if (IsPostgresText(FieldTypeName(table, k))) {
+                        term += " COLLATE \"C\"";
+                    }
+                    break;
+                case Dbms::Other:
+                    // No binary collation known: text keys are sorted here.
+                    if (IsTextDaoType(FieldDaoType(table, k))) {
+                        return Database::OpenOrderedRecordset(table, fields, keyFields);
+                    }
+                    break;
+            }
+            order += (order.empty() ? "" : ", ") + term;
+        }
+        std::string sql = SelectColumns(fields) + " FROM " + catalog_->SelectSource(table);
+        if (!order.empty()) {
+            sql += " ORDER BY " + order;
+        }
+        return OpenOdbcRecordset(*connection_, std::string(table), sql);
+    }
+
+    std::unique_ptr<Recordset> OpenKeyedRecordset(std::string_view table,
+                                                  const std::vector<std::string>& fields,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const std::vector<Value>& keyValues) override {
+        CheckOpen();
+        if (keyFields.size() != keyValues.size()) {
+            throw DbError(errors::kTypeMismatch, "A key needs one value per key field.", "ODBC");
+        }
+        const std::string source = catalog_->SelectSource(table);
+        // The key columns' SQL types, from a statement that returns no row,
+        // so that the driver converts each bound text to the column's type.
+        auto describe = connection_->NewStatement();
+        describe.Execute(SelectColumns(keyFields) + " FROM " + source + " WHERE 1 = 0",
+                         "reading the key columns of table " + std::string(table));
+        std::vector<Parameter> parameters;
+        std::string where;
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            Parameter p;
+            p.column = describe.Describe(static_cast<SQLUSMALLINT>(i + 1));
+            if (const auto* bytes = keyValues[i].As<Bytes>()) {
+                p.bytes = *bytes;
+            } else if (const auto* b = keyValues[i].As<bool>()) {
+                p.text = *b ? "1" : "0";
+            } else {
+                p.text = PlainText(keyValues[i]);
+            }
+            parameters.push_back(std::move(p));
+            where += (i ? " AND " : "") + connection_->QuoteIdentifier(keyFields[i]) + " = ?";
+            if (connection_->Kind() == Dbms::SQLite) {
+                where += " COLLATE BINARY";
+            }
+        }
+        describe.CloseCursor();
+        const std::string sql = SelectColumns(fields) + " FROM " + source + " WHERE " + where;
+        return OpenOdbcRecordset(*connection_, std::string(table), sql, parameters);
+    }
+
     void Close() override {
         MarkClosed();
         if (catalog_) {
@@ -57,6 +130,49 @@ class OdbcDatabase : public TreeDatabase {
     }
 
   private:
+    // "SELECT a, b" with every name quoted ("SELECT *" for none).
+    std::string SelectColumns(const std::vector<std::string>& fields) const {
+        std::string sql = "SELECT ";
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            sql += (i ? ", " : "") + connection_->QuoteIdentifier(fields[i]);
+        }
+        return fields.empty() ? sql + "*" : sql;
+    }
+
+    // The properties of one field of a table, from the catalog.
+    Properties FieldProperties(std::string_view table, const std::string& field) {
+        return GetCollection(collections::kTableDefs)
+            ->Item(table)
+            ->GetCollection(collections::kFields)
+            ->Item(field)
+            ->GetProperties();
+    }
+    std::string FieldTypeName(std::string_view table, const std::string& field) {
+        const Property* p = FieldProperties(table, field).Find("TypeName");
+        const Value v = p ? p->GetValue() : Value();
+        const auto* name = v.As<std::string>();
+        return name ? *name : std::string();
+    }
+    int FieldDaoType(std::string_view table, const std::string& field) {
+        const Property* p = FieldProperties(table, field).Find("Type");
+        const Value v = p ? p->GetValue() : Value();
+        const auto* type = v.As<std::int64_t>();
+        return type ? static_cast<int>(*type) : dao::kText;
+    }
+    // The PostgreSQL types whose order depends on a collation.
+    static bool IsPostgresText(std::string_view typeName) {
+        for (const char* name :
+             {"text", "varchar", "bpchar", "char", "name", "character varying", "character"}) {
+            if (typeName == name) {
+                return true;
+            }
+        }
+        return false;
+    }
+    static bool IsTextDaoType(int type) {
+        return type == dao::kText || type == dao::kMemo || type == dao::kChar || type == dao::kGuid;
+    }
+
     Properties ReadDatabaseProperties() const {
         const SourceInfo& info = connection_->Info();
         Properties p;

@@ -184,9 +184,12 @@ class OdbcField : public RecordsetField {
 
 class OdbcRecordset : public Recordset {
   public:
-    OdbcRecordset(Connection& connection, std::string table, const std::string& sql)
+    // Runs `sql` with `parameters` bound to its markers.
+    OdbcRecordset(Connection& connection, std::string table, const std::string& sql,
+                  const std::vector<Parameter>& parameters)
         : connection_(connection), statement_(connection.NewStatement()), table_(std::move(table)) {
-        const SQLRETURN rc = statement_.TryExecute(sql);
+        const SQLRETURN rc = parameters.empty() ? statement_.TryExecute(sql)
+                                                : statement_.TryExecute(sql, parameters);
         if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
             throw Failure(rc, "opening table " + table_);
         }
@@ -763,8 +766,9 @@ std::size_t BlockRows(std::size_t rowBytes, std::size_t blockBytes, std::size_t 
 }
 
 std::unique_ptr<Recordset> OpenOdbcRecordset(Connection& connection, std::string table,
-                                             const std::string& sql) {
-    return std::make_unique<OdbcRecordset>(connection, std::move(table), sql);
+                                             const std::string& sql,
+                                             const std::vector<Parameter>& parameters) {
+    return std::make_unique<OdbcRecordset>(connection, std::move(table), sql, parameters);
 }
 
 }  // namespace kesmark::odbc

@@ -32,11 +32,13 @@ namespace kesmark::odbc {
 std::size_t BlockRows(std::size_t rowBytes, std::size_t blockBytes, std::size_t maxRows,
                       std::optional<std::size_t> driverBatchRows);
 
-// Runs `sql` on `connection` (not owned; it must outlive the recordset) and
+// Runs `sql`, with `parameters` bound to its markers, on `connection` (not
+// owned; it must outlive the recordset) and
 // returns a recordset on its first row. `table` names the table in messages
 // and is each field's SourceTable. Throws DbError ("opening table T: ...")
 // when the statement fails.
 std::unique_ptr<Recordset> OpenOdbcRecordset(Connection& connection, std::string table,
-                                             const std::string& sql);
+                                             const std::string& sql,
+                                             const std::vector<Parameter>& parameters = {});
 
 }  // namespace kesmark::odbc

@@ -1,66 +1,16 @@
 #include "engine/backends/sqlite/sqlite_database.h"
 
-#include <unistd.h>
-
 #include <array>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include "engine/backends/sqlite/sqlite_handles.h"
 #include "engine/backends/sqlite/sqlite_schema.h"
+#include "engine/backends/sqlite/sqlite_snapshot.h"
 #include "engine/model/object_tree.h"
 #include "engine/model/value_codec.h"
 
 namespace kesmark::sqlite {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-// A temporary folder removed with everything in it when the owner goes.
-class TempDir {
-  public:
-    TempDir() = default;
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        if (!path_.empty()) {
-            std::error_code ec;
-            fs::remove_all(path_, ec);
-        }
-    }
-
-    void Create() {
-        std::string tmpl = (fs::temp_directory_path() / "kesmark-sqlite-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) {
-            throw DbError(errors::kCannotOpen,
-                          "Cannot create a temporary folder for a private copy.", kSource);
-        }
-        path_ = tmpl;
-    }
-    const fs::path& Path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-// file: URI for a path, every byte outside the unreserved set percent-encoded.
-std::string FileUri(const fs::path& path) {
-    const std::string absolute = fs::absolute(path).string();
-    std::string uri = "file:";
-    static const char* hex = "0123456789ABCDEF";
-    for (unsigned char c : absolute) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            uri += static_cast<char>(c);
-        } else {
-            uri += '%';
-            uri += hex[c >> 4];
-            uri += hex[c & 15];
-        }
-    }
-    return uri;
-}
 
 std::int64_t PragmaInt(sqlite3* db, std::string_view pragma) {
     auto stmt = Prepare(db, "PRAGMA " + std::string(pragma));
@@ -70,13 +20,6 @@ std::int64_t PragmaInt(sqlite3* db, std::string_view pragma) {
 std::string PragmaText(sqlite3* db, std::string_view pragma) {
     auto stmt = Prepare(db, "PRAGMA " + std::string(pragma));
     return Step(stmt.get()) ? ColumnText(stmt.get(), 0) : std::string();
-}
-
-std::array<unsigned char, 100> ReadHeader(const fs::path& path) {
-    std::array<unsigned char, 100> header{};
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char*>(header.data()), header.size());
-    return header;
 }
 
 std::uint32_t BigEndian32(const std::array<unsigned char, 100>& h, std::size_t at) {
@@ -106,6 +49,32 @@ Value ColumnValue(sqlite3_stmt* stmt, int i) {
     }
 }
 
+// Binds a key value as the storage class SQLite keeps it in.
+void BindValue(sqlite3_stmt* stmt, int index, const Value& value) {
+    struct Visitor {
+        sqlite3_stmt* stmt;
+        int index;
+        int operator()(const Null&) const { return sqlite3_bind_null(stmt, index); }
+        int operator()(bool b) const { return sqlite3_bind_int64(stmt, index, b ? 1 : 0); }
+        int operator()(std::int64_t i) const { return sqlite3_bind_int64(stmt, index, i); }
+        int operator()(double d) const { return sqlite3_bind_double(stmt, index, d); }
+        int operator()(const Currency& c) const {
+            return sqlite3_bind_double(stmt, index, static_cast<double>(c.scaled) / 10000.0);
+        }
+        int operator()(const Decimal& d) const { return Text(d.text); }
+        int operator()(const std::string& s) const { return Text(s); }
+        int operator()(const DateTime& d) const { return Text(FormatDateTime(d)); }
+        int operator()(const Bytes& b) const {
+            return sqlite3_bind_blob64(stmt, index, b.data(), b.size(), SQLITE_TRANSIENT);
+        }
+        int Text(const std::string& s) const {
+            return sqlite3_bind_text64(stmt, index, s.data(), s.size(), SQLITE_TRANSIENT,
+                                       SQLITE_UTF8);
+        }
+    };
+    Check(std::visit(Visitor{stmt, index}, value.Get()), sqlite3_db_handle(stmt));
+}
+
 class SqliteRecordset;
 
 class SqliteField : public RecordsetField {
@@ -129,19 +98,20 @@ class SqliteField : public RecordsetField {
 
 class SqliteRecordset : public Recordset {
   public:
-    SqliteRecordset(StatementHandle stmt, std::string table)
-        : stmt_(std::move(stmt)), table_(std::move(table)) {
+    // `file` names the database in errors.
+    SqliteRecordset(StatementHandle stmt, std::string table, std::string file)
+        : stmt_(std::move(stmt)), table_(std::move(table)), file_(std::move(file)) {
         const int n = sqlite3_column_count(stmt_.get());
         for (int i = 0; i < n; ++i) {
             fields_.push_back(std::make_unique<SqliteField>(*this, i));
         }
-        eof_ = !Step(stmt_.get());
+        StepToNextRow();
     }
 
     bool IsEof() override { return eof_; }
     void MoveNext() override {
         CheckRow();
-        eof_ = !Step(stmt_.get());
+        StepToNextRow();
     }
     void Move(std::int64_t rows) override {
         for (std::int64_t i = 0; i < rows && !eof_; ++i) {
@@ -178,9 +148,18 @@ class SqliteRecordset : public Recordset {
             throw DbError(errors::kNoCurrentRecord, "No current record.", kSource);
         }
     }
+    void StepToNextRow() {
+        try {
+            eof_ = !Step(stmt_.get());
+        } catch (const DbError& e) {
+            eof_ = true;
+            throw ReadingError(e, file_, "table '" + table_ + "'");
+        }
+    }
 
     StatementHandle stmt_;
     std::string table_;
+    std::string file_;
     bool eof_ = true;
     std::vector<std::unique_ptr<SqliteField>> fields_;
 };
@@ -267,21 +246,24 @@ Properties SqliteField::GetProperties() {
 
 class SqliteDatabase : public TreeDatabase {
   public:
-    SqliteDatabase(std::string name, DbHandle db, std::unique_ptr<TempDir> privateCopy,
-                   std::array<unsigned char, 100> header)
-        : TreeDatabase(std::move(name), kSource),
-          db_(std::move(db)),
-          privateCopy_(std::move(privateCopy)) {
-        Root().properties = ReadDatabaseProperties(header);
-        BuildSchema(db_.get(), Root());
+    SqliteDatabase(std::string name, std::shared_ptr<ReadConnection> connection)
+        : TreeDatabase(std::move(name), kSource), connection_(std::move(connection)) {
+        Root().properties = ReadDatabaseProperties(connection_->Header());
+        BuildSchema(connection_->Handle(), Root(), DatabaseName());
     }
     ~SqliteDatabase() override { Close(); }
 
     std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
                                              const std::vector<std::string>& fields) override {
         CheckOpen();
-        auto stmt = Prepare(db_.get(), RecordsetStatement(table, fields));
-        return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table));
+        StatementHandle stmt;
+        try {
+            stmt = Prepare(connection_->Handle(), RecordsetStatement(table, fields));
+        } catch (const DbError& e) {
+            throw ReadingError(e, DatabaseName(), "table '" + std::string(table) + "'");
+        }
+        return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table),
+                                                 DatabaseName());
     }
     std::string RecordsetStatement(std::string_view table,
                                    const std::vector<std::string>& fields) override {
@@ -289,15 +271,58 @@ class SqliteDatabase : public TreeDatabase {
         // the row order is the same whichever fields are read.
         return SelectStatement(fields, table, QuoteIdentifier) + " NOT INDEXED";
     }
+    std::unique_ptr<Database> OpenAgain() override {
+        CheckOpen();
+        return std::make_unique<SqliteDatabase>(DatabaseName(), connection_);
+    }
+    std::unique_ptr<Recordset> OpenOrderedRecordset(
+        std::string_view table, const std::vector<std::string>& fields,
+        const std::vector<std::string>& keyFields) override {
+        CheckOpen();
+        // SQLite orders its storage classes as CompareKeyValues does (Null,
+        // numbers by value, text, blobs); BINARY makes text compare by its
+        // bytes whatever collation the column declares. The primary key's
+        // index serves the order where its collation is BINARY.
+        std::string sql = SelectStatement(fields, table, QuoteIdentifier) + " ORDER BY ";
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            sql += (i ? ", " : "") + QuoteIdentifier(keyFields[i]) + " COLLATE BINARY";
+        }
+        auto stmt = Prepare(connection_->Handle(), sql);
+        return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table),
+                                                 DatabaseName());
+    }
+    std::unique_ptr<Recordset> OpenKeyedRecordset(std::string_view table,
+                                                  const std::vector<std::string>& fields,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const std::vector<Value>& keyValues) override {
+        CheckOpen();
+        if (keyFields.size() != keyValues.size()) {
+            throw DbError(errors::kTypeMismatch, "A key needs one value per key field.", kSource);
+        }
+        // The first term lets an index of the column's own collation find the
+        // row; the second keeps only the row whose key is equal byte for byte.
+        std::string sql = SelectStatement(fields, table, QuoteIdentifier) + " WHERE ";
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            const std::string column = QuoteIdentifier(keyFields[i]);
+            const std::string parameter = "?" + std::to_string(i + 1);
+            sql += (i ? " AND " : "") + column + " = " + parameter + " AND " + column + " = " +
+                   parameter + " COLLATE BINARY";
+        }
+        auto stmt = Prepare(connection_->Handle(), sql);
+        for (std::size_t i = 0; i < keyValues.size(); ++i) {
+            BindValue(stmt.get(), static_cast<int>(i + 1), keyValues[i]);
+        }
+        return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table),
+                                                 DatabaseName());
+    }
     void Close() override {
         MarkClosed();
-        db_.reset();
-        privateCopy_.reset();
+        connection_.reset();
     }
 
   private:
     Properties ReadDatabaseProperties(const std::array<unsigned char, 100>& header) {
-        sqlite3* db = db_.get();
+        sqlite3* db = connection_->Handle();
         Properties p;
         p.Add("Name", dao::kText, DatabaseName());
         p.Add("Connect", dao::kText, "");
@@ -323,69 +348,20 @@ class SqliteDatabase : public TreeDatabase {
         return p;
     }
 
-    DbHandle db_;
-    std::unique_ptr<TempDir> privateCopy_;
+    // Shared with the objects OpenAgain made: one connection, one state.
+    std::shared_ptr<ReadConnection> connection_;
 };
-
-DbHandle OpenHandle(const std::string& uri, int flags) {
-    sqlite3* raw = nullptr;
-    // NOMUTEX: a connection is only ever used by one thread at a time (the
-    // data comparison hands each database to a reader thread of its own), so
-    // SQLite need not lock around every call.
-    const int rc =
-        sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
-    DbHandle db(raw);
-    if (rc != SQLITE_OK) {
-        throw DbError(rc, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc), kSource);
-    }
-    sqlite3_extended_result_codes(raw, 1);
-    return db;
-}
 
 }  // namespace
 
 std::unique_ptr<Database> OpenSqliteDatabase(const std::string& path) {
-    const fs::path file(path);
-    std::unique_ptr<TempDir> privateCopy;
-    DbHandle db;
-    fs::path headerSource = file;
-    const bool hasJournal = fs::exists(path + "-wal") || fs::exists(path + "-journal");
-    if (hasJournal) {
-        privateCopy = std::make_unique<TempDir>();
-        privateCopy->Create();
-        const fs::path copy = privateCopy->Path() / "copy.db";
-        std::error_code ec;
-        fs::copy_file(file, copy, ec);
-        for (const char* suffix : {"-wal", "-journal"}) {
-            if (!ec && fs::exists(path + suffix)) {
-                fs::copy_file(path + suffix, copy.string() + suffix, ec);
-            }
-        }
-        if (ec) {
-            throw DbError(errors::kCannotOpen, "Cannot copy '" + path + "': " + ec.message(),
-                          kSource);
-        }
-        // The copy is ours: let SQLite recover or checkpoint its journal, so
-        // that the header read below is current.
-        db = OpenHandle(FileUri(copy), SQLITE_OPEN_READWRITE);
-        Check(sqlite3_exec(db.get(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr),
-              db.get());
-        Check(sqlite3_exec(db.get(), "PRAGMA query_only=1", nullptr, nullptr, nullptr), db.get());
-        headerSource = copy;
-    } else {
-        db = OpenHandle(FileUri(file) + "?immutable=1", SQLITE_OPEN_READONLY);
-    }
+    auto connection = OpenForReading(path);
     // Map the file instead of copying every page read into SQLite's cache:
     // whole-table scans of the data comparison read each page once.
-    Check(sqlite3_exec(db.get(), "PRAGMA mmap_size=1073741824", nullptr, nullptr, nullptr),
-          db.get());
-    // Reading the schema proves the file is a readable database (not
-    // encrypted, not damaged in its first pages).
-    auto probe = Prepare(db.get(), "SELECT count(*) FROM sqlite_master");
-    Step(probe.get());
-    probe.reset();
-    return std::make_unique<SqliteDatabase>(path, std::move(db), std::move(privateCopy),
-                                            ReadHeader(headerSource));
+    Check(sqlite3_exec(connection->Handle(), "PRAGMA mmap_size=1073741824", nullptr, nullptr,
+                       nullptr),
+          connection->Handle());
+    return std::make_unique<SqliteDatabase>(path, std::move(connection));
 }
 
 }  // namespace kesmark::sqlite

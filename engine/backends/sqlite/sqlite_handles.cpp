@@ -2,6 +2,16 @@
 
 namespace kesmark::sqlite {
 
+DbError ReadingError(const DbError& error, std::string_view file, std::string_view what) {
+    const std::string named = "'" + std::string(file) + "'";
+    if (error.Description().find(named) != std::string::npos) {
+        return error;
+    }
+    return DbError(error.Number(),
+                   named + ": reading " + std::string(what) + ": " + error.Description(),
+                   error.Source());
+}
+
 void Check(int rc, sqlite3* db) {
     if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) {
         return;

@@ -25,6 +25,11 @@ struct StatementFinalizer {
 using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
 using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
+// `error` with the file and what was being read in front, unless its
+// message names the file already:
+// "'shop.db': reading table 'Orders': database disk image is malformed".
+DbError ReadingError(const DbError& error, std::string_view file, std::string_view what);
+
 // Throws DbError(rc, message of `db`, "SQLite") unless rc is OK, ROW or DONE.
 void Check(int rc, sqlite3* db);
 

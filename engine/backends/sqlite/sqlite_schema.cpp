@@ -50,13 +50,28 @@ struct Relation {
 // What the loaders of one database share: the reader and the relations,
 // which both Relations and the Relationships container list.
 struct SchemaContext {
-    explicit SchemaContext(sqlite3* db) : reader(db) {}
+    SchemaContext(sqlite3* db, std::string file) : reader(db), file(std::move(file)) {}
 
     SchemaReader reader;
+    std::string file;  // the database's name, for errors
     std::shared_ptr<const std::vector<Relation>> relations;
 };
 
 using ContextPtr = std::shared_ptr<SchemaContext>;
+
+// A collection loader that names the file and what it was reading in its
+// errors ("'shop.db': reading the fields of table 'Orders': ...").
+template <typename Load>
+std::function<void(CollectionNode&)> Guarded(const ContextPtr& context, std::string what,
+                                             Load load) {
+    return [context, what = std::move(what), load](CollectionNode& collection) {
+        try {
+            load(collection);
+        } catch (const DbError& e) {
+            throw ReadingError(e, context->file, what);
+        }
+    };
+}
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && FoldAsciiCase(text.substr(0, prefix.size())) == prefix;
@@ -248,14 +263,19 @@ void LoadTableDefs(const ContextPtr& context, CollectionNode& tables) {
         p.Add("Strict", dao::kBoolean, table.strict);
         const std::string name = table.name;
         p.Add(Property("RecordCount", dao::kLong, Property::Reader([context, name] {
-                           return Value(context->reader.CountRows(name));
+                           try {
+                               return Value(context->reader.CountRows(name));
+                           } catch (const DbError& e) {
+                               throw ReadingError(e, context->file,
+                                                  "the number of rows of table '" + name + "'");
+                           }
                        })));
-        node.Collection(collections::kFields).loader = [context, name](CollectionNode& fields) {
-            LoadTableFields(*context, name, fields);
-        };
-        node.Collection(collections::kIndexes).loader = [context, table](CollectionNode& indexes) {
-            LoadIndexes(*context, table, indexes);
-        };
+        node.Collection(collections::kFields).loader = Guarded(
+            context, "the fields of table '" + name + "'",
+            [context, name](CollectionNode& fields) { LoadTableFields(*context, name, fields); });
+        node.Collection(collections::kIndexes).loader = Guarded(
+            context, "the indexes of table '" + name + "'",
+            [context, table](CollectionNode& indexes) { LoadIndexes(*context, table, indexes); });
     }
 }
 
@@ -286,9 +306,9 @@ void LoadQueryDefs(const ContextPtr& context, CollectionNode& queries) {
         p.Add("ReturnsRecords", dao::kBoolean, true);
         p.Add("Updatable", dao::kBoolean, catalog.HasTriggers(view.name));
         const std::string name = view.name;
-        node.Collection(collections::kFields).loader = [context, name](CollectionNode& fields) {
-            LoadQueryFields(*context, name, fields);
-        };
+        node.Collection(collections::kFields).loader = Guarded(
+            context, "the fields of view '" + name + "'",
+            [context, name](CollectionNode& fields) { LoadQueryFields(*context, name, fields); });
         node.Collection(collections::kParameters);
     }
 }
@@ -467,24 +487,24 @@ void AddContainer(CollectionNode& containers, std::string_view name, const Conte
                   void (*load)(SchemaContext&, CollectionNode&)) {
     ObjectNode& node = containers.Add(std::string(name));
     node.properties.Add("Name", dao::kText, Value(name));
-    node.Collection(collections::kDocuments).loader = [context, load](CollectionNode& documents) {
-        load(*context, documents);
-    };
+    node.Collection(collections::kDocuments).loader =
+        Guarded(context, "the documents of container '" + std::string(name) + "'",
+                [context, load](CollectionNode& documents) { load(*context, documents); });
 }
 
 }  // namespace
 
-void BuildSchema(sqlite3* db, ObjectNode& root) {
-    auto context = std::make_shared<SchemaContext>(db);
-    root.Collection(collections::kTableDefs).loader = [context](CollectionNode& tables) {
-        LoadTableDefs(context, tables);
-    };
-    root.Collection(collections::kQueryDefs).loader = [context](CollectionNode& queries) {
-        LoadQueryDefs(context, queries);
-    };
-    root.Collection(collections::kRelations).loader = [context](CollectionNode& relations) {
-        LoadRelations(*context, relations);
-    };
+void BuildSchema(sqlite3* db, ObjectNode& root, const std::string& file) {
+    auto context = std::make_shared<SchemaContext>(db, file);
+    root.Collection(collections::kTableDefs).loader =
+        Guarded(context, "the list of tables",
+                [context](CollectionNode& tables) { LoadTableDefs(context, tables); });
+    root.Collection(collections::kQueryDefs).loader =
+        Guarded(context, "the list of views",
+                [context](CollectionNode& queries) { LoadQueryDefs(context, queries); });
+    root.Collection(collections::kRelations).loader =
+        Guarded(context, "the foreign keys",
+                [context](CollectionNode& relations) { LoadRelations(*context, relations); });
     CollectionNode& containers = root.Collection(collections::kContainers);
     AddContainer(containers, kTablesContainer, context, LoadTableDocuments);
     AddContainer(containers, kRelationshipsContainer, context, LoadRelationshipDocuments);

@@ -308,6 +308,137 @@ TEST_F(RunTest, CancelStopsAtTheNextOperationBoundaryAndKeepsNodes) {
     EXPECT_EQ(host_.statuses.back(), "");
 }
 
+// A stopped run leaves no node looking compared that was not: what was
+// finished keeps its picture, what was not gets "not compared" (28), or
+// "differs" when a difference was found before the stop, and the root reads
+// "incomplete" (30).
+TEST(StoppedRun, MarksWhatItDidNotFinish) {
+    // Each database holds the tables T0, T1 and T2 with the fields A and B;
+    // the case adds its own twist.
+    struct Setup {
+        MemoryDatabaseState& one;
+        MemoryDatabaseState& two;
+        std::vector<ObjectNode*> tables1;
+        std::vector<ObjectNode*> tables2;
+        test::RecordingHost& host;
+    };
+    struct Case {
+        const char* scenario;
+        std::function<void(Setup&)> arrange;
+        std::map<std::string, int> images;
+        std::string failure;
+    };
+    auto cancelWhenStatus = [](std::string status) {
+        return [status](test::RecordingHost& h) {
+            if (!h.statuses.empty() && h.statuses.back() == status) {
+                h.cancel = true;
+            }
+        };
+    };
+    const DbError unreadable(3001, "cannot be read", "Kesmark memory");
+    const std::map<std::string, int> firstTableDone = {
+        {"TableDefs[T0]", 1}, {"TableDefs[T0].Fields[A]", 3}, {"TableDefs[T0].Fields[B]", 3}};
+    auto with = [&](std::map<std::string, int> more) {
+        more.insert(firstTableDone.begin(), firstTableDone.end());
+        return more;
+    };
+    const Case cases[] = {
+        {"cancelled in the fields of the second table",
+         [&](Setup& s) { s.host.onYield = cancelWhenStatus("Comparing fields of table T1"); },
+         with({{"Databases", 30}, {"TableDefs[T1]", 28}, {"TableDefs[T2]", 28}}), ""},
+        {"cancelled in the queries: the finished tables keep their pictures",
+         [&](Setup& s) {
+             s.two.root->Collection("TableDefs").Add("Extra");
+             for (auto* db : {&s.one, &s.two}) {
+                 db->root->Collection("QueryDefs")
+                     .Add("Q")
+                     .properties.Add("SQL", dao::kMemo, "SELECT 1");
+             }
+             s.host.onYield = cancelWhenStatus("Comparing queries");
+         },
+         with({{"Databases", 30},
+               {"TableDefs[Extra]", 2},
+               {"TableDefs[T1]", 1},
+               {"TableDefs[T1].Fields[A]", 3},
+               {"TableDefs[T1].Fields[B]", 3},
+               {"TableDefs[T2]", 1},
+               {"TableDefs[T2].Fields[A]", 3},
+               {"TableDefs[T2].Fields[B]", 3}}),
+         ""},
+        {"a failure in the first table leaves it and the rest not compared",
+         [&](Setup& s) { s.tables1[0]->Collection("Fields").failure = unreadable; },
+         {{"Databases", 30}, {"TableDefs[T0]", 28}, {"TableDefs[T1]", 28}, {"TableDefs[T2]", 28}},
+         "cannot be read"},
+        {"a difference found before the stop keeps the object differing",
+         [&](Setup& s) {
+             s.tables1[1]->Collection("Fields").members[0]->properties.Add("Size", dao::kLong, 10);
+             s.tables2[1]->Collection("Fields").members[0]->properties.Add("Size", dao::kLong, 20);
+             s.tables2[1]->Collection("Indexes").failure = unreadable;
+         },
+         with({{"Databases", 30},
+               {"TableDefs[T1]", 2},
+               {"TableDefs[T1].Fields[A]", 4},
+               {"TableDefs[T1].Fields[B]", 3},
+               {"TableDefs[T2]", 28}}),
+         "cannot be read"},
+        {"cancelled before the root existed: the root is added incomplete",
+         [&](Setup& s) { s.host.onYield = [](test::RecordingHost& h) { h.cancel = true; }; },
+         {{"Databases", 30}},
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        test::TempDir dir;
+        IniFile settings(dir / "Kesmark.ini");
+        for (auto tag : kCollectionTags) {
+            settings.WriteIniString(tag, "Compare", "1");
+        }
+        IniComparisonOptions options(settings);
+        MemoryServer server;
+        test::RecordingHost host;
+        Setup setup{server.Create("one"), server.Create("two"), {}, {}, host};
+        for (const std::string name : {"T0", "T1", "T2"}) {
+            setup.tables1.push_back(&setup.one.AddTable(name, {"A", "B"}));
+            setup.tables2.push_back(&setup.two.AddTable(name, {"A", "B"}));
+        }
+        c.arrange(setup);
+        MemoryResultTree tree;
+        ComparisonRun run(RunInputs{"one", "", "two", "", {}}, options, tree, host,
+                          server.Opener());
+        ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
+        std::map<std::string, int> images;
+        for (const auto& n : tree.Nodes()) {
+            images[n.key] = PictureNumber(n.image);
+        }
+        EXPECT_EQ(images, c.images);
+        EXPECT_EQ(run.Failure(), c.failure);
+        EXPECT_EQ(StateOf(tree.Find("Databases")->image), NodeState::NotCompared);
+        EXPECT_EQ(host.statuses.back(), "");
+    }
+}
+
+TEST_F(RunTest, AnOpenFailureAddsNoNodeAndNamesTheDatabase) {
+    inputs_.database2 = "missing";
+    ComparisonRun run(inputs_, options_, tree_, host_, server_.Opener());
+    ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
+    EXPECT_TRUE(tree_.Nodes().empty());
+    EXPECT_EQ(run.Failure(), "Unable to open database 'missing'");
+}
+
+TEST_F(RunTest, ObjectsOfOneDatabaseOnlyAreMarkedWithTheirSide) {
+    CompareEverything();
+    one_->AddTable("Both", {"ID"});
+    two_->AddTable("Both", {"ID", "New"});
+    one_->AddTable("Old", {"ID"});
+    two_->AddTable("Shipments", {"ID"});
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_EQ(tree_.Find("TableDefs[Both]")->presence, Presence::Both);
+    EXPECT_EQ(tree_.Find("TableDefs[Old]")->presence, Presence::Only1);
+    EXPECT_EQ(tree_.Find("TableDefs[Shipments]")->presence, Presence::Only2);
+    EXPECT_EQ(tree_.Find("TableDefs[Both].Fields[New]")->presence, Presence::Only2);
+    EXPECT_EQ(tree_.Find("TableDefs[Both].Fields[ID]")->presence, Presence::Both);
+}
+
 TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceAndStopsTheRun) {
     CompareEverything();
     SkipForTag("Databases", {"Name"});
@@ -318,6 +449,39 @@ TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceAndStopsTheRun) {
     ASSERT_EQ(host_.messages.size(), 1u);
     EXPECT_EQ(host_.messages[0].text, "Fields cannot be read");
     EXPECT_EQ(host_.messages[0].caption, "Kesmark memory");
+}
+
+TEST_F(RunTest, AStoppedRunNamesWhatWasNotComparedToItsEnd) {
+    CompareEverything();
+    SkipForTag("Databases", {"Name"});
+    for (auto* db : {one_, two_}) {
+        for (const char* table : {"A", "B", "C"}) {
+            db->AddTable(table, {"ID", "Name"});
+        }
+    }
+    two_->AddTable("OnlyInTwo", {"ID"});
+    one_->root->Collection("TableDefs")
+        .members[1]
+        ->Collection("Fields")
+        .members[1]
+        ->properties.Add(Property::Failing("Size", dao::kLong, DbError(1, "unused", "test")));
+    two_->root->Collection("TableDefs").members[1]->Collection("Indexes").failure =
+        DbError(3001, "Indexes cannot be read", "Kesmark memory");
+    // B's field Name differs (a property on one side), then B's indexes
+    // stop the run: A ran to its end, B did not, C never began.
+    ComparisonRun run(inputs_, options_, tree_, host_, server_.Opener());
+    ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
+    EXPECT_EQ(run.UnfinishedKeys(),
+              (std::vector<std::string>{"Databases", "TableDefs[B]", "TableDefs[C]"}));
+    EXPECT_EQ(Images().at("TableDefs[B].Fields[Name]"), 4);
+    EXPECT_EQ(Images().at("TableDefs[B]"), 1) << "its walk never ended";
+
+    test::RecordingHost host;
+    MemoryResultTree tree;
+    two_->root->Collection("TableDefs").members[1]->Collection("Indexes").failure.reset();
+    ComparisonRun done(inputs_, options_, tree, host, server_.Opener());
+    ASSERT_EQ(done.RunComparison(), RunOutcome::Done);
+    EXPECT_TRUE(done.UnfinishedKeys().empty());
 }
 
 TEST_F(RunTest, CollectionsOfMoreThan32767MembersCompare) {
@@ -365,6 +529,148 @@ TEST_F(RunTest, DifferentRecordCountsMarkTheTableWithoutRecordNodes) {
     EXPECT_EQ(Images().at("TableDefs[T].Fields[A]"), 3);
     EXPECT_EQ(tree_.Nodes().size(), 3u);
 }
+
+TEST_F(RunTest, RecordsMissingAgainstTheCountedRowsDiffer) {
+    struct Case {
+        const char* scenario;
+        std::size_t rows1;
+        std::size_t rows2;
+        std::int64_t counted;    // the RecordCount both databases give
+        const char* recordNode;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"database 2 yields one row fewer than both count", 3, 2, 3,
+         "TableDefs[T].Fields[A].Records[3]"},
+        {"database 1 yields one row fewer than both count", 2, 3, 3,
+         "TableDefs[T].Fields[A].Records[3]"},
+        {"both yield fewer rows than they count", 2, 2, 3, "TableDefs[T].Fields[A].Records[3]"},
+        {"both yield the rows they count", 3, 3, 3, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        MemoryServer server;
+        inputs_.switches.data = true;
+        CompareEverything();
+        SkipForTag("Databases", {"Name"});
+        for (auto [name, rows] : {std::pair{"one", c.rows1}, std::pair{"two", c.rows2}}) {
+            auto& db = server.Create(name);
+            auto& table = db.AddTable("T", {"A"});
+            table.properties = Properties();
+            table.properties.Add("Name", dao::kText, "T");
+            table.properties.Add("RecordCount", dao::kLong, Value(c.counted));
+            for (std::size_t r = 0; r < rows; ++r) {
+                db.data["T"].rows.push_back({Value(static_cast<std::int64_t>(r))});
+            }
+        }
+        MemoryResultTree tree;
+        ComparisonRun run(inputs_, options_, tree, host_, server.Opener());
+        ASSERT_EQ(run.RunComparison(), RunOutcome::Done);
+        if (c.recordNode) {
+            ASSERT_NE(tree.Find(c.recordNode), nullptr);
+            EXPECT_EQ(PictureNumber(tree.Find(c.recordNode)->image), 2);
+            EXPECT_EQ(PictureNumber(tree.Find("TableDefs[T]")->image), 2);
+            EXPECT_FALSE(run.Same());
+        } else {
+            EXPECT_TRUE(run.Same());
+            EXPECT_EQ(tree.Nodes().size(), 3u);
+        }
+    }
+    // Two tables with key K: row 1 the same, row 2 changed in B, row 3 only in
+    // database 1, row 4 only in database 2, stored in another order on each side.
+    class KeyedRunTest : public RunTest {
+      protected:
+        KeyedRunTest() {
+            CompareEverything();
+            SkipForTag("Databases", {"Name"});
+            inputs_.switches.data = true;
+            for (auto* db : {one_, two_}) {
+                db->AddTable("T", {"K", "B"});
+                db->AddKey("T", "PrimaryKey", {"K"}, true);
+            }
+            one_->data["T"].rows = {
+                {Value(3), Value("c")}, {Value(1), Value("a")}, {Value(2), Value("b")}};
+            two_->data["T"].rows = {{Value(4.0), Value("d")},
+                                    {Value(2), Value("B")},
+                                    {Value(Decimal{"1"}), Value("a")}};
+        }
+        std::vector<std::string> RowKeys() const {
+            std::vector<std::string> keys;
+            for (const auto& n : tree_.Nodes()) {
+                if (n.key.find(".Rows[") != std::string::npos) {
+                    keys.push_back(n.key + " " + n.text + " " +
+                                   std::to_string(PictureNumber(n.image)));
+                }
+            }
+            return keys;
+        }
+    };
+
+    TEST_F(KeyedRunTest, RowsOnOneSideOrChangedBecomeNodesUnderTheTable) {
+        ASSERT_EQ(Run(), RunOutcome::Done);
+        EXPECT_FALSE(same_);
+        // Integer 1 and decimal 1, integer 4 and real 4.0: keys by value.
+        EXPECT_EQ(RowKeys(), (std::vector<std::string>{"TableDefs[T].Rows[2] Row 2 26",
+                                                       "TableDefs[T].Rows[3] Row 3 22",
+                                                       "TableDefs[T].Rows[4] Row 4 24"}));
+        // The changed row is the second of database 1 in key order.
+        EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[2]"), 2);
+        EXPECT_EQ(Images().at("TableDefs[T].Fields[B]"), 4);
+        EXPECT_EQ(Images().at("TableDefs[T].Fields[K]"), 3);
+        EXPECT_EQ(Images().at("TableDefs[T]"), 2);
+        EXPECT_TRUE(host_.messages.empty());
+    }
+
+    TEST_F(KeyedRunTest, MaxRowsCapsTheRowNodesAndZeroShowsNone) {
+        settings_.WriteIniString("Data", "MaxRows", "2");
+        ASSERT_EQ(Run(), RunOutcome::Done);
+        EXPECT_EQ(RowKeys(), (std::vector<std::string>{"TableDefs[T].Rows[2] Row 2 26",
+                                                       "TableDefs[T].Rows[3] Row 3 22"}));
+        tree_.Clear();
+        settings_.WriteIniString("Data", "MaxRows", "0");
+        ASSERT_EQ(Run(), RunOutcome::Done);
+        EXPECT_TRUE(RowKeys().empty());
+        EXPECT_EQ(Images().at("TableDefs[T]"), 2) << "the rows still differ";
+    }
+
+    TEST_F(KeyedRunTest, PositionGivesTheRecordNodesAloneInKeyOrder) {
+        settings_.WriteIniString("Data", "MatchRecords", "Position");
+        two_->data["T"].rows.pop_back();
+        one_->data["T"].rows.pop_back();
+        // Database 1 holds keys 3 and 1, database 2 keys 4 and 2: in key order
+        // (1, 3) against (2, 4) both fields differ from the first record on.
+        ASSERT_EQ(Run(), RunOutcome::Done);
+        EXPECT_TRUE(RowKeys().empty());
+        EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
+        EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[1]"), 2);
+    }
+
+    TEST_F(KeyedRunTest, AnEngineThatOrdersOtherwiseFallsBackToPositionAndSaysSo) {
+        two_->ignoresKeyOrder = true;
+        ASSERT_EQ(Run(), RunOutcome::Done);
+        EXPECT_TRUE(RowKeys().empty()) << "no row is matched by a key read out of order";
+        ASSERT_EQ(host_.messages.size(), 1u);
+        EXPECT_EQ(host_.messages[0].text,
+                  "The rows of table 'T' in database 2 cannot be matched by its key (K): the "
+                  "database gives the key 2 after 4, which does not follow the key order. Its "
+                  "records are matched by position.");
+        EXPECT_EQ(host_.messages[0].icon, MessageIcon::Exclamation);
+        // By position: database 1 in key order (1, 2, 3) against database 2 as
+        // stored (4, 2, 1).
+        EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
+        EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[1]"), 2);
+        EXPECT_EQ(Images().at("TableDefs[T]"), 2);
+    }
+
+    TEST_F(KeyedRunTest, TablesWithoutACommonKeyAreMatchedByPosition) {
+        // The same rows in another order: by position they differ.
+        one_->data["T"].rows = {{Value(1), Value("a")}, {Value(2), Value("b")}};
+        two_->data["T"].rows = {{Value(2), Value("b")}, {Value(1), Value("a")}};
+        auto& indexes = two_->root->Collection("TableDefs").members[0]->Collection("Indexes");
+        indexes.members.clear();
+        ASSERT_EQ(Run(), RunOutcome::Done);
+        EXPECT_TRUE(RowKeys().empty());
+        EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
+    }
 
 }  // namespace
 }  // namespace kesmark

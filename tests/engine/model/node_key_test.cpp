@@ -44,6 +44,9 @@ TEST(NodeKey, BuildsAndParsesEveryKindOfName) {
         {"a record",
          {{"TableDefs", "T"}, {"Fields", "F"}, {"Records", "3"}},
          "TableDefs[T].Fields[F].Records[3]"},
+        {"a row of a composite key with a bracket in it",
+         {{"TableDefs", "T"}, {"Rows", JoinRowKey({"x]y", "1"})}},
+         "TableDefs[T].Rows[x]]y, 1]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
@@ -53,6 +56,34 @@ TEST(NodeKey, BuildsAndParsesEveryKindOfName) {
         ASSERT_TRUE(NodeKey::Parse(c.text, parsed));
         EXPECT_EQ(parsed, built);
         EXPECT_EQ(parsed.Segments(), c.path);
+    }
+}
+
+// Row keys read back to exactly the value texts they were joined from,
+// whatever commas and blanks the values hold.
+TEST(RowKey, JoinsAndSplitsKeyValues) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"5"}, "5"},
+        {{"1", "a"}, "1, a"},
+        {{"a, b"}, "a,, b"},
+        {{"a,", "b"}, "a,,, b"},
+        {{",", ","}, ",,, ,,"},
+        {{"x]y,z", "1"}, "x]y,,z, 1"},
+        {{""}, ""},
+        {{"", ""}, ", "},
+        {{" ", " "}, " ,  "},
+    };
+    for (const auto& [values, text] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(JoinRowKey(values), text);
+        std::vector<std::string> split;
+        ASSERT_TRUE(SplitRowKey(text, split));
+        EXPECT_EQ(split, values);
+    }
+    for (const char* broken : {"a,b", "a,", ",x"}) {
+        SCOPED_TRACE(broken);
+        std::vector<std::string> split;
+        EXPECT_FALSE(SplitRowKey(broken, split));
     }
 }
 
@@ -116,6 +147,8 @@ TEST(Hierarchy, LevelsOfKeysFollowTheCollections) {
         {"TableDefs[T]", Level::TableDefs},
         {"TableDefs[T].Fields[F]", Level::TableFields},
         {"TableDefs[T].Fields[F].Records[2]", Level::Records},
+        {"TableDefs[T].Rows[1, a]", Level::Rows},
+        {"TableDefs[T].Fields[F].Rows[1]", std::nullopt},
         {"TableDefs[T].Indexes[I].Fields[F]", Level::IndexFields},
         {"QueryDefs[Q].Fields[F]", Level::QueryFields},
         {"QueryDefs[Q].Parameters[P]", Level::Parameters},
@@ -137,7 +170,7 @@ TEST(Hierarchy, WalksRunInTheFixedOrderWithTheirStatusTexts) {
               (std::vector<Level>{Level::TableDefs, Level::QueryDefs, Level::Relations,
                                   Level::Containers}));
     EXPECT_EQ(ChildLevels(Level::TableDefs),
-              (std::vector<Level>{Level::TableFields, Level::Indexes}));
+              (std::vector<Level>{Level::TableFields, Level::Indexes, Level::Rows}));
     EXPECT_EQ(ChildLevels(Level::QueryDefs),
               (std::vector<Level>{Level::QueryFields, Level::Parameters}));
     const NodeKey index = NodeKey().Child("TableDefs", "Orders").Child("Indexes", "PK");
@@ -146,6 +179,10 @@ TEST(Hierarchy, WalksRunInTheFixedOrderWithTheirStatusTexts) {
     EXPECT_EQ(StatusText(Level::Containers, {}), "Comparing containters");
     EXPECT_EQ(LevelOfTag("TableFields"), Level::TableFields);
     EXPECT_EQ(LevelOfTag("tablefields"), std::nullopt);
+    // Rows have no settings section: they are listed with the Records lists.
+    EXPECT_EQ(SettingsTag(Level::Rows), "Records");
+    EXPECT_EQ(SettingsTag(Level::Indexes), "Indexes");
+    EXPECT_EQ(kSettingsTagCount, 13u);
     for (const auto& info : kLevels) {
         SCOPED_TRACE(info.tag);
         EXPECT_TRUE(info.level == Level::Records || !IsDiffersPicture(info.same));

@@ -36,8 +36,8 @@ class MainWindowDialogsTest : public ::testing::Test {
 
     // The four fields, side 1 then side 2.
     QStringList Fields() const {
-        return {window_->txtDatabase1->text(), window_->txtConnect1->text(),
-                window_->txtDatabase2->text(), window_->txtConnect2->text()};
+        return {window_->txtDatabase1->text(), window_->txtConnect1->ConnectString(),
+                window_->txtDatabase2->text(), window_->txtConnect2->ConnectString()};
     }
 
     bool HasNode(const std::string& key) const {
@@ -62,9 +62,15 @@ TEST_F(MainWindowDialogsTest, AChosenFileFillsItsSideAndClearsThatSidesConnectSt
         EXPECT_EQ(dialog.windowTitle(), "Select Database");
         EXPECT_EQ(
             test::dialogs::ShownFilters(dialog),
-            (QStringList{"Microsoft Access Databases (*.mdb)",
+            (QStringList{"Databases (*.mdb;*.accdb;*.db;*.sqlite;*.sqlite3;*.db3)",
+                         "Microsoft Access Databases (*.mdb)",
                          "Microsoft Access 2007+ Databases (*.accdb)",
                          "SQLite Databases (*.db;*.sqlite;*.sqlite3;*.db3)", "All Files (*.*)"}));
+        // The dialog opens on the filter of every database file, so that a
+        // folder of SQLite files does not look empty.
+        const auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
+        ASSERT_NE(types, nullptr);
+        EXPECT_EQ(types->currentIndex(), 0);
         dialog.selectFile(QString::fromStdString(file.string()));
         test::dialogs::ClickAccept(dialog);
     });
@@ -89,6 +95,8 @@ TEST_F(MainWindowDialogsTest, ABuiltConnectStringFillsItsSideAndClearsThatSidesF
     window_->cmdBrowseODBC1->click();
     EXPECT_EQ(Fields(), (QStringList{"", "ODBC;DSN=kesmark_one;UID=u;PWD={a;b}}};Database=d;",
                                      "two.mdb", "ODBC;DSN=second;"}));
+    EXPECT_EQ(window_->txtConnect1->text(), "ODBC;DSN=kesmark_one;UID=u;PWD=***;Database=d;")
+        << "the password does not show";
 
     const QStringList before = Fields();
     WhenShown<frmODBCLogon>([](frmODBCLogon& dialog) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -144,6 +146,28 @@ TEST_F(OptionsDialogTest, StrictPageWritesTickedRowsOnly) {
     EXPECT_EQ(ini_.ReadIniString("Strict", "NumSkip"), "2");
     EXPECT_EQ(ini_.ReadIniString("Strict", "Skip3"), "Old") << "left, and never read";
     EXPECT_EQ(ini_.ReadIniString("TableDefs", "Compare", "absent"), "absent");
+}
+
+TEST_F(OptionsDialogTest, DataPageChoosesHowRecordsAreMatched) {
+    test::WriteFile(path_, "[Data]\nNumSkip=1\nSkip1=RecordCount\nMatchRecords=Position\n");
+    frmOptions dialog(ini_);
+    EXPECT_EQ(dialog.cboMatchRecords->currentText(), "By position");
+    EXPECT_EQ(dialog.lblMatchRecords->buddy(), dialog.cboMatchRecords);
+    dialog.tbsOptions->setCurrentIndex(2);
+    dialog.cboMatchRecords->setCurrentIndex(dialog.cboMatchRecords->findText("By key"));
+    dialog.cmdApply->click();
+    EXPECT_EQ(ini_.ReadIniString("Data", "MatchRecords"), "Key");
+    EXPECT_EQ(ReadStoredList(ini_, "Data"), Names{"RecordCount"});
+    EXPECT_EQ(ReadDataOptions(ini_).matching, RecordMatching::Key);
+
+    // Nothing stored reads as by key; another page's Apply leaves it alone.
+    std::filesystem::remove(path_);
+    frmOptions fresh(ini_);
+    EXPECT_EQ(fresh.cboMatchRecords->currentText(), "By key");
+    fresh.cboMatchRecords->setCurrentIndex(fresh.cboMatchRecords->findText("By position"));
+    fresh.tbsOptions->setCurrentIndex(1);
+    fresh.cmdApply->click();
+    EXPECT_EQ(ini_.ReadIniString("Data", "MatchRecords", "absent"), "absent");
 }
 
 TEST_F(OptionsDialogTest, OkSavesThePageShownOnly) {

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "engine/backends/access/access_records.h"
 #include "tests/engine/backends/access/access_fixtures.h"
 
 namespace kesmark {
@@ -351,6 +352,86 @@ TEST_F(AccessCli, DamagedCopiesEndInAResultOrAClearError) {
             EXPECT_NE(result.err.find(c.expected), std::string::npos) << result.err;
         }
     }
+}
+
+// The data pages of a table in a Jet 3 file, by the reader's own parsers:
+// each page number with the rows it holds.
+std::vector<std::pair<std::uint32_t, unsigned>> DataPagesOf(const std::string& bytes,
+                                                            const std::string& table) {
+    const std::span<const std::uint8_t> image(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                              bytes.size());
+    access::BufferPageSource source(image);
+    access::JetFile file(source);
+    const auto definition = access::FindTableDefinition(file, table);
+    EXPECT_TRUE(definition.has_value()) << table;
+    std::vector<std::pair<std::uint32_t, unsigned>> pages;
+    for (std::uint32_t page = 0; definition && page < file.PageCount(); ++page) {
+        const std::size_t at = page * nwind::kPageSize;
+        if (bytes[at] == 0x01 && test::Le32At(bytes, at + 4) == *definition) {
+            pages.emplace_back(page, test::Le16At(bytes, at + 8));
+        }
+    }
+    return pages;
+}
+
+// Rows lost from a damaged copy (the stored RecordCount unchanged) never
+// compare as the same data: the result is a difference under the table, or
+// an error that names the file and the table.
+TEST_F(AccessCli, CopiesThatLostRowsNeverCompareAsTheSameData) {
+    const std::string bytes = test::ReadBytes(Nwind());
+    const auto orderDetails = DataPagesOf(bytes, "Order Details");
+    ASSERT_FALSE(orderDetails.empty());
+    const auto fewest =
+        *std::min_element(orderDetails.begin(), orderDetails.end(),
+                          [](const auto& a, const auto& b) { return a.second < b.second; });
+    const auto zeroRows = [&](std::uint32_t page) {
+        std::string zeroed = bytes;
+        zeroed.replace(page * nwind::kPageSize + 8, 2, std::string(2, '\0'));
+        return zeroed;
+    };
+    struct Case {
+        std::string scenario;
+        std::string bytes;
+        std::string table;  // the table that lost rows
+    };
+    const Case cases[] = {
+        // Pages from 1279 on hold 1,409 of the 2,705 rows of MSysAccessObjects.
+        {"truncated after page 1278", bytes.substr(0, 1279 * nwind::kPageSize),
+         "MSysAccessObjects"},
+        {"the last data page of Order Details holds no rows", zeroRows(fewest.first),
+         "Order Details"},
+        {"the first data page of Order Details holds no rows", zeroRows(orderDetails.front().first),
+         "Order Details"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        const auto damaged = dir_ / "damaged.mdb";
+        test::WriteFile(damaged, c.bytes);
+        const auto result = Diff(Nwind(), damaged, true);
+        ASSERT_NE(result.exitCode, 0) << result.out;
+        ExpectResultOrClearError(result, damaged);
+        const auto doc = Json::parse(result.out);
+        EXPECT_FALSE(doc.at("same").get<bool>());
+        if (result.exitCode == 2) {
+            EXPECT_NE(result.err.find("'" + c.table + "'"), std::string::npos) << result.err;
+        } else {
+            EXPECT_EQ(Differing(Nodes(result)).count("TableDefs[" + c.table + "]"), 1u);
+        }
+    }
+
+    // The records the last page held: beyond the damaged copy's readable
+    // rows, which is said instead of "No current record.".
+    const auto damaged = dir_ / "damaged.mdb";
+    test::WriteFile(damaged, zeroRows(fewest.first));
+    const auto lost = std::to_string(2155 - fewest.second + 1);
+    const auto shown =
+        test::RunDiff({"--settings", settings_.string(), "--show",
+                       "TableDefs[Order Details].Fields[OrderID].Records[" + lost + "]",
+                       Nwind().string(), damaged.string()});
+    EXPECT_NE(shown.exitCode, 0);
+    EXPECT_EQ(shown.err.find("No current record"), std::string::npos) << shown.err;
+    EXPECT_NE(shown.err.find("'Order Details'"), std::string::npos) << shown.err;
+    EXPECT_NE(shown.err.find(damaged.string()), std::string::npos) << shown.err;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "engine/backends/odbc/odbc_connection.h"
 #include "engine/backends/odbc/odbc_database.h"
 #include "tests/engine/backends/odbc/odbc_test_support.h"
+#include "tests/support/row_scenarios.h"
 
 namespace kesmark::test::odbc {
 namespace {
@@ -93,6 +94,7 @@ TEST_F(OdbcPostgres, ThePairShowsExactlyItsKnownDifferences) {
                 // from byte 500.
                 expected.push_back("TableDefs[customers].Fields[note]");
                 expected.push_back("TableDefs[customers].Fields[note].Records[2]");
+                expected.push_back("TableDefs[customers].Rows[2]");
             }
             EXPECT_EQ(Sorted(run.differences), Sorted(expected))
                 << c.scenario << (data ? ", with --data" : "");
@@ -100,6 +102,41 @@ TEST_F(OdbcPostgres, ThePairShowsExactlyItsKnownDifferences) {
             EXPECT_EQ((result.out + result.err).find(server_.password), std::string::npos);
         }
     }
+}
+
+TEST_F(OdbcPostgres, RowsAreMatchedByKeyWhateverTheHeapOrder) {
+    KESMARK_REQUIRE_POSTGRES(server_);
+    // The three rows updated in database 2 now lie at the end of its heap,
+    // and the rows of "reversed" in the opposite order.
+    EXPECT_EQ(server_.Psql("kesmark_rows_b", "SELECT id FROM updated"),
+              "1\n3\n4\n6\n7\n9\n10\n2\n5\n8");
+    EXPECT_EQ(server_.Psql("kesmark_rows_b", "SELECT id FROM reversed"), "5\n4\n3\n2\n1");
+    ExpectRowPairResults(server_.Connect("kesmark_rows_a"), server_.Connect("kesmark_rows_b"),
+                         dir_.Path());
+}
+
+TEST_F(OdbcPostgres, TextKeysAreReadInByteOrderWhateverTheirCollation) {
+    KESMARK_REQUIRE_POSTGRES(server_);
+    // The column's own collation puts "a" before "B"; byte order does not.
+    if (server_.Psql("kesmark_rows_collation", "SELECT word FROM words ORDER BY word LIMIT 1") !=
+        "a") {
+        GTEST_SKIP() << "this PostgreSQL has no ICU collation that orders otherwise than bytes";
+    }
+    const std::string settings = DefaultSettings(dir_.Path()).string();
+    const std::string words = server_.Connect("kesmark_rows_collation");
+    const auto run = RunDiff({"--data", "--settings", settings, words, words});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "") << "read in key order: no fall back to position";
+    const auto listing =
+        RunDiff({"--data", "--show", "TableDefs[words]", "--settings", settings, words, words});
+    EXPECT_NE(listing.out.find("same     Matching                 Matched by key (word)"),
+              std::string::npos)
+        << listing.out;
+    EXPECT_NE(listing.out.find("same     Rows same                6"), std::string::npos)
+        << listing.out;
+    const auto row = RunDiff({"--data", "--show", "TableDefs[words].Rows[\xC3\xA9]", "--settings",
+                              settings, words, words});
+    EXPECT_NE(row.out.find("same     n         5           5"), std::string::npos) << row.out;
 }
 
 TEST_F(OdbcPostgres, TheSameDatabaseIsSame) {

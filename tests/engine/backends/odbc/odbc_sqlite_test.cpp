@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <set>
 
+#include "engine/backends/odbc/odbc_connect_string.h"
 #include "engine/backends/odbc/odbc_connection.h"
 #include "engine/backends/odbc/odbc_database.h"
 #include "tests/engine/backends/odbc/odbc_test_support.h"
+#include "tests/support/row_scenarios.h"
 
 namespace kesmark::test::odbc {
 namespace {
@@ -117,13 +119,23 @@ TEST_F(OdbcSqlite, GivesTheNativeBackendsNodesForThePair) {
             "Containers[Triggers].Documents[orders_audit]",
         };
         if (data) {
+            // Customer 2 was renamed: the changed row and the first record
+            // of its field that differs.
             expected.push_back("TableDefs[customers].Fields[name].Records[2]");
+            expected.push_back("TableDefs[customers].Rows[2]");
         }
         auto differences = odbcRun.differences;
         std::sort(differences.begin(), differences.end());
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(differences, expected) << (data ? "with" : "without") << " --data";
     }
+}
+
+TEST_F(OdbcSqlite, RowsAreMatchedByKeyAsTheSqliteBackendMatchesThem) {
+    KESMARK_REQUIRE_SQLITE_ODBC();
+    const fs::path a = MakeSqlite(dir_ / "a.db", RowPairSql('a'));
+    const fs::path b = MakeSqlite(dir_ / "b.db", RowPairSql('b'));
+    ExpectRowPairResults(SqliteConnect(a), SqliteConnect(b), dir_.Path());
 }
 
 TEST_F(OdbcSqlite, TheSamePairIsSame) {
@@ -241,6 +253,60 @@ TEST_F(OdbcSqlite, AMissingFileIsAnErrorNotANewDatabase) {
     EXPECT_NE(run.messages[0].find("Unable to open database"), std::string::npos);
     EXPECT_NE(run.messages[0].find("missing.db"), std::string::npos) << run.messages[0];
     EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(OdbcSqlite, TheDriverIsToldNeverToCreateUnlessTheConnectStringSays) {
+    KESMARK_REQUIRE_SQLITE_ODBC();
+    const std::string library = SqliteDriverLibrary();
+    const std::pair<std::string, std::string> cases[] = {
+        {"Driver=Kesmark SQLite3;Database=/x.db;",
+         "Driver=Kesmark SQLite3;Database=/x.db;NoCreat=1;"},
+        {"Driver={Kesmark SQLite3};Database=/x.db",
+         "Driver={Kesmark SQLite3};Database=/x.db;NoCreat=1;"},
+        {"Driver=" + library + ";Database=/x.db;",
+         "Driver=" + library + ";Database=/x.db;NoCreat=1;"},
+        {std::string("DSN=") + kMissingSqliteDsn + ";",
+         std::string("DSN=") + kMissingSqliteDsn + ";NoCreat=1;"},
+        {"Driver=Kesmark SQLite3;Database=/x.db;nocreat=0;",
+         "Driver=Kesmark SQLite3;Database=/x.db;nocreat=0;"},
+        {"Driver=Kesmark PostgreSQL;Server=h;Database=d;",
+         "Driver=Kesmark PostgreSQL;Server=h;Database=d;"},
+        {"DSN=nowhere;", "DSN=nowhere;"},
+    };
+    for (const auto& [connect, sent] : cases) {
+        EXPECT_EQ(kesmark::odbc::WithNeverCreate(connect), sent) << connect;
+    }
+}
+
+TEST_F(OdbcSqlite, AMistypedFileNameIsAnOpenFailureWithoutNoCreat) {
+    KESMARK_REQUIRE_SQLITE_ODBC();
+    const fs::path present = MakeSqlite(dir_ / "present.db", kShopV1);
+    const fs::path missing = dir_ / "mistyped.db";
+    const std::pair<std::string, fs::path> cases[] = {
+        {"ODBC;Driver=" + std::string(kSqliteDriver) + ";Database=" + missing.string() + ";",
+         missing},
+        {"ODBC;Driver=" + SqliteDriverLibrary() + ";Database=" + missing.string() + ";", missing},
+        {std::string("ODBC;DSN=") + kMissingSqliteDsn + ";", MissingSqliteDsnFile()},
+    };
+    for (const auto& [connect, file] : cases) {
+        SCOPED_TRACE(connect);
+        const auto result = RunDiff({"--json", SqliteConnect(present), connect});
+        EXPECT_EQ(result.exitCode, 2);
+        const JsonRun run = ParseJsonRun(result.out);
+        ASSERT_EQ(run.messages.size(), 1u) << result.out;
+        EXPECT_NE(run.messages[0].find("Unable to open database"), std::string::npos);
+        EXPECT_NE(run.messages[0].find("the database file '" + file.string() + "' does not exist"),
+                  std::string::npos)
+            << run.messages[0];
+        EXPECT_FALSE(fs::exists(file));
+    }
+
+    // Asked for in so many words, the driver creates the file.
+    const auto created =
+        RunDiff({SqliteConnect(present), "ODBC;Driver=" + std::string(kSqliteDriver) +
+                                             ";Database=" + missing.string() + ";NoCreat=0;"});
+    EXPECT_NE(created.exitCode, 2) << created.err;
+    EXPECT_TRUE(fs::exists(missing));
 }
 
 }  // namespace

@@ -117,8 +117,13 @@ const PostgresServer& SuiteServer() {
     return server;
 }
 
-const Drivers& RegisterDrivers() {
+OdbcFolder& RegisteredFolder() {
     static OdbcFolder folder;
+    return folder;
+}
+
+const Drivers& RegisterDrivers() {
+    static OdbcFolder& folder = RegisteredFolder();
     static const Drivers drivers = [] {
         Drivers found;
         const std::string sqlite = DriverPath(KESMARK_SQLITE_ODBC_DRIVER);
@@ -141,6 +146,10 @@ const Drivers& RegisterDrivers() {
                     << "]\nDescription=PostgreSQL for the tests\nDriver=" << postgres << "\n\n";
         }
         std::ofstream sources(folder.Path() / "odbc.ini");
+        if (!sqlite.empty()) {
+            sources << "[" << kMissingSqliteDsn << "]\nDriver=" << kSqliteDriver
+                    << "\nDatabase=" << (folder.Path() / "missing-by-dsn.db").string() << "\n\n";
+        }
         const PostgresServer& server = SuiteServer();
         if (server.available) {
             for (const char* database : {"kesmark_a", "kesmark_b"}) {
@@ -160,6 +169,15 @@ const Drivers& RegisterDrivers() {
         return found;
     }();
     return drivers;
+}
+
+fs::path MissingSqliteDsnFile() {
+    RegisterDrivers();
+    return RegisteredFolder().Path() / "missing-by-dsn.db";
+}
+
+std::string SqliteDriverLibrary() {
+    return DriverPath(KESMARK_SQLITE_ODBC_DRIVER);
 }
 
 std::string SqliteConnect(const fs::path& database) {

@@ -63,6 +63,13 @@ const Drivers& RegisterDrivers();
 // "ODBC;Driver=Kesmark SQLite3;Database=<path>;NoCreat=1;"
 std::string SqliteConnect(const fs::path& database);
 
+// A data source of the SQLite driver whose database file does not exist,
+// and that file's path.
+inline constexpr const char* kMissingSqliteDsn = "kesmark_sqlite_missing";
+fs::path MissingSqliteDsnFile();
+// The SQLite driver's library, as registered.
+std::string SqliteDriverLibrary();
+
 // The run's message texts and the node keys with a differs picture, from
 // kesmark-diff --json output.
 struct JsonRun {

@@ -112,7 +112,9 @@ TEST_F(SqliteSchemaTest, RecordCountIsCountedOnlyWhenRead) {
         ADD_FAILURE() << "counted a table without its module";
     } catch (const DbError& e) {
         EXPECT_EQ(e.Number(), SQLITE_ERROR);
-        EXPECT_EQ(e.Description(), "no such module: nosuchmodule");
+        EXPECT_EQ(e.Description(), "'" + path.string() +
+                                       "': reading the number of rows of table 'vt': no such "
+                                       "module: nosuchmodule");
         EXPECT_EQ(e.Source(), "SQLite");
     }
     // Its columns cannot be read either: the collection fails the same way.
@@ -121,7 +123,9 @@ TEST_F(SqliteSchemaTest, RecordCountIsCountedOnlyWhenRead) {
         ADD_FAILURE() << "read the columns of a table without its module";
     } catch (const DbError& e) {
         EXPECT_EQ(e.Number(), SQLITE_ERROR);
-        EXPECT_EQ(e.Description(), "no such module: nosuchmodule");
+        EXPECT_EQ(e.Description(), "'" + path.string() +
+                                       "': reading the fields of table 'vt': no such module: "
+                                       "nosuchmodule");
     }
     // Nor its indexes (which the index walk tolerates); other tables read
     // normally.
@@ -432,7 +436,9 @@ TEST_F(SqliteSchemaTest, ViewThatNoLongerCompilesFailsWithSqlitesMessage) {
         ADD_FAILURE() << "read the columns of a broken view";
     } catch (const DbError& e) {
         EXPECT_EQ(e.Number(), SQLITE_ERROR);
-        EXPECT_EQ(e.Description(), "no such table: main.Gone");
+        EXPECT_EQ(e.Description(), "'" + path.string() +
+                                       "': reading the fields of view 'Orphan': no such table: "
+                                       "main.Gone");
         EXPECT_EQ(e.Source(), "SQLite");
     }
 }

@@ -2,8 +2,10 @@
 -- cannot be read, once the table has been read through to its last row (its
 -- count), until the test releases advisory lock 4242. The test holds that
 -- lock, waits for the comparison to block on it, and stops the server.
+-- No key: the rows are read in the order the server keeps them, as they
+-- come, instead of in key order (which may sort the whole table first).
 CREATE TABLE big (
-    id integer PRIMARY KEY,
+    id integer NOT NULL,
     payload text NOT NULL
 );
 INSERT INTO big SELECT n, 'row ' || n FROM generate_series(1, 5000) AS n;
