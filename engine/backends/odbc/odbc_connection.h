@@ -281,11 +281,6 @@ class Connection {
     // leave out (DriverProfile), and what the profile says of its text.
     void ApplyDriverProfile();
     void MakeReadOnly();
-    // True when the data source the connect string names (DSN=), or its
-    // driver's section (Driver=, or the data source's driver), sets one of
-    // `keywords` in odbc.ini or odbcinst.ini.
-    bool ConfigurationSets(const std::vector<ConnectAttribute>& attributes,
-                           const std::vector<std::string_view>& keywords) const;
     std::string InfoText(SQLUSMALLINT type);
     std::uint64_t InfoNumber(SQLUSMALLINT type, bool smallint);
 

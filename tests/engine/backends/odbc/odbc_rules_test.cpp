@@ -265,32 +265,6 @@ TEST(OdbcPasswords, AreFoundAndMaskedWhateverTheirSpelling) {
     }
 }
 
-struct AttributesCase {
-    const char* scenario;
-    std::string connect;
-    std::vector<std::pair<std::string, std::string>> expected;
-};
-
-TEST(OdbcConnectStrings, AreReadAsKeywordsAndValues) {
-    const std::vector<AttributesCase> cases = {
-        {"keywords keep their letter case, blanks around them go",
-         "DSN=shop; UseDeclareFetch = 0 ;Fetch=50",
-         {{"DSN", "shop"}, {"UseDeclareFetch", "0"}, {"Fetch", "50"}}},
-        {"a braced value holds semicolons and doubled braces",
-         "PWD={a;b}}c};Driver={PostgreSQL Unicode};",
-         {{"PWD", "a;b}c"}, {"Driver", "PostgreSQL Unicode"}}},
-        {"text without an equals sign is skipped", "ODBC;B6=0;", {{"B6", "0"}}},
-        {"an empty value", "Fetch=;", {{"Fetch", ""}}},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::pair<std::string, std::string>> read;
-        for (const auto& attribute : ConnectStringAttributes(c.connect)) {
-            read.emplace_back(attribute.keyword, attribute.value);
-        }
-        EXPECT_EQ(read, c.expected) << c.scenario;
-    }
-}
-
 TEST(OdbcText, RoundTripsThroughUtf16) {
     for (const std::string text : {"", "plain", "Chloé ünïcode", "emoji 😀 and more", "名前"}) {
         const WideString wide = Widen(text);
