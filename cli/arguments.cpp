@@ -76,6 +76,9 @@ void DefineOptions(CLI::App& app, Options& options, Extras& extras) {
     value("--match", extras.matching, "key|position",
           "pair the records of a table by its key or by\n"
           "position; default: MatchRecords of the settings");
+    app.add_flag("--ignore-case", options.ignoreCase,
+                 "names that differ only in letter case name one\n"
+                 "object (as IgnoreNameCase=1 in the settings)");
     app.add_flag("--json", options.json, "print one JSON document, not the text tree");
     app.add_flag("--quiet", options.quiet, "no status line, even on a terminal");
     app.add_flag("-h,--help", extras.help, "show this text");
@@ -205,7 +208,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         } else if (*extras.matching == "position") {
             options.matching = RecordMatching::Position;
         } else {
-            return UsageError(app, "--match takes key or position, not " + *extras.matching);
+            return UsageError(app, "--match needs key or position");
         }
     }
     if (extras.positional.size() != 2) {

@@ -29,6 +29,9 @@ struct Options {
     bool quiet = false;  // no status line on a terminal
     // --match: how records are paired, over the settings' MatchRecords.
     std::optional<RecordMatching> matching;
+    // --ignore-case: names that differ only in letter case name one object,
+    // over the settings' IgnoreNameCase.
+    bool ignoreCase = false;
     // Files whose first line is the password of side 1 and side 2.
     std::array<std::optional<std::string>, 2> passwordFiles;
 };

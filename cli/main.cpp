@@ -93,15 +93,18 @@ int main(int argc, char** argv) {
     }
     const SettingsLocation location = FindSettings(explicitSettings, CurrentSettingsEnvironment());
     IniFile settings(location.file, location.fallback);
-    const IniComparisonOptions fileOptions(settings);
-    const MatchingOverride comparisonOptions(
-        fileOptions, options.matching.value_or(fileOptions.Data().matching));
     // A settings file that cannot be used is said once, on standard error
     // and among the messages of the JSON document.
     cli::CliHost host(options.quiet);
     settings.SetProblemHandler([&host](const std::string& message) {
         host.ShowMessage(message, "Kesmark", MessageIcon::Exclamation);
     });
+    IniComparisonOptions fileOptions(settings);
+    if (options.ignoreCase) {
+        fileOptions.OverrideIgnoreNameCase(true);
+    }
+    const MatchingOverride comparisonOptions(
+        fileOptions, options.matching.value_or(fileOptions.Data().matching));
     // A private copy of a database never outlives the process, whatever
     // ends it.
     RemoveTemporaryFilesOnTermination();

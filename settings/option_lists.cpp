@@ -42,6 +42,10 @@ SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonS
         auto data = ReadStoredList(now, kDataSection);
         list.insert(list.end(), data.begin(), data.end());
     }
+    if (!switches.sameKind) {
+        auto engine = ReadStoredList(now, kEngineSection);
+        list.insert(list.end(), engine.begin(), engine.end());
+    }
     return list;
 }
 
@@ -66,6 +70,10 @@ std::string_view MatchRecordsText(RecordMatching matching) {
     return matching == RecordMatching::Position ? "Position" : "Key";
 }
 
+bool IgnoreNameCase(const IniFile& settings) {
+    return settings.ReadIniInt(kGeneralSection, kIgnoreNameCaseKey, 0) != 0;
+}
+
 bool IniComparisonOptions::CompareFlag(std::string_view tag) const {
     return kesmark::CompareFlag(settings_, tag);
 }
@@ -77,6 +85,10 @@ SkipList IniComparisonOptions::LoadSkipList(std::string_view tag,
 
 DataOptions IniComparisonOptions::Data() const {
     return ReadDataOptions(settings_);
+}
+
+bool IniComparisonOptions::IgnoreNameCase() const {
+    return ignoreNameCase_.value_or(kesmark::IgnoreNameCase(settings_));
 }
 
 }  // namespace kesmark

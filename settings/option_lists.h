@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,13 @@ inline constexpr std::array<std::string_view, kSettingsTagCount> kCollectionTags
 
 inline constexpr std::string_view kStrictSection = "Strict";
 inline constexpr std::string_view kDataSection = "Data";
+// Properties one kind of database offers, or spells its own way: compared
+// only when both databases are of the same kind.
+inline constexpr std::string_view kEngineSection = "Engine";
 inline constexpr std::string_view kGeneralSection = "General";
+// [General] IgnoreNameCase=1: names that differ only in letter case name one
+// object.
+inline constexpr std::string_view kIgnoreNameCaseKey = "IgnoreNameCase";
 
 // A stored list: NumSkip entries Skip1..SkipN of `section` (a missing entry
 // reads as an empty name; a negative or absent NumSkip reads as no entries).
@@ -40,7 +47,8 @@ bool WriteStoredList(IniFile& settings, std::string_view section,
 
 // The skip list for `tag`: the tag's own Skip list, then the Strict list
 // unless strict comparison is on, then the Data list unless data comparison is
-// on. Read from the file at each call.
+// on, then the Engine list unless the two databases are of the same kind.
+// Read from the file at each call.
 SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonSwitches switches);
 
 // True when the Compare flag of `tag` is non-zero (absent reads as 0).
@@ -59,6 +67,9 @@ DataOptions ReadDataOptions(const IniFile& settings);
 // The text MatchRecords stores for `matching`: "Key" or "Position".
 std::string_view MatchRecordsText(RecordMatching matching);
 
+// True when [General] IgnoreNameCase is non-zero (absent reads as 0).
+bool IgnoreNameCase(const IniFile& settings);
+
 // The comparison options as the settings file gives them, read at each call.
 class IniComparisonOptions : public ComparisonOptions {
   public:
@@ -68,9 +79,16 @@ class IniComparisonOptions : public ComparisonOptions {
     bool CompareFlag(std::string_view tag) const override;
     SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override;
     DataOptions Data() const override;
+    // The setting, unless OverrideIgnoreNameCase said otherwise.
+    bool IgnoreNameCase() const override;
+
+    // Matches names ignoring letter case (or not) whatever the file says, as
+    // the command line's --ignore-case asks.
+    void OverrideIgnoreNameCase(bool ignore) { ignoreNameCase_ = ignore; }
 
   private:
     const IniFile& settings_;  // Not owned.
+    std::optional<bool> ignoreNameCase_;
 };
 
 }  // namespace kesmark

@@ -62,6 +62,10 @@ bool ApplySkipPage(IniFile& settings, const SkipPageState& page) {
     return ok;
 }
 
+bool ApplyIgnoreNameCase(IniFile& settings, bool ignore) {
+    return settings.WriteIniString(kGeneralSection, kIgnoreNameCaseKey, ignore ? "1" : "0");
+}
+
 bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows& rows) {
     return WriteStoredList(settings, section, TickedNames(rows));
 }

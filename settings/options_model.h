@@ -1,8 +1,9 @@
 #pragma once
 
 // What the options dialog reads and writes: the tree of collection tags with
-// their Compare flags, the rows of its three lists, the rule for adding a
-// name, and what Apply stores for the page shown. The dialog only displays
+// their Compare flags, the rows of its lists, the rule for adding a name,
+// what Apply stores for the page shown, and the setting that names differing
+// only in letter case name one object. The dialog only displays
 // these and hands its rows back.
 
 #include <array>
@@ -77,7 +78,7 @@ AddOutcome AddOptionRow(OptionRows& rows, std::string_view name);
 std::vector<std::string> TickedNames(const OptionRows& rows);
 
 // The pages of the dialog, in tab order.
-enum class OptionsPage { Skip, Strict, Data };
+enum class OptionsPage { Skip, Strict, Data, Engine };
 
 // The Skip page as Apply sees it: the tree's ticks, and the list of the
 // selected node (none when no node is selected).
@@ -94,7 +95,11 @@ struct SkipPageState {
 // false when any write failed.
 bool ApplySkipPage(IniFile& settings, const SkipPageState& page);
 
-// Apply on the Strict or the Data page: the ticked rows as Skip1..SkipN of
+// Writes [General] IgnoreNameCase: "1" when names differing only in letter
+// case name one object, "0" otherwise. Returns false when the write failed.
+bool ApplyIgnoreNameCase(IniFile& settings, bool ignore);
+
+// Apply on the Strict, Data or Engine page: the ticked rows as Skip1..SkipN of
 // `section`, then NumSkip=N; nothing else is written. Higher-numbered keys of
 // a longer earlier list stay in the file and are never read. Returns false
 // when any write failed.

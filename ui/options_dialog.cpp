@@ -2,6 +2,7 @@
 
 #include "ui/image_list.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -43,10 +44,11 @@ struct TabEntry {
     const char* key;
     const char* toolTip;
 };
-constexpr std::array<TabEntry, 3> kTabs = {{
+constexpr std::array<TabEntry, 4> kTabs = {{
     {"Skip", "Skip", "Set properties to skip"},
     {"Strict", "Strict", "Set properties used for strict comparison"},
     {"Data", "Data", "Set properties used for comparing data"},
+    {"Engine", "Engine", "Set properties compared only between databases of the same kind"},
 }};
 
 QIcon RenderIcon(int number, double devicePixelRatio) {
@@ -167,6 +169,18 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     lblMatchRecords->setBuddy(cboMatchRecords);
     Place(cboMatchRecords, 1440, 3345, 2415, 315);
 
+    QWidget* engine = picOptions[3];
+    txtEngine = new QLineEdit(engine);
+    Place(txtEngine, 0, 120, 4455, 315);
+    cmdAddEngine = MakeButton("Add", engine, 4560, 120);
+    lvEngine = MakeList(engine, 5000);
+    Place(lvEngine, 0, 600, 5655, 3135);
+
+    chkIgnoreCase = new QCheckBox(QStringLiteral("Ignore case in names"), this);
+    chkIgnoreCase->setToolTip(
+        QStringLiteral("Names that differ only in letter case (Album, album) name one object"));
+    Place(chkIgnoreCase, 105, 4515, 2300, 255);
+
     cmdOK = MakeButton("OK", this, 2490, 4455);
     cmdCancel = MakeButton("Cancel", this, 3720, 4455);
     cmdApply = MakeButton("Apply", this, 4920, 4455);
@@ -179,6 +193,7 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     connect(cmdAdd, &QPushButton::clicked, this, &frmOptions::cmdAdd_Click);
     connect(cmdAddStrict, &QPushButton::clicked, this, &frmOptions::cmdAddStrict_Click);
     connect(cmdAddData, &QPushButton::clicked, this, &frmOptions::cmdAddData_Click);
+    connect(cmdAddEngine, &QPushButton::clicked, this, &frmOptions::cmdAddEngine_Click);
     connect(cmdApply, &QPushButton::clicked, this, &frmOptions::cmdApply_Click);
     connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancel_Click);
@@ -199,6 +214,8 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
 
     LoadStrictList();
     LoadDataList();
+    LoadEngineList();
+    chkIgnoreCase->setChecked(IgnoreNameCase(settings_));
     LoadCompareTree();
     tbsOptions->setCurrentIndex(0);
     tbsOptions_Click();
@@ -223,6 +240,9 @@ OptionsPage frmOptions::SelectedPage() const {
     }
     if (key == QLatin1String("Data")) {
         return OptionsPage::Data;
+    }
+    if (key == QLatin1String("Engine")) {
+        return OptionsPage::Engine;
     }
     return OptionsPage::Skip;
 }
@@ -291,6 +311,10 @@ void frmOptions::LoadDataList() {
         cboMatchRecords->findData(static_cast<int>(ReadDataOptions(settings_).matching)));
 }
 
+void frmOptions::LoadEngineList() {
+    ShowRows(lvEngine, ReadOptionRows(settings_, kEngineSection));
+}
+
 void frmOptions::tbsOptions_Click() {
     const int shown = tbsOptions->currentIndex();
     for (int i = 0; i < static_cast<int>(picOptions.size()); ++i) {
@@ -340,6 +364,10 @@ void frmOptions::cmdAddData_Click() {
     AddName(txtData, lvData);
 }
 
+void frmOptions::cmdAddEngine_Click() {
+    AddName(txtEngine, lvEngine);
+}
+
 bool frmOptions::cmdApply_Click() {
     bool saved = false;
     switch (SelectedPage()) {
@@ -362,7 +390,11 @@ bool frmOptions::cmdApply_Click() {
                 ApplyDataPage(settings_, RowsOf(lvData),
                               static_cast<RecordMatching>(cboMatchRecords->currentData().toInt()));
             break;
+        case OptionsPage::Engine:
+            saved = ApplyListPage(settings_, kEngineSection, RowsOf(lvEngine));
+            break;
     }
+    saved = ApplyIgnoreNameCase(settings_, chkIgnoreCase->isChecked()) && saved;
     if (!saved) {
         QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("The options could not be saved to %1.")

@@ -4,8 +4,10 @@
 // The Skip page ticks the kinds of object not to compare and lists, for the
 // selected kind, the properties never compared; the Strict and Data pages list
 // the properties compared only in strict comparison and only with data
-// comparison; the Data page also chooses how records are matched. Apply (and
-// OK) save the page shown, and only that page.
+// comparison; the Data page also chooses how records are matched; the Engine
+// page those compared only between two databases of the same kind. Apply (and
+// OK) save the page shown, and only that page, and the check box below the
+// pages, "Ignore case in names".
 
 #include <QDialog>
 #include <QIcon>
@@ -19,6 +21,7 @@
 
 class QComboBox;
 class QLabel;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -38,7 +41,7 @@ class frmOptions : public QDialog {
 
     // Controls, named as on the form; owned by the dialog.
     QTabWidget* tbsOptions = nullptr;
-    std::array<QWidget*, 3> picOptions{};  // the pages, in tab order
+    std::array<QWidget*, 4> picOptions{};  // the pages, in tab order
     QTreeWidget* tvCompare = nullptr;
     QLineEdit* txtProperty = nullptr;
     QPushButton* cmdAdd = nullptr;
@@ -52,6 +55,12 @@ class frmOptions : public QDialog {
     QLabel* lblMatchRecords = nullptr;
     // How the data comparison matches records: "By key" or "By position".
     QComboBox* cboMatchRecords = nullptr;
+    QLineEdit* txtEngine = nullptr;
+    QPushButton* cmdAddEngine = nullptr;
+    QTreeWidget* lvEngine = nullptr;
+    // Ticked: names that differ only in letter case name one object
+    // ([General] IgnoreNameCase).
+    QCheckBox* chkIgnoreCase = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;
     QPushButton* cmdApply = nullptr;
@@ -70,8 +79,10 @@ class frmOptions : public QDialog {
     void cmdAdd_Click();
     void cmdAddStrict_Click();
     void cmdAddData_Click();
-    // Saves the page shown. Returns false, after telling the user, when the
-    // settings file could not be written.
+    void cmdAddEngine_Click();
+    // Saves the page shown and the check box "Ignore case in names". Returns
+    // false, after telling the user, when the settings file could not be
+    // written.
     bool cmdApply_Click();
     // Saves the page shown and closes the dialog; stays open when saving
     // failed.
@@ -88,6 +99,7 @@ class frmOptions : public QDialog {
     void LoadCompareTree();
     void LoadStrictList();
     void LoadDataList();
+    void LoadEngineList();
     void AddName(QLineEdit* field, QTreeWidget* list);
 
     IniFile& settings_;

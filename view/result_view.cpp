@@ -129,7 +129,9 @@ ResultView::ResultView(RunInputs inputs, const ComparisonOptions& options, Host&
       opener_(std::move(opener)) {}
 
 void ResultView::LoadSkipList(Level level) {
-    skipList_ = options_.LoadSkipList(SettingsTag(level), inputs_.switches);
+    ComparisonSwitches switches = inputs_.switches;
+    switches.sameKind = sameKind_;
+    skipList_ = options_.LoadSkipList(SettingsTag(level), switches);
 }
 
 void ResultView::ReportFailure(const DbError& error) {
@@ -195,6 +197,10 @@ bool ResultView::ShowResolved(const std::string& key) {
     }
     bool listed = false;
     try {
+        sameKind_ = db1->Kind() == db2->Kind();
+        rules_ = EqualityRules{};
+        rules_.byMeaning = !sameKind_;
+        rules_.ignoreNameCase = options_.IgnoreNameCase();
         if (key == kRootKey) {
             LoadSkipList(Level::Databases);
             listed = ListBothSides(db1->GetProperties(), db2->GetProperties());
@@ -227,39 +233,52 @@ bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObjec
     const LevelInfo& info = Describe(level);
     const std::string name = reader.ReadName();
 
-    // A lookup that fails leaves its object absent; the first failure is kept
-    // to tell why when the object is absent from both databases.
+    // The member the key names and its partner, paired as the run pairs
+    // them. A lookup that fails leaves its object absent; the first failure
+    // is kept to tell why when the object is absent from both databases.
     std::optional<DbError> failure;
     auto remember = [&](const std::exception& e) {
         if (!failure) {
             failure = AsDbError(e);
         }
     };
-    auto lookUp = [&](DbObject& parent) -> std::unique_ptr<DbObject> {
+    auto lookUp = [&](DbObject& parent, const std::string& member) -> std::unique_ptr<DbObject> {
         try {
-            return parent.GetCollection(info.collection)->Item(name);
+            return parent.GetCollection(info.collection)->Item(member);
         } catch (const std::exception& e) {
             remember(e);
             return nullptr;
         }
     };
-    std::unique_ptr<DbObject> object1 = lookUp(parent1);
-    std::unique_ptr<DbObject> object2 = lookUp(parent2);
-    if (info.lookup == Lookup::Relation) {
-        // Database 2's relation of exactly that name, if its keyed lookup
-        // found another one.
-        try {
-            auto relations = parent2.GetCollection(info.collection);
-            const std::size_t count = relations->Count();
-            for (std::size_t k = 0; k < count; ++k) {
-                if (relations->NameAt(k) == name) {
-                    object2 = relations->ItemAt(k);
-                    break;
-                }
+    std::unique_ptr<DbObject> object1;
+    std::unique_ptr<DbObject> object2;
+    rules_.pairedByDefinition = false;
+    std::optional<MemberPair> pair;
+    try {
+        PairingRules pairing;
+        pairing.ignoreNameCase = rules_.ignoreNameCase;
+        for (auto& candidate : PairMembers(level, db1, parent1, db2, parent2, pairing)) {
+            if (candidate.KeyName() == name) {
+                pair = std::move(candidate);
+                break;
             }
-        } catch (const std::exception& e) {
-            remember(e);
         }
+    } catch (const std::exception&) {
+        // A collection that cannot be read: each side is looked up alone.
+    }
+    if (pair) {
+        object1 = pair->name1.empty() ? nullptr : lookUp(parent1, pair->name1);
+        object2 = pair->name2.empty() ? nullptr : lookUp(parent2, pair->name2);
+        rules_.pairedByDefinition = pair->byDefinition;
+        if (!pair->InBoth() && !failure) {
+            failure = DbError(errors::kItemNotFound, "Item not found in this collection.",
+                              std::string(kProgramTitle));
+        }
+    } else {
+        // A name no node of the run has (typed by hand): each database's own
+        // lookup, which also finds a name in another letter case.
+        object1 = lookUp(parent1, name);
+        object2 = lookUp(parent2, name);
     }
 
     if (failure) {
@@ -541,7 +560,7 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
             const Property& property2 = properties2.Item(name2);
             const Property read1(property1.Name(), property1.Type(), property1.GetValue());
             const Property read2(property2.Name(), property2.Type(), property2.GetValue());
-            PropertyValuesEqual(read1, read2, equal);
+            PropertyValuesEqual(read1, read2, equal, rules_);
             text1 = PropertyValueText(read1);
             text2 = PropertyValueText(read2);
             value1 = read1.GetValue();

@@ -16,6 +16,8 @@
 
 #include "engine/compare/comparison_run.h"
 #include "engine/compare/host.h"
+#include "engine/compare/matching.h"
+#include "engine/compare/pairing.h"
 #include "engine/model/hierarchy.h"
 #include "engine/model/node_key.h"
 #include "engine/model/object_model.h"
@@ -62,7 +64,10 @@ class ResultView {
     // Lists two Properties collections merged by name, in ascending ordinal
     // order of name, one row per distinct name: "skipped" for names on the
     // current skip list (their values are never read), equal or different
-    // rows for names on both sides, "not found" against the plain text of a
+    // rows for names on both sides (by the rules of the last selection:
+    // values of two kinds of database by meaning, names ignoring letter case
+    // where the options say so, the Name of two objects paired by definition
+    // equal whatever the two names), "not found" against the plain text of a
     // name on one side. A value that cannot be read gives "Error: " and the
     // failure's description in its cell (both cells for a pair), and the
     // listing goes on.
@@ -112,6 +117,8 @@ class ResultView {
     PropertyList& list_;                // Not owned.
     DatabaseOpener opener_;
     SkipList skipList_;
+    bool sameKind_ = true;  // the databases of the selection are of the same kind
+    EqualityRules rules_;   // how the selection's values compare
 };
 
 }  // namespace kesmark

@@ -51,7 +51,9 @@ void ComparisonRun::ReportError(const DbError& error) {
 }
 
 void ComparisonRun::LoadSkipList(Level level) {
-    skipList_ = options_.LoadSkipList(SettingsTag(level), inputs_.switches);
+    ComparisonSwitches switches = inputs_.switches;
+    switches.sameKind = sameKind_;
+    skipList_ = options_.LoadSkipList(SettingsTag(level), switches);
 }
 
 bool ComparisonRun::OpenBothDatabases() {
@@ -101,6 +103,10 @@ RunOutcome ComparisonRun::RunComparison() {
     }
     databasesOpen_ = true;
     same_ = true;
+    sameKind_ = db1_->Kind() == db2_->Kind();
+    rules_ = EqualityRules{};
+    rules_.byMeaning = !sameKind_;
+    rules_.ignoreNameCase = options_.IgnoreNameCase();
     if (!CompareDatabaseProperties(same_)) {
         return stopped();
     }
@@ -123,7 +129,8 @@ RunOutcome ComparisonRun::RunComparison() {
         } else if (phase == Level::QueryDefs) {
             SetProgress(90);
         }
-        if (options_.CompareFlag(Describe(phase).tag) && !Walk(phase, NodeKey(), same_)) {
+        if (options_.CompareFlag(Describe(phase).tag) &&
+            !Walk(phase, NodeKey(), NodeKey(), same_)) {
             return stopped();
         }
     }
@@ -177,7 +184,7 @@ RunOutcome ComparisonRun::Stopped() {
 }
 
 void ComparisonRun::MarkUnfinished(Level level, const NodeKey& owner,
-                                   const std::vector<std::string>& common, std::size_t current,
+                                   const std::vector<MemberPair>& common, std::size_t current,
                                    bool currentSame, bool& ownerSame) {
     const LevelInfo& info = Describe(level);
     for (std::size_t k = current; k < common.size(); ++k) {
@@ -186,7 +193,7 @@ void ComparisonRun::MarkUnfinished(Level level, const NodeKey& owner,
             ownerSame = false;
         }
         try {
-            tree_.SetNodeImage(owner.Child(info.collection, common[k]).Text(),
+            tree_.SetNodeImage(owner.Child(info.collection, common[k].name1).Text(),
                                differs ? info.differs : Picture::NotCompared);
         } catch (const std::exception&) {
             // A node the tree never took: nothing to mark.
@@ -201,15 +208,15 @@ bool ComparisonRun::CompareDatabaseProperties(bool& same) {
     try {
         SetStatus(Describe(Level::Databases).status);
         LoadSkipList(Level::Databases);
-        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), same);
+        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), rules_, same);
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return false;
     }
 }
 
-bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
-                                       Collection& collection2, std::vector<std::string>& common,
+bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, DbObject& owner1,
+                                       DbObject& owner2, std::vector<MemberPair>& common,
                                        bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
@@ -218,27 +225,20 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
         const LevelInfo& info = Describe(level);
         const std::string parentKey = owner.Text();
         common.clear();
-        auto names1 = collection1.Names();
-        auto names2 = collection2.Names();
-        SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
-        SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
-        auto addNode = [&](const std::string& name, Picture image) {
-            std::string key = owner.Child(info.collection, name).Text();
-            tree_.AddNode(parentKey, key, name, image);
-            return key;
-        };
-        auto addOneSided = [&](const std::string& name, Presence presence) {
-            same = false;
-            addNode(name, info.differs);
-            tree_.SetNodePresence(owner.Child(info.collection, name).Text(), presence);
-        };
-        MergeNames(
-            names1, names2, [&](const std::string& name) { addOneSided(name, Presence::Only1); },
-            [&](const std::string& name) { addOneSided(name, Presence::Only2); },
-            [&](const std::string& name, const std::string&) {
-                addNode(name, info.same);
-                common.push_back(name);
-            });
+        PairingRules pairing;
+        pairing.ignoreNameCase = rules_.ignoreNameCase;
+        for (auto& pair : PairMembers(level, *db1_, owner1, *db2_, owner2, pairing)) {
+            const std::string& name = pair.KeyName();
+            const bool both = pair.InBoth();
+            const std::string key = owner.Child(info.collection, name).Text();
+            tree_.AddNode(parentKey, key, name, both ? info.same : info.differs);
+            if (both) {
+                common.push_back(std::move(pair));
+            } else {
+                same = false;
+                tree_.SetNodePresence(key, pair.name1.empty() ? Presence::Only2 : Presence::Only1);
+            }
+        }
         return true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
@@ -247,7 +247,7 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, Collec
 }
 
 bool ComparisonRun::CompareProperties(const Properties& properties1, const Properties& properties2,
-                                      bool& same) {
+                                      const EqualityRules& rules, bool& same) {
     if (YieldAndCheckCancel()) {
         return false;
     }
@@ -277,7 +277,7 @@ bool ComparisonRun::CompareProperties(const Properties& properties1, const Prope
             bool equal = true;
             try {
                 PropertyValuesEqual(properties1.Item(std::string_view(names1[i])),
-                                    properties2.Item(std::string_view(names2[j])), equal);
+                                    properties2.Item(std::string_view(names2[j])), equal, rules);
             } catch (const std::exception&) {
                 same = false;  // an unreadable value counts as a difference
             }

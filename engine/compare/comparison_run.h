@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "engine/compare/host.h"
+#include "engine/compare/matching.h"
 #include "engine/compare/options.h"
+#include "engine/compare/pairing.h"
 #include "engine/compare/result_tree.h"
 #include "engine/model/hierarchy.h"
 #include "engine/model/node_key.h"
@@ -77,6 +79,9 @@ class ComparisonRun {
     // The description of the failure that stopped the run (for an open
     // failure, its first line); empty when the run was not stopped by one.
     const std::string& Failure() const { return failure_; }
+    // After both databases opened: whether they are of the same kind, so
+    // that the Engine-list properties were compared.
+    bool SameKind() const { return sameKind_; }
     // Record pairs compared by the data comparison so far.
     std::int64_t RecordsCompared() const { return recordsCompared_; }
 
@@ -94,27 +99,30 @@ class ComparisonRun {
     // Marks what a stopped walk leaves unfinished among its common objects
     // `common`: the one at `current` (differs when `currentSame` was cleared,
     // clearing `ownerSame` too, else not compared) and every one after it.
-    void MarkUnfinished(Level level, const NodeKey& owner, const std::vector<std::string>& common,
+    void MarkUnfinished(Level level, const NodeKey& owner, const std::vector<MemberPair>& common,
                         std::size_t current, bool currentSame, bool& ownerSame);
     void LoadSkipList(Level level);
 
     // The database phase: the two databases' own properties.
     bool CompareDatabaseProperties(bool& same);
     // The walk of `level` over the collection of the object at `owner` (the
-    // databases for the root key): one pattern for every level, with the
-    // particular rules the hierarchy names for it.
-    bool Walk(Level level, const NodeKey& owner, bool& ownerSame);
-    // Matches two collections by name: adds one node per member (same picture
-    // for a name on both sides, differs picture otherwise), clears `same` for a
-    // name on one side only, and leaves the names on both sides, sorted, in
-    // `common`.
-    bool CompareCollections(Level level, const NodeKey& owner, Collection& collection1,
-                            Collection& collection2, std::vector<std::string>& common, bool& same);
-    // Compares two Properties collections under the current skip list; clears
-    // `same` at the first difference. A value that cannot be read counts as a
-    // difference and does not stop the comparison.
+    // databases for the root key), whose partner in database 2 is at
+    // `owner2` (the same key, unless a member on the way was paired under
+    // another name): one pattern for every level, with the particular rules
+    // the hierarchy names for it.
+    bool Walk(Level level, const NodeKey& owner, const NodeKey& owner2, bool& ownerSame);
+    // Pairs the members of two collections (PairMembers): adds one node per
+    // pair, keyed by database 1's name (same picture for a member on both
+    // sides, differs picture otherwise), clears `same` for a member on one
+    // side only, and leaves the pairs of members on both sides, in node
+    // order, in `common`.
+    bool CompareCollections(Level level, const NodeKey& owner, DbObject& owner1, DbObject& owner2,
+                            std::vector<MemberPair>& common, bool& same);
+    // Compares two Properties collections under the current skip list and
+    // `rules`; clears `same` at the first difference. A value that cannot be
+    // read counts as a difference and does not stop the comparison.
     bool CompareProperties(const Properties& properties1, const Properties& properties2,
-                           bool& same);
+                           const EqualityRules& rules, bool& same);
     // The stored values of one field: the first differing record becomes a
     // node under the field. `data` is the table's one pass over all its
     // compared fields; the first field to ask runs it and, when the rows were
@@ -142,6 +150,8 @@ class ComparisonRun {
     bool databasesOpen_ = false;  // both opened: a stop leaves an incomplete root
     bool rootAdded_ = false;
     std::string failure_;
+    bool sameKind_ = true;
+    EqualityRules rules_;  // for every comparison of the run, set once both databases are open
     std::int64_t recordsCompared_ = 0;
 };
 

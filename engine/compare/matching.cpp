@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "engine/model/text.h"
+#include "engine/model/vocabulary.h"
+
 namespace kesmark {
 
 void SortNames(std::vector<std::string>& names, std::ptrdiff_t low, std::ptrdiff_t high) {
@@ -62,6 +65,11 @@ bool IsSkipped(const SkipList& skipList, std::string_view name) {
 }
 
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal) {
+    PropertyValuesEqual(property1, property2, equal, EqualityRules{});
+}
+
+void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal,
+                         const EqualityRules& rules) {
     const int type = property1.Type();
     const Value value1 = property1.GetValue();
     const Value value2 = property2.GetValue();
@@ -72,7 +80,18 @@ void PropertyValuesEqual(const Property& property1, const Property& property2, b
         }
         return;
     }
-    if (!VariantEqual(value1, value2)) {
+    const std::string& name = property1.Name();
+    if (rules.pairedByDefinition && name == "Name") {
+        return;
+    }
+    if (rules.ignoreNameCase && vocabulary::IsNameProperty(name) && value1.IsText() &&
+        value2.IsText()) {
+        if (FoldAsciiCase(*value1.As<std::string>()) != FoldAsciiCase(*value2.As<std::string>())) {
+            equal = false;
+        }
+        return;
+    }
+    if (!(rules.byMeaning ? ValuesEqualByMeaning(value1, value2) : VariantEqual(value1, value2))) {
         equal = false;
     }
 }

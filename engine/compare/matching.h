@@ -51,12 +51,29 @@ void MergeNames(const std::vector<std::string>& list1, const std::vector<std::st
 // True when `name` is on the skip list (exact, case-sensitive).
 bool IsSkipped(const SkipList& skipList, std::string_view name);
 
+// What, beyond the variant rules, decides whether two property values are
+// equal.
+struct EqualityRules {
+    // The databases are of different kinds: values compare by meaning
+    // (ValuesEqualByMeaning), 1.98 as a decimal and as a real alike.
+    bool byMeaning = false;
+    // Name-valued properties (vocabulary::IsNameProperty) compare ignoring
+    // ASCII letter case.
+    bool ignoreNameCase = false;
+    // The two objects were paired by what they are, not by name (an index the
+    // engine named): their Name properties count as equal.
+    bool pairedByDefinition = false;
+};
+
 // Clears `equal` when the values of the two properties differ; never sets it.
 // Byte arrays (type 9 or 11 on property 1) compare by length and every byte;
 // other values by the variant rules (see VariantEqual: Null on one side only
 // is a difference, Null on both sides is equal). Reading a value may throw
 // DbError; the caller decides what that means.
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal);
+// As above, under `rules`. With default rules the same as above.
+void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal,
+                         const EqualityRules& rules);
 
 // The names of a Properties collection, by position.
 std::vector<std::string> PropertyNames(const Properties& properties);

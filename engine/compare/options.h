@@ -1,9 +1,10 @@
 #pragma once
 
 // What a comparison reads from the program's options: the Compare flag of
-// each collection tag and the skip list of properties never compared. The
-// settings layer implements it over the settings file, reading the file at
-// each call, so that options saved between two runs take effect at the next.
+// each collection tag, the skip list of properties never compared, and
+// whether names are matched ignoring letter case. The settings layer
+// implements it over the settings file, reading the file at each call, so
+// that options saved between two runs take effect at the next.
 
 #include <cstdint>
 #include <string>
@@ -16,10 +17,15 @@ namespace kesmark {
 // it was loaded for. Ordered as loaded; duplicates and empty names kept.
 using SkipList = std::vector<std::string>;
 
-// The two switches of a comparison that decide which lists join the skip list.
+// What decides which lists join the skip list: the two switches of a
+// comparison, and whether its two databases are of one kind.
 struct ComparisonSwitches {
     bool strict = false;  // "Strict" ticked: Strict-list properties are compared
     bool data = false;    // "Data" ticked: Data-list properties and stored values are compared
+    // Both databases are of the same kind (the same backend, and for ODBC the
+    // same database system): the Engine-list properties are compared. The
+    // run and the result view set it once both databases are open.
+    bool sameKind = true;
 };
 
 // How the data comparison pairs the records of a table.
@@ -47,6 +53,10 @@ class ComparisonOptions {
     virtual bool CompareFlag(std::string_view tag) const = 0;
     // The skip list for `tag` under `switches`.
     virtual SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const = 0;
+    // True when names that differ only in ASCII letter case name one object
+    // ("Album" and "album"): such members pair up, and name-valued properties
+    // compare ignoring case.
+    virtual bool IgnoreNameCase() const = 0;
 };
 
 // Options that are those of `base` but for the record matching, which is
@@ -61,6 +71,7 @@ class MatchingOverride : public ComparisonOptions {
     SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override {
         return base_.LoadSkipList(tag, switches);
     }
+    bool IgnoreNameCase() const override { return base_.IgnoreNameCase(); }
     DataOptions Data() const override {
         DataOptions data = base_.Data();
         data.matching = matching_;

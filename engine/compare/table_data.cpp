@@ -11,6 +11,7 @@
 
 #include "engine/model/key_order.h"
 #include "engine/model/node_key.h"
+#include "engine/model/text.h"
 #include "engine/model/value_codec.h"
 
 namespace kesmark {
@@ -287,8 +288,9 @@ bool IsLongType(int type) {
 }
 
 // True when two encoded cells of a field hold equal values: same bytes, or
-// equal by the variant rules once decoded (5 and 5.0).
-bool CellsEqual(std::string_view cell1, std::string_view cell2, bool longField) {
+// equal once decoded, by the variant rules (5 and 5.0) or, `byMeaning`, by
+// what the values mean across engines (ValuesEqualByMeaning).
+bool CellsEqual(std::string_view cell1, std::string_view cell2, bool longField, bool byMeaning) {
     if (cell1 == cell2) {
         return true;
     }
@@ -297,7 +299,10 @@ bool CellsEqual(std::string_view cell1, std::string_view cell2, bool longField) 
     if (v1.IsNull() || v2.IsNull()) {
         return v1.IsNull() && v2.IsNull();
     }
-    return longField ? LongValuesEqual(v1, v2) : VariantEqual(v1, v2);
+    if (longField) {
+        return LongValuesEqual(v1, v2);
+    }
+    return byMeaning ? ValuesEqualByMeaning(v1, v2) : VariantEqual(v1, v2);
 }
 
 std::string KeyFieldsText(const std::vector<std::string>& keyFields) {
@@ -338,18 +343,74 @@ std::string RowKeyText(const std::vector<Value>& key) {
 }
 
 RecordPairing PlanPairing(Database& db1, Database& db2, std::string_view table,
-                          const DataOptions& options) {
+                          const DataOptions& options, std::string_view table2,
+                          bool ignoreNameCase) {
     RecordPairing pairing;
     pairing.maxRows = std::max<std::int64_t>(options.maxRows, 0);
     try {
-        if (const auto key = SharedKey(db1, db2, table)) {
-            pairing.keyFields = key->fields;
+        if (!ignoreNameCase && (table2.empty() || table2 == table)) {
+            if (const auto key = SharedKey(db1, db2, table)) {
+                pairing.keyFields = key->fields;
+                pairing.keyFields2 = key->fields;
+            }
+        } else {
+            // As SharedKey, with database 2's own names of the table and of
+            // the key fields.
+            const auto keys1 = db1.CandidateKeys(table);
+            const auto keys2 = keys1.empty() ? std::vector<TableKey>()
+                                             : db2.CandidateKeys(table2.empty() ? table : table2);
+            auto same = [ignoreNameCase](const std::string& a, const std::string& b) {
+                return ignoreNameCase ? FoldAsciiCase(a) == FoldAsciiCase(b) : a == b;
+            };
+            for (const auto& key1 : keys1) {
+                for (const auto& key2 : keys2) {
+                    if (key2.fields.size() != key1.fields.size()) {
+                        continue;
+                    }
+                    std::vector<std::string> names2;
+                    for (const auto& name1 : key1.fields) {
+                        const auto found = std::find_if(
+                            key2.fields.begin(), key2.fields.end(),
+                            [&](const std::string& name2) { return same(name1, name2); });
+                        if (found == key2.fields.end()) {
+                            break;
+                        }
+                        names2.push_back(*found);
+                    }
+                    if (names2.size() == key1.fields.size()) {
+                        pairing.keyFields = key1.fields;
+                        pairing.keyFields2 = std::move(names2);
+                        break;
+                    }
+                }
+                if (!pairing.keyFields.empty()) {
+                    break;
+                }
+            }
         }
     } catch (const std::exception&) {
         // Indexes that cannot be read give no key; the index walk says so.
     }
     pairing.byKey = options.matching == RecordMatching::Key && !pairing.keyFields.empty();
     return pairing;
+}
+
+void TableDataComparison::ReadDatabase2As(std::string table, std::vector<std::string> fields) {
+    table2_ = std::move(table);
+    fields2_ = std::move(fields);
+}
+
+const std::string& TableDataComparison::Table2() const {
+    return table2_.empty() ? table_ : table2_;
+}
+
+const std::vector<std::string>& TableDataComparison::Fields2() const {
+    return fields2_.size() == fields_.size() ? fields2_ : fields_;
+}
+
+const std::vector<std::string>& TableDataComparison::KeyFields2() const {
+    return pairing_.keyFields2.size() == pairing_.keyFields.size() ? pairing_.keyFields2
+                                                                   : pairing_.keyFields;
 }
 
 TableDataComparison::TableDataComparison(Database& db1, Database& db2, std::string table,
@@ -395,25 +456,30 @@ bool TableDataComparison::Run() {
 TableDataComparison::Outcome TableDataComparison::RunByKey() {
     // The key fields travel with the compared fields; those not asked for
     // are read after them.
+    // Database 2 reads the same columns by its own names.
     std::vector<std::string> read = fields_;
+    std::vector<std::string> read2 = Fields2();
     std::vector<std::size_t> keyAt;
-    for (const auto& k : pairing_.keyFields) {
-        auto it = std::find(read.begin(), read.end(), k);
+    const auto& keyFields = pairing_.keyFields;
+    const auto& keyFields2 = KeyFields2();
+    for (std::size_t k = 0; k < keyFields.size(); ++k) {
+        auto it = std::find(read.begin(), read.end(), keyFields[k]);
         if (it == read.end()) {
-            read.push_back(k);
+            read.push_back(keyFields[k]);
+            read2.push_back(keyFields2[k]);
             it = read.end() - 1;
         }
         keyAt.push_back(static_cast<std::size_t>(it - read.begin()));
     }
     const std::size_t fieldCount = read.size();
     const std::size_t reported = fields_.size();
-    const auto& keyFields = pairing_.keyFields;
+    const std::string& table2 = Table2();
 
     bool cancelled = false;
     YieldPoint yieldAndCheck(host_);
     Pipeline pipeline([&, read] { return db1_.OpenOrderedRecordset(table_, read, keyFields); },
-                      [&, read] { return db2_.OpenOrderedRecordset(table_, read, keyFields); },
-                      ReadLabel{db1_.Name(), table_, read}, ReadLabel{db2_.Name(), table_, read},
+                      [&, read2] { return db2_.OpenOrderedRecordset(table2, read2, keyFields2); },
+                      ReadLabel{db1_.Name(), table_, read}, ReadLabel{db2_.Name(), table2, read2},
                       fieldCount, [&] { return yieldAndCheck(); });
     Cursor& side1 = pipeline.Side1();
     Cursor& side2 = pipeline.Side2();
@@ -499,7 +565,7 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
                 }
                 for (std::size_t f = 0; f < fieldCount; ++f) {
                     if (!CellsEqual(side1.Cell(f, fieldCount), side2.Cell(f, fieldCount),
-                                    longField[f])) {
+                                    longField[f], byMeaning_)) {
                         changed = true;
                         if (f < reported && firstDifference_[f] == 0) {
                             firstDifference_[f] = position1;
@@ -549,18 +615,20 @@ bool RecordMissing(bool more1, bool more2, std::int64_t recordsCompared,
 
 bool TableDataComparison::RunByPosition() {
     const std::size_t fieldCount = fields_.size();
-    const auto& keyFields = pairing_.keyFields;
-    auto opener = [&](Database& db) -> RecordsetOpener {
-        return [&db, this, keyFields] {
-            return keyFields.empty() ? db.OpenRecordset(table_, fields_)
-                                     : db.OpenOrderedRecordset(table_, fields_, keyFields);
+    // Each database reads by its own names of the table, fields and key.
+    auto opener = [](Database& db, const std::string& table, const std::vector<std::string>& fields,
+                     const std::vector<std::string>& keyFields) -> RecordsetOpener {
+        return [&db, &table, &fields, &keyFields] {
+            return keyFields.empty() ? db.OpenRecordset(table, fields)
+                                     : db.OpenOrderedRecordset(table, fields, keyFields);
         };
     };
     bool cancelled = false;
     YieldPoint yieldAndCheck(host_);
-    Pipeline pipeline(opener(db1_), opener(db2_), ReadLabel{db1_.Name(), table_, fields_},
-                      ReadLabel{db2_.Name(), table_, fields_}, fieldCount,
-                      [&] { return yieldAndCheck(); });
+    Pipeline pipeline(
+        opener(db1_, table_, fields_, pairing_.keyFields),
+        opener(db2_, Table2(), Fields2(), KeyFields2()), ReadLabel{db1_.Name(), table_, fields_},
+        ReadLabel{db2_.Name(), Table2(), Fields2()}, fieldCount, [&] { return yieldAndCheck(); });
     Cursor& side1 = pipeline.Side1();
     Cursor& side2 = pipeline.Side2();
     auto& decided = pipeline.Decided();
@@ -594,8 +662,8 @@ bool TableDataComparison::RunByPosition() {
                 if (decided[f].load(std::memory_order_relaxed)) {
                     continue;
                 }
-                if (!CellsEqual(side1.Cell(f, fieldCount), side2.Cell(f, fieldCount),
-                                longField[f])) {
+                if (!CellsEqual(side1.Cell(f, fieldCount), side2.Cell(f, fieldCount), longField[f],
+                                byMeaning_)) {
                     firstDifference_[f] = recordsCompared_;
                     decided[f] = true;
                     --undecided;

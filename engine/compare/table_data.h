@@ -56,15 +56,20 @@ struct RecordPairing {
     // The key both tables share (SharedKey); empty when none. Records are
     // read in its order whichever way they are paired.
     std::vector<std::string> keyFields;
+    // Database 2's names of the key fields, in the order of keyFields.
+    std::vector<std::string> keyFields2;
     bool byKey = false;           // pair rows of equal keys (needs keyFields)
     std::int64_t maxRows = 1000;  // differing rows kept when paired by key
 };
 
 // The pairing of `table` under `options`: by key when the options ask for it
-// and both tables share a key, else by position. A key that cannot be read
+// and both tables share a key, else by position. Database 2's table is
+// `table2` (empty: `table`); with `ignoreNameCase`, key fields whose names
+// differ only in ASCII letter case are one field. A key that cannot be read
 // (a table whose indexes cannot be read) counts as none.
 RecordPairing PlanPairing(Database& db1, Database& db2, std::string_view table,
-                          const DataOptions& options);
+                          const DataOptions& options, std::string_view table2 = {},
+                          bool ignoreNameCase = false);
 
 // The text of a row key ("5", "1, a"), as row nodes name rows (node_key.h).
 std::string RowKeyText(const std::vector<Value>& key);
@@ -78,6 +83,16 @@ class TableDataComparison {
     // The number of rows both databases count in the table (their equal
     // RecordCount). A table that ends before it has lost records: see Run.
     void ExpectRows(std::int64_t rows) { expectedRows_ = rows; }
+
+    // Database 2 is read by its own names of the table and of the fields, in
+    // the order of Fields(), where they differ from database 1's (names
+    // matched ignoring letter case); its key fields by the pairing's
+    // keyFields2. By default both are read by the same names.
+    void ReadDatabase2As(std::string table, std::vector<std::string> fields);
+    // Values compare by meaning (ValuesEqualByMeaning: 1.98 as a decimal and
+    // as a real alike), as between databases of different kinds, instead of
+    // by the variant rules.
+    void CompareByMeaning(bool byMeaning) { byMeaning_ = byMeaning; }
 
     // Reads both tables and compares them. By position, a table that ends
     // while the other goes on, or before the rows both databases count,
@@ -116,12 +131,19 @@ class TableDataComparison {
     Outcome RunByKey();
     bool RunByPosition();
     void Reset();
+    // Database 2's names of the table, the fields and the key fields.
+    const std::string& Table2() const;
+    const std::vector<std::string>& Fields2() const;
+    const std::vector<std::string>& KeyFields2() const;
 
     Database& db1_;  // Not owned.
     Database& db2_;  // Not owned.
     std::string table_;
     std::vector<std::string> fields_;  // the fields asked for
-    Host& host_;                       // Not owned.
+    std::string table2_;               // database 2's names; empty: as database 1's
+    std::vector<std::string> fields2_;
+    bool byMeaning_ = false;
+    Host& host_;  // Not owned.
     RecordPairing pairing_;
     std::vector<std::int64_t> firstDifference_;
     std::int64_t recordsCompared_ = 0;

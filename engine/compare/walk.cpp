@@ -36,12 +36,13 @@ int RoundHalfToEven(double x) {
 // properties and sub-walks in the order the level's rules give, and the
 // differs picture when anything below it differed. A walk that stops marks
 // the common objects it did not finish.
-bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
+bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner2,
+                         bool& ownerSame) {
     if (YieldAndCheckCancel()) {
         return false;
     }
     const LevelInfo& info = Describe(level);
-    std::vector<std::string> common;
+    std::vector<MemberPair> common;
     std::size_t current = 0;  // the common object being compared
     bool objectSame = true;   // its same flag
     auto stop = [&] {
@@ -69,13 +70,14 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         RecordPairing pairing;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
-            pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data());
+            pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data(), owner2.Name(),
+                                  rules_.ignoreNameCase);
             std::unique_ptr<DbObject> t1;
             std::unique_ptr<DbObject> t2;
             const Value count1 =
                 Resolve(*db1_, owner, t1).GetProperties().Item("RecordCount").GetValue();
             const Value count2 =
-                Resolve(*db2_, owner, t2).GetProperties().Item("RecordCount").GetValue();
+                Resolve(*db2_, owner2, t2).GetProperties().Item("RecordCount").GetValue();
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
                 compareData = pairing.byKey;
@@ -87,19 +89,28 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
         {
             std::unique_ptr<DbObject> o1;
             std::unique_ptr<DbObject> o2;
-            auto c1 = Resolve(*db1_, owner, o1).GetCollection(info.collection);
-            auto c2 = Resolve(*db2_, owner, o2).GetCollection(info.collection);
-            if (!CompareCollections(level, owner, *c1, *c2, common, ownerSame)) {
+            DbObject& object1 = Resolve(*db1_, owner, o1);
+            DbObject& object2 = Resolve(*db2_, owner2, o2);
+            if (!CompareCollections(level, owner, object1, object2, common, ownerSame)) {
                 return stop();
             }
         }
 
         // The table's one data pass, over every common field, run when the
-        // first field asks for it and gone when the walk ends.
+        // first field asks for it and gone when the walk ends. Database 2 is
+        // read by its own names of the table and fields.
         std::optional<TableDataComparison> data;
         bool dataRan = false;
         if (compareData) {
-            data.emplace(*db1_, *db2_, owner.Name(), common, host_, pairing);
+            std::vector<std::string> fields1;
+            std::vector<std::string> fields2;
+            for (const auto& pair : common) {
+                fields1.push_back(pair.name1);
+                fields2.push_back(pair.name2);
+            }
+            data.emplace(*db1_, *db2_, owner.Name(), std::move(fields1), host_, pairing);
+            data->ReadDatabase2As(owner2.Name(), std::move(fields2));
+            data->CompareByMeaning(rules_.byMeaning);
             if (expectedRows) {
                 data->ExpectRows(*expectedRows);
             }
@@ -107,7 +118,10 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
 
         const std::vector<Level> subLevels = ChildLevels(level);
         for (current = 0; current < common.size(); ++current) {
-            const NodeKey key = owner.Child(info.collection, common[current]);
+            const NodeKey key = owner.Child(info.collection, common[current].name1);
+            const NodeKey key2 = owner2.Child(info.collection, common[current].name2);
+            EqualityRules rules = rules_;
+            rules.pairedByDefinition = common[current].byDefinition;
             objectSame = true;
 
             auto compareOwnProperties = [&] {
@@ -119,9 +133,9 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
                 if (info.rules & kReopenDatabase2) {
                     ReopenDatabase2();
                 }
-                auto& object2 = Resolve(*db2_, key, o2);
+                auto& object2 = Resolve(*db2_, key2, o2);
                 LoadSkipList(level);
-                return CompareProperties(object1.GetProperties(), object2.GetProperties(),
+                return CompareProperties(object1.GetProperties(), object2.GetProperties(), rules,
                                          objectSame);
             };
 
@@ -132,7 +146,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, bool& ownerSame) {
             for (Level sub : subLevels) {
                 const LevelInfo& subInfo = Describe(sub);
                 if (subInfo.hasCompareFlag && options_.CompareFlag(subInfo.tag) &&
-                    !Walk(sub, key, objectSame)) {
+                    !Walk(sub, key, key2, objectSame)) {
                     return stop();
                 }
             }

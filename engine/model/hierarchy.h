@@ -105,8 +105,7 @@ inline constexpr std::size_t kLevelCount = 14;
 // How the result view finds the member a key names in its collection.
 enum class Lookup : std::uint8_t {
     Root,          // the databases themselves
-    ByName,        // the collection's lookup by name
-    Relation,      // by name, then database 2's relations scanned for the exact name
+    ByName,        // by name, paired with its partner as the run pairs them
     RecordNumber,  // the n-th record of the field's table, counted from 1
     RowKey,        // the row of the table whose key values the name gives (node_key.h)
 };
@@ -175,7 +174,7 @@ inline constexpr std::array<LevelInfo, kLevelCount> kLevels = {{
      Picture::ParameterSame, Picture::ParameterDiffers, "Comparing parameters of query {1}",
      Lookup::ByName, true, kPropertiesFirst},
     {Level::Relations, "Relations", Level::Databases, "Relations", "Relations", "relation",
-     Picture::RelationSame, Picture::RelationDiffers, "Comparing relations", Lookup::Relation, true,
+     Picture::RelationSame, Picture::RelationDiffers, "Comparing relations", Lookup::ByName, true,
      kPropertiesFirst | kReopenDatabase2},
     {Level::RelationFields, "RelationFields", Level::Relations, "Fields", "Fields",
      "relation field", Picture::FieldSame, Picture::FieldDiffers,

@@ -77,6 +77,16 @@ void Properties::Add(std::string name, int type, Value value) {
     items_.emplace_back(std::move(name), type, std::move(value));
 }
 
+void Properties::Set(std::string name, int type, Value value) {
+    for (auto& p : items_) {
+        if (p.Name() == name) {
+            p = Property(std::move(name), type, std::move(value));
+            return;
+        }
+    }
+    Add(std::move(name), type, std::move(value));
+}
+
 const Property& Properties::Item(std::size_t index) const {
     if (index >= items_.size()) {
         throw ItemNotFound();

@@ -68,6 +68,9 @@ class Properties {
     void Add(Property property) { items_.push_back(std::move(property)); }
     // Convenience: Add(Property(name, type, value)).
     void Add(std::string name, int type, Value value);
+    // Replaces the property of exactly that name with Property(name, type,
+    // value), in its place; adds it at the end when there is none.
+    void Set(std::string name, int type, Value value);
 
     std::size_t Count() const { return items_.size(); }
     const Property& Item(std::size_t index) const;  // throws DbError 3265 past the end
@@ -169,10 +172,25 @@ struct TableKey {
     friend bool operator==(const TableKey&, const TableKey&) = default;
 };
 
+// What kind of database an open Database is: the backend that reads it and,
+// for ODBC, the database system behind the driver (its SQL_DBMS_NAME). Two
+// databases of one kind offer the same engine-only properties and spell
+// values alike, so those properties are compared only between databases of
+// the same kind.
+struct DatabaseKind {
+    std::string backend;  // "SQLite", "Access", "ODBC", ...
+    std::string system;   // ODBC: the database system ("PostgreSQL", "SQLite"); "" otherwise
+    friend bool operator==(const DatabaseKind&, const DatabaseKind&) = default;
+};
+
 // An open database, read-only. Its collections are TableDefs, QueryDefs,
 // Relations and Containers; its Properties are the database's own.
 class Database : public DbObject {
   public:
+    // The kind of this database: its backend and, for ODBC, its database
+    // system. Known from the moment the database is open; never throws.
+    virtual DatabaseKind Kind() const = 0;
+
     // Opens a recordset over the given fields of one table, in the database's
     // natural row order (no ORDER BY), one column per field in the order given.
     // The row order must not depend on which fields are asked for (the data

@@ -87,10 +87,13 @@ class TreeCollection : public Collection {
 // database's properties and its collections come from the root node, and
 // every read after Close() throws "The database is closed.". Backends fill
 // Root() and implement the recordsets and Close (calling MarkClosed()).
+// The database's kind is its backend, the `source` of its errors ("SQLite"),
+// with the database system a backend sets through SetSystem.
 class TreeDatabase : public Database {
   public:
     TreeDatabase(std::string name, std::string source);
 
+    DatabaseKind Kind() const override { return {source_, system_}; }
     std::string Name() override { return name_; }
     Properties GetProperties() override;
     std::unique_ptr<Collection> GetCollection(std::string_view name) override;
@@ -101,10 +104,13 @@ class TreeDatabase : public Database {
     void CheckOpen() const;
     void MarkClosed() { closed_ = true; }
     const std::string& DatabaseName() const { return name_; }
+    // The database system behind the backend (ODBC: SQL_DBMS_NAME).
+    void SetSystem(std::string system) { system_ = std::move(system); }
 
   private:
     std::string name_;
     std::string source_;
+    std::string system_;
     TreeObject root_;
     bool closed_ = false;
 };

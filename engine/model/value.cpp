@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "engine/model/db_error.h"
 #include "engine/model/utf8.h"
@@ -130,6 +131,205 @@ void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
     y += (m <= 2);
 }
 
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+// 1899-12-30, day 0 of OLE dates, counted from 1970-01-01.
+constexpr long long kOleEpochDays = -25569;
+constexpr long long kMillisecondsPerDay = 86400000;
+
+// An instant as a day number (OLE: days since 1899-12-30) and the
+// milliseconds into that day.
+struct Instant {
+    long long day = 0;
+    long long millisecond = 0;
+    friend bool operator==(const Instant&, const Instant&) = default;
+};
+
+// The instant of an OLE date serial, to the millisecond. Before day 0 the
+// fraction counts away from zero, as OLE dates do (-1.25 is 1899-12-29
+// 06:00).
+std::optional<Instant> InstantOfSerial(double serial) {
+    if (!std::isfinite(serial) || std::fabs(serial) > 1e8) {
+        return std::nullopt;
+    }
+    auto day = static_cast<long long>(std::trunc(serial));
+    auto ms = std::llround(std::fabs(serial - std::trunc(serial)) *
+                           static_cast<double>(kMillisecondsPerDay));
+    if (ms >= kMillisecondsPerDay) {
+        ms -= kMillisecondsPerDay;
+        day += serial < 0 ? -1 : 1;
+    }
+    return Instant{day, ms};
+}
+
+bool ReadNumber(std::string_view text, std::size_t& pos, std::size_t digits, int& value) {
+    if (pos + digits > text.size()) {
+        return false;
+    }
+    value = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+        const char c = text[pos + i];
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    pos += digits;
+    return true;
+}
+
+// The instant an ISO 8601 date/time text names: "yyyy-mm-dd", optionally
+// followed by " " or "T" and "hh:mm", ":ss" and a fraction of a second; or a
+// time alone (day 0). Nullopt for anything else (a time zone included).
+std::optional<Instant> InstantOfText(std::string_view text) {
+    std::size_t pos = 0;
+    int year = 1899;
+    int month = 12;
+    int day = 30;
+    bool dated = false;
+    if (text.size() >= 10 && text[4] == '-') {
+        if (!ReadNumber(text, pos, 4, year) || text[pos++] != '-' ||
+            !ReadNumber(text, pos, 2, month) || pos >= text.size() || text[pos++] != '-' ||
+            !ReadNumber(text, pos, 2, day)) {
+            return std::nullopt;
+        }
+        dated = true;
+        if (pos < text.size()) {
+            if (text[pos] != ' ' && text[pos] != 'T') {
+                return std::nullopt;
+            }
+            ++pos;
+        }
+    }
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    long long fraction = 0;  // milliseconds
+    if (pos < text.size() || !dated) {
+        if (!ReadNumber(text, pos, 2, hour) || pos >= text.size() || text[pos++] != ':' ||
+            !ReadNumber(text, pos, 2, minute)) {
+            return std::nullopt;
+        }
+        if (pos < text.size() && text[pos] == ':') {
+            ++pos;
+            if (!ReadNumber(text, pos, 2, second)) {
+                return std::nullopt;
+            }
+            if (pos < text.size() && text[pos] == '.') {
+                // Milliseconds; digits beyond them are finer than a date
+                // value holds and are not read.
+                ++pos;
+                int digits = 0;
+                for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+                    if (digits < 3) {
+                        static constexpr long long kScale[] = {100, 10, 1};
+                        fraction += (text[pos] - '0') * kScale[digits];
+                    }
+                    ++digits;
+                }
+                if (digits == 0) {
+                    return std::nullopt;
+                }
+            }
+        }
+    }
+    if (pos != text.size() || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 ||
+        second > 59) {
+        return std::nullopt;
+    }
+    static const int kDaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > kDaysInMonth[month - 1] || (month == 2 && day == 29 && !leap)) {
+        return std::nullopt;
+    }
+    const long long days =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+        kOleEpochDays;
+    return Instant{days, (hour * 3600LL + minute * 60LL + second) * 1000 + fraction};
+}
+
+// The exact decimal text of an exact number (integer, currency, decimal),
+// canonical ("2.00" is "2"); nullopt for other values.
+std::optional<std::string> ExactText(const Value& v) {
+    if (const auto* i = v.As<std::int64_t>()) {
+        return std::to_string(*i);
+    }
+    if (const auto* c = v.As<Currency>()) {
+        return NormalizeDecimal(FormatCurrency(*c));
+    }
+    if (const auto* d = v.As<Decimal>()) {
+        return NormalizeDecimal(d->text);
+    }
+    return std::nullopt;
+}
+
+// The double nearest to an exact decimal text.
+std::optional<double> NearestDouble(const std::string& text) {
+    double d = 0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, d);
+    if (result.ec != std::errc() || result.ptr != end) {
+        return std::nullopt;
+    }
+    return d;
+}
+
+// The value of a Boolean, integer, decimal, currency or floating-point number
+// when it is exactly 0 or 1.
+std::optional<bool> ZeroOrOne(const Value& v) {
+    if (const auto* b = v.As<bool>()) {
+        return *b;
+    }
+    if (const auto* d = v.As<double>()) {
+        if (*d == 0.0 || *d == 1.0) {
+            return *d == 1.0;
+        }
+        return std::nullopt;
+    }
+    if (const auto exact = ExactText(v)) {
+        if (*exact == "0" || *exact == "1") {
+            return *exact == "1";
+        }
+    }
+    return std::nullopt;
+}
+
+bool NumbersEqualByMeaning(const Value& a, const Value& b) {
+    const bool dateA = a.As<DateTime>() != nullptr;
+    const bool dateB = b.As<DateTime>() != nullptr;
+    if (dateA || dateB) {
+        return dateA && dateB && a.As<DateTime>()->serial == b.As<DateTime>()->serial;
+    }
+    if (a.As<bool>() || b.As<bool>()) {
+        const auto za = ZeroOrOne(a);
+        const auto zb = ZeroOrOne(b);
+        return za && zb && *za == *zb;
+    }
+    const auto exactA = ExactText(a);
+    const auto exactB = ExactText(b);
+    if (exactA && exactB) {
+        return *exactA == *exactB;
+    }
+    const auto* realA = a.As<double>();
+    const auto* realB = b.As<double>();
+    if (realA && realB) {
+        return *realA == *realB;
+    }
+    // One exact number, one floating-point number.
+    const std::string& exact = exactA ? *exactA : *exactB;
+    const double real = realA ? *realA : *realB;
+    const auto nearest = NearestDouble(exact);
+    return nearest && *nearest == real;
+}
+
 }  // namespace
 
 bool Value::IsNumeric() const {
@@ -189,6 +389,30 @@ long double NumericValue(const Value& v) {
         long double operator()(const Bytes&) const { return 0; }
     };
     return std::visit(Visitor{}, v.Get());
+}
+
+bool ValuesEqualByMeaning(const Value& a, const Value& b) {
+    if (a.IsNull() || b.IsNull()) {
+        return a.IsNull() && b.IsNull();
+    }
+    if (a.IsBytes() || b.IsBytes()) {
+        return a.IsBytes() && b.IsBytes() && BytesEqual(*a.As<Bytes>(), *b.As<Bytes>());
+    }
+    const auto* textA = a.As<std::string>();
+    const auto* textB = b.As<std::string>();
+    if (textA && textB) {
+        return *textA == *textB;
+    }
+    if (textA || textB) {
+        const auto* date = textA ? b.As<DateTime>() : a.As<DateTime>();
+        if (!date) {
+            return false;
+        }
+        const auto fromText = InstantOfText(textA ? *textA : *textB);
+        const auto fromDate = InstantOfSerial(date->serial);
+        return fromText && fromDate && *fromText == *fromDate;
+    }
+    return NumbersEqualByMeaning(a, b);
 }
 
 bool BytesEqual(const Bytes& a, const Bytes& b) {

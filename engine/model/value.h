@@ -90,6 +90,23 @@ int CompareOrdinal(std::string_view a, std::string_view b);
 // difference. Returns true when the two values are equal.
 bool VariantEqual(const Value& a, const Value& b);
 
+// Equality by meaning, for two values read from databases of different
+// kinds, where one engine stores a fact as another type than the other:
+//   - an exact number (integer, decimal, currency) against a floating-point
+//     number: equal when the floating-point number is the double nearest to
+//     the exact one (1.98 as a decimal and 1.98 as a real);
+//   - exact numbers against each other: by their exact value (2 and 2.00);
+//   - a Boolean against a number: True against 1, False against 0;
+//   - a date against text in ISO 8601 form ("yyyy-mm-dd", "yyyy-mm-dd
+//     hh:mm[:ss[.fff]]", "T" also between date and time, as SQLite stores
+//     dates): equal at the same instant, to the millisecond; a date alone
+//     stands for midnight of that date;
+//   - text against text: byte for byte; byte arrays likewise;
+//   - any other text against a number, or a date against a number: a
+//     difference.
+// Null as in VariantEqual. Values of one engine keep VariantEqual.
+bool ValuesEqualByMeaning(const Value& a, const Value& b);
+
 // Byte-for-byte equality of two byte arrays (also their lengths).
 bool BytesEqual(const Bytes& a, const Bytes& b);
 

@@ -65,7 +65,10 @@ TEST_F(CliTest, AnInterruptedRunPrintsItsRootNotCompared) {
     const auto result =
         test::RunDiffInterrupted({"--settings", settings_.string(), a.string(), a.string()});
     EXPECT_EQ(result.exitCode, 2) << result.err;
-    EXPECT_EQ(result.out, "not compared  Databases\n(comparison stopped before its end)\n");
+    EXPECT_EQ(
+        result.out,
+        "not compared  Databases\nincomplete: the comparison was cancelled; \"not compared\" marks "
+        "what it did not finish\n");
 }
 
 TEST_F(CliTest, OpenFailuresExitTwoWithTheOpenFailureMessage) {
@@ -128,11 +131,11 @@ TEST_F(CliTest, ADamagedFileStopsTheRunNamingTheFileAndTheTable) {
     EXPECT_EQ(text.exitCode, 2);
     EXPECT_EQ(text.err, "SQLite: '" + b.string() +
                             "': reading table 'items': database disk image is malformed\n");
-    EXPECT_TRUE(text.out.starts_with("unknown  Databases\n")) << text.out;
-    EXPECT_NE(text.out.find("\nunknown    table items\n"), std::string::npos) << text.out;
+    EXPECT_TRUE(text.out.starts_with("not compared  Databases\n")) << text.out;
+    EXPECT_NE(text.out.find("\nnot compared    table items\n"), std::string::npos) << text.out;
     EXPECT_TRUE(
-        text.out.ends_with("incomplete: the comparison stopped at an error; \"unknown\" "
-                           "marks what was not compared to its end\n"))
+        text.out.ends_with("incomplete: the comparison stopped at an error; \"not compared\" "
+                           "marks what it did not finish\n"))
         << text.out;
 
     const auto json = test::RunDiff({"--json", "--data", "--settings", settings_.string(), a, b});
@@ -140,8 +143,8 @@ TEST_F(CliTest, ADamagedFileStopsTheRunNamingTheFileAndTheTable) {
     EXPECT_FALSE(doc.at("same").get<bool>());
     EXPECT_FALSE(doc.at("completed").get<bool>());
     EXPECT_EQ(doc.at("incomplete"),
-              nlohmann::json({"Databases", "TableDefs[items]", "TableDefs[items].Fields[data]",
-                              "TableDefs[items].Fields[id]", "TableDefs[later]"}));
+              nlohmann::json({"Databases", "TableDefs[items]", "TableDefs[later]",
+                              "TableDefs[items].Fields[data]", "TableDefs[items].Fields[id]"}));
 }
 
 TEST_F(CliTest, BadUsageExitsTwoWithTheUsage) {

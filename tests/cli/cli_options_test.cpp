@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -95,6 +96,45 @@ TEST_F(CliOptionsTest, LongOptionsTakeTheirValueAfterAnEqualsSign) {
     const auto repeated = test::RunDiff({"--settings=" + (dir_ / "nowhere.ini").string(),
                                          "--settings=" + settings_.string(), a_, b_});
     EXPECT_EQ(repeated.exitCode, 1) << repeated.err;
+}
+
+TEST_F(CliOptionsTest, IgnoreCaseMatchesNamesThatDifferOnlyInLetterCase) {
+    const auto upper =
+        test::MakeSqlite(dir_ / "upper.db",
+                         "CREATE TABLE Album(AlbumId INTEGER PRIMARY KEY, Title TEXT);"
+                         "INSERT INTO Album VALUES(1, 'Abbey Road'), (2, 'Help');");
+    const auto lower =
+        test::MakeSqlite(dir_ / "lower.db",
+                         "CREATE TABLE album(albumid INTEGER PRIMARY KEY, title TEXT);"
+                         "INSERT INTO album VALUES(1, 'Abbey Road'), (2, 'Help!');");
+    auto nodeKeys = [](const std::string& json) {
+        std::vector<std::string> keys;
+        const auto doc = nlohmann::json::parse(json);
+        for (const auto& node : doc["nodes"]) {
+            keys.push_back(node["key"].get<std::string>());
+        }
+        return keys;
+    };
+    auto has = [](const std::vector<std::string>& keys, const std::string& key) {
+        return std::find(keys.begin(), keys.end(), key) != keys.end();
+    };
+    const auto byName = test::RunDiff(
+        {"--json", "--data", "--settings", settings_.string(), upper.string(), lower.string()});
+    ASSERT_EQ(byName.exitCode, 1) << byName.err;
+    EXPECT_TRUE(has(nodeKeys(byName.out), "TableDefs[Album]"));
+    EXPECT_TRUE(has(nodeKeys(byName.out), "TableDefs[album]"));
+
+    // One table, read in database 2 by its own names; the changed row is
+    // found by key.
+    const auto ignoring = test::RunDiff({"--json", "--data", "--ignore-case", "--settings",
+                                         settings_.string(), upper.string(), lower.string()});
+    ASSERT_EQ(ignoring.exitCode, 1) << ignoring.err;
+    const auto keys = nodeKeys(ignoring.out);
+    EXPECT_TRUE(has(keys, "TableDefs[Album]"));
+    EXPECT_FALSE(has(keys, "TableDefs[album]"));
+    EXPECT_TRUE(has(keys, "TableDefs[Album].Fields[Title]"));
+    EXPECT_TRUE(has(keys, "TableDefs[Album].Rows[2]")) << ignoring.out;
+    EXPECT_FALSE(has(keys, "TableDefs[Album].Rows[1]"));
 }
 
 // Runs kesmark-diff with standard output and error on a terminal (a

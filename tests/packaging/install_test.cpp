@@ -275,6 +275,8 @@ TEST(BashCompletion, CompletesOptionsAndTheFilesTheyTake) {
         " --settings = shop.i\n"
         "try " KESMARK_DIFF_PATH
         " --show ''\n"
+        "try " KESMARK_DIFF_PATH
+        " --match p\n"
         "try " KESMARK_DIFF_PATH " -- --s\n";
     test::WriteFile(dir / "try.sh", script);
     const Shell shell = RunShell("bash " + Quote(dir / "try.sh"));
@@ -284,6 +286,7 @@ TEST(BashCompletion, CompletesOptionsAndTheFilesTheyTake) {
               "shop.ini\n"
               "shop.ini\n"
               "\n"
+              "position\n"
               "\n");
 }
 

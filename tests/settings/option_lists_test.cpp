@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "settings/option_lists.h"
 #include "tests/support/test_support.h"
 
@@ -46,6 +48,29 @@ TEST_F(OptionListsTest, SkipListJoinsStrictAndDataListsAsTheSwitchesSay) {
     EXPECT_EQ(LoadSkipList(ini_, "TableDefs", {true, false}), (L{"Name", "RecordCount"}));
     EXPECT_EQ(LoadSkipList(ini_, "TableDefs", {false, true}), (L{"Name", "DateCreated", "Name"}));
     EXPECT_EQ(LoadSkipList(ini_, "TableDefs", {true, true}), (L{"Name"}));
+}
+
+TEST_F(OptionListsTest, EngineListJoinsOnlyBetweenDatabasesOfTwoKinds) {
+    test::WriteFile(path_,
+                    "[TableFields]\nNumSkip=1\nSkip1=Name\n"
+                    "[Engine]\nNumSkip=2\nSkip1=DeclaredType\nSkip2=TypeName\n");
+    using L = std::vector<std::string>;
+    ComparisonSwitches switches;
+    EXPECT_EQ(LoadSkipList(ini_, "TableFields", switches), (L{"Name"}));
+    switches.sameKind = false;
+    EXPECT_EQ(LoadSkipList(ini_, "TableFields", switches), (L{"Name", "DeclaredType", "TypeName"}));
+}
+
+TEST_F(OptionListsTest, IgnoreNameCaseIsASettingTheCommandLineMayOverride) {
+    IniComparisonOptions options(ini_);
+    EXPECT_FALSE(options.IgnoreNameCase()) << "absent reads as 0";
+    test::WriteFile(path_, "[General]\nIgnoreNameCase=1\n");
+    EXPECT_TRUE(options.IgnoreNameCase()) << "read at each call";
+    options.OverrideIgnoreNameCase(false);
+    EXPECT_FALSE(options.IgnoreNameCase());
+    test::WriteFile(path_, "[General]\nIgnoreNameCase=0\n");
+    options.OverrideIgnoreNameCase(true);
+    EXPECT_TRUE(options.IgnoreNameCase());
 }
 
 TEST_F(OptionListsTest, WritingAShorterListLeavesHigherKeysUnread) {
@@ -103,6 +128,30 @@ TEST(DefaultSettings, CompareEverythingAndSkipWhatNamesTheFile) {
     EXPECT_NE(std::find(data.begin(), data.end(), "RecordCount"), data.end());
     EXPECT_EQ(ini.ReadIniString("Data", "MatchRecords"), "Key");
     EXPECT_EQ(ini.ReadIniString("Data", "MaxRows"), "1000");
+    EXPECT_FALSE(IgnoreNameCase(ini));
+}
+
+TEST(DefaultSettings, EngineListHoldsWhatOnlyOneKindOfDatabaseOffers) {
+    test::TempDir dir;
+    const IniFile ini(test::DefaultSettings(dir.Path()));
+    const auto engine = ReadStoredList(ini, "Engine");
+    auto listed = [&](const char* name) {
+        return std::find(engine.begin(), engine.end(), name) != engine.end();
+    };
+    for (const char* name : {"DeclaredType", "Collation", "SQL", "TypeName", "ColumnWidth",
+                             "Format", "DisplayControl", "Version", "DBMSName", "Clustered"}) {
+        EXPECT_TRUE(listed(name)) << name << " is engine-only";
+    }
+    // What the vocabulary spells alike on every backend is compared across
+    // engines.
+    for (const char* name :
+         {"Name",         "Type",        "Size",     "Required", "DefaultValue",    "Attributes",
+          "TableType",    "Primary",     "Unique",   "Foreign",  "OrdinalPosition", "Table",
+          "ForeignTable", "ForeignName", "OnUpdate", "OnDelete", "Updatable",       "Transactions",
+          "Descending",   "Value"}) {
+        EXPECT_FALSE(listed(name)) << name << " is portable";
+    }
+    EXPECT_EQ(std::set<std::string>(engine.begin(), engine.end()).size(), engine.size());
 }
 
 }  // namespace

@@ -108,6 +108,7 @@ class MemoryDatabase : public Database {
     }
     ~MemoryDatabase() override { Close(); }
 
+    DatabaseKind Kind() const override { return state_->kind; }
     std::string Name() override { return root_.Name(); }
     Properties GetProperties() override { return root_.GetProperties(); }
     std::unique_ptr<Collection> GetCollection(std::string_view name) override {

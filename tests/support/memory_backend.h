@@ -32,6 +32,7 @@ struct MemoryDatabaseState {
     // Rows asked for in key order come in the stored order instead, as from
     // an engine whose order disagrees with the key order.
     bool ignoresKeyOrder = false;
+    DatabaseKind kind{"Memory", ""};  // what Database::Kind reports
 
     int opens = 0;
     int closes = 0;

@@ -171,6 +171,46 @@ TEST_F(ViewTest, OneSidedListingStopsAtAValueThatCannotBeRead) {
     EXPECT_EQ(host_.messages[0].caption, "test");
 }
 
+TEST_F(ViewTest, AcrossKindsTheListingSkipsEngineListsAndShowsBothNames) {
+    one_->kind = {"SQLite", ""};
+    two_->kind = {"ODBC", "PostgreSQL"};
+    WriteStoredList(settings_, "Engine", {"SQL"});
+    for (auto* db : {one_, two_}) {
+        auto& table = db->root->Collection("TableDefs").Add("Track");
+        auto& index =
+            table.Collection("Indexes").Add(db == one_ ? "sqlite_rowid" : "PK_Track").properties;
+        index.Add("Name", dao::kText, db == one_ ? "sqlite_rowid" : "PK_Track");
+        index.Add("Primary", dao::kBoolean, true);
+        index.Add("Unique", dao::kBoolean, true);
+        index.Add("Price", dao::kDecimal, db == one_ ? Value(1.98) : Value(Decimal{"1.98"}));
+    }
+    one_->root->Collection("TableDefs")
+        .members[0]
+        ->properties.Add("SQL", dao::kMemo, "CREATE TABLE Track (...)");
+
+    ASSERT_TRUE(Show("TableDefs[Track].Indexes[sqlite_rowid]"));
+    EXPECT_EQ(Shown(list_.Rows()), (std::vector<Row>{
+                                       Equal("Name", "sqlite_rowid", "PK_Track"),
+                                       Equal("Price", "1.98", "1.98"),
+                                       Equal("Primary", "True", "True"),
+                                       Equal("Unique", "True", "True"),
+                                   }));
+    list_.Clear();
+    ASSERT_TRUE(Show("TableDefs[Track]"));
+    EXPECT_EQ(Shown({RowNamed("SQL")}), std::vector<Row>{Skipped("SQL")});
+
+    // Two databases of one kind compare what the Engine list names, and
+    // values by the variant rules.
+    two_->kind = one_->kind;
+    list_.Clear();
+    ASSERT_TRUE(Show("TableDefs[Track]"));
+    EXPECT_EQ(Shown({RowNamed("SQL")}),
+              std::vector<Row>{Differs("SQL", "CREATE TABLE Track (...)", "not found")});
+    list_.Clear();
+    ASSERT_TRUE(Show("TableDefs[Track].Indexes[sqlite_rowid]"));
+    EXPECT_EQ(Shown({RowNamed("Price")}), std::vector<Row>{Differs("Price", "1.98", "1.98")});
+}
+
 // A node selected while a run is yielding loads the view's own skip list: the
 // run's list stays what the run loaded.
 TEST(ViewAndRun, SelectionDuringARunLeavesTheRunsSkipListAlone) {
@@ -247,7 +287,8 @@ TEST_F(ViewTest, RowKeysThatNameNoRowSayWhy) {
     host_.messages.clear();
     list_.Clear();
     EXPECT_TRUE(Show("TableDefs[Keyed].Rows[a,,b]"));
-    EXPECT_EQ(list_.Rows(), (std::vector<Row>{Equal("K", "a,b", "a,b"), Differs("V", "1", "2")}));
+    EXPECT_EQ(Shown(list_.Rows()),
+              (std::vector<Row>{Equal("K", "a,b", "a,b"), Differs("V", "1", "2")}));
     EXPECT_TRUE(host_.messages.empty());
 }
 

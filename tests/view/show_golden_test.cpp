@@ -220,6 +220,8 @@ TEST_F(ShowTest, RecordKeysListTheValueOfThatRow) {
 }
 
 TEST_F(ShowTest, ARecordInOneDatabaseOnlyListsAgainstNotFound) {
+    // Records paired by position: the third record of a two-row table.
+    test::SetIni(settings_, "Data", "MatchRecords", "Position");
     test::MakeSqlite(a_, "INSERT INTO Notes VALUES (3, 'three');");
     test::MakeSqlite(b_, "INSERT INTO Notes VALUES (2, 'two'), (3, 'three'), (4, 'four');");
     EXPECT_EQ(RowOf("TableDefs[Notes].Fields[Note].Records[2]", "Value"),

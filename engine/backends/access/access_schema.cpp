@@ -11,6 +11,7 @@
 #include "engine/backends/access/property_block.h"
 #include "engine/model/dao.h"
 #include "engine/model/text.h"
+#include "engine/model/vocabulary.h"
 
 namespace kesmark::access {
 
@@ -213,6 +214,7 @@ class SchemaBuilder {
         AddQueries(AddCollection(root, "QueryDefs"));
         AddRelations(AddCollection(root, "Relations"));
         AddContainers(AddCollection(root, "Containers"));
+        MarkForeignIndexes(root);
         return root;
     }
 
@@ -470,6 +472,9 @@ class SchemaBuilder {
         }
         adder.Add("SourceTableName", dao::kText, Value(row.foreignName));
         adder.Add("Attributes", dao::kLong, Value(static_cast<long long>(TableAttributes(row))));
+        adder.Add("TableType", dao::kText,
+                  Value(row.type == kTypeLocalTable ? vocabulary::kLocalTable
+                                                    : vocabulary::kLinkedTable));
         if (def) {
             adder.Add("RecordCount", dao::kLong, Value(static_cast<long long>(def->rowCount)));
         } else if (defFailure) {
@@ -501,9 +506,23 @@ class SchemaBuilder {
         }
     }
 
+    // The column numbers of the table's primary key.
+    static std::unordered_set<std::uint16_t> PrimaryKeyColumns(const TableDef& def) {
+        std::unordered_set<std::uint16_t> columns;
+        for (const auto& li : def.indexes) {
+            if (li.type == 1 && li.realIndex < def.realIndexes.size()) {
+                for (const auto& key : def.realIndexes[li.realIndex].keys) {
+                    columns.insert(key.column);
+                }
+            }
+        }
+        return columns;
+    }
+
     void AddFields(WireCollection& fields, const TableDef& def, const std::string& table,
                    const StoredProperties& stored) {
         const bool jet3 = file_.Header().IsJet3();
+        const auto keyColumns = PrimaryKeyColumns(def);
         MemberAdder members(fields);
         int position = 0;
         for (const auto& col : def.columns) {
@@ -524,9 +543,21 @@ class SchemaBuilder {
                 const auto order = col.sortOrder != 0 ? col.sortOrder : file_.Header().sortOrder;
                 adder.Add("CollatingOrder", dao::kLong, Value(static_cast<int>(order)));
             }
-            AddBuiltIn(adder, own, "Required", dao::kBoolean, Value(false));
+            const int type = DaoFieldType(col.type);
+            if (keyColumns.count(col.number) != 0) {
+                adder.Add("Required", dao::kBoolean, Value(true));  // a key column always is
+            } else {
+                AddBuiltIn(adder, own, "Required", dao::kBoolean, Value(false));
+            }
             AddBuiltIn(adder, own, "AllowZeroLength", dao::kBoolean, Value(false));
-            AddBuiltIn(adder, own, "DefaultValue", dao::kText, Value(""));
+            if (const auto* stored = FindStored(own, "DefaultValue")) {
+                const Value value = StoredValue(*stored, TextDecoderForValues());
+                const std::string text = value.IsNull() ? std::string() : PlainText(value);
+                adder.Add("DefaultValue", dao::kText,
+                          Value(vocabulary::CanonicalDefault(text, type)));
+            } else {
+                adder.Add("DefaultValue", dao::kText, Value(""));
+            }
             AddBuiltIn(adder, own, "ValidationRule", dao::kText, Value(""));
             AddBuiltIn(adder, own, "ValidationText", dao::kText, Value(""));
             adder.Add("SourceTable", dao::kText, Value(table));
@@ -577,11 +608,75 @@ class SchemaBuilder {
             adder.Add("Primary", dao::kBoolean, Value(li.type == 1));
             adder.Add("Unique", dao::kBoolean, Value(li.type == 1 || (ri.flags & 0x01) != 0));
             adder.Add("IgnoreNulls", dao::kBoolean, Value((ri.flags & 0x02) != 0));
-            adder.Add("Required", dao::kBoolean, Value((ri.flags & 0x08) != 0));
+            adder.Add("Required", dao::kBoolean, Value(li.type == 1 || (ri.flags & 0x08) != 0));
             adder.Add("Foreign", dao::kBoolean, Value(li.type == 2));
             adder.Add("Clustered", dao::kBoolean, Value(false));
             adder.Add("Fields", dao::kText, Value(fieldsText));
             node->properties = std::move(props.properties);
+        }
+    }
+
+    // An index is Foreign, as on every engine, when its key columns are
+    // exactly the columns of one of the table's foreign keys: the index
+    // Access keeps for a relation, and any other index on the same columns.
+    static void MarkForeignIndexes(WireNode& root) {
+        const auto collection = [](WireNode& node, std::string_view name) -> WireCollection* {
+            for (auto& c : node.collections) {
+                if (c.name == name) {
+                    return &c;
+                }
+            }
+            return nullptr;
+        };
+        const auto text = [](const WireNode& node, std::string_view name) {
+            for (const auto& p : node.properties) {
+                if (p.name == name) {
+                    if (const auto* t = p.value.As<std::string>()) {
+                        return FoldAsciiCase(*t);
+                    }
+                }
+            }
+            return std::string();
+        };
+        std::map<std::string, std::vector<std::vector<std::string>>> foreignKeys;
+        if (WireCollection* relations = collection(root, "Relations")) {
+            for (auto& relation : relations->members) {
+                std::vector<std::string> columns;
+                if (WireCollection* fields = collection(relation, "Fields")) {
+                    for (const auto& field : fields->members) {
+                        columns.push_back(text(field, "ForeignName"));
+                    }
+                }
+                foreignKeys[text(relation, "ForeignTable")].push_back(std::move(columns));
+            }
+        }
+        WireCollection* tables = collection(root, "TableDefs");
+        if (!tables) {
+            return;
+        }
+        for (auto& table : tables->members) {
+            const auto keys = foreignKeys.find(FoldAsciiCase(table.name));
+            WireCollection* indexes = collection(table, "Indexes");
+            if (keys == foreignKeys.end() || !indexes) {
+                continue;
+            }
+            for (auto& index : indexes->members) {
+                std::vector<std::string> columns;
+                if (WireCollection* fields = collection(index, "Fields")) {
+                    for (const auto& field : fields->members) {
+                        columns.push_back(FoldAsciiCase(field.name));
+                    }
+                }
+                if (std::find(keys->second.begin(), keys->second.end(), columns) ==
+                    keys->second.end()) {
+                    continue;
+                }
+                for (auto& p : index.properties) {
+                    if (p.name == "Foreign") {
+                        p.value = Value(true);
+                    }
+                }
+            }
         }
     }
 
@@ -785,6 +880,14 @@ class SchemaBuilder {
                 adder.Add("Table", dao::kText, Value(r.table));
                 adder.Add("ForeignTable", dao::kText, Value(r.foreignTable));
                 adder.Add("Attributes", dao::kLong, Value(static_cast<long long>(r.attributes)));
+                // The referential actions in SQL's words, as the other
+                // engines say them.
+                adder.Add(
+                    "OnUpdate", dao::kText,
+                    Value((r.attributes & dao::kRelationUpdateCascade) ? "CASCADE" : "NO ACTION"));
+                adder.Add(
+                    "OnDelete", dao::kText,
+                    Value((r.attributes & dao::kRelationDeleteCascade) ? "CASCADE" : "NO ACTION"));
                 std::stable_sort(r.fields.begin(), r.fields.end(),
                                  [](const RelationField& a, const RelationField& b) {
                                      return a.position < b.position;

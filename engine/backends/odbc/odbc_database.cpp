@@ -4,6 +4,7 @@
 #include "engine/backends/odbc/odbc_dialect.h"
 #include "engine/backends/odbc/odbc_recordset.h"
 #include "engine/backends/odbc/odbc_types.h"
+#include "engine/backends/odbc/odbc_vocabulary.h"
 #include "engine/model/connect_string.h"
 #include "engine/model/object_tree.h"
 
@@ -18,8 +19,10 @@ class OdbcDatabase : public TreeDatabase {
           connect_(std::move(connect)),
           connection_(std::move(connection)),
           catalog_(std::make_unique<Catalog>(*connection_)) {
+        SetSystem(connection_->Info().dbmsName);
         Root().properties = ReadDatabaseProperties();
         catalog_->Attach(Root());
+        ApplyVocabulary(Root(), *connection_);
     }
     ~OdbcDatabase() override { Close(); }
 

@@ -5,6 +5,7 @@
 
 #include "engine/backends/odbc/odbc_types.h"
 #include "engine/backends/odbc/odbc_value_stream.h"
+#include "engine/backends/odbc/odbc_vocabulary.h"
 #include "engine/model/object_tree.h"
 #include "engine/model/utf8.h"
 #include "engine/model/value_codec.h"
@@ -197,7 +198,11 @@ class OdbcRecordset : public Recordset {
         for (SQLUSMALLINT column = 1; column <= count; ++column) {
             ResultColumn result;
             result.description = statement_.Describe(column);
-            result.daoType = DaoTypeFromSqlType(result.description.sqlType);
+            const std::string typeName = statement_.TypeName(column);
+            const ResultColumnType type =
+                ResultColumnTypeOf(connection.Kind(), result.description.sqlType, typeName);
+            result.description.sqlType = type.sqlType;
+            result.daoType = type.daoType;
             result.sourceField = statement_.BaseColumnName(column);
             if (result.sourceField.empty()) {
                 result.sourceField = result.description.name;
@@ -205,10 +210,9 @@ class OdbcRecordset : public Recordset {
             result.binary = IsBinarySqlType(result.description.sqlType);
             result.streamable = result.binary || IsCharacterSqlType(result.description.sqlType);
             const auto& utf8Types = connection.Abilities().utf8TextTypes;
-            result.utf8Bytes =
-                !result.binary && result.streamable && !utf8Types.empty() &&
-                std::find(utf8Types.begin(), utf8Types.end(),
-                          FoldAsciiCase(statement_.TypeName(column))) != utf8Types.end();
+            result.utf8Bytes = !result.binary && result.streamable && !utf8Types.empty() &&
+                               std::find(utf8Types.begin(), utf8Types.end(),
+                                         FoldAsciiCase(typeName)) != utf8Types.end();
             columns_.push_back(std::move(result));
             fields_.push_back(std::make_unique<OdbcField>(*this, columns_.size() - 1));
         }

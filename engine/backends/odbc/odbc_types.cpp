@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "engine/model/value_codec.h"
+#include "engine/model/vocabulary.h"
 
 namespace kesmark::odbc {
 
@@ -67,65 +68,11 @@ bool IsDecimalText(std::string_view text) {
 }  // namespace
 
 int DaoTypeFromSqlType(SQLSMALLINT sqlType) {
-    switch (sqlType) {
-        case SQL_BIT:
-            return dao::kBoolean;
-        case SQL_TINYINT:
-            return dao::kByte;
-        case SQL_SMALLINT:
-            return dao::kInteger;
-        case SQL_INTEGER:
-            return dao::kLong;
-        case SQL_BIGINT:
-            return dao::kBigInt;
-        case SQL_REAL:
-            return dao::kSingle;
-        case SQL_FLOAT:
-        case SQL_DOUBLE:
-            return dao::kDouble;
-        case SQL_DECIMAL:
-            return dao::kDecimal;
-        case SQL_NUMERIC:
-            return dao::kNumeric;
-        case SQL_CHAR:
-        case SQL_WCHAR:
-            return dao::kChar;
-        case SQL_VARCHAR:
-        case SQL_WVARCHAR:
-            return dao::kText;
-        case SQL_LONGVARCHAR:
-        case SQL_WLONGVARCHAR:
-            return dao::kMemo;
-        case SQL_BINARY:
-            return dao::kBinary;
-        case SQL_VARBINARY:
-            return dao::kVarBinary;
-        case SQL_LONGVARBINARY:
-            return dao::kLongBinary;
-        case SQL_TYPE_DATE:
-        case SQL_DATE:
-            return dao::kDate;
-        case SQL_TYPE_TIME:
-        case SQL_TIME:
-            return dao::kTime;
-        case SQL_TYPE_TIMESTAMP:
-        case SQL_TIMESTAMP:
-            return dao::kTimeStamp;
-        case SQL_GUID:
-            return dao::kGuid;
-        default:
-            return dao::kText;
-    }
+    return vocabulary::DaoTypeFromSqlType(sqlType);
 }
 
 std::int64_t DaoSize(int daoType, std::optional<std::int64_t> columnSize) {
-    if (const int fixed = dao::FixedSize(daoType)) {
-        return fixed;
-    }
-    if (daoType == dao::kMemo || daoType == dao::kLongBinary) {
-        return 0;
-    }
-    return columnSize.value_or(0);
+    return vocabulary::DaoSize(daoType, columnSize);
 }
 
 bool IsBinarySqlType(SQLSMALLINT sqlType) {

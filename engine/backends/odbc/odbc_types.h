@@ -14,12 +14,13 @@
 
 namespace kesmark::odbc {
 
-// The DAO type code for an ODBC SQL data type (SQL_INTEGER -> Long,
-// SQL_WLONGVARCHAR -> Memo, ...); types DAO has no code for are Text.
+// The DAO type code for an ODBC SQL data type, by the vocabulary's table
+// (SQL_INTEGER -> Long, SQL_NUMERIC -> Decimal, SQL_WLONGVARCHAR -> Memo,
+// ...); types DAO has no code for are Text.
 int DaoTypeFromSqlType(SQLSMALLINT sqlType);
 
-// The DAO Size of a column: the byte size of the fixed-size types, the
-// column size of the character and binary types, 0 for long values.
+// The DAO Size of a column: the byte size of the fixed-size types (Decimal
+// 16), the column size of the character and binary types, 0 for long values.
 std::int64_t DaoSize(int daoType, std::optional<std::int64_t> columnSize);
 
 // True for the SQL types read as bytes (SQL_C_BINARY).

@@ -7,6 +7,7 @@
 #include "engine/backends/sqlite/sqlite_snapshot.h"
 #include "engine/model/object_tree.h"
 #include "engine/model/value_codec.h"
+#include "engine/model/vocabulary.h"
 
 namespace kesmark::sqlite {
 
@@ -170,7 +171,7 @@ std::string SqliteField::Name() {
 
 int SqliteField::Type() {
     const char* declared = sqlite3_column_decltype(owner_.StatementForMetadata(), column_);
-    return DaoTypeFromDeclaredType(declared ? declared : "");
+    return vocabulary::DaoTypeFromDeclaredType(declared ? declared : "");
 }
 
 Value SqliteField::GetValue() {
@@ -206,8 +207,11 @@ void SqliteField::AppendEncodedValue(std::string& out) {
 }
 
 std::int64_t SqliteField::FieldSize() {
+    // The length of a text or binary value; numbers have none, as on every
+    // backend (asking SQLite for the bytes of a number would make it text).
     auto* stmt = owner_.Statement();
-    if (sqlite3_column_type(stmt, column_) == SQLITE_NULL) {
+    const int type = sqlite3_column_type(stmt, column_);
+    if (type != SQLITE_TEXT && type != SQLITE_BLOB) {
         return 0;
     }
     return sqlite3_column_bytes(stmt, column_);

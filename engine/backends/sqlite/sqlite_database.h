@@ -14,8 +14,4 @@ namespace kesmark::sqlite {
 // file and what was being read.
 std::unique_ptr<Database> OpenSqliteDatabase(const std::string& path);
 
-// The DAO type code for a declared column type, by SQLite's affinity rules
-// with the usual names refined (see docs/backends.md).
-int DaoTypeFromDeclaredType(std::string_view declaredType);
-
 }  // namespace kesmark::sqlite

@@ -11,7 +11,7 @@
 
 #include "engine/backends/sqlite/sqlite_catalog.h"
 #include "engine/backends/sqlite/sqlite_sql_text.h"
-#include "engine/backends/sqlite/sqlite_types.h"
+#include "engine/model/vocabulary.h"
 
 namespace kesmark::sqlite {
 
@@ -23,6 +23,9 @@ using dao::kFixedField;
 using dao::kQuerySelect;
 using dao::kSystemObject;
 using dao::kVariableField;
+using vocabulary::DaoSizeFromDeclaredType;
+using vocabulary::DaoTypeFromDeclaredType;
+using vocabulary::IsFixedSizeDaoType;
 
 // The index that stands for a rowid primary key, which has no index of its
 // own. Users cannot give an index a name beginning with "sqlite_".
@@ -123,8 +126,11 @@ void LoadTableFields(SchemaContext& context, const std::string& table, Collectio
         p.Add("DeclaredType", dao::kText, column.declaredType);
         p.Add("Size", dao::kLong, DaoSizeFromDeclaredType(column.declaredType, type));
         p.Add("OrdinalPosition", dao::kInteger, static_cast<int>(i));
-        p.Add("Required", dao::kBoolean, column.notNull);
-        p.Add("DefaultValue", dao::kText, column.defaultValue.value_or(""));
+        // A key column is required: SQLite numbers the rowid column itself,
+        // and a NULL key is a fault of SQLite's that other engines refuse.
+        p.Add("Required", dao::kBoolean, column.notNull || column.primaryKeyPosition > 0);
+        p.Add("DefaultValue", dao::kText,
+              vocabulary::CanonicalDefault(column.defaultValue.value_or(""), type));
         p.Add("Attributes", dao::kLong, attributes);
         p.Add("PrimaryKeyPosition", dao::kInteger, column.primaryKeyPosition);
         p.Add("Collation", dao::kText, column.collation);
@@ -185,6 +191,7 @@ void AddIndex(CollectionNode& indexes, const IndexDescription& index,
     p.Add("Condition", dao::kText, index.condition);
     p.Add("Origin", dao::kText, index.origin);
     p.Add("SQL", dao::kMemo, index.sql);
+    p.Add("Required", dao::kBoolean, index.primary);
 
     CollectionNode& fields = node.Collection(collections::kFields);
     for (std::size_t k = 0; k < index.keys.size(); ++k) {
@@ -259,6 +266,7 @@ void LoadTableDefs(const ContextPtr& context, CollectionNode& tables) {
               StartsWithIgnoringCase(table.name, "sqlite_") ? kSystemObject : 0);
         p.Add("SQL", dao::kMemo, table.sql);
         p.Add("TableType", dao::kText, table.type);
+        p.Add("Updatable", dao::kBoolean, false);
         p.Add("WithoutRowid", dao::kBoolean, table.withoutRowid);
         p.Add("Strict", dao::kBoolean, table.strict);
         const std::string name = table.name;
@@ -290,6 +298,10 @@ void LoadQueryFields(SchemaContext& context, const std::string& view, Collection
         p.Add("DeclaredType", dao::kText, column.declaredType);
         p.Add("Size", dao::kLong, DaoSizeFromDeclaredType(column.declaredType, type));
         p.Add("OrdinalPosition", dao::kInteger, static_cast<int>(i));
+        // A view's column may always be Null and has no default of its own.
+        p.Add("Required", dao::kBoolean, false);
+        p.Add("DefaultValue", dao::kText, "");
+        p.Add("Attributes", dao::kLong, IsFixedSizeDaoType(type) ? kFixedField : kVariableField);
         p.Add("SourceTable", dao::kText, column.sourceTable);
         p.Add("SourceField", dao::kText, column.sourceField);
     }

@@ -451,39 +451,6 @@ TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceAndStopsTheRun) {
     EXPECT_EQ(host_.messages[0].caption, "Kesmark memory");
 }
 
-TEST_F(RunTest, AStoppedRunNamesWhatWasNotComparedToItsEnd) {
-    CompareEverything();
-    SkipForTag("Databases", {"Name"});
-    for (auto* db : {one_, two_}) {
-        for (const char* table : {"A", "B", "C"}) {
-            db->AddTable(table, {"ID", "Name"});
-        }
-    }
-    two_->AddTable("OnlyInTwo", {"ID"});
-    one_->root->Collection("TableDefs")
-        .members[1]
-        ->Collection("Fields")
-        .members[1]
-        ->properties.Add(Property::Failing("Size", dao::kLong, DbError(1, "unused", "test")));
-    two_->root->Collection("TableDefs").members[1]->Collection("Indexes").failure =
-        DbError(3001, "Indexes cannot be read", "Kesmark memory");
-    // B's field Name differs (a property on one side), then B's indexes
-    // stop the run: A ran to its end, B did not, C never began.
-    ComparisonRun run(inputs_, options_, tree_, host_, server_.Opener());
-    ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
-    EXPECT_EQ(run.UnfinishedKeys(),
-              (std::vector<std::string>{"Databases", "TableDefs[B]", "TableDefs[C]"}));
-    EXPECT_EQ(Images().at("TableDefs[B].Fields[Name]"), 4);
-    EXPECT_EQ(Images().at("TableDefs[B]"), 1) << "its walk never ended";
-
-    test::RecordingHost host;
-    MemoryResultTree tree;
-    two_->root->Collection("TableDefs").members[1]->Collection("Indexes").failure.reset();
-    ComparisonRun done(inputs_, options_, tree, host, server_.Opener());
-    ASSERT_EQ(done.RunComparison(), RunOutcome::Done);
-    EXPECT_TRUE(done.UnfinishedKeys().empty());
-}
-
 TEST_F(RunTest, CollectionsOfMoreThan32767MembersCompare) {
     CompareEverything();
     settings_.WriteIniString("TableFields", "Compare", "0");
@@ -575,102 +542,102 @@ TEST_F(RunTest, RecordsMissingAgainstTheCountedRowsDiffer) {
             EXPECT_EQ(tree.Nodes().size(), 3u);
         }
     }
-    // Two tables with key K: row 1 the same, row 2 changed in B, row 3 only in
-    // database 1, row 4 only in database 2, stored in another order on each side.
-    class KeyedRunTest : public RunTest {
-      protected:
-        KeyedRunTest() {
-            CompareEverything();
-            SkipForTag("Databases", {"Name"});
-            inputs_.switches.data = true;
-            for (auto* db : {one_, two_}) {
-                db->AddTable("T", {"K", "B"});
-                db->AddKey("T", "PrimaryKey", {"K"}, true);
-            }
-            one_->data["T"].rows = {
-                {Value(3), Value("c")}, {Value(1), Value("a")}, {Value(2), Value("b")}};
-            two_->data["T"].rows = {{Value(4.0), Value("d")},
-                                    {Value(2), Value("B")},
-                                    {Value(Decimal{"1"}), Value("a")}};
+}
+
+// Two tables with key K: row 1 the same, row 2 changed in B, row 3 only in
+// database 1, row 4 only in database 2, stored in another order on each side.
+class KeyedRunTest : public RunTest {
+  protected:
+    KeyedRunTest() {
+        CompareEverything();
+        SkipForTag("Databases", {"Name"});
+        inputs_.switches.data = true;
+        for (auto* db : {one_, two_}) {
+            db->AddTable("T", {"K", "B"});
+            db->AddKey("T", "PrimaryKey", {"K"}, true);
         }
-        std::vector<std::string> RowKeys() const {
-            std::vector<std::string> keys;
-            for (const auto& n : tree_.Nodes()) {
-                if (n.key.find(".Rows[") != std::string::npos) {
-                    keys.push_back(n.key + " " + n.text + " " +
-                                   std::to_string(PictureNumber(n.image)));
-                }
+        one_->data["T"].rows = {
+            {Value(3), Value("c")}, {Value(1), Value("a")}, {Value(2), Value("b")}};
+        two_->data["T"].rows = {
+            {Value(4.0), Value("d")}, {Value(2), Value("B")}, {Value(Decimal{"1"}), Value("a")}};
+    }
+    std::vector<std::string> RowKeys() const {
+        std::vector<std::string> keys;
+        for (const auto& n : tree_.Nodes()) {
+            if (n.key.find(".Rows[") != std::string::npos) {
+                keys.push_back(n.key + " " + n.text + " " + std::to_string(PictureNumber(n.image)));
             }
-            return keys;
         }
-    };
-
-    TEST_F(KeyedRunTest, RowsOnOneSideOrChangedBecomeNodesUnderTheTable) {
-        ASSERT_EQ(Run(), RunOutcome::Done);
-        EXPECT_FALSE(same_);
-        // Integer 1 and decimal 1, integer 4 and real 4.0: keys by value.
-        EXPECT_EQ(RowKeys(), (std::vector<std::string>{"TableDefs[T].Rows[2] Row 2 26",
-                                                       "TableDefs[T].Rows[3] Row 3 22",
-                                                       "TableDefs[T].Rows[4] Row 4 24"}));
-        // The changed row is the second of database 1 in key order.
-        EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[2]"), 2);
-        EXPECT_EQ(Images().at("TableDefs[T].Fields[B]"), 4);
-        EXPECT_EQ(Images().at("TableDefs[T].Fields[K]"), 3);
-        EXPECT_EQ(Images().at("TableDefs[T]"), 2);
-        EXPECT_TRUE(host_.messages.empty());
+        return keys;
     }
+};
 
-    TEST_F(KeyedRunTest, MaxRowsCapsTheRowNodesAndZeroShowsNone) {
-        settings_.WriteIniString("Data", "MaxRows", "2");
-        ASSERT_EQ(Run(), RunOutcome::Done);
-        EXPECT_EQ(RowKeys(), (std::vector<std::string>{"TableDefs[T].Rows[2] Row 2 26",
-                                                       "TableDefs[T].Rows[3] Row 3 22"}));
-        tree_.Clear();
-        settings_.WriteIniString("Data", "MaxRows", "0");
-        ASSERT_EQ(Run(), RunOutcome::Done);
-        EXPECT_TRUE(RowKeys().empty());
-        EXPECT_EQ(Images().at("TableDefs[T]"), 2) << "the rows still differ";
-    }
+TEST_F(KeyedRunTest, RowsOnOneSideOrChangedBecomeNodesUnderTheTable) {
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_FALSE(same_);
+    // Integer 1 and decimal 1, integer 4 and real 4.0: keys by value.
+    EXPECT_EQ(RowKeys(), (std::vector<std::string>{"TableDefs[T].Rows[2] Row 2 26",
+                                                   "TableDefs[T].Rows[3] Row 3 22",
+                                                   "TableDefs[T].Rows[4] Row 4 24"}));
+    // The changed row is the second of database 1 in key order.
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[2]"), 2);
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[B]"), 4);
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[K]"), 3);
+    EXPECT_EQ(Images().at("TableDefs[T]"), 2);
+    EXPECT_TRUE(host_.messages.empty());
+}
 
-    TEST_F(KeyedRunTest, PositionGivesTheRecordNodesAloneInKeyOrder) {
-        settings_.WriteIniString("Data", "MatchRecords", "Position");
-        two_->data["T"].rows.pop_back();
-        one_->data["T"].rows.pop_back();
-        // Database 1 holds keys 3 and 1, database 2 keys 4 and 2: in key order
-        // (1, 3) against (2, 4) both fields differ from the first record on.
-        ASSERT_EQ(Run(), RunOutcome::Done);
-        EXPECT_TRUE(RowKeys().empty());
-        EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
-        EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[1]"), 2);
-    }
+TEST_F(KeyedRunTest, MaxRowsCapsTheRowNodesAndZeroShowsNone) {
+    settings_.WriteIniString("Data", "MaxRows", "2");
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_EQ(RowKeys(), (std::vector<std::string>{"TableDefs[T].Rows[2] Row 2 26",
+                                                   "TableDefs[T].Rows[3] Row 3 22"}));
+    tree_.Clear();
+    settings_.WriteIniString("Data", "MaxRows", "0");
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_TRUE(RowKeys().empty());
+    EXPECT_EQ(Images().at("TableDefs[T]"), 2) << "the rows still differ";
+}
 
-    TEST_F(KeyedRunTest, AnEngineThatOrdersOtherwiseFallsBackToPositionAndSaysSo) {
-        two_->ignoresKeyOrder = true;
-        ASSERT_EQ(Run(), RunOutcome::Done);
-        EXPECT_TRUE(RowKeys().empty()) << "no row is matched by a key read out of order";
-        ASSERT_EQ(host_.messages.size(), 1u);
-        EXPECT_EQ(host_.messages[0].text,
-                  "The rows of table 'T' in database 2 cannot be matched by its key (K): the "
-                  "database gives the key 2 after 4, which does not follow the key order. Its "
-                  "records are matched by position.");
-        EXPECT_EQ(host_.messages[0].icon, MessageIcon::Exclamation);
-        // By position: database 1 in key order (1, 2, 3) against database 2 as
-        // stored (4, 2, 1).
-        EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
-        EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[1]"), 2);
-        EXPECT_EQ(Images().at("TableDefs[T]"), 2);
-    }
+TEST_F(KeyedRunTest, PositionGivesTheRecordNodesAloneInKeyOrder) {
+    settings_.WriteIniString("Data", "MatchRecords", "Position");
+    two_->data["T"].rows.pop_back();
+    one_->data["T"].rows.pop_back();
+    // Database 1 holds keys 3 and 1, database 2 keys 4 and 2: in key order
+    // (1, 3) against (2, 4) both fields differ from the first record on.
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_TRUE(RowKeys().empty());
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[1]"), 2);
+}
 
-    TEST_F(KeyedRunTest, TablesWithoutACommonKeyAreMatchedByPosition) {
-        // The same rows in another order: by position they differ.
-        one_->data["T"].rows = {{Value(1), Value("a")}, {Value(2), Value("b")}};
-        two_->data["T"].rows = {{Value(2), Value("b")}, {Value(1), Value("a")}};
-        auto& indexes = two_->root->Collection("TableDefs").members[0]->Collection("Indexes");
-        indexes.members.clear();
-        ASSERT_EQ(Run(), RunOutcome::Done);
-        EXPECT_TRUE(RowKeys().empty());
-        EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
-    }
+TEST_F(KeyedRunTest, AnEngineThatOrdersOtherwiseFallsBackToPositionAndSaysSo) {
+    two_->ignoresKeyOrder = true;
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_TRUE(RowKeys().empty()) << "no row is matched by a key read out of order";
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_EQ(host_.messages[0].text,
+              "The rows of table 'T' in database 2 cannot be matched by its key (K): the "
+              "database gives the key 2 after 4, which does not follow the key order. Its "
+              "records are matched by position.");
+    EXPECT_EQ(host_.messages[0].icon, MessageIcon::Exclamation);
+    // By position: database 1 in key order (1, 2, 3) against database 2 as
+    // stored (4, 2, 1).
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[1]"), 2);
+    EXPECT_EQ(Images().at("TableDefs[T]"), 2);
+}
+
+TEST_F(KeyedRunTest, TablesWithoutACommonKeyAreMatchedByPosition) {
+    // The same rows in another order: by position they differ.
+    one_->data["T"].rows = {{Value(1), Value("a")}, {Value(2), Value("b")}};
+    two_->data["T"].rows = {{Value(2), Value("b")}, {Value(1), Value("a")}};
+    auto& indexes = two_->root->Collection("TableDefs").members[0]->Collection("Indexes");
+    indexes.members.clear();
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_TRUE(RowKeys().empty());
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
+}
 
 }  // namespace
 }  // namespace kesmark

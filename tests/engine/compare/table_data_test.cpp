@@ -135,7 +135,8 @@ TEST_P(TableDataByKeyTest, MergesBothSidesByKey) {
     auto db1 = OpenDatabase(a.string(), "");
     auto db2 = OpenDatabase(b.string(), "");
     test::RecordingHost host;
-    TableDataComparison data(*db1, *db2, "t", c.fields, host, {c.keyFields, true, 1000});
+    TableDataComparison data(*db1, *db2, "t", c.fields, host,
+                             {c.keyFields, c.keyFields, true, 1000});
     ASSERT_TRUE(data.Run());
     EXPECT_EQ(data.FallbackReason(), "");
     ASSERT_TRUE(data.MatchedByKey());
@@ -225,7 +226,7 @@ TEST(TableDataByKey, KeysThatAreNotUniqueFallBackToPosition) {
     auto db1 = OpenDatabase(a.string(), "");
     auto db2 = OpenDatabase(b.string(), "");
     test::RecordingHost host;
-    TableDataComparison data(*db1, *db2, "t", {"k", "v"}, host, {{"k"}, true, 1000});
+    TableDataComparison data(*db1, *db2, "t", {"k", "v"}, host, {{"k"}, {"k"}, true, 1000});
     ASSERT_TRUE(data.Run());
     EXPECT_FALSE(data.MatchedByKey());
     EXPECT_EQ(data.FallbackReason(),
@@ -258,7 +259,7 @@ TEST(TableDataCancel, StopsLongBeforeTheEndOfAMillionRows) {
     auto db2 = OpenDatabase(b.string(), "");
     for (const bool byKey : {false, true}) {
         SCOPED_TRACE(byKey ? "by key" : "by position");
-        const RecordPairing pairing{{"v"}, byKey, 1000};
+        const RecordPairing pairing{{"v"}, {"v"}, byKey, 1000};
         CancelAfterQuestions host(5);
         TableDataComparison data(*db1, *db2, "big", {"v"}, host, pairing);
         EXPECT_FALSE(data.Run());

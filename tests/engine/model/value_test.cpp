@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "engine/model/db_error.h"
 #include "engine/model/value.h"
 
@@ -46,6 +48,58 @@ TEST(VariantEqual, FollowsTheVariantRules) {
     for (const auto& c : cases) {
         EXPECT_EQ(VariantEqual(c.a, c.b), c.equal) << c.scenario;
         EXPECT_EQ(VariantEqual(c.b, c.a), c.equal) << c.scenario << " (swapped)";
+    }
+}
+
+TEST(ValuesEqualByMeaning, EqualsWhatTwoEnginesStoreForOneValue) {
+    struct Case {
+        const char* scenario;
+        Value a;
+        Value b;
+        bool equal;
+    };
+    const Case cases[] = {
+        {"a decimal and the real nearest to it", Value(Decimal{"1.98"}), Value(1.98), true},
+        {"a decimal and a real one step away", Value(Decimal{"1.98"}),
+         Value(std::nextafter(1.98, 2.0)), false},
+        {"a decimal with trailing zeros and its real", Value(Decimal{"0.10"}), Value(0.1), true},
+        {"currency and its real", Value(Currency{125000}), Value(12.5), true},
+        {"an integer and a decimal without fraction", Value(2), Value(Decimal{"2.00"}), true},
+        {"an integer and a decimal with a fraction", Value(2), Value(Decimal{"2.01"}), false},
+        {"large integers stay exact against decimals", Value(9007199254740993LL),
+         Value(Decimal{"9007199254740992"}), false},
+        {"currency and a decimal", Value(Currency{9900}), Value(Decimal{"0.99"}), true},
+        {"True and 1", Value(true), Value(1), true},
+        {"False and 0", Value(false), Value(0), true},
+        {"True and -1 differ", Value(true), Value(-1), false},
+        {"True and 0 differ", Value(true), Value(0), false},
+        {"True and the decimal 1", Value(true), Value(Decimal{"1.0"}), true},
+        {"a date and its midnight text", Value(DateTime{23060}), Value("1963-02-18 00:00:00"),
+         true},
+        {"a date and its date text", Value(DateTime{23060}), Value("1963-02-18"), true},
+        {"a date and another day", Value(DateTime{23060}), Value("1963-02-19"), false},
+        {"a date and a time of that day", Value(DateTime{23060}), Value("1963-02-18 00:00:01"),
+         false},
+        {"a date and time with T and milliseconds", Value(DateTime{45000.5}),
+         Value("2023-03-15T12:00:00.000"), true},
+        {"a date and time to the minute", Value(DateTime{45000.5}), Value("2023-03-15 12:00"),
+         true},
+        {"a time of day 0 and its text", Value(DateTime{0.25}), Value("06:00:00"), true},
+        {"a date before day 0 counts its time forwards", Value(DateTime{-1.25}),
+         Value("1899-12-29 06:00:00"), true},
+        {"a time zone is not read", Value(DateTime{45000.5}), Value("2023-03-15 12:00:00Z"), false},
+        {"no 30th of February", Value(DateTime{45000}), Value("2023-02-30"), false},
+        {"a date against a number", Value(DateTime{45000}), Value(45000), false},
+        {"texts stay byte-exact", Value("abc"), Value("ABC"), false},
+        {"a text against a number", Value("1"), Value(1), false},
+        {"Null on both sides", Value(), Value(), true},
+        {"Null and empty text", Value(), Value(""), false},
+        {"bytes by content", Value(Bytes{1, 2}), Value(Bytes{1, 2}), true},
+        {"reals by value", Value(0.1), Value(0.1), true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ValuesEqualByMeaning(c.a, c.b), c.equal) << c.scenario;
+        EXPECT_EQ(ValuesEqualByMeaning(c.b, c.a), c.equal) << c.scenario << " (swapped)";
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -170,6 +171,46 @@ TEST_F(OptionsDialogTest, DataPageChoosesHowRecordsAreMatched) {
     EXPECT_EQ(ini_.ReadIniString("Data", "MatchRecords", "absent"), "absent");
 }
 
+TEST_F(OptionsDialogTest, EnginePageAndTheNameCaseBoxAreSavedLikeTheOtherOptions) {
+    test::WriteFile(path_,
+                    "[General]\nIgnoreNameCase=1\n"
+                    "[Engine]\nNumSkip=2\nSkip1=DeclaredType\nSkip2=Collation\n");
+    {
+        frmOptions dialog(ini_);
+        EXPECT_EQ(RowTexts(dialog.lvEngine), (QStringList{"DeclaredType", "Collation"}));
+        EXPECT_TRUE(dialog.chkIgnoreCase->isChecked());
+        EXPECT_EQ(dialog.tbsOptions->tabToolTip(3),
+                  "Set properties compared only between databases of the same kind");
+        dialog.tbsOptions->setCurrentIndex(3);
+        EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Engine);
+        Row(dialog.lvEngine, "Collation")->setCheckState(0, Qt::Unchecked);
+        Add(dialog.txtEngine, dialog.cmdAddEngine, "TypeName");
+        dialog.chkIgnoreCase->setChecked(false);
+        dialog.cmdOK->click();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(ReadStoredList(ini_, "Engine"), (Names{"DeclaredType", "TypeName"}));
+    EXPECT_FALSE(IgnoreNameCase(ini_));
+    EXPECT_EQ(ini_.ReadIniString("Databases", "Compare", "absent"), "absent")
+        << "the Skip page is not saved";
+
+    // The box is saved with any page; Cancel saves nothing.
+    {
+        frmOptions dialog(ini_);
+        EXPECT_FALSE(dialog.chkIgnoreCase->isChecked());
+        dialog.chkIgnoreCase->setChecked(true);
+        dialog.cmdCancel->click();
+    }
+    EXPECT_FALSE(IgnoreNameCase(ini_));
+    {
+        frmOptions dialog(ini_);
+        dialog.chkIgnoreCase->setChecked(true);
+        dialog.tbsOptions->setCurrentIndex(1);
+        dialog.cmdApply->click();
+    }
+    EXPECT_TRUE(IgnoreNameCase(ini_));
+}
+
 TEST_F(OptionsDialogTest, OkSavesThePageShownOnly) {
     frmOptions dialog(ini_);
     dialog.tbsOptions->setCurrentIndex(1);
@@ -202,9 +243,11 @@ TEST_F(OptionsDialogTest, CtrlTabGoesToTheNextTabFromAnywhereAndEnterPressesNoth
     dialog.show();
     dialog.tbsOptions->setCurrentIndex(2);
     PressKey(dialog.lvData, Qt::Key_Tab, Qt::ControlModifier);
-    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Skip) << "from Data back to Skip";
+    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Engine) << "from Data to Engine";
+    PressKey(dialog.lvEngine, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Skip) << "from Engine, the last, back to Skip";
     EXPECT_TRUE(dialog.picOptions[0]->isEnabled());
-    EXPECT_FALSE(dialog.picOptions[2]->isEnabled());
+    EXPECT_FALSE(dialog.picOptions[3]->isEnabled());
 
     PressKey(dialog.txtProperty, Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Strict);

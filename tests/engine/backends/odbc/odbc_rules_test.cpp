@@ -11,6 +11,7 @@
 #include "engine/backends/odbc/odbc_indexes.h"
 #include "engine/backends/odbc/odbc_recordset.h"
 #include "engine/backends/odbc/odbc_types.h"
+#include "engine/backends/odbc/odbc_vocabulary.h"
 #include "engine/model/value_codec.h"
 #include "engine/open_database.h"
 
@@ -223,7 +224,8 @@ TEST(OdbcTypes, MapSqlTypesToDaoCodes) {
         {SQL_BIT, dao::kBoolean},         {SQL_SMALLINT, dao::kInteger},
         {SQL_INTEGER, dao::kLong},        {SQL_BIGINT, dao::kBigInt},
         {SQL_REAL, dao::kSingle},         {SQL_DOUBLE, dao::kDouble},
-        {SQL_NUMERIC, dao::kNumeric},     {SQL_WVARCHAR, dao::kText},
+        {SQL_NUMERIC, dao::kDecimal},     {SQL_WVARCHAR, dao::kText},
+        {SQL_DECIMAL, dao::kDecimal},     {SQL_CHAR, dao::kText},
         {SQL_WLONGVARCHAR, dao::kMemo},   {SQL_LONGVARCHAR, dao::kMemo},
         {SQL_VARBINARY, dao::kVarBinary}, {SQL_LONGVARBINARY, dao::kLongBinary},
         {SQL_TYPE_DATE, dao::kDate},      {SQL_TYPE_TIMESTAMP, dao::kTimeStamp},
@@ -231,6 +233,35 @@ TEST(OdbcTypes, MapSqlTypesToDaoCodes) {
     };
     for (const auto& [sqlType, daoType] : cases) {
         EXPECT_EQ(DaoTypeFromSqlType(sqlType), daoType) << "SQL type " << sqlType;
+    }
+}
+
+TEST(OdbcTypes, AColumnsTypeNameDecidesWhereItSaysMoreThanItsSqlType) {
+    struct Case {
+        const char* scenario;
+        Dbms dbms;
+        SQLSMALLINT sqlType;
+        const char* typeName;
+        SQLSMALLINT readAs;
+        int daoType;
+    };
+    const Case cases[] = {
+        {"PostgreSQL's bool given as text is read as Booleans", Dbms::PostgreSQL, SQL_VARCHAR,
+         "bool", SQL_BIT, dao::kBoolean},
+        {"PostgreSQL's money", Dbms::PostgreSQL, SQL_FLOAT, "money", SQL_FLOAT, dao::kCurrency},
+        {"PostgreSQL's numeric keeps its SQL type", Dbms::PostgreSQL, SQL_NUMERIC, "numeric",
+         SQL_NUMERIC, dao::kDecimal},
+        {"a SQLite column by its declared type", Dbms::SQLite, SQL_DOUBLE, "NUMERIC(10,2)",
+         SQL_DOUBLE, dao::kDecimal},
+        {"a SQLite expression without a declared type", Dbms::SQLite, SQL_VARCHAR, "", SQL_VARCHAR,
+         dao::kText},
+        {"another system's names say nothing", Dbms::Other, SQL_VARCHAR, "bool", SQL_VARCHAR,
+         dao::kText},
+    };
+    for (const auto& c : cases) {
+        const ResultColumnType type = ResultColumnTypeOf(c.dbms, c.sqlType, c.typeName);
+        EXPECT_EQ(type.sqlType, c.readAs) << c.scenario;
+        EXPECT_EQ(type.daoType, c.daoType) << c.scenario;
     }
 }
 

@@ -9,7 +9,6 @@
 #include <set>
 
 #include "engine/backends/sqlite/sqlite_database.h"
-#include "engine/backends/sqlite/sqlite_types.h"
 #include "engine/open_database.h"
 #include "tests/engine/backends/sqlite/schema_fixtures.h"
 #include "tests/support/test_support.h"
@@ -151,7 +150,7 @@ TEST_F(SqliteSchemaTest, TableFieldsDescribeEachColumn) {
           {"DeclaredType", "INTEGER"},
           {"Size", 4},
           {"OrdinalPosition", 0},
-          {"Required", false},
+          {"Required", true},  // a key column, though not declared NOT NULL
           {"DefaultValue", ""},
           {"Attributes", 1 | 16},
           {"PrimaryKeyPosition", 1},
@@ -200,57 +199,6 @@ TEST_F(SqliteSchemaTest, TableFieldsDescribeEachColumn) {
               Value("RTRIM"));
     EXPECT_EQ(At(*db, {{"TableDefs", "Orders"}, {"Fields", "Note"}}).at("Type"),
               Value(dao::kLongBinary));
-}
-
-TEST(DaoTypeFromDeclaredType, FollowsTheAffinityRulesRefinedByName) {
-    struct Case {
-        const char* declared;
-        int type;
-        int size;
-    };
-    const Case cases[] = {
-        {"INTEGER", dao::kLong, 4},
-        {"int", dao::kLong, 4},
-        {"UNSIGNED BIG INT", dao::kBigInt, 8},
-        {"INT8", dao::kBigInt, 8},
-        {"SMALLINT", dao::kInteger, 2},
-        {"TINYINT", dao::kByte, 1},
-        {"MEDIUMINT", dao::kLong, 4},
-        {"POINT", dao::kLong, 4},  // contains INT: integer affinity, as in SQLite
-        {"VARCHAR(50)", dao::kText, 50},
-        {"NVARCHAR( 20 )", dao::kText, 20},
-        {"CHARACTER", dao::kText, 0},
-        {"TEXT", dao::kMemo, 0},
-        {"LongText", dao::kMemo, 0},
-        {"TEXT(20)", dao::kText, 20},
-        {"CLOB", dao::kMemo, 0},
-        {"", dao::kLongBinary, 0},
-        {"BLOB", dao::kLongBinary, 0},
-        {"REAL", dao::kDouble, 8},
-        {"DOUBLE PRECISION", dao::kDouble, 8},
-        {"FLOAT", dao::kDouble, 8},
-        {"BOOLEAN", dao::kBoolean, 1},
-        {"BIT", dao::kBoolean, 1},
-        {"DATETIME", dao::kTimeStamp, 8},
-        {"TIMESTAMP", dao::kTimeStamp, 8},
-        {"DATE", dao::kDate, 8},
-        {"TIME", dao::kTime, 8},
-        {"MONEY", dao::kCurrency, 8},
-        {"VARBINARY(16)", dao::kVarBinary, 16},
-        {"BINARY(8)", dao::kBinary, 8},
-        {"UUID", dao::kGuid, 16},
-        {"UNIQUEIDENTIFIER", dao::kGuid, 16},
-        {"SINGLE", dao::kSingle, 4},
-        {"MEMO", dao::kMemo, 0},
-        {"IMAGE", dao::kLongBinary, 0},
-        {"NUMERIC", dao::kDecimal, 16},
-        {"DECIMAL(10,2)", dao::kDecimal, 16},
-        {"NUMBER", dao::kDecimal, 16},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(sqlite::DaoTypeFromDeclaredType(c.declared), c.type) << c.declared;
-        EXPECT_EQ(sqlite::DaoSizeFromDeclaredType(c.declared, c.type), c.size) << c.declared;
-    }
 }
 
 TEST_F(SqliteSchemaTest, IndexesIncludeAutomaticOnesAndTheRowid) {
@@ -411,6 +359,9 @@ TEST_F(SqliteSchemaTest, QueryDefsAreViewsWithTheirResultColumns) {
                      {"DeclaredType", "VARCHAR(50)"},
                      {"Size", 50},
                      {"OrdinalPosition", 0},
+                     {"Required", false},
+                     {"DefaultValue", ""},
+                     {"Attributes", 2},
                      {"SourceTable", "Customers"},
                      {"SourceField", "Name"}}));
     const Props lines = At(*db, {{"QueryDefs", "CustomerOrders"}, {"Fields", "Lines"}});
@@ -580,6 +531,7 @@ TEST_F(SqliteSchemaTest, EveryPropertyHasItsDocumentedDaoType) {
           {"Attributes", 4},
           {"SQL", 12},
           {"TableType", 10},
+          {"Updatable", 1},
           {"WithoutRowid", 1},
           {"Strict", 1},
           {"RecordCount", 4}}},
@@ -607,7 +559,8 @@ TEST_F(SqliteSchemaTest, EveryPropertyHasItsDocumentedDaoType) {
           {"Partial", 1},
           {"Condition", 10},
           {"Origin", 10},
-          {"SQL", 12}}},
+          {"SQL", 12},
+          {"Required", 1}}},
         {"IndexFields",
          {{"Name", 10},
           {"Attributes", 4},
@@ -622,6 +575,9 @@ TEST_F(SqliteSchemaTest, EveryPropertyHasItsDocumentedDaoType) {
           {"DeclaredType", 10},
           {"Size", 4},
           {"OrdinalPosition", 3},
+          {"Required", 1},
+          {"DefaultValue", 10},
+          {"Attributes", 4},
           {"SourceTable", 10},
           {"SourceField", 10}}},
         {"Relations",
