@@ -417,13 +417,12 @@ IniFile::IniFile(std::filesystem::path path, std::filesystem::path fallback)
 IniFile::~IniFile() = default;
 
 void IniFile::Report(const std::string& message) const {
-    if (message == lastProblem_) {
+    // Without a handler yet, the problem stays to be said by a later read.
+    if (message == lastProblem_ || !problemHandler_) {
         return;
     }
     lastProblem_ = message;
-    if (problemHandler_) {
-        problemHandler_(message);
-    }
+    problemHandler_(message);
 }
 
 std::shared_ptr<const IniFile::Snapshot> IniFile::Current() const {

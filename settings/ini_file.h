@@ -46,8 +46,8 @@ class IniFile {
     // used, naming the file and the cause, such as "The settings file
     // '/home/me/.config/kesmark/Kesmark.ini' cannot be read: Permission
     // denied. Kesmark goes on with the default settings ('...')." Called once
-    // per problem, from whichever read first meets it; a problem that goes
-    // away and comes back is reported again.
+    // per problem, from whichever read first meets it after the handler is
+    // set; a problem that goes away and comes back is reported again.
     using ProblemHandler = std::function<void(const std::string& message)>;
     void SetProblemHandler(ProblemHandler handler) { problemHandler_ = std::move(handler); }
 

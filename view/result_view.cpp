@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/compare/differences.h"
 #include "engine/compare/matching.h"
 #include "engine/compare/table_data.h"
 #include "engine/model/key_order.h"
@@ -20,7 +21,6 @@ constexpr std::string_view kNotFound = "not found";
 constexpr std::string_view kSkipped = "skipped";
 constexpr std::string_view kErrorPrefix = "Error: ";
 constexpr std::string_view kNullText = "Null";
-constexpr std::size_t kMaxListedBytes = 11;
 
 // The rows a table's listing gains from the data comparison.
 constexpr std::string_view kMatchingRow = "Matching";
@@ -36,24 +36,6 @@ namespace {
 // The text of a value in a row: Null reads "Null" (it has no plain text).
 std::string PlainValueText(const Value& value) {
     return value.IsNull() ? std::string(kNullText) : PlainText(value);
-}
-
-std::string ValueText(int type, const Value& value) {
-    if ((type != dao::kBinary && type != dao::kLongBinary) || !value.IsBytes()) {
-        return PlainValueText(value);
-    }
-    const Bytes& bytes = *value.As<Bytes>();
-    std::string text;
-    for (std::size_t k = 0; k < bytes.size() && k < kMaxListedBytes; ++k) {
-        if (k > 0) {
-            text += ' ';
-        }
-        text += std::to_string(bytes[k]);
-    }
-    if (bytes.size() > kMaxListedBytes) {
-        text += " ...";
-    }
-    return text;
 }
 
 // The record number of a key's "Records[n]": a decimal whole number from 1.
@@ -117,7 +99,7 @@ std::vector<std::string> SortedNames(const Properties& properties) {
 }  // namespace
 
 std::string PropertyValueText(const Property& property) {
-    return ValueText(property.Type(), property.GetValue());
+    return DisplayText(property.Type(), property.GetValue());
 }
 
 ResultView::ResultView(RunInputs inputs, const ComparisonOptions& options, Host& host,
@@ -195,37 +177,39 @@ bool ResultView::ShowResolved(const std::string& key) {
     if (!OpenBothDatabases(db1, db2)) {
         return false;
     }
-    bool listed = false;
+    if (!ListNodeProperties(*db1, *db2, key)) {
+        return false;
+    }
     try {
-        sameKind_ = db1->Kind() == db2->Kind();
+        db1->Close();
+        db2->Close();
+    } catch (const std::exception&) {
+        // Closing a read-only connection has nothing to lose; the listing is done.
+    }
+    return true;
+}
+
+bool ResultView::ListNodeProperties(Database& db1, Database& db2, const std::string& key) {
+    try {
+        sameKind_ = db1.Kind() == db2.Kind();
         rules_ = EqualityRules{};
         rules_.byMeaning = !sameKind_;
         rules_.ignoreNameCase = options_.IgnoreNameCase();
         if (key == kRootKey) {
             LoadSkipList(Level::Databases);
-            listed = ListBothSides(db1->GetProperties(), db2->GetProperties());
-        } else {
-            NodeKeyReader reader(key);
-            const std::string top = reader.ReadCollection();
-            if (const auto level = ChildLevel(Level::Databases, top)) {
-                listed = ResolveLevel(*level, *db1, *db2, *db1, *db2, reader);
-            } else {
-                ShowUnknownCollection(top);
-            }
+            return ListBothSides(db1.GetProperties(), db2.GetProperties());
         }
+        NodeKeyReader reader(key);
+        const std::string top = reader.ReadCollection();
+        if (const auto level = ChildLevel(Level::Databases, top)) {
+            return ResolveLevel(*level, db1, db2, db1, db2, reader);
+        }
+        ShowUnknownCollection(top);
+        return false;
     } catch (const std::exception& e) {
         ReportFailure(AsDbError(e));
         return false;
     }
-    if (listed) {
-        try {
-            db1->Close();
-            db2->Close();
-        } catch (const std::exception&) {
-            // Closing a read-only connection has nothing to lose; the listing is done.
-        }
-    }
-    return listed;
 }
 
 bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObject& parent1,

@@ -21,6 +21,23 @@ DbObject& Resolve(Database& db, const NodeKey& key, std::unique_ptr<DbObject>& h
     return *current;
 }
 
+// Runs `read` on one database; an error it throws names that database and
+// `what` was being read, unless the backend's message names the database.
+template <typename Read>
+auto OnSide(Database& db, const std::string& what, Read read) -> decltype(read()) {
+    try {
+        return read();
+    } catch (const DbError& e) {
+        throw NamingDatabase(e, db.Name(), what);
+    }
+}
+
+// "the Fields of TableDefs[Orders]", "the TableDefs".
+std::string CollectionText(std::string_view collection, const NodeKey& owner) {
+    const std::string of = owner.IsRoot() ? "" : " of " + owner.Text();
+    return "the " + std::string(collection) + of;
+}
+
 int RoundHalfToEven(double x) {
     const int previous = std::fegetround();
     std::fesetround(FE_TONEAREST);
@@ -72,12 +89,17 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
             compareData = true;
             pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data(), owner2.Name(),
                                   rules_.ignoreNameCase);
-            std::unique_ptr<DbObject> t1;
-            std::unique_ptr<DbObject> t2;
-            const Value count1 =
-                Resolve(*db1_, owner, t1).GetProperties().Item("RecordCount").GetValue();
-            const Value count2 =
-                Resolve(*db2_, owner2, t2).GetProperties().Item("RecordCount").GetValue();
+            const auto recordCount = [&](Database& db, const NodeKey& table) {
+                return OnSide(db, "counting the rows of " + table.Text(), [&] {
+                    std::unique_ptr<DbObject> holder;
+                    return Resolve(db, table, holder)
+                        .GetProperties()
+                        .Item("RecordCount")
+                        .GetValue();
+                });
+            };
+            const Value count1 = recordCount(*db1_, owner);
+            const Value count2 = recordCount(*db2_, owner2);
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
                 compareData = pairing.byKey;
@@ -89,8 +111,12 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
         {
             std::unique_ptr<DbObject> o1;
             std::unique_ptr<DbObject> o2;
-            DbObject& object1 = Resolve(*db1_, owner, o1);
-            DbObject& object2 = Resolve(*db2_, owner2, o2);
+            // Each owner is looked up on its own side, so that a failure
+            // names the database it came from.
+            DbObject& object1 = OnSide(*db1_, "reading " + CollectionText(info.collection, owner),
+                                       [&]() -> DbObject& { return Resolve(*db1_, owner, o1); });
+            DbObject& object2 = OnSide(*db2_, "reading " + CollectionText(info.collection, owner2),
+                                       [&]() -> DbObject& { return Resolve(*db2_, owner2, o2); });
             if (!CompareCollections(level, owner, object1, object2, common, ownerSame)) {
                 return stop();
             }
@@ -135,8 +161,19 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
                 }
                 auto& object2 = Resolve(*db2_, key2, o2);
                 LoadSkipList(level);
-                return CompareProperties(object1.GetProperties(), object2.GetProperties(), rules,
-                                         objectSame);
+                const std::string what = "reading the properties of " + key.Text();
+                const Properties properties1 =
+                    OnSide(*db1_, what, [&] { return object1.GetProperties(); });
+                const Properties properties2 =
+                    OnSide(*db2_, what, [&] { return object2.GetProperties(); });
+                std::vector<PropertyDifference> differences;
+                if (!CompareProperties(properties1, properties2, rules, objectSame, differences)) {
+                    return false;
+                }
+                if (!differences.empty()) {
+                    tree_.AddDifferences(key.Text(), std::move(differences));
+                }
+                return true;
             };
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;

@@ -31,6 +31,19 @@ class DbError : public std::runtime_error {
     std::string source_;
 };
 
+// `error` with the name of the database it came from, and what was being
+// read, in front ("'shop.db': reading the Fields of TableDefs[Orders]: ..."),
+// unless its description names the database already.
+inline DbError NamingDatabase(const DbError& error, const std::string& database,
+                              const std::string& what = "") {
+    if (error.Description().find("'" + database + "'") != std::string::npos) {
+        return error;
+    }
+    return DbError(error.Number(),
+                   "'" + database + "': " + (what.empty() ? "" : what + ": ") + error.Description(),
+                   error.Source());
+}
+
 // Error numbers used across backends.
 namespace errors {
 inline constexpr long kItemNotFound = 3265;        // "Item not found in this collection."
