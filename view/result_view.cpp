@@ -324,6 +324,14 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
         return keyFields.empty() ? db.OpenRecordset(table.Name(), fields)
                                  : db.OpenOrderedRecordset(table.Name(), fields, keyFields);
     };
+    // A failure names the database it came from and the table.
+    const auto named = [](Database& db, DbObject& table, auto read) {
+        try {
+            return read();
+        } catch (const DbError& e) {
+            throw NamingDatabase(e, db.Name(), "reading table '" + table.Name() + "'");
+        }
+    };
     std::vector<std::string> read1{field1.Name()};
     if (pairing.byKey) {
         for (const auto& k : keyFields) {
@@ -332,20 +340,31 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
             }
         }
     }
-    auto recordset1 = open(db1, table1, read1);
-    recordset1->Move(record - 1);
+    auto recordset1 = named(db1, table1, [&] {
+        auto recordset = open(db1, table1, read1);
+        recordset->Move(record - 1);
+        return recordset;
+    });
     std::unique_ptr<Recordset> recordset2;
     if (pairing.byKey) {
         std::vector<Value> key;
-        for (const auto& k : keyFields) {
-            const auto at =
-                static_cast<std::size_t>(std::find(read1.begin(), read1.end(), k) - read1.begin());
-            key.push_back(recordset1->Field(at).GetValue());
-        }
-        recordset2 = db2.OpenKeyedRecordset(table2.Name(), {field2.Name()}, keyFields, key);
+        named(db1, table1, [&] {
+            for (const auto& k : keyFields) {
+                const auto at = static_cast<std::size_t>(std::find(read1.begin(), read1.end(), k) -
+                                                         read1.begin());
+                key.push_back(recordset1->Field(at).GetValue());
+            }
+            return 0;
+        });
+        recordset2 = named(db2, table2, [&] {
+            return db2.OpenKeyedRecordset(table2.Name(), {field2.Name()}, keyFields, key);
+        });
     } else {
-        recordset2 = open(db2, table2, {field2.Name()});
-        recordset2->Move(record - 1);
+        recordset2 = named(db2, table2, [&] {
+            auto recordset = open(db2, table2, {field2.Name()});
+            recordset->Move(record - 1);
+            return recordset;
+        });
     }
     RecordsetField& column1 = recordset1->Field(0);
     LoadSkipList(Level::Records);

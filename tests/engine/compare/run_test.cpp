@@ -368,7 +368,7 @@ TEST(StoppedRun, MarksWhatItDidNotFinish) {
         {"a failure in the first table leaves it and the rest not compared",
          [&](Setup& s) { s.tables1[0]->Collection("Fields").failure = unreadable; },
          {{"Databases", 30}, {"TableDefs[T0]", 28}, {"TableDefs[T1]", 28}, {"TableDefs[T2]", 28}},
-         "cannot be read"},
+         "'one': reading the Fields of TableDefs[T0]: cannot be read"},
         {"a difference found before the stop keeps the object differing",
          [&](Setup& s) {
              s.tables1[1]->Collection("Fields").members[0]->properties.Add("Size", dao::kLong, 10);
@@ -380,7 +380,7 @@ TEST(StoppedRun, MarksWhatItDidNotFinish) {
                {"TableDefs[T1].Fields[A]", 4},
                {"TableDefs[T1].Fields[B]", 3},
                {"TableDefs[T2]", 28}}),
-         "cannot be read"},
+         "'two': reading the Indexes of TableDefs[T1]: cannot be read"},
         {"cancelled before the root existed: the root is added incomplete",
          [&](Setup& s) { s.host.onYield = [](test::RecordingHost& h) { h.cancel = true; }; },
          {{"Databases", 30}},
@@ -439,16 +439,45 @@ TEST_F(RunTest, ObjectsOfOneDatabaseOnlyAreMarkedWithTheirSide) {
     EXPECT_EQ(tree_.Find("TableDefs[Both].Fields[ID]")->presence, Presence::Both);
 }
 
-TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceAndStopsTheRun) {
+TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceNamingItsDatabase) {
+    struct Case {
+        const char* scenario;
+        std::function<void(ObjectNode& orders1, ObjectNode& orders2)> breakIt;
+        const char* message;
+        bool data = false;  // with --data: the row count is read first
+    };
+    const DbError failure(3001, "cannot be read", "Kesmark memory");
+    const Case cases[] = {
+        {"the fields of a table in database 1",
+         [&](ObjectNode& orders, ObjectNode&) { orders.Collection("Fields").failure = failure; },
+         "'one': reading the Fields of TableDefs[Orders]: cannot be read"},
+        {"the properties of a table in database 2",
+         [&](ObjectNode&, ObjectNode& orders) { orders.propertiesFailure = failure; },
+         "'two': reading the properties of TableDefs[Orders]: cannot be read"},
+        {"the row count of a table in database 2",
+         [&](ObjectNode&, ObjectNode& orders) {
+             orders.properties = Properties();
+             orders.properties.Add(Property::Failing("RecordCount", dao::kLong, failure));
+         },
+         "'two': counting the rows of TableDefs[Orders]: cannot be read", true},
+    };
     CompareEverything();
     SkipForTag("Databases", {"Name"});
-    auto& t1 = one_->AddTable("Orders", {"ID"});
-    two_->AddTable("Orders", {"ID"});
-    t1.Collection("Fields").failure = DbError(3001, "Fields cannot be read", "Kesmark memory");
-    ASSERT_EQ(Run(), RunOutcome::Stopped);
-    ASSERT_EQ(host_.messages.size(), 1u);
-    EXPECT_EQ(host_.messages[0].text, "Fields cannot be read");
-    EXPECT_EQ(host_.messages[0].caption, "Kesmark memory");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        inputs_.switches.data = c.data;
+        MemoryServer server;
+        auto& one = server.Create("one");
+        auto& two = server.Create("two");
+        c.breakIt(one.AddTable("Orders", {"ID"}), two.AddTable("Orders", {"ID"}));
+        test::RecordingHost host;
+        MemoryResultTree tree;
+        ComparisonRun run(inputs_, options_, tree, host, server.Opener());
+        ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].text, c.message);
+        EXPECT_EQ(host.messages[0].caption, "Kesmark memory");
+    }
 }
 
 TEST_F(RunTest, CollectionsOfMoreThan32767MembersCompare) {
