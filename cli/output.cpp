@@ -6,31 +6,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/terminal.h"
+
 namespace kesmark::cli {
 
 namespace {
-
-// The kind of object a node stands for ("table", "field", ...); empty for the
-// root, a record and a row (their texts say what they are).
-std::string KindOf(const MemoryResultTree::Node& node) {
-    NodeKey key;
-    if (!NodeKey::Parse(node.key, key) || key.IsRoot()) {
-        return "";
-    }
-    const auto level = LevelOfKey(key);
-    if (!level || *level == Level::Records || *level == Level::Rows) {
-        return "";
-    }
-    // Fields of tables, indexes, queries and relations all read "field".
-    switch (*level) {
-        case Level::IndexFields:
-        case Level::QueryFields:
-        case Level::RelationFields:
-            return std::string(Describe(Level::TableFields).kind);
-        default:
-            return std::string(Describe(*level).kind);
-    }
-}
 
 // Columns wider than this are not padded further; a longer cell pushes the
 // rest of its line to the right.
@@ -44,37 +24,9 @@ std::string RowMark(Picture icon) {
     return icon == property_rows::kEqualIcon ? "same" : "differs";
 }
 
-// A cell's text with control characters escaped, so that it stays on one line.
+// A cell's text made safe for the terminal, so that it stays on one line.
 std::string CellText(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// Characters on the terminal: UTF-8 sequences, not bytes.
-std::size_t DisplayWidth(std::string_view text) {
-    std::size_t width = 0;
-    for (const char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-            ++width;
-        }
-    }
-    return width;
+    return SafeText(text);
 }
 
 void AppendPadded(std::string& out, const std::string& cell, std::size_t width) {
@@ -132,124 +84,6 @@ std::string FormatPropertiesJson(const ShowReport& report) {
         messages.push_back({{"text", m.text}, {"caption", m.caption}});
     }
     return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-}
-
-namespace {
-
-// Collects output and hands it to a stream a block at a time.
-class BlockWriter {
-  public:
-    explicit BlockWriter(std::FILE* out) : out_(out) { buffer_.reserve(kBlock + 512); }
-    BlockWriter(const BlockWriter&) = delete;
-    BlockWriter& operator=(const BlockWriter&) = delete;
-    ~BlockWriter() { Flush(); }
-
-    BlockWriter& operator<<(std::string_view text) {
-        buffer_ += text;
-        if (buffer_.size() >= kBlock) {
-            Flush();
-        }
-        return *this;
-    }
-    void Flush() {
-        std::fwrite(buffer_.data(), 1, buffer_.size(), out_);
-        buffer_.clear();
-    }
-
-  private:
-    static constexpr std::size_t kBlock = 64 << 10;
-    std::FILE* out_;
-    std::string buffer_;
-};
-
-// A JSON string. Names are not always valid UTF-8 (a damaged file, a legacy
-// code page): what cannot be encoded is replaced instead of failing.
-std::string JsonString(std::string_view text) {
-    return nlohmann::ordered_json(std::string(text))
-        .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-bool NotCompared(Picture image) {
-    return StateOf(image) == NodeState::NotCompared;
-}
-
-}  // namespace
-
-void WriteTreeText(const RunReport& report, bool colour, std::FILE* out) {
-    BlockWriter writer(out);
-    // The marks share one width: that of "not compared" when a stopped run
-    // left such nodes, else that of "differs".
-    const bool anyNotCompared = report.tree->AnyPicture(NotCompared);
-    const std::size_t markWidth = anyNotCompared ? 12 : 7;
-    report.tree->VisitInTreeOrder([&](const MemoryResultTree::Node& node) {
-        std::string mark;
-        const char* markColour = "";
-        switch (StateOf(node.image)) {
-            case NodeState::Same:
-                mark = "same";
-                markColour = "\033[32m";
-                break;
-            case NodeState::Differs:
-                mark = "differs";
-                markColour = "\033[31m";
-                break;
-            case NodeState::NotCompared:
-                mark = "not compared";
-                markColour = "\033[33m";
-                break;
-        }
-        mark.resize(markWidth, ' ');
-        if (colour) {
-            mark = markColour + mark + "\033[0m";
-        }
-        writer << mark << std::string(2 + 2 * static_cast<std::size_t>(node.depth), ' ');
-        const std::string kind = KindOf(node);
-        if (!kind.empty()) {
-            writer << kind << " ";
-        }
-        writer << node.text << "\n";
-    });
-    if (!report.completed) {
-        writer << (report.cancelled ? "incomplete: the comparison was cancelled"
-                                    : "incomplete: the comparison stopped at an error");
-        writer << (anyNotCompared ? "; \"not compared\" marks what it did not finish\n" : "\n");
-    }
-}
-
-void WriteTreeJson(const RunReport& report, std::FILE* out) {
-    BlockWriter writer(out);
-    writer << "{\n  \"database1\": " << JsonString(report.database1)
-           << ",\n  \"database2\": " << JsonString(report.database2)
-           << ",\n  \"same\": " << (report.same ? "true" : "false")
-           << ",\n  \"completed\": " << (report.completed ? "true" : "false") << ",\n";
-    // After a stopped run, the keys of the nodes it did not finish.
-    bool first = true;
-    writer << "  \"incomplete\": [";
-    report.tree->VisitInOrderAdded(
-        [&](const MemoryResultTree::Node& node) {
-            writer << (first ? "\n    " : ",\n    ") << JsonString(node.key);
-            first = false;
-        },
-        NotCompared);
-    writer << (first ? "],\n" : "\n  ],\n");
-    first = true;
-    writer << "  \"nodes\": [";
-    report.tree->VisitInOrderAdded([&](const MemoryResultTree::Node& node) {
-        writer << (first ? "\n" : ",\n") << "    {\n      \"key\": " << JsonString(node.key)
-               << ",\n      \"text\": " << JsonString(node.text) << ",\n      \"parent\": "
-               << (node.parent.empty() ? std::string("null") : JsonString(node.parent))
-               << ",\n      \"image\": " << std::to_string(PictureNumber(node.image)) << "\n    }";
-        first = false;
-    });
-    writer << (first ? "],\n" : "\n  ],\n");
-    first = true;
-    writer << "  \"messages\": [";
-    for (const auto& m : *report.messages) {
-        writer << (first ? "\n" : ",\n") << "    {\n      \"text\": " << JsonString(m.text)
-               << ",\n      \"caption\": " << JsonString(m.caption) << "\n    }";
-        first = false;
-    }
-    writer << (first ? "]\n" : "\n  ]\n") << "}\n";
 }
 
 }  // namespace kesmark::cli

@@ -1,36 +1,12 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/cli_host.h"
-#include "engine/compare/result_tree.h"
 #include "view/property_list.h"
 
 namespace kesmark::cli {
-
-// What the tree printers need to know of a finished (or stopped) run.
-struct RunReport {
-    std::string database1;  // as shown: the name, or the connect string with passwords masked
-    std::string database2;
-    bool completed = false;
-    bool cancelled = false;  // stopped by the user rather than by an error
-    bool same = false;
-    const MemoryResultTree* tree = nullptr;
-    const std::vector<Message>* messages = nullptr;
-};
-
-// Writes the result tree to `out` as indented text, one node a line: a mark
-// ("same", "differs", or "not compared" for what a stopped run did not
-// finish), the kind of object and its name; after a stopped run a last line
-// says so. `colour` adds ANSI colours. The text is written as it is made, a
-// few kilobytes at a time.
-void WriteTreeText(const RunReport& report, bool colour, std::FILE* out);
-
-// Writes the result to `out` as one JSON document (see the README for its
-// fields), nodes in the order they were added, as it is made.
-void WriteTreeJson(const RunReport& report, std::FILE* out);
 
 // What the property printers need to know of one listing.
 struct ShowReport {
@@ -43,7 +19,8 @@ struct ShowReport {
 // The listing as a table with the columns Property, Database 1 and Database 2,
 // one row a line, each marked "same", "differs" or "skipped" from its picture.
 // Line breaks, tabs and other control characters in a cell are written as
-// escapes ("\n", "\t", "\x01") so that every row stays on its line.
+// escapes ("\n", "\t", "\x01", see SafeText) so that every row stays on its
+// line.
 std::string FormatPropertiesText(const ShowReport& report);
 
 // The listing as one JSON document:

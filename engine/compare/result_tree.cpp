@@ -1,8 +1,8 @@
 #include "engine/compare/result_tree.h"
 
 #include <algorithm>
-
 #include <functional>
+#include <iterator>
 
 #include "engine/model/db_error.h"
 #include "engine/model/node_key.h"
@@ -218,6 +218,12 @@ MemoryResultTree::Node MemoryResultTree::Materialise(std::uint32_t index) const 
     node.presence = (stored.flags & kOnly1)   ? Presence::Only1
                     : (stored.flags & kOnly2) ? Presence::Only2
                                               : Presence::Both;
+    if (const auto it = differences_.find(index); it != differences_.end()) {
+        node.differences = it->second;
+    }
+    if (const auto it = rows_.find(index); it != rows_.end()) {
+        node.rows = it->second;
+    }
     if (stored.parent != kNone) {
         node.parent = KeyOf(stored.parent);
         for (std::uint32_t at = stored.parent; at != kNone; at = nodes_[at].parent) {
@@ -295,19 +301,21 @@ void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
     Insert(static_cast<std::uint32_t>(nodes_.size() - 1), HashKey(key));
 }
 
-void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
+std::uint32_t MemoryResultTree::IndexOf(std::string_view key) const {
     const std::uint32_t index = Lookup(key);
     if (index == kNone) {
         throw ElementNotFound();
     }
+    return index;
+}
+
+void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
+    const std::uint32_t index = IndexOf(key);
     nodes_[index].image = static_cast<std::uint8_t>(PictureNumber(image));
 }
 
 void MemoryResultTree::SetNodePresence(std::string_view key, Presence presence) {
-    const std::uint32_t index = Lookup(key);
-    if (index == kNone) {
-        throw ElementNotFound();
-    }
+    const std::uint32_t index = IndexOf(key);
     auto& flags = nodes_[index].flags;
     flags &= static_cast<std::uint8_t>(~(kOnly1 | kOnly2));
     if (presence == Presence::Only1) {
@@ -322,6 +330,30 @@ void MemoryResultTree::Clear() {
     texts_.Clear();
     collections_.clear();
     slots_.assign(64, kNone);
+    differences_.clear();
+    rows_.clear();
+    filteredOut_ = 0;
+}
+
+void MemoryResultTree::AddDifferences(std::string_view key,
+                                      std::vector<PropertyDifference> differences) {
+    auto& kept = differences_[IndexOf(key)];
+    kept.insert(kept.end(), std::make_move_iterator(differences.begin()),
+                std::make_move_iterator(differences.end()));
+}
+
+void MemoryResultTree::SetRowCounts(std::string_view key, const RowCounts& counts) {
+    rows_[IndexOf(key)] = counts;
+}
+
+Presence PresenceOf(const MemoryResultTree::Node& node) {
+    if (node.image == Picture::RowOnlyIn1) {
+        return Presence::Only1;
+    }
+    if (node.image == Picture::RowOnlyIn2) {
+        return Presence::Only2;
+    }
+    return node.presence;
 }
 
 std::vector<MemoryResultTree::Node> MemoryResultTree::Nodes() const {

@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "engine/compare/table_data.h"
 #include "engine/model/hierarchy.h"
 
 namespace kesmark {
@@ -15,10 +17,33 @@ namespace kesmark {
 // Which databases hold the object a node stands for.
 enum class Presence { Both, Only1, Only2 };
 
+// One compared property whose values differ between the two objects of a
+// node, as the run found it. Values are display texts (see
+// PropertyValueText), cut to an excerpt when long, so that a tree of many
+// differing objects stays small.
+struct PropertyDifference {
+    std::string name;
+    // The value's text in each database; nullopt when the property is not
+    // there. An unreadable value reads "Error: " and the failure's description.
+    std::optional<std::string> value1;
+    std::optional<std::string> value2;
+    // For values too long to show on one line: where they part ("text
+    // differs at line 3", "bytes differ at byte 17"); empty for short values.
+    std::string where;
+    // True when value1 or value2 was cut to its excerpt.
+    bool truncated = false;
+    friend bool operator==(const PropertyDifference&, const PropertyDifference&) = default;
+};
+
 // The result tree as the engine writes it: nodes identified by their key (an
 // node key such as "TableDefs[Orders].Fields[ID]", see node_key.h), each with
 // a text and a picture of the result-tree image list. Keys are case-sensitive:
 // "Orders" and "ORDERS" are two nodes.
+//
+// Besides the nodes, a run tells why a node differs: the side of an object
+// present in one database only, the properties whose values differ, the row
+// counts of a table compared by key, and the objects the filters left out.
+// A tree that has no use for the last three keeps their empty defaults.
 class ResultTree {
   public:
     virtual ~ResultTree() = default;
@@ -34,6 +59,16 @@ class ResultTree {
     // may ignore it; throws DbError when there is no such node.
     virtual void SetNodePresence(std::string_view key, Presence presence) = 0;
     virtual void Clear() = 0;
+
+    // The properties of the node `key` (already added) whose values differ,
+    // in ascending ordinal order of name. Called at most once per node.
+    virtual void AddDifferences(std::string_view /*key*/,
+                                std::vector<PropertyDifference> /*differences*/) {}
+    // The row counts of the table node `key`, compared row by row by key.
+    virtual void SetRowCounts(std::string_view /*key*/, const RowCounts& /*counts*/) {}
+    // An object the filters left out: neither compared nor added as a node.
+    // `key` is the key its node would have had.
+    virtual void CountFilteredOut(std::string_view /*key*/) {}
 };
 
 // A result tree held in memory, in the order nodes were added. The command-line
@@ -42,7 +77,9 @@ class ResultTree {
 // A comparison of a large schema adds millions of nodes, so a node is kept in
 // about 26 bytes: a node whose key is its parent's key followed by one
 // "Collection[name]" keeps only the name (and its text when that differs from
-// the name); keys and parents are rebuilt when a node is read.
+// the name); keys and parents are rebuilt when a node is read. Differences
+// and row counts, which only differing nodes and compared tables have, are
+// kept beside the nodes.
 class MemoryResultTree : public ResultTree {
   public:
     // One node as a reader sees it.
@@ -53,6 +90,8 @@ class MemoryResultTree : public ResultTree {
         Picture image = Picture::None;
         int depth = 0;  // 0 for a top-level node
         Presence presence = Presence::Both;
+        std::vector<PropertyDifference> differences;
+        std::optional<RowCounts> rows;
     };
 
     MemoryResultTree();
@@ -62,6 +101,9 @@ class MemoryResultTree : public ResultTree {
     void SetNodeImage(std::string_view key, Picture image) override;
     void SetNodePresence(std::string_view key, Presence presence) override;
     void Clear() override;
+    void AddDifferences(std::string_view key, std::vector<PropertyDifference> differences) override;
+    void SetRowCounts(std::string_view key, const RowCounts& counts) override;
+    void CountFilteredOut(std::string_view) override { ++filteredOut_; }
 
     std::size_t Size() const { return nodes_.size(); }
     // Every node in the order added (copies: meant for small trees).
@@ -77,6 +119,8 @@ class MemoryResultTree : public ResultTree {
     void VisitInTreeOrder(const std::function<void(const Node&)>& visit) const;
     // The node of that key, or nullopt.
     std::optional<Node> Find(std::string_view key) const;
+    // How many objects the filters left out.
+    std::int64_t FilteredOut() const { return filteredOut_; }
 
   private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
@@ -116,6 +160,8 @@ class MemoryResultTree : public ResultTree {
     };
 
     std::uint32_t Lookup(std::string_view key) const;
+    // The index of the node `key`; throws DbError when there is none.
+    std::uint32_t IndexOf(std::string_view key) const;
     std::string_view TextOf(const Stored& node) const;
     bool KeyIs(std::uint32_t index, std::string_view key) const;
     std::string KeyOf(std::uint32_t index) const;
@@ -128,6 +174,13 @@ class MemoryResultTree : public ResultTree {
     TextStore texts_;
     std::vector<std::string> collections_;
     std::vector<std::uint32_t> slots_;  // open addressing over nodes_, kNone when empty
+    std::unordered_map<std::uint32_t, std::vector<PropertyDifference>> differences_;
+    std::unordered_map<std::uint32_t, RowCounts> rows_;
+    std::int64_t filteredOut_ = 0;
 };
+
+// Which databases hold the object of a node: as recorded, or for the
+// pictures of key-matched rows as they show.
+Presence PresenceOf(const MemoryResultTree::Node& node);
 
 }  // namespace kesmark

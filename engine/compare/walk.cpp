@@ -1,6 +1,7 @@
 #include <cfenv>
 #include <cmath>
 #include <optional>
+#include <tuple>
 
 #include "engine/compare/comparison_run.h"
 #include "engine/compare/table_data.h"
@@ -108,10 +109,15 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
 
         // Each collection is read on its own side, so that a failure names
         // the database it came from.
+        auto readCollection = [&](DbObject& object) {
+            auto collection = object.GetCollection(info.collection);
+            collection->Count();
+            return collection;
+        };
         auto collection1 = OnSide(*db1_, "reading " + CollectionText(info.collection, owner),
-                                  [&] { return object1.GetCollection(info.collection); });
+                                  [&] { return readCollection(object1); });
         auto collection2 = OnSide(*db2_, "reading " + CollectionText(info.collection, owner2),
-                                  [&] { return object2.GetCollection(info.collection); });
+                                  [&] { return readCollection(object2); });
         if (!CompareCollections(level, owner, object1, object2, common, ownerSame)) {
             return stop();
         }
@@ -159,12 +165,20 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
 
             auto compareOwnProperties = [&] {
                 LoadSkipList(level);
-                const std::string what = "reading the properties of " + key.Text();
                 const Properties properties1 =
-                    OnSide(*db1_, what, [&] { return member1->GetProperties(); });
+                    OnSide(*db1_, "reading the properties of " + key.Text(),
+                           [&] { return member1->GetProperties(); });
                 const Properties properties2 =
-                    OnSide(*db2_, what, [&] { return member2->GetProperties(); });
-                return CompareProperties(properties1, properties2, rules, objectSame);
+                    OnSide(*db2_, "reading the properties of " + key2.Text(),
+                           [&] { return member2->GetProperties(); });
+                std::vector<PropertyDifference> differences;
+                if (!CompareProperties(properties1, properties2, rules, objectSame, differences)) {
+                    return false;
+                }
+                if (!differences.empty()) {
+                    tree_.AddDifferences(key.Text(), std::move(differences));
+                }
+                return true;
             };
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;

@@ -161,6 +161,23 @@ void RecordsetField::AppendEncodedValue(std::string& out) {
     EncodeValue(GetValue(), out);
 }
 
+bool Recordset::AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends,
+                                 std::int64_t longValueLimit) {
+    const std::size_t count = FieldCount();
+    for (std::size_t f = 0; f < count; ++f) {
+        const int type = Field(f).Type();
+        if ((type == dao::kMemo || type == dao::kLongBinary) &&
+            Field(f).FieldSize() > longValueLimit) {
+            return false;
+        }
+    }
+    for (std::size_t f = 0; f < count; ++f) {
+        Field(f).AppendEncodedValue(out);
+        ends.push_back(static_cast<std::uint32_t>(out.size()));
+    }
+    return true;
+}
+
 std::vector<TableKey> Database::CandidateKeys(std::string_view table) {
     auto tableDef = GetCollection(collections::kTableDefs)->Item(table);
     auto fields = tableDef->GetCollection(collections::kFields);
