@@ -8,13 +8,14 @@ PACKAGES="
   build-essential cmake ninja-build ccache pkg-config python3
   clang-format
   libgtest-dev libgmock-dev
-  libsqlite3-dev sqlite3 sqlite3-tools time
+  libsqlite3-dev sqlite3 sqlite3-tools time nettle-dev
   nlohmann-json3-dev libcli11-dev libdtl-dev
   mdbtools-dev
   clang libclang-rt-14-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth x11-apps imagemagick xdotool
   dpkg-dev lintian desktop-file-utils man-db groff-base
+  chromium
 "
 
 missing=""

@@ -20,8 +20,10 @@
 // row order does not depend on the fields asked for.
 //
 // Memory stays bounded whatever the table's size: rows travel in batches of a
-// limited byte size through queues of limited depth, and at most `maxRows`
-// differing rows are kept (the counts stay exact past it).
+// limited byte size through queues of limited depth, at most `maxRows`
+// differing rows are kept (the counts stay exact past it), and a long value
+// longer than kLongValuePiece is compared piece by piece (LongFieldsEqual)
+// while both readers wait on its record.
 
 #include <atomic>
 #include <cstdint>
@@ -96,7 +98,9 @@ class TableDataComparison {
 
     // Reads both tables and compares them. By position, a table that ends
     // while the other goes on, or before the rows both databases count,
-    // differs at its first missing record in every field not decided before.
+    // differs at its first missing record in every field not decided before;
+    // by key, a side that gives fewer rows than both count makes every field
+    // not found different yet differ past database 1's last row.
     // Returns false when the user cancelled (checked between batches, and
     // while waiting for a database, so within a few milliseconds); throws
     // DbError naming the database, the table and the field when a database
@@ -122,8 +126,8 @@ class TableDataComparison {
     const std::string& FallbackReason() const { return fallbackReason_; }
 
     // Limits of the pipeline, exposed for tests.
-    static constexpr std::size_t kBatchBytes = 256 << 10;
-    static constexpr std::size_t kBatchRows = 1024;
+    static constexpr std::size_t kBatchBytes = 1 << 20;
+    static constexpr std::size_t kBatchRows = 8192;
     static constexpr std::size_t kQueueDepth = 4;
 
   private:
@@ -157,5 +161,11 @@ class TableDataComparison {
 // True when two values of a long field (DAO type 11 or 12) are equal: their
 // byte lengths and then their bytes, as comparing them chunk by chunk gives.
 bool LongValuesEqual(const Value& a, const Value& b);
+
+// True when the current long values of two fields are equal: FieldSize of
+// each, then GetChunk a piece of kLongValuePiece bytes at a time, stopping at
+// the first piece that differs. Memory stays one piece per side whatever
+// the values' size. Reading may throw DbError.
+bool LongFieldsEqual(RecordsetField& a, RecordsetField& b);
 
 }  // namespace kesmark

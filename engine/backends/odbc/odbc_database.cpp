@@ -54,30 +54,15 @@ class OdbcDatabase : public TreeDatabase {
         std::string_view table, const std::vector<std::string>& fields,
         const std::vector<std::string>& keyFields) override {
         CheckOpen();
+        const Dialect& dialect = DialectFor(connection_->Kind());
         std::string order;
         for (const auto& k : keyFields) {
-            std::string term = connection_->QuoteIdentifier(k);
-            switch (connection_->Kind()) {
-                case Dbms::SQLite:
-                    // SQLite's order of its storage classes is ours; BINARY
-                    // compares text by its bytes.
-                    term += " COLLATE BINARY";
-                    break;
-                case Dbms::PostgreSQL:
-                    // "C" compares text by its bytes; other types have no
-                    // collation and order by value.
-                    if (IsPostgresText(FieldTypeName(table, k))) {
-                        term += " COLLATE \"C\"";
-                    }
-                    break;
-                case Dbms::Other:
-                    // No binary collation known: text keys are sorted here.
-                    if (IsTextDaoType(FieldDaoType(table, k))) {
-                        return Database::OpenOrderedRecordset(table, fields, keyFields);
-                    }
-                    break;
+            const Properties field = FieldProperties(table, k);
+            const auto collation = dialect.KeyOrderCollation(TypeNameOf(field), DaoTypeOf(field));
+            if (!collation) {
+                return Database::OpenOrderedRecordset(table, fields, keyFields);
             }
-            order += (order.empty() ? "" : ", ") + term;
+            order += (order.empty() ? "" : ", ") + connection_->QuoteIdentifier(k) + *collation;
         }
         std::string sql = SelectColumns(fields) + " FROM " + catalog_->SelectSource(table);
         if (!order.empty()) {
@@ -114,9 +99,7 @@ class OdbcDatabase : public TreeDatabase {
             }
             parameters.push_back(std::move(p));
             where += (i ? " AND " : "") + connection_->QuoteIdentifier(keyFields[i]) + " = ?";
-            if (connection_->Kind() == Dbms::SQLite) {
-                where += " COLLATE BINARY";
-            }
+            where += DialectFor(connection_->Kind()).KeyMatchCollation();
         }
         describe.CloseCursor();
         const std::string sql = SelectColumns(fields) + " FROM " + source + " WHERE " + where;
@@ -150,30 +133,17 @@ class OdbcDatabase : public TreeDatabase {
             ->Item(field)
             ->GetProperties();
     }
-    std::string FieldTypeName(std::string_view table, const std::string& field) {
-        const Property* p = FieldProperties(table, field).Find("TypeName");
+    static std::string TypeNameOf(const Properties& field) {
+        const Property* p = field.Find("TypeName");
         const Value v = p ? p->GetValue() : Value();
         const auto* name = v.As<std::string>();
         return name ? *name : std::string();
     }
-    int FieldDaoType(std::string_view table, const std::string& field) {
-        const Property* p = FieldProperties(table, field).Find("Type");
+    static int DaoTypeOf(const Properties& field) {
+        const Property* p = field.Find("Type");
         const Value v = p ? p->GetValue() : Value();
         const auto* type = v.As<std::int64_t>();
         return type ? static_cast<int>(*type) : dao::kText;
-    }
-    // The PostgreSQL types whose order depends on a collation.
-    static bool IsPostgresText(std::string_view typeName) {
-        for (const char* name :
-             {"text", "varchar", "bpchar", "char", "name", "character varying", "character"}) {
-            if (typeName == name) {
-                return true;
-            }
-        }
-        return false;
-    }
-    static bool IsTextDaoType(int type) {
-        return type == dao::kText || type == dao::kMemo || type == dao::kChar || type == dao::kGuid;
     }
 
     Properties ReadDatabaseProperties() const {

@@ -22,6 +22,15 @@ std::optional<std::string_view> Dialect::ViewDefinitionsQuery() const {
 
 void Dialect::RenameIndex(std::string&, std::optional<std::int64_t>&) const {}
 
+std::optional<std::string> Dialect::KeyOrderCollation(std::string_view, int daoType) const {
+    // No binary collation known: text keys are sorted after reading.
+    if (daoType == dao::kText || daoType == dao::kMemo || daoType == dao::kChar ||
+        daoType == dao::kGuid) {
+        return std::nullopt;
+    }
+    return std::string();
+}
+
 const Dialect& DialectFor(Dbms dbms) {
     static const GenericDialect generic;
     switch (dbms) {

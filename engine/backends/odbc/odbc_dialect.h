@@ -86,6 +86,16 @@ class Dialect {
     // What follows "SELECT ... FROM table" in a table scan, so that the row
     // order does not depend on the columns read ("" for nothing).
     virtual std::string_view TableScanSuffix() const { return ""; }
+
+    // Rows in key order, compared by their bytes: what follows a key
+    // column's name in ORDER BY for a column of the source's type `typeName`
+    // and DAO type `daoType` (" COLLATE BINARY"; "" when its type orders by
+    // value), or nullopt when the system orders no such column by its bytes
+    // (the rows are then sorted after reading).
+    virtual std::optional<std::string> KeyOrderCollation(std::string_view typeName,
+                                                         int daoType) const;
+    // What follows "name = ?" so that a row is found by its key's bytes.
+    virtual std::string_view KeyMatchCollation() const { return ""; }
 };
 
 // The dialect of a database system.
