@@ -143,11 +143,42 @@ TEST_F(SyncCliTest, ScriptThatCannotBeWrittenStopsWithTheFileNamed) {
     EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
-TEST_F(SyncCliTest, ShowAndSyncTogetherAreAUsageError) {
-    const auto result =
-        test::RunDiff({"--show", "Databases", "--sync-sql", "-", v2_.string(), v1_.string()});
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_NE(result.err.find("--show and --sync-sql cannot be used together"), std::string::npos);
+TEST_F(SyncCliTest, OptionsThatCannotGoWithTheScriptAreUsageErrors) {
+    struct Case {
+        const char* scenario;
+        std::vector<std::string> options;
+        const char* error;
+    };
+    const std::vector<Case> cases = {
+        {"a listing instead of a comparison",
+         {"--show", "Databases", "--sync-sql", "-"},
+         "--show and --sync-sql cannot be used together"},
+        {"two outputs on standard output",
+         {"--json", "--sync-sql", "-"},
+         "can write to standard output"},
+        {"a report and the script on standard output",
+         {"--markdown", "-", "--sync-sql", "-"},
+         "can write to standard output"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        auto args = c.options;
+        args.push_back(v2_.string());
+        args.push_back(v1_.string());
+        const auto result = test::RunDiff(args);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find(c.error), std::string::npos) << result.err;
+        EXPECT_TRUE(result.out.empty()) << result.out;
+    }
+}
+
+TEST_F(SyncCliTest, JsonOnStandardOutputAndTheScriptInAFile) {
+    const auto script = dir_ / "out" / "beside-json.sql";
+    const auto result = test::RunDiff(
+        {"--json", "--data", "--sync-sql", script.string(), v2_.string(), v1_.string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out.rfind("{", 0), 0u) << result.out;
+    EXPECT_EQ(test::ReadFile(script), kDemoScript);
 }
 
 TEST_F(SyncCliTest, WhatTheScriptCannotExpressIsListedAndCounted) {
