@@ -73,15 +73,18 @@ int ShowProperties(const Options& options, const ComparisonOptions& settings, cl
 // Writes the sync script of `options` after the comparison (to standard
 // output for "-") and says on standard error how many changes it could not
 // express. Returns false when it could not be written.
-bool WriteSync(const Options& options, cli::CliHost& host) {
+bool WriteSync(const Options& options, const ComparisonOptions& comparisonOptions,
+               cli::CliHost& host) {
     const std::string& path = *options.syncSqlPath;
     try {
         sync::SyncSummary summary;
         if (path == "-") {
-            summary = sync::WriteSyncScriptFor(options.inputs, OpenDatabase, std::cout, host);
+            summary = sync::WriteSyncScriptFor(options.inputs, comparisonOptions, OpenDatabase,
+                                               std::cout, host);
             std::cout.flush();
         } else {
-            summary = sync::WriteSyncScriptFile(options.inputs, OpenDatabase, path, host);
+            summary = sync::WriteSyncScriptFile(options.inputs, comparisonOptions, OpenDatabase,
+                                                path, host);
         }
         host.FinishStatusLine();
         if (!summary.completed) {
@@ -183,7 +186,7 @@ int main(int argc, char** argv) {
     }
     // The script follows the comparison; the exit status stays the
     // comparison's unless the script cannot be written.
-    const bool synced = !options.syncSqlPath || WriteSync(options, host);
+    const bool synced = !options.syncSqlPath || WriteSync(options, comparisonOptions, host);
     if (!written || !synced) {
         return kExitTrouble;
     }

@@ -575,7 +575,7 @@ bool frmMain::SaveSyncScript(const QString& path) {
     host_.SetBusyPointer(true);
     try {
         const sync::SyncSummary summary =
-            sync::WriteSyncScriptFile(runInputs_, opener_, path.toStdString(), host_);
+            sync::WriteSyncScriptFile(runInputs_, options_, opener_, path.toStdString(), host_);
         host_.SetBusyPointer(false);
         if (!summary.completed) {
             SetStatus(QStringLiteral("Cancelled"));

@@ -26,12 +26,29 @@ DbError FileError(const std::string& path, const std::string& what) {
 
 }  // namespace
 
-SyncSummary WriteSyncScriptFor(const RunInputs& inputs, const DatabaseOpener& opener,
-                               std::ostream& out, Host& host) {
-    auto db1 = Open(opener, inputs.database1, inputs.connect1);
-    auto db2 = Open(opener, inputs.database2, inputs.connect2);
+SyncSummary WriteSyncScriptFor(const RunInputs& inputs, const ComparisonOptions& options,
+                               const DatabaseOpener& opener, std::ostream& out, Host& host) {
     SyncRequest request;
     request.rows = inputs.switches.data;
+    request.scope.tables = options.CompareFlag("TableDefs");
+    request.scope.fields = options.CompareFlag("TableFields");
+    request.scope.indexes = options.CompareFlag("Indexes");
+    request.scope.views = options.CompareFlag("QueryDefs");
+    request.scope.relations = options.CompareFlag("Relations");
+    request.scope.triggers = options.CompareFlag("Containers") && options.CompareFlag("Documents");
+    FilterPatterns patterns = options.Filters();
+    patterns.include.insert(patterns.include.end(), inputs.filters.include.begin(),
+                            inputs.filters.include.end());
+    patterns.exclude.insert(patterns.exclude.end(), inputs.filters.exclude.begin(),
+                            inputs.filters.exclude.end());
+    std::string error;
+    auto filter = NodeFilter::Make(patterns, error);
+    if (!filter) {
+        throw DbError(errors::kInvalidArgument, error, "Kesmark");
+    }
+    request.scope.filter = std::move(*filter);
+    auto db1 = Open(opener, inputs.database1, inputs.connect1);
+    auto db2 = Open(opener, inputs.database2, inputs.connect2);
     request.byMeaning = !(db1->Kind() == db2->Kind());
     SyncSummary summary = WriteSyncScript(*db1, *db2, request, out, host);
     db1->Close();
@@ -39,8 +56,8 @@ SyncSummary WriteSyncScriptFor(const RunInputs& inputs, const DatabaseOpener& op
     return summary;
 }
 
-SyncSummary WriteSyncScriptFile(const RunInputs& inputs, const DatabaseOpener& opener,
-                                const std::string& path, Host& host) {
+SyncSummary WriteSyncScriptFile(const RunInputs& inputs, const ComparisonOptions& options,
+                                const DatabaseOpener& opener, const std::string& path, Host& host) {
     const std::string part = path + ".part";
     SyncSummary summary;
     {
@@ -49,7 +66,7 @@ SyncSummary WriteSyncScriptFile(const RunInputs& inputs, const DatabaseOpener& o
             throw FileError(path, std::strerror(errno));
         }
         try {
-            summary = WriteSyncScriptFor(inputs, opener, file, host);
+            summary = WriteSyncScriptFor(inputs, options, opener, file, host);
         } catch (...) {
             file.close();
             std::remove(part.c_str());

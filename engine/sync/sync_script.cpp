@@ -92,6 +92,56 @@ bool WriteRows(Database& db1, Database& db2, const SyncRequest& request, const S
     return true;
 }
 
+// Leaves out of both schemas what the comparison does not look at, so that
+// the script leaves it as database 2 has it: tables out of scope go from
+// both; an index, view or trigger out of scope is database 2's own on both
+// sides (or none). With `constraintIndexesStay` (SQLite), the indexes a
+// table's constraints make stay, since its statement holds them.
+void Restrict(Schema& schema1, Schema& schema2, const SyncScope& scope,
+              bool constraintIndexesStay) {
+    const NodeFilter& filter = scope.filter;
+    auto admitted = [&](const std::string& key) {
+        NodeKey parsed;
+        return !NodeKey::Parse(key, parsed) || filter.Admits(parsed);
+    };
+    for (Schema* schema : {&schema1, &schema2}) {
+        std::erase_if(schema->tables, [&](const Table& table) {
+            return !scope.tables || !admitted(TableKey(table.name));
+        });
+    }
+    // Database 1's members of `list1` out of scope give way to database 2's.
+    auto keepSecond = [](auto& list1, const auto& list2, auto outOfScope) {
+        std::erase_if(list1, outOfScope);
+        for (const auto& item : list2) {
+            if (outOfScope(item)) {
+                list1.push_back(item);
+            }
+        }
+    };
+    for (Table& table1 : schema1.tables) {
+        const Table* table2 = schema2.FindTable(table1.name);
+        auto outOfScope = [&](const Index& index) {
+            if (index.primary || (constraintIndexesStay && index.sql.empty())) {
+                return false;
+            }
+            return !scope.indexes || !admitted(IndexKey(table1.name, index.name));
+        };
+        if (table2) {
+            keepSecond(table1.indexes, table2->indexes, outOfScope);
+        } else {
+            std::erase_if(table1.indexes, outOfScope);
+        }
+    }
+    keepSecond(schema1.views, schema2.views,
+               [&](const View& view) { return !scope.views || !admitted(QueryKey(view.name)); });
+    keepSecond(schema1.relations, schema2.relations, [&](const Relation& relation) {
+        return !scope.relations || !admitted(RelationKey(relation.name));
+    });
+    keepSecond(schema1.triggers, schema2.triggers, [&](const Trigger& trigger) {
+        return !scope.triggers || !admitted(TriggerKey(trigger.name));
+    });
+}
+
 // ---- SQLite targets --------------------------------------------------------
 
 // SQLite's own table of the numbers AUTOINCREMENT tables last gave.
@@ -166,8 +216,9 @@ bool SameColumnNames(const Table& table1, const Table& table2) {
 
 bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, ScriptOut& out,
                  Host& host) {
-    const Schema schema1 = ReadSchema(db1);
-    const Schema schema2 = ReadSchema(db2);
+    Schema schema1 = ReadSchema(db1);
+    Schema schema2 = ReadSchema(db2);
+    Restrict(schema1, schema2, request.scope, true);
     // Statements are database 1's own text only when it is a SQLite file.
     const bool ownText = db1.Kind().backend == "SQLite";
 
@@ -391,7 +442,7 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
     for (const Table* table : created) {
         out.Statement(table->sql);
     }
-    if (request.rows) {
+    if (request.rows && request.scope.fields) {
         // The numbering of AUTOINCREMENT tables follows every row written,
         // so it comes last, whole.
         skipped.insert(std::string(kSequenceTable));
@@ -577,10 +628,96 @@ bool SameIndex(const Index& a, const Index& b) {
            a.descending == b.descending && a.condition == b.condition;
 }
 
+// The statements that make the columns of database 2's `table2` those of
+// database 1's `table1`: into `tables` what runs before the rows, into
+// `last` what runs after them (NOT NULL, which the rows may need to fill).
+void WriteColumnChanges(const Table& table1, const Table& table2, const SyncRequest& request,
+                        Dialect dialect, bool samePostgres, ScriptOut& out,
+                        std::vector<std::string>& tables, std::vector<std::string>& last) {
+    const bool postgres = dialect == Dialect::PostgreSQL;
+    const std::string alter = "ALTER TABLE " + TargetName(table2, dialect) + " ";
+    std::vector<std::string> order;  // the columns' order once the script has run
+    for (const Column& column2 : table2.columns) {
+        if (!table1.FindColumn(column2.name)) {
+            if (postgres) {
+                tables.push_back(alter + "DROP COLUMN " + QuoteIdentifier(column2.name));
+            } else {
+                out.NotExpressible(FieldKey(table1.name, column2.name),
+                                   "dropping a column of this target");
+            }
+        } else {
+            order.push_back(column2.name);
+        }
+    }
+    for (const Column& column1 : table1.columns) {
+        const Column* column2 = table2.FindColumn(column1.name);
+        const std::string quoted = QuoteIdentifier(column1.name);
+        if (!postgres) {
+            if (!column2 || !SameColumnType(column1, *column2, dialect) ||
+                column1.required != column2->required) {
+                out.NotExpressible(FieldKey(table1.name, column1.name),
+                                   "changing the columns of this target");
+            }
+            continue;
+        }
+        if (!column2) {
+            tables.push_back(alter + "ADD COLUMN " + ColumnDefinition(column1, samePostgres));
+            if (column1.required) {
+                last.push_back(alter + "ALTER COLUMN " + quoted + " SET NOT NULL");
+            }
+            order.push_back(column1.name);
+            continue;
+        }
+        bool mayBeNull = !column2->required;
+        std::string defaultNow = column2->defaultValue;
+        if (!SameColumnType(column1, *column2, dialect)) {
+            const std::string type = PostgresType(column1, samePostgres);
+            if (!defaultNow.empty()) {
+                // A default of the old type may not cast to the new one.
+                tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP DEFAULT");
+                defaultNow.clear();
+            }
+            if (request.rows && !InPrimaryKey(table2, column1.name)) {
+                // Its values come from database 1 with the rows below: none
+                // of database 2's need to fit the new type.
+                if (!mayBeNull) {
+                    tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP NOT NULL");
+                    mayBeNull = true;
+                }
+                tables.push_back(alter + "ALTER COLUMN " + quoted + " TYPE " + type +
+                                 " USING NULL");
+            } else {
+                tables.push_back(alter + "ALTER COLUMN " + quoted + " TYPE " + type + " USING " +
+                                 quoted + "::" + type);
+            }
+        }
+        if (samePostgres && column1.defaultValue != defaultNow) {
+            tables.push_back(alter + "ALTER COLUMN " + quoted +
+                             (column1.defaultValue.empty()
+                                  ? " DROP DEFAULT"
+                                  : " SET DEFAULT " + DefaultExpression(column1)));
+        }
+        if (column1.required && mayBeNull) {
+            last.push_back(alter + "ALTER COLUMN " + quoted + " SET NOT NULL");
+        } else if (!column1.required && !mayBeNull) {
+            tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP NOT NULL");
+        }
+    }
+    std::vector<std::string> order1;
+    for (const Column& column1 : table1.columns) {
+        order1.push_back(column1.name);
+    }
+    if (postgres && order != order1) {
+        out.NotExpressible(TableKey(table1.name),
+                           "PostgreSQL cannot move a column to another place in its table");
+    }
+}
+
 bool WriteOther(Database& db1, Database& db2, const SyncRequest& request, Dialect dialect,
                 ScriptOut& out, Host& host) {
-    const Schema schema1 = ReadSchema(db1);
-    const Schema schema2 = ReadSchema(db2);
+    Schema schema1 = ReadSchema(db1);
+    Schema schema2 = ReadSchema(db2);
+    Restrict(schema1, schema2, request.scope, false);
     const bool postgres = dialect == Dialect::PostgreSQL;
     const bool samePostgres = postgres && DialectOf(db1.Kind()) == Dialect::PostgreSQL;
     std::set<std::string> filled;
@@ -631,82 +768,8 @@ bool WriteOther(Database& db1, Database& db2, const SyncRequest& request, Dialec
             filled.insert(table1.name);
             continue;
         }
-        const std::string target = TargetName(*table2, dialect);
-        const std::string alter = "ALTER TABLE " + target + " ";
-        std::vector<std::string> order;  // the columns' order once the script has run
-        for (const Column& column2 : table2->columns) {
-            if (!table1.FindColumn(column2.name)) {
-                if (postgres) {
-                    tables.push_back(alter + "DROP COLUMN " + QuoteIdentifier(column2.name));
-                } else {
-                    out.NotExpressible(FieldKey(table1.name, column2.name),
-                                       "dropping a column of this target");
-                }
-            } else {
-                order.push_back(column2.name);
-            }
-        }
-        for (const Column& column1 : table1.columns) {
-            const Column* column2 = table2->FindColumn(column1.name);
-            const std::string quoted = QuoteIdentifier(column1.name);
-            if (!postgres) {
-                if (!column2 || !SameColumnType(column1, *column2, dialect) ||
-                    column1.required != column2->required) {
-                    out.NotExpressible(FieldKey(table1.name, column1.name),
-                                       "changing the columns of this target");
-                }
-                continue;
-            }
-            if (!column2) {
-                tables.push_back(alter + "ADD COLUMN " + ColumnDefinition(column1, samePostgres));
-                if (column1.required) {
-                    last.push_back(alter + "ALTER COLUMN " + quoted + " SET NOT NULL");
-                }
-                order.push_back(column1.name);
-                continue;
-            }
-            bool mayBeNull = !column2->required;
-            std::string defaultNow = column2->defaultValue;
-            if (!SameColumnType(column1, *column2, dialect)) {
-                const std::string type = PostgresType(column1, samePostgres);
-                if (!defaultNow.empty()) {
-                    // A default of the old type may not cast to the new one.
-                    tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP DEFAULT");
-                    defaultNow.clear();
-                }
-                if (request.rows && !InPrimaryKey(*table2, column1.name)) {
-                    // Its values come from database 1 with the rows below: none
-                    // of database 2's need to fit the new type.
-                    if (!mayBeNull) {
-                        tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP NOT NULL");
-                        mayBeNull = true;
-                    }
-                    tables.push_back(alter + "ALTER COLUMN " + quoted + " TYPE " + type +
-                                     " USING NULL");
-                } else {
-                    tables.push_back(alter + "ALTER COLUMN " + quoted + " TYPE " + type +
-                                     " USING " + quoted + "::" + type);
-                }
-            }
-            if (samePostgres && column1.defaultValue != defaultNow) {
-                tables.push_back(alter + "ALTER COLUMN " + quoted +
-                                 (column1.defaultValue.empty()
-                                      ? " DROP DEFAULT"
-                                      : " SET DEFAULT " + DefaultExpression(column1)));
-            }
-            if (column1.required && mayBeNull) {
-                last.push_back(alter + "ALTER COLUMN " + quoted + " SET NOT NULL");
-            } else if (!column1.required && !mayBeNull) {
-                tables.push_back(alter + "ALTER COLUMN " + quoted + " DROP NOT NULL");
-            }
-        }
-        std::vector<std::string> order1;
-        for (const Column& column1 : table1.columns) {
-            order1.push_back(column1.name);
-        }
-        if (postgres && order != order1) {
-            out.NotExpressible(TableKey(table1.name),
-                               "PostgreSQL cannot move a column to another place in its table");
+        if (request.scope.fields) {
+            WriteColumnChanges(table1, *table2, request, dialect, samePostgres, out, tables, last);
         }
         for (const Index& index2 : table2->indexes) {
             const Index* index1 = table1.FindIndex(index2.name);
@@ -793,7 +856,7 @@ bool WriteOther(Database& db1, Database& db2, const SyncRequest& request, Dialec
     for (const auto& sql : tables) {
         out.Statement(sql);
     }
-    if (request.rows) {
+    if (request.rows && request.scope.fields) {
         if (!WriteRows(db1, db2, request, schema1, schema2, filled, skipped, dialect, out, host)) {
             return false;
         }

@@ -14,10 +14,24 @@
 #include <cstdint>
 #include <ostream>
 
+#include "engine/compare/filter.h"
 #include "engine/compare/host.h"
 #include "engine/model/object_model.h"
 
 namespace kesmark::sync {
+
+// What the comparison looks at, so what the script may change: the Compare
+// flags of the settings and the filter of the run. An object left out stays
+// in database 2 as it is.
+struct SyncScope {
+    bool tables = true;     // TableDefs
+    bool fields = true;     // TableFields: columns, and with the tables the rows
+    bool indexes = true;    // Indexes
+    bool views = true;      // QueryDefs
+    bool relations = true;  // Relations: foreign keys
+    bool triggers = true;   // Containers and Documents: triggers
+    NodeFilter filter;      // tables, indexes, views, relations and triggers by node key
+};
 
 struct SyncRequest {
     // Also the rows (a comparison with "Data"): rows deleted, inserted and
@@ -26,6 +40,7 @@ struct SyncRequest {
     // Values compare by meaning (ValuesEqualByMeaning), as between databases
     // of two kinds; set when the two databases' kinds differ.
     bool byMeaning = false;
+    SyncScope scope;
 };
 
 struct SyncSummary {

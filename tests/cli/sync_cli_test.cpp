@@ -199,6 +199,80 @@ TEST_F(SyncCliTest, WhatTheScriptCannotExpressIsListedAndCounted) {
         << result.err;
 }
 
+// The program `name` as the PATH finds it; empty when it is not there.
+std::filesystem::path FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        if (!folder.empty() && std::filesystem::exists(std::filesystem::path(folder) / name)) {
+            return std::filesystem::path(folder) / name;
+        }
+    }
+    return {};
+}
+
+TEST_F(SyncCliTest, WhatTheComparisonLeavesOutTheScriptLeavesAlone) {
+    const auto sqlite3 = FindProgram("sqlite3");
+    if (sqlite3.empty()) {
+        GTEST_SKIP() << "sqlite3 not found on the PATH (scripts/install-deps.sh installs it)";
+    }
+    std::filesystem::create_directories(dir_ / "settings");
+    const auto settings = test::DefaultSettings(dir_ / "settings");
+    test::SetIni(settings, "Databases", "Skip8", "PageCount");
+    test::SetIni(settings, "Databases", "Skip9", "FreelistCount");
+    test::SetIni(settings, "Databases", "NumSkip", "9");
+    struct Case {
+        const char* scenario;
+        std::vector<std::string> options;
+        std::vector<std::string> absent;   // in the script
+        std::vector<std::string> present;  // in the script
+    };
+    const std::vector<Case> cases = {
+        {"a table left out",
+         {"--exclude", "TableDefs[Orders]"},
+         {"\"Orders\""},
+         {"\"Products\"", "CREATE TABLE Shipments"}},
+        {"views left out", {"--exclude", "QueryDefs[*]"}, {"VIEW"}, {"\"Orders\""}},
+        {"one table taken in",
+         {"--include", "TableDefs[Products]"},
+         {"\"Orders\"", "Shipments", "VIEW", "CustomersByName"},
+         {"\"Products\""}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        const auto script = dir_ / "out" / ("scoped" + std::to_string(++n) + ".sql");
+        auto args = c.options;
+        for (const std::string& arg :
+             std::vector<std::string>{"--data", "--settings", settings.string(), "--sync-sql",
+                                      script.string(), v2_.string(), v1_.string()}) {
+            args.push_back(arg);
+        }
+        const auto written = test::RunDiff(args);
+        ASSERT_EQ(written.exitCode, 1) << written.err;
+        const std::string text = test::ReadFile(script);
+        for (const auto& word : c.absent) {
+            EXPECT_EQ(text.find(word), std::string::npos) << word << " in\n" << text;
+        }
+        for (const auto& word : c.present) {
+            EXPECT_NE(text.find(word), std::string::npos) << word << " not in\n" << text;
+        }
+        // Run, the copy is the same as far as the comparison sees.
+        const auto copy = dir_ / "out" / ("copy" + std::to_string(n) + ".db");
+        std::filesystem::copy_file(v1_, copy);
+        const auto ran =
+            test::RunCommand(sqlite3, {"-bail", copy.string(), ".read " + script.string()});
+        ASSERT_EQ(ran.exitCode, 0) << ran.err;
+        auto again = c.options;
+        for (const std::string& arg : std::vector<std::string>{
+                 "--data", "--settings", settings.string(), v2_.string(), copy.string()}) {
+            again.push_back(arg);
+        }
+        const auto after = test::RunDiff(again);
+        EXPECT_EQ(after.exitCode, 0) << after.out;
+    }
+}
+
 TEST_F(SyncCliTest, AnAccessFileGetsNoScript) {
     KESMARK_REQUIRE_SHARED_TESTDATA();
     const auto access = test::SharedTestData() / "access" / "nwind.mdb";
