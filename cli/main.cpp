@@ -74,17 +74,23 @@ int ShowProperties(const Options& options, const ComparisonOptions& settings, cl
 // output for "-") and says on standard error how many changes it could not
 // express. Returns false when it could not be written.
 bool WriteSync(const Options& options, const ComparisonOptions& comparisonOptions,
-               cli::CliHost& host) {
+               const MemoryResultTree& tree, cli::CliHost& host) {
     const std::string& path = *options.syncSqlPath;
     try {
+        // What the run found spares the script reading what is the same.
+        std::optional<sync::RunFindings> findings;
+        if (options.inputs.switches.data && !comparisonOptions.IgnoreNameCase()) {
+            findings.emplace(tree);
+        }
+        const sync::RunFindings* found = findings ? &*findings : nullptr;
         sync::SyncSummary summary;
         if (path == "-") {
             summary = sync::WriteSyncScriptFor(options.inputs, comparisonOptions, OpenDatabase,
-                                               std::cout, host);
+                                               std::cout, host, found);
             std::cout.flush();
         } else {
             summary = sync::WriteSyncScriptFile(options.inputs, comparisonOptions, OpenDatabase,
-                                                path, host);
+                                                path, host, found);
         }
         host.FinishStatusLine();
         if (!summary.completed) {
@@ -186,7 +192,7 @@ int main(int argc, char** argv) {
     }
     // The script follows the comparison; the exit status stays the
     // comparison's unless the script cannot be written.
-    const bool synced = !options.syncSqlPath || WriteSync(options, comparisonOptions, host);
+    const bool synced = !options.syncSqlPath || WriteSync(options, comparisonOptions, tree, host);
     if (!written || !synced) {
         return kExitTrouble;
     }

@@ -27,7 +27,8 @@ DbError FileError(const std::string& path, const std::string& what) {
 }  // namespace
 
 SyncSummary WriteSyncScriptFor(const RunInputs& inputs, const ComparisonOptions& options,
-                               const DatabaseOpener& opener, std::ostream& out, Host& host) {
+                               const DatabaseOpener& opener, std::ostream& out, Host& host,
+                               const RunFindings* findings) {
     SyncRequest request;
     request.rows = inputs.switches.data;
     request.scope.tables = options.CompareFlag("TableDefs");
@@ -47,6 +48,7 @@ SyncSummary WriteSyncScriptFor(const RunInputs& inputs, const ComparisonOptions&
         throw DbError(errors::kInvalidArgument, error, "Kesmark");
     }
     request.scope.filter = std::move(*filter);
+    request.findings = findings;
     auto db1 = Open(opener, inputs.database1, inputs.connect1);
     auto db2 = Open(opener, inputs.database2, inputs.connect2);
     request.byMeaning = !(db1->Kind() == db2->Kind());
@@ -57,7 +59,8 @@ SyncSummary WriteSyncScriptFor(const RunInputs& inputs, const ComparisonOptions&
 }
 
 SyncSummary WriteSyncScriptFile(const RunInputs& inputs, const ComparisonOptions& options,
-                                const DatabaseOpener& opener, const std::string& path, Host& host) {
+                                const DatabaseOpener& opener, const std::string& path, Host& host,
+                                const RunFindings* findings) {
     const std::string part = path + ".part";
     SyncSummary summary;
     {
@@ -66,7 +69,7 @@ SyncSummary WriteSyncScriptFile(const RunInputs& inputs, const ComparisonOptions
             throw FileError(path, std::strerror(errno));
         }
         try {
-            summary = WriteSyncScriptFor(inputs, options, opener, file, host);
+            summary = WriteSyncScriptFor(inputs, options, opener, file, host, findings);
         } catch (...) {
             file.close();
             std::remove(part.c_str());

@@ -40,6 +40,9 @@ bool WriteRows(Database& db1, Database& db2, const SyncRequest& request, const S
         if (!table2 && !fill) {
             continue;
         }
+        if (!fill && request.findings && request.findings->TableSame(table1.name)) {
+            continue;  // the comparison found its rows the same
+        }
         host.SetStatusText("Writing the rows of table " + table1.name);
         TableRows rows;
         rows.table = table1.name;
@@ -81,6 +84,16 @@ bool WriteRows(Database& db1, Database& db2, const SyncRequest& request, const S
                 rows.mode = TableRows::Mode::ByKey;
                 rows.keyFields = key->fields;
                 rows.keyFields2 = key->fields;
+                const bool allInTarget = std::all_of(rows.inTarget.begin(), rows.inTarget.end(),
+                                                     [](bool b) { return b; });
+                if (request.findings && allInTarget && !request.byMeaning) {
+                    rows.found = request.findings->Rows(table1.name);
+                    for (const auto& field : key->fields) {
+                        rows.keyTypes1.push_back(table1.FindColumn(field)->type);
+                        const Column* column2 = table2->FindColumn(field);
+                        rows.keyTypes2.push_back(column2 ? column2->type : dao::kText);
+                    }
+                }
             } else {
                 rows.mode = TableRows::Mode::Replace;
             }

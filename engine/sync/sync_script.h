@@ -17,6 +17,7 @@
 #include "engine/compare/filter.h"
 #include "engine/compare/host.h"
 #include "engine/model/object_model.h"
+#include "engine/sync/run_findings.h"
 
 namespace kesmark::sync {
 
@@ -41,6 +42,11 @@ struct SyncRequest {
     // of two kinds; set when the two databases' kinds differ.
     bool byMeaning = false;
     SyncScope scope;
+    // What the comparison of these two databases found, with "Data" (not
+    // owned; null: none at hand): tables it found the same are left alone,
+    // and of a table whose differing rows it listed whole only those rows
+    // are read.
+    const RunFindings* findings = nullptr;
 };
 
 struct SyncSummary {

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <optional>
 
 #include "engine/model/dao.h"
 #include "engine/model/key_order.h"
+#include "engine/model/node_key.h"
 #include "engine/model/value_codec.h"
 
 namespace kesmark::sync {
@@ -57,9 +59,16 @@ class Side {
         std::swap(previousKey_, key_);
         bytes_.clear();
         cellStart_.assign(1, 0);
-        for (RecordsetField* field : fields_) {
-            field->AppendEncodedValue(bytes_);
-            cellStart_.push_back(bytes_.size());
+        // The whole row at once where the backend can; a long value is
+        // written whole into its statement anyway.
+        if (!recordset_->AppendEncodedRow(bytes_, cellStart_,
+                                          std::numeric_limits<std::int64_t>::max())) {
+            bytes_.clear();
+            cellStart_.assign(1, 0);
+            for (RecordsetField* field : fields_) {
+                field->AppendEncodedValue(bytes_);
+                cellStart_.push_back(static_cast<std::uint32_t>(bytes_.size()));
+            }
         }
         decoded_ = false;
         key_.clear();
@@ -101,7 +110,7 @@ class Side {
     std::vector<std::size_t> keyAt_;
     std::vector<bool> longField_;
     std::string bytes_;
-    std::vector<std::size_t> cellStart_;
+    std::vector<std::uint32_t> cellStart_;  // cell f spans [cellStart_[f], cellStart_[f + 1])
     bool decoded_ = false;
     std::vector<Value> values_;
     std::vector<Value> key_;
@@ -330,6 +339,89 @@ Outcome ByKey(Database& db1, Database& db2, const TableRows& rows, RowStatements
     return Outcome::Done;
 }
 
+// The rows the comparison found, each read by its key from the side or sides
+// that have it. OutOfOrder when a row is not where the comparison saw it.
+Outcome Found(Database& db1, Database& db2, const TableRows& rows, RowStatements& statements,
+              Breather& breathe) {
+    std::vector<std::size_t> keyAt1;
+    std::vector<std::size_t> keyAt2;
+    const auto read1 = WithKey(rows.columns, rows.keyFields, keyAt1);
+    std::vector<std::string> read2 = TargetColumns(rows);
+    for (std::size_t k = 0; k < rows.keyFields.size(); ++k) {
+        const auto it = std::find(read2.begin(), read2.end(), rows.keyFields[k]);
+        if (it != read2.end()) {
+            *it = rows.keyFields2[k];
+        }
+    }
+    const auto read2WithKey = WithKey(read2, rows.keyFields2, keyAt2);
+    std::vector<std::optional<std::size_t>> at2;
+    for (std::size_t c = 0, shared2 = 0; c < rows.columns.size(); ++c) {
+        at2.push_back(InTarget(rows, c) ? std::optional(shared2++) : std::nullopt);
+    }
+    // One side's row of that key, loaded; null when the side has none.
+    auto open = [](Database& db, const std::string& table, const std::vector<std::string>& read,
+                   const std::vector<std::string>& keyFields, const std::vector<std::size_t>& keyAt,
+                   const std::vector<std::string>& texts,
+                   const std::vector<int>& types) -> std::unique_ptr<Side> {
+        std::vector<Value> key;
+        for (std::size_t k = 0; k < texts.size(); ++k) {
+            key.push_back(KeyValueFromText(texts[k], types[k]));
+        }
+        auto side =
+            std::make_unique<Side>(db.OpenKeyedRecordset(table, read, keyFields, key), keyAt);
+        return side->Load() ? std::move(side) : nullptr;
+    };
+    std::vector<std::size_t> changed;
+    for (const RowFinding& finding : *rows.found) {
+        std::vector<std::string> texts;
+        if (!SplitRowKey(finding.key, texts) || texts.size() != rows.keyFields.size()) {
+            return Outcome::OutOfOrder;
+        }
+        std::unique_ptr<Side> side1;
+        std::unique_ptr<Side> side2;
+        if (finding.state != RowState::OnlyIn2) {
+            side1 = open(db1, rows.table, read1, rows.keyFields, keyAt1, texts, rows.keyTypes1);
+            if (!side1) {
+                return Outcome::OutOfOrder;
+            }
+        }
+        if (finding.state != RowState::OnlyIn1) {
+            side2 = open(db2, Table2(rows), read2WithKey, rows.keyFields2, keyAt2, texts,
+                         rows.keyTypes2);
+            if (!side2) {
+                return Outcome::OutOfOrder;
+            }
+        }
+        if (!side2) {
+            statements.Insert(side1->Values());
+        } else if (!side1) {
+            statements.Delete(side2->Key());
+        } else {
+            changed.clear();
+            for (std::size_t c = 0; c < rows.columns.size(); ++c) {
+                const std::string_view cell = side1->Cell(c);
+                if (!at2[c]) {
+                    const bool nullThere = c < rows.nullInTarget.size() && rows.nullInTarget[c];
+                    if (!nullThere || cell.size() != 1 || cell[0] != value_tags::kNull) {
+                        changed.push_back(c);
+                    }
+                } else if (cell != side2->Cell(*at2[c]) &&
+                           !SameValue(DecodeValue(cell), DecodeValue(side2->Cell(*at2[c])),
+                                      side1->LongField(c), rows.byMeaning)) {
+                    changed.push_back(c);
+                }
+            }
+            if (!changed.empty()) {
+                statements.Update(side1->Values(), changed, side1->Key());
+            }
+        }
+        if (!breathe()) {
+            return Outcome::Cancelled;
+        }
+    }
+    return Outcome::Done;
+}
+
 // Whether the two tables differ when their rows are paired by position, in
 // each database's natural order, over the shared columns.
 std::optional<bool> DifferByPosition(Database& db1, Database& db2, const TableRows& rows,
@@ -395,6 +487,18 @@ bool WriteTableRows(Database& db1, Database& db2, const TableRows& rows, ScriptO
             return Replace(db1, db2, rows, statements, breathe);
         case TableRows::Mode::ByKey:
             break;
+    }
+    if (rows.found) {
+        ScriptOut::Divert divert(out);
+        RowStatements found(rows, out);
+        const Outcome outcome = Found(db1, db2, rows, found, breathe);
+        if (outcome == Outcome::Done) {
+            divert.Keep();
+            return true;
+        }
+        if (outcome == Outcome::Cancelled) {
+            return false;
+        }
     }
     std::string why;
     Outcome outcome = Outcome::Done;

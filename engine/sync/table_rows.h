@@ -10,6 +10,7 @@
 
 #include "engine/compare/host.h"
 #include "engine/model/object_model.h"
+#include "engine/sync/run_findings.h"
 #include "engine/sync/script_out.h"
 
 namespace kesmark::sync {
@@ -39,11 +40,20 @@ struct TableRows {
     std::vector<std::string> keyFields;   // ByKey: database 1's key fields
     std::vector<std::string> keyFields2;  // ByKey: database 2's names of them
     bool byMeaning = false;               // values compare by meaning (databases of two kinds)
+    // ByKey: the rows the comparison found different, every one of them
+    // (RunFindings::Rows), with the DAO types of the key fields in each
+    // database; only those rows are read, by their keys. Null: both tables
+    // are read whole.
+    const std::vector<RowFinding>* found = nullptr;
+    std::vector<int> keyTypes1;
+    std::vector<int> keyTypes2;
 };
 
 // Writes the statements for `rows` to `out`. With ByKey, a table whose keys
 // come out of order (a Null in a key, an engine ordering otherwise) is
-// written as Replace instead, and a comment says why. Returns false when the
+// written as Replace instead, and a comment says why. With rows found by the
+// comparison, a row that cannot be read back by its key (a key whose text
+// does not give its value back) makes the table read whole after all. Returns false when the
 // host asked to cancel; throws DbError naming the database and the table
 // when one cannot be read.
 bool WriteTableRows(Database& db1, Database& db2, const TableRows& rows, ScriptOut& out,
