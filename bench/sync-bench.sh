@@ -5,8 +5,11 @@
 # Usage: bench/sync-bench.sh [BUILD_DIR]   (default: build)
 #
 # For ROWS (1,000,000) and for ROWS / 10 rows x 10 columns: the second file has
-# every 10th row changed, every 1000th deleted and 1000 rows more. Prints per
-# size the median wall time of kesmark-diff --data --sync-sql, of
+# every 10th row changed, every 1000th deleted and 1000 rows more (too many for
+# the comparison to list them all, so the script reads both tables again);
+# then ROWS rows with one row changed, one deleted and one inserted (the
+# comparison lists them, and the script reads those three rows by key).
+# Prints per pair the median wall time of kesmark-diff --data --sync-sql, of
 # kesmark-diff --data alone and of sqldiff, the peak private memory of the
 # script's run, the script's size and statements, the time sqlite3 takes to
 # run it, and whether kesmark-diff then finds the two files the same.
@@ -56,6 +59,7 @@ peak_private_kib() {
 
 make_pair() {
   n=$1
+  few=${2:-}
   a="$work/a-$n.db"
   b="$work/b-$n.db"
   rm -f "$a" "$b"
@@ -69,6 +73,11 @@ INSERT INTO t SELECT i, i * 7, 'text ' || i, i / 3.0, 'value ' || (i % 97), i % 
                      randomblob(8), 'x' || i, i * 0.25, 'end ' || i FROM s;
 SQL
   cp "$a" "$b"
+  if [ -n "$few" ]; then
+    sqlite3 "$b" "UPDATE t SET c2 = 'changed' WHERE id = $n / 2; DELETE FROM t WHERE id = 7;
+                  INSERT INTO t (id, c2) VALUES ($n + 1, 'new');"
+    return
+  fi
   sqlite3 "$b" <<SQL
 UPDATE t SET c2 = 'changed ' || id, c8 = -c8 WHERE id % 10 = 0;
 DELETE FROM t WHERE id % 1000 = 7;
@@ -78,12 +87,18 @@ SQL
 }
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
-for n in $((rows / 10)) "$rows"; do
-  make_pair "$n"
+for pair in "$((rows / 10))" "$rows" "$rows few"; do
+  set -- $pair
+  n=$1
+  make_pair "$n" "${2:-}"
   a="$work/a-$n.db"
   b="$work/b-$n.db"
   script="$work/sync-$n.sql"
-  echo "== $n rows x 10 columns: every 10th row changed, every 1000th deleted, 1000 more"
+  if [ -n "${2:-}" ]; then
+    echo "== $n rows x 10 columns: one row changed, one deleted, one inserted"
+  else
+    echo "== $n rows x 10 columns: every 10th row changed, every 1000th deleted, 1000 more"
+  fi
   t_sync=$(median "$diff_bin" --quiet --data --settings "$settings" --sync-sql "$script" "$a" "$b")
   t_diff=$(median "$diff_bin" --quiet --data --settings "$settings" "$a" "$b")
   t_sqldiff=$(median sh -c "sqldiff '$b' '$a' > '$work/sqldiff.sql'")
