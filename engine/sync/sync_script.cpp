@@ -636,6 +636,19 @@ std::string CreateIndex(const Table& table, const Index& index, Dialect dialect)
            QuoteIdentifier(index.name) + " ON " + TargetName(table, dialect) + " (" + keys + ")";
 }
 
+// Drops a PostgreSQL index, or the unique constraint that owns it: the
+// catalog tells which, as ODBC lists both alike.
+std::string DropIndex(const Table& table, const Index& index) {
+    const std::string target = TargetName(table, Dialect::PostgreSQL);
+    const std::string name = QuoteIdentifier(index.name);
+    const std::string qualified =
+        table.schemaName.empty() ? name : QuoteIdentifier(table.schemaName) + "." + name;
+    return "DO $kesmark$ BEGIN IF EXISTS (SELECT 1 FROM pg_constraint WHERE conname = " +
+           QuoteText(index.name) + " AND conrelid = " + QuoteText(target) +
+           "::regclass) THEN ALTER TABLE " + target + " DROP CONSTRAINT " + name +
+           "; ELSE DROP INDEX " + qualified + "; END IF; END $kesmark$";
+}
+
 bool SameIndex(const Index& a, const Index& b) {
     return a.unique == b.unique && a.primary == b.primary && a.fields == b.fields &&
            a.descending == b.descending && a.condition == b.condition;
@@ -794,7 +807,7 @@ bool WriteOther(Database& db1, Database& db2, const SyncRequest& request, Dialec
                                    "changing a primary key or an index of this target");
                 continue;
             }
-            first.push_back("DROP INDEX " + QuoteIdentifier(index2.name));
+            first.push_back(DropIndex(*table2, index2));
         }
         for (const Index& index1 : table1.indexes) {
             const Index* index2 = table2->FindIndex(index1.name);

@@ -342,6 +342,45 @@ TEST_F(OdbcSync, ScriptMakesAPostgresDatabaseLikeAnother) {
     }
 }
 
+TEST_F(OdbcSync, ForeignKeysAreAddedAndDroppedByTheirNames) {
+    const PostgresServer& server = SuiteServer();
+    KESMARK_REQUIRE_POSTGRES(server);
+    const std::string tables =
+        "DROP SCHEMA public CASCADE; CREATE SCHEMA public;"
+        "CREATE TABLE customers (id integer PRIMARY KEY, name text);"
+        "CREATE TABLE orders (id integer PRIMARY KEY, customer_id integer, note text);"
+        "INSERT INTO customers VALUES (1, 'Ada'), (2, 'Brian');";
+    // Database 1: orders point at customers, cascading; database 2 has a
+    // constraint database 1 lacks, and an order whose customer is gone in 1.
+    server.Psql("kesmark_sync_a",
+                tables +
+                    "INSERT INTO orders VALUES (10, 1, 'tea');"
+                    "ALTER TABLE orders ADD CONSTRAINT orders_customer FOREIGN KEY (customer_id)"
+                    " REFERENCES customers (id) ON DELETE CASCADE;");
+    server.Psql("kesmark_sync_b",
+                tables +
+                    "INSERT INTO customers VALUES (3, 'Cleo');"
+                    "INSERT INTO orders VALUES (10, 1, 'coffee'), (11, 3, 'cocoa');"
+                    "ALTER TABLE orders ADD CONSTRAINT orders_note_unique UNIQUE (note);"
+                    "ALTER TABLE customers ADD CONSTRAINT customers_self FOREIGN KEY (id)"
+                    " REFERENCES customers (id);");
+    const std::string a = server.Connect("kesmark_sync_a");
+    const std::string b = server.Connect("kesmark_sync_b");
+    const DiffResult written = RunDiff({"--data", "--sync-sql", "-", a, b});
+    ASSERT_EQ(written.exitCode, 1) << written.err;
+    EXPECT_NE(written.out.find("ALTER TABLE \"public\".\"customers\" DROP CONSTRAINT "
+                               "\"customers_self\";"),
+              std::string::npos)
+        << written.out;
+    EXPECT_NE(written.out.find("ADD CONSTRAINT \"orders_customer\" FOREIGN KEY (\"customer_id\") "
+                               "REFERENCES \"public\".\"customers\" (\"id\") ON DELETE CASCADE;"),
+              std::string::npos)
+        << written.out;
+    server.Psql("kesmark_sync_b", written.out);
+    const DiffResult after = RunDiff({"--data", a, b});
+    EXPECT_EQ(after.exitCode, 0) << after.out << written.out;
+}
+
 // The path of the program `name` as the PATH finds it; empty when absent.
 fs::path FindProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
