@@ -34,6 +34,11 @@ void ScriptOut::Statement(std::string_view sql) {
     ++statements_;
 }
 
+void ScriptOut::EndStatement() {
+    *out_ << ";\n";
+    ++statements_;
+}
+
 void ScriptOut::Comment(std::string_view text) {
     *out_ << "-- " << text << '\n';
 }

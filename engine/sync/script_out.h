@@ -23,6 +23,13 @@ class ScriptOut {
     Dialect GetDialect() const { return dialect_; }
     // One statement; the ";" and the line end are added.
     void Statement(std::string_view sql);
+    // A statement written in pieces: Piece for each, then EndStatement (for
+    // a value too long to hold, streamed into its literal).
+    void Piece(std::string_view sql) {
+        out_->write(sql.data(), static_cast<std::streamsize>(sql.size()));
+    }
+    std::ostream& Stream() { return *out_; }
+    void EndStatement();
     // A comment line "-- text".
     void Comment(std::string_view text);
     // A line "-- not expressible: KEY: WHY", counted.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/model/dao.h"
+
 namespace kesmark::sync {
 
 namespace {
@@ -87,6 +89,31 @@ std::string DoubleLiteral(double d, Dialect dialect) {
 }
 
 }  // namespace
+
+void StreamLongLiteral(RecordsetField& field, Dialect dialect, std::ostream& out) {
+    const bool text = field.Type() == dao::kMemo;
+    const bool postgres = dialect == Dialect::PostgreSQL;
+    if (postgres) {
+        out << (text ? "convert_from('\\x" : "'\\x");
+    } else {
+        out << (text ? "CAST(X'" : "X'");
+    }
+    constexpr std::size_t kPiece = 64 << 10;
+    const std::int64_t size = field.FieldSize();
+    for (std::int64_t offset = 0; offset < size;) {
+        const Bytes piece = field.GetChunk(offset, kPiece);
+        if (piece.empty()) {
+            break;
+        }
+        out << Hex(AsChars(piece));
+        offset += static_cast<std::int64_t>(piece.size());
+    }
+    if (postgres) {
+        out << (text ? "'::bytea, 'UTF8')" : "'::bytea");
+    } else {
+        out << (text ? "' AS TEXT)" : "'");
+    }
+}
 
 Dialect DialectOf(const DatabaseKind& kind) {
     if (kind.backend == "SQLite") {

@@ -5,6 +5,7 @@
 // literals here because a script is text the user runs later; nothing is
 // read back through the locale, and every text is quoted by doubling.
 
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,14 @@ std::string QuoteText(std::string_view text);
 // SQLite text that is not valid UTF-8 or holds a NUL byte as
 // CAST(X'..' AS TEXT), which keeps its bytes.
 std::string Literal(const Value& value, Dialect dialect);
+
+// Writes the literal of the current value of `field`, a long value (DAO
+// type 11 or 12), to `out` in pieces of at most 64 KiB, never holding it
+// whole: byte arrays as Literal writes them; text as its UTF-8 bytes made
+// text again (SQLite: CAST(X'..' AS TEXT); PostgreSQL:
+// convert_from('\x..'::bytea, 'UTF8')), which keeps it whatever it holds.
+// Throws DbError when the value cannot be read.
+void StreamLongLiteral(RecordsetField& field, Dialect dialect, std::ostream& out);
 
 // The exact decimal text of a currency amount ("-12.5", "3").
 std::string CurrencyText(Currency amount);

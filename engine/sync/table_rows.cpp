@@ -16,6 +16,10 @@ namespace {
 
 constexpr auto kYieldInterval = std::chrono::milliseconds(40);
 
+// Long values up to this size are read whole; longer ones in pieces.
+constexpr std::int64_t kLongValueLimit = 1 << 20;
+constexpr std::size_t kPiece = 64 << 10;
+
 // Lets the host breathe now and then; false once it asks to cancel.
 class Breather {
   public:
@@ -59,14 +63,19 @@ class Side {
         std::swap(previousKey_, key_);
         bytes_.clear();
         cellStart_.assign(1, 0);
-        // The whole row at once where the backend can; a long value is
-        // written whole into its statement anyway.
-        if (!recordset_->AppendEncodedRow(bytes_, cellStart_,
-                                          std::numeric_limits<std::int64_t>::max())) {
+        pending_.assign(fields_.size(), false);
+        // The whole row at once where the backend can; a long value past
+        // kLongValueLimit stays in the database, read in pieces where it is
+        // compared or written (its cell is empty).
+        if (!recordset_->AppendEncodedRow(bytes_, cellStart_, kLongValueLimit)) {
             bytes_.clear();
             cellStart_.assign(1, 0);
-            for (RecordsetField* field : fields_) {
-                field->AppendEncodedValue(bytes_);
+            for (std::size_t f = 0; f < fields_.size(); ++f) {
+                if (longField_[f] && fields_[f]->FieldSize() > kLongValueLimit) {
+                    pending_[f] = true;
+                } else {
+                    fields_[f]->AppendEncodedValue(bytes_);
+                }
                 cellStart_.push_back(static_cast<std::uint32_t>(bytes_.size()));
             }
         }
@@ -89,12 +98,15 @@ class Side {
     std::string_view Cell(std::size_t f) const {
         return std::string_view(bytes_).substr(cellStart_[f], cellStart_[f + 1] - cellStart_[f]);
     }
-    // Every value of the current row.
+    // True when the value of field `f` is a long one left in the database.
+    bool Pending(std::size_t f) const { return pending_[f]; }
+    RecordsetField& Field(std::size_t f) { return *fields_[f]; }
+    // Every value of the current row (Null in place of a pending one).
     const std::vector<Value>& Values() {
         if (!decoded_) {
             values_.clear();
             for (std::size_t f = 0; f < fields_.size(); ++f) {
-                values_.push_back(DecodeValue(Cell(f)));
+                values_.push_back(pending_[f] ? Value() : DecodeValue(Cell(f)));
             }
             decoded_ = true;
         }
@@ -111,6 +123,7 @@ class Side {
     std::vector<bool> longField_;
     std::string bytes_;
     std::vector<std::uint32_t> cellStart_;  // cell f spans [cellStart_[f], cellStart_[f + 1])
+    std::vector<bool> pending_;
     bool decoded_ = false;
     std::vector<Value> values_;
     std::vector<Value> key_;
@@ -137,6 +150,39 @@ bool SameValue(const Value& a, const Value& b, bool longField, bool byMeaning) {
     return byMeaning ? ValuesEqualByMeaning(a, b) : VariantEqual(a, b);
 }
 
+// Whether field `f1` of `side1`'s row and field `f2` of `side2`'s hold the
+// same value: by their encoded bytes, then by value; long values left in
+// the database by their lengths and then piece by piece.
+bool CellsSame(Side& side1, std::size_t f1, Side& side2, std::size_t f2, bool byMeaning) {
+    if (side1.Pending(f1) || side2.Pending(f2)) {
+        if (!side1.Pending(f1) || !side2.Pending(f2)) {
+            return false;  // one is longer than the limit, the other not
+        }
+        RecordsetField& a = side1.Field(f1);
+        RecordsetField& b = side2.Field(f2);
+        const std::int64_t size = a.FieldSize();
+        if (size != b.FieldSize()) {
+            return false;
+        }
+        for (std::int64_t offset = 0; offset < size;) {
+            const Bytes pieceA = a.GetChunk(offset, kPiece);
+            const Bytes pieceB = b.GetChunk(offset, kPiece);
+            if (pieceA != pieceB) {
+                return false;
+            }
+            if (pieceA.empty()) {
+                break;
+            }
+            offset += static_cast<std::int64_t>(pieceA.size());
+        }
+        return true;
+    }
+    const std::string_view cell1 = side1.Cell(f1);
+    const std::string_view cell2 = side2.Cell(f2);
+    return cell1 == cell2 ||
+           SameValue(DecodeValue(cell1), DecodeValue(cell2), side1.LongField(f1), byMeaning);
+}
+
 std::string ColumnList(const std::vector<std::string>& columns) {
     std::string text;
     for (const auto& c : columns) {
@@ -154,29 +200,32 @@ class RowStatements {
           table_(rows.target.empty() ? QuoteIdentifier(rows.table) : rows.target) {
         insertHead_ = "INSERT INTO " + table_ + " (" + ColumnList(rows.columns) + ") VALUES (";
     }
-    void Insert(const std::vector<Value>& values) {
+    void Insert(Side& row) {
         Header();
         std::string sql = insertHead_;
+        const auto& values = row.Values();
         for (std::size_t c = 0; c < rows_.columns.size(); ++c) {
-            sql += (c ? ", " : "") + Literal(values[c], out_.GetDialect());
+            sql += c ? ", " : "";
+            AppendLiteral(sql, row, values, c);
         }
-        sql += ")";
-        out_.Statement(sql);
+        out_.Piece(sql + ")");
+        out_.EndStatement();
     }
     void Delete(const std::vector<Value>& key) {
         Header();
         out_.Statement("DELETE FROM " + table_ + Where(key));
     }
     // Sets `columns` (indexes into rows.columns) to the row's values.
-    void Update(const std::vector<Value>& values, const std::vector<std::size_t>& columns,
-                const std::vector<Value>& key) {
+    void Update(Side& row, const std::vector<std::size_t>& columns) {
         Header();
         std::string sql = "UPDATE " + table_ + " SET ";
+        const auto& values = row.Values();
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            sql += (i ? ", " : "") + QuoteIdentifier(rows_.columns[columns[i]]) + " = " +
-                   Literal(values[columns[i]], out_.GetDialect());
+            sql += (i ? ", " : "") + QuoteIdentifier(rows_.columns[columns[i]]) + " = ";
+            AppendLiteral(sql, row, values, columns[i]);
         }
-        out_.Statement(sql + Where(key));
+        out_.Piece(sql + Where(row.Key()));
+        out_.EndStatement();
     }
     void DeleteAll() {
         Header();
@@ -184,6 +233,19 @@ class RowStatements {
     }
 
   private:
+    // Appends the literal of column `c` of `row` to `sql`; a long value left
+    // in the database goes to the script in pieces, after what `sql` holds.
+    void AppendLiteral(std::string& sql, Side& row, const std::vector<Value>& values,
+                       std::size_t c) {
+        if (!row.Pending(c)) {
+            sql += Literal(values[c], out_.GetDialect());
+            return;
+        }
+        out_.Piece(sql);
+        sql.clear();
+        StreamLongLiteral(row.Field(c), out_.GetDialect(), out_.Stream());
+    }
+
     // The comment that opens the table's rows, before its first statement.
     void Header() {
         if (!headerWritten_) {
@@ -250,7 +312,7 @@ bool Fill(Database& db1, const TableRows& rows, RowStatements& statements, Breat
                          : db1.OpenOrderedRecordset(rows.table, rows.columns, rows.keyFields);
     Side side(std::move(recordset), keyAt);
     while (side.Load()) {
-        statements.Insert(side.Values());
+        statements.Insert(side);
         side.Next();
         if (!breathe()) {
             return false;
@@ -298,26 +360,26 @@ Outcome ByKey(Database& db1, Database& db2, const TableRows& rows, RowStatements
         }
         const int order = !have1 ? 1 : (!have2 ? -1 : CompareKeys(side1.Key(), side2.Key()));
         if (order < 0) {
-            statements.Insert(side1.Values());
+            statements.Insert(side1);
         } else if (order > 0) {
             statements.Delete(side2.Key());
         } else {
             changed.clear();
             for (std::size_t c = 0; c < rows.columns.size(); ++c) {
-                const std::string_view cell = side1.Cell(c);
                 if (!at2[c]) {
+                    const std::string_view cell = side1.Cell(c);
                     const bool nullThere = c < rows.nullInTarget.size() && rows.nullInTarget[c];
-                    if (!nullThere || cell.size() != 1 || cell[0] != value_tags::kNull) {
+                    const bool null =
+                        !side1.Pending(c) && cell.size() == 1 && cell[0] == value_tags::kNull;
+                    if (!nullThere || !null) {
                         changed.push_back(c);
                     }
-                } else if (cell != side2.Cell(*at2[c]) &&
-                           !SameValue(DecodeValue(cell), DecodeValue(side2.Cell(*at2[c])),
-                                      side1.LongField(c), rows.byMeaning)) {
+                } else if (!CellsSame(side1, c, side2, *at2[c], rows.byMeaning)) {
                     changed.push_back(c);
                 }
             }
             if (!changed.empty()) {
-                statements.Update(side1.Values(), changed, side1.Key());
+                statements.Update(side1, changed);
             }
         }
         if (order <= 0) {
@@ -393,26 +455,26 @@ Outcome Found(Database& db1, Database& db2, const TableRows& rows, RowStatements
             }
         }
         if (!side2) {
-            statements.Insert(side1->Values());
+            statements.Insert(*side1);
         } else if (!side1) {
             statements.Delete(side2->Key());
         } else {
             changed.clear();
             for (std::size_t c = 0; c < rows.columns.size(); ++c) {
-                const std::string_view cell = side1->Cell(c);
                 if (!at2[c]) {
+                    const std::string_view cell = side1->Cell(c);
                     const bool nullThere = c < rows.nullInTarget.size() && rows.nullInTarget[c];
-                    if (!nullThere || cell.size() != 1 || cell[0] != value_tags::kNull) {
+                    const bool null =
+                        !side1->Pending(c) && cell.size() == 1 && cell[0] == value_tags::kNull;
+                    if (!nullThere || !null) {
                         changed.push_back(c);
                     }
-                } else if (cell != side2->Cell(*at2[c]) &&
-                           !SameValue(DecodeValue(cell), DecodeValue(side2->Cell(*at2[c])),
-                                      side1->LongField(c), rows.byMeaning)) {
+                } else if (!CellsSame(*side1, c, *side2, *at2[c], rows.byMeaning)) {
                     changed.push_back(c);
                 }
             }
             if (!changed.empty()) {
-                statements.Update(side1->Values(), changed, side1->Key());
+                statements.Update(*side1, changed);
             }
         }
         if (!breathe()) {
@@ -442,9 +504,7 @@ std::optional<bool> DifferByPosition(Database& db1, Database& db2, const TableRo
             return false;
         }
         for (std::size_t c = 0; c < shared.size(); ++c) {
-            if (side1.Cell(c) != side2.Cell(c) &&
-                !SameValue(DecodeValue(side1.Cell(c)), DecodeValue(side2.Cell(c)),
-                           side1.LongField(c), rows.byMeaning)) {
+            if (!CellsSame(side1, c, side2, c, rows.byMeaning)) {
                 return true;
             }
         }

@@ -273,6 +273,46 @@ TEST_F(SyncCliTest, WhatTheComparisonLeavesOutTheScriptLeavesAlone) {
     }
 }
 
+TEST_F(SyncCliTest, LongValuesGoIntoTheScriptInPieces) {
+    const auto sqlite3 = FindProgram("sqlite3");
+    if (sqlite3.empty()) {
+        GTEST_SKIP() << "sqlite3 not found on the PATH (scripts/install-deps.sh installs it)";
+    }
+    std::filesystem::create_directories(dir_ / "settings");
+    const auto settings = test::DefaultSettings(dir_ / "settings");
+    test::SetIni(settings, "Databases", "Skip8", "PageCount");
+    test::SetIni(settings, "Databases", "Skip9", "FreelistCount");
+    test::SetIni(settings, "Databases", "NumSkip", "9");
+    // Values past what is read whole: a picture changed in its last byte, a
+    // long text with a quote and a NUL in it, and a row that is new.
+    const std::string schema = "CREATE TABLE Files(ID INTEGER PRIMARY KEY, Data BLOB, Note TEXT);";
+    const auto a = test::MakeSqlite(
+        dir_ / "db" / "long-a.db",
+        schema +
+            "INSERT INTO Files VALUES (1, zeroblob(3000000) || X'01', 'short'),"
+            " (2, X'00', printf('%.*c', 1500000, 'x') || 'it''s' || char(0) || 'end'),"
+            " (3, randomblob(2500000), NULL);");
+    const auto b = test::MakeSqlite(dir_ / "db" / "long-b.db",
+                                    schema +
+                                        "INSERT INTO Files VALUES (1, zeroblob(3000000) || X'02', "
+                                        "'short'), (2, X'00', 'x');");
+    const auto script = dir_ / "out" / "long.sql";
+    const auto written = test::RunDiff({"--data", "--settings", settings.string(), "--sync-sql",
+                                        script.string(), a.string(), b.string()});
+    ASSERT_EQ(written.exitCode, 1) << written.err;
+    const std::string text = test::ReadFile(script);
+    EXPECT_NE(text.find("UPDATE \"Files\" SET \"Data\" = X'000000"), std::string::npos);
+    EXPECT_NE(text.find("SET \"Note\" = CAST(X'787878"), std::string::npos);
+    const auto copy = dir_ / "out" / "long-copy.db";
+    std::filesystem::copy_file(b, copy);
+    const auto ran =
+        test::RunCommand(sqlite3, {"-bail", copy.string(), ".read " + script.string()});
+    ASSERT_EQ(ran.exitCode, 0) << ran.err;
+    const auto after =
+        test::RunDiff({"--data", "--settings", settings.string(), a.string(), copy.string()});
+    EXPECT_EQ(after.exitCode, 0) << after.out;
+}
+
 TEST_F(SyncCliTest, AnAccessFileGetsNoScript) {
     KESMARK_REQUIRE_SHARED_TESTDATA();
     const auto access = test::SharedTestData() / "access" / "nwind.mdb";
