@@ -83,6 +83,7 @@ Column ReadColumn(const std::string& name, DbObject& field) {
     column.scale = Number(p, "Scale");
     column.required = Flag(p, "Required");
     column.primaryKey = Number(p, "PrimaryKeyPosition") > 0;
+    column.autoIncrement = (Number(p, "Attributes") & dao::kAutoIncrField) != 0;
     column.defaultValue = Text(p, "DefaultValue");
     column.generated = Text(p, "Generated");
     column.hidden = Flag(p, "Hidden");

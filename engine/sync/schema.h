@@ -24,9 +24,10 @@ struct Column {
     std::int64_t scale = 0;
     bool required = false;
     bool primaryKey = false;
-    std::string defaultValue;  // the default's SQL text; empty for none
-    std::string generated;     // SQLite: "VIRTUAL" or "STORED" for a generated column
-    bool hidden = false;       // SQLite: a hidden column of a virtual table
+    bool autoIncrement = false;  // numbered by the database (dbAutoIncrField)
+    std::string defaultValue;    // the default's SQL text; empty for none
+    std::string generated;       // SQLite: "VIRTUAL" or "STORED" for a generated column
+    bool hidden = false;         // SQLite: a hidden column of a virtual table
     // False for columns no statement may set (generated and hidden ones).
     bool Writable() const { return generated.empty() && !hidden; }
 };
