@@ -29,11 +29,16 @@ set_tests_properties(odbc_postgres_start PROPERTIES FIXTURES_SETUP odbc_postgres
 set_tests_properties(odbc_postgres_stop PROPERTIES FIXTURES_CLEANUP odbc_postgres)
 
 # The ODBC tests are discovered when ctest runs; this file, read after the
-# discovered list, makes each of them need the server too.
+# discovered list, makes each of them need the server too, and the sync
+# tests, which share the databases kesmark_sync_a and kesmark_sync_b, run
+# one at a time.
 set(odbc_fixture_file ${CMAKE_CURRENT_BINARY_DIR}/odbc_tests_fixture.cmake)
 file(WRITE ${odbc_fixture_file}
   "foreach(odbc_test IN LISTS odbc_tests_TESTS)\n"
   "  set_tests_properties(\"\${odbc_test}\" PROPERTIES FIXTURES_REQUIRED \"testdata;odbc_postgres\")\n"
+  "  if(odbc_test MATCHES \"^OdbcSync[.]\")\n"
+  "    set_tests_properties(\"\${odbc_test}\" PROPERTIES RESOURCE_LOCK kesmark_sync_databases)\n"
+  "  endif()\n"
   "endforeach()\n")
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${odbc_fixture_file})
 
