@@ -132,8 +132,7 @@ bool Schema::HasName(const std::string& name) const {
     const std::string folded = FoldAsciiCase(name);
     auto same = [&](const std::string& other) { return FoldAsciiCase(other) == folded; };
     for (const Table& table : tables) {
-        if (same(table.name) || std::any_of(table.indexes.begin(), table.indexes.end(),
-                                            [&](const Index& i) { return same(i.name); })) {
+        if (same(table.name)) {
             return true;
         }
     }
@@ -159,13 +158,6 @@ Schema ReadSchema(Database& db) {
             table.system = (Number(p, "Attributes") & dao::kSystemObject) == dao::kSystemObject;
             table.schemaName = Text(p, "SchemaName");
             table.sourceName = Text(p, "SourceTableName");
-            ForEachMember(object, collections::kFields, [&](const std::string& field, DbObject& f) {
-                table.columns.push_back(ReadColumn(field, f));
-            });
-            ForEachMember(object, collections::kIndexes,
-                          [&](const std::string& index, DbObject& i) {
-                              table.indexes.push_back(ReadIndex(index, i));
-                          });
             schema.tables.push_back(std::move(table));
         });
         ForEachMember(db, collections::kQueryDefs, [&](const std::string& name, DbObject& object) {
@@ -204,6 +196,36 @@ Schema ReadSchema(Database& db) {
         throw NamingDatabase(e, db.Name(), "reading its schema for the sync script");
     }
     return schema;
+}
+
+TableDetails::TableDetails(Database& db, const Table& table) : table_(table) {
+    if (table.detailsLoaded) {
+        return;
+    }
+    try {
+        auto object = db.GetCollection(collections::kTableDefs)->Item(table.name);
+        ForEachMember(*object, collections::kFields, [&](const std::string& field, DbObject& f) {
+            table.columns.push_back(ReadColumn(field, f));
+        });
+        ForEachMember(*object, collections::kIndexes, [&](const std::string& index, DbObject& i) {
+            table.indexes.push_back(ReadIndex(index, i));
+        });
+    } catch (const DbError& e) {
+        table.columns.clear();
+        table.indexes.clear();
+        throw NamingDatabase(e, db.Name(),
+                             "reading table '" + table.name + "' for the sync script");
+    }
+    table.detailsLoaded = true;
+    loadedHere_ = true;
+}
+
+TableDetails::~TableDetails() {
+    if (loadedHere_) {
+        std::vector<Column>().swap(table_.columns);
+        std::vector<Index>().swap(table_.indexes);
+        table_.detailsLoaded = false;
+    }
 }
 
 std::string TargetName(const Table& table, Dialect dialect) {

@@ -50,8 +50,12 @@ struct Table {
     bool system = false;
     std::string schemaName;  // ODBC: the schema holding it, when known
     std::string sourceName;  // ODBC: its name within that schema
-    std::vector<Column> columns;
-    std::vector<Index> indexes;
+    // The columns and indexes, loaded only while a TableDetails holds them
+    // (see below): a schema of many tables keeps their names and statements,
+    // not the columns of them all.
+    mutable std::vector<Column> columns;
+    mutable std::vector<Index> indexes;
+    mutable bool detailsLoaded = false;
     const Column* FindColumn(const std::string& name) const;
     const Index* FindIndex(const std::string& name) const;
 };
@@ -88,17 +92,33 @@ struct Schema {
     const View* FindView(const std::string& name) const;
     const Trigger* FindTrigger(const std::string& name) const;
     const Relation* FindRelation(const std::string& name) const;
-    // True when a table, view, index or trigger has that name, ignoring
-    // ASCII letter case (SQLite's rule for names).
+    // True when a table, view or trigger has that name, ignoring ASCII
+    // letter case (SQLite's rule for names).
     bool HasName(const std::string& name) const;
     // The value of one of the database's properties; nullopt when it has
     // none or it cannot be read.
     std::optional<Value> DatabaseProperty(const std::string& name) const;
 };
 
-// Reads the schema of `db`. Throws DbError, naming the database, when a
-// collection cannot be read.
+// Reads the schema of `db`: its tables without their columns and indexes,
+// its views, triggers, foreign keys and own properties. Throws DbError,
+// naming the database, when a collection cannot be read.
 Schema ReadSchema(Database& db);
+
+// Loads the columns and indexes of `table` of `db` while it lives, and lets
+// them go at its end (unless they were loaded before). Throws DbError, naming
+// the database, when they cannot be read.
+class TableDetails {
+  public:
+    TableDetails(Database& db, const Table& table);
+    ~TableDetails();
+    TableDetails(const TableDetails&) = delete;
+    TableDetails& operator=(const TableDetails&) = delete;
+
+  private:
+    const Table& table_;  // Not owned.
+    bool loadedHere_ = false;
+};
 
 // The table as a statement of `dialect` names it, quoted: with its schema
 // when the target is PostgreSQL and the schema is known.

@@ -25,6 +25,51 @@ bool InPrimaryKey(const Table& table, const std::string& column) {
     });
 }
 
+// Leaves the indexes of `table1` and of its partner `table2` (null when
+// database 2 has none) that the comparison does not look at as database 2
+// has them, once their details are loaded. With `constraintIndexesStay`
+// (SQLite), the indexes a table's constraints make stay, since its
+// statement holds them.
+void RestrictIndexes(const Table& table1, const Table* table2, const SyncScope& scope,
+                     bool constraintIndexesStay) {
+    auto outOfScope = [&](const Index& index) {
+        if (index.primary || (constraintIndexesStay && index.sql.empty())) {
+            return false;
+        }
+        NodeKey key;
+        const bool admitted =
+            !NodeKey::Parse(IndexKey(table1.name, index.name), key) || scope.filter.Admits(key);
+        return !scope.indexes || !admitted;
+    };
+    std::erase_if(table1.indexes, outOfScope);
+    if (table2) {
+        for (const Index& index : table2->indexes) {
+            if (outOfScope(index)) {
+                table1.indexes.push_back(index);
+            }
+        }
+    }
+}
+
+// The columns and indexes of a table of database 1 and of its partner in
+// database 2 (none: null), loaded for as long as this lives, the indexes
+// restricted to the scope.
+class PairDetails {
+  public:
+    PairDetails(Database& db1, const Table& table1, Database& db2, const Table* table2,
+                const SyncScope& scope, bool constraintIndexesStay)
+        : details1_(db1, table1) {
+        if (table2) {
+            details2_.emplace(db2, *table2);
+        }
+        RestrictIndexes(table1, table2, scope, constraintIndexesStay);
+    }
+
+  private:
+    TableDetails details1_;
+    std::optional<TableDetails> details2_;
+};
+
 // The rows of every table of database 1 that the target has (or gets from
 // the script), in database 1's order. `filled` names the tables the script
 // makes empty or new: those get every row of database 1.
@@ -44,6 +89,8 @@ bool WriteRows(Database& db1, Database& db2, const SyncRequest& request, const S
             continue;  // the comparison found its rows the same
         }
         host.SetStatusText("Writing the rows of table " + table1.name);
+        const PairDetails details(db1, table1, db2, table2, request.scope,
+                                  dialect == Dialect::SQLite);
         TableRows rows;
         rows.table = table1.name;
         rows.target = table2 ? TargetName(*table2, dialect) : TargetName(table1, dialect);
@@ -108,11 +155,9 @@ bool WriteRows(Database& db1, Database& db2, const SyncRequest& request, const S
 
 // Leaves out of both schemas what the comparison does not look at, so that
 // the script leaves it as database 2 has it: tables out of scope go from
-// both; an index, view or trigger out of scope is database 2's own on both
-// sides (or none). With `constraintIndexesStay` (SQLite), the indexes a
-// table's constraints make stay, since its statement holds them.
-void Restrict(Schema& schema1, Schema& schema2, const SyncScope& scope,
-              bool constraintIndexesStay) {
+// both; a view, foreign key or trigger out of scope is database 2's own on
+// both sides (or none). Indexes: RestrictIndexes, once a table's are read.
+void Restrict(Schema& schema1, Schema& schema2, const SyncScope& scope) {
     const NodeFilter& filter = scope.filter;
     auto admitted = [&](const std::string& key) {
         NodeKey parsed;
@@ -132,20 +177,6 @@ void Restrict(Schema& schema1, Schema& schema2, const SyncScope& scope,
             }
         }
     };
-    for (Table& table1 : schema1.tables) {
-        const Table* table2 = schema2.FindTable(table1.name);
-        auto outOfScope = [&](const Index& index) {
-            if (index.primary || (constraintIndexesStay && index.sql.empty())) {
-                return false;
-            }
-            return !scope.indexes || !admitted(IndexKey(table1.name, index.name));
-        };
-        if (table2) {
-            keepSecond(table1.indexes, table2->indexes, outOfScope);
-        } else {
-            std::erase_if(table1.indexes, outOfScope);
-        }
-    }
     keepSecond(schema1.views, schema2.views,
                [&](const View& view) { return !scope.views || !admitted(QueryKey(view.name)); });
     keepSecond(schema1.relations, schema2.relations, [&](const Relation& relation) {
@@ -176,6 +207,7 @@ std::string FreeName(const std::string& base, const Schema& schema1, const Schem
 // not be Null, a unique constraint, a check) can refuse a copied row.
 // Otherwise the rebuilt table takes database 1's rows whole.
 bool CopyKeepsRows(Database& db1, Database& db2, const Table& table1, const Table& table2) {
+    const PairDetails details(db1, table1, db2, &table2, SyncScope{}, true);
     if (UpperAscii(table1.sql).find("CHECK") != std::string::npos) {
         return false;
     }
@@ -232,7 +264,7 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
                  Host& host) {
     Schema schema1 = ReadSchema(db1);
     Schema schema2 = ReadSchema(db2);
-    Restrict(schema1, schema2, request.scope, true);
+    Restrict(schema1, schema2, request.scope);
     // Statements are database 1's own text only when it is a SQLite file.
     const bool ownText = db1.Kind().backend == "SQLite";
 
@@ -274,8 +306,11 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
         if (!ownText) {
             // From another engine the rows can still go into a table with
             // the same columns; the table itself cannot be written.
-            if (table2 && SameColumnNames(table1, *table2)) {
-                continue;
+            if (table2) {
+                const PairDetails details(db1, table1, db2, table2, request.scope, true);
+                if (SameColumnNames(table1, *table2)) {
+                    continue;
+                }
             }
             out.NotExpressible(
                 TableKey(table1.name),
@@ -294,6 +329,7 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
         // Null, or where it is new.
         for (const Table* table1 : rebuilt) {
             const Table& table2 = *schema2.FindTable(table1->name);
+            const PairDetails details(db1, *table1, db2, &table2, request.scope, true);
             for (const Column& column : table1->columns) {
                 const Column* column2 = table2.FindColumn(column.name);
                 if (column.Writable() && column.required && column.defaultValue.empty() &&
@@ -374,10 +410,11 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
     }
     // Indexes of the tables both keep: those with a statement of their own
     // (not those a constraint of the table makes).
-    std::vector<std::pair<const Table*, const Index*>> indexesDropped;
-    std::vector<std::pair<const Table*, const Index*>> indexesCreated;
+    std::vector<std::string> indexesDropped;  // their names
+    std::vector<std::string> indexesCreated;  // their statements
     for (const Table& table1 : schema1.tables) {
         const Table* table2 = schema2.FindTable(table1.name);
+        const PairDetails details(db1, table1, db2, table2, request.scope, true);
         const bool remade = filled.count(table1.name) != 0 ||
                             std::find(rebuilt.begin(), rebuilt.end(), &table1) != rebuilt.end() ||
                             std::find(created.begin(), created.end(), &table1) != created.end();
@@ -387,7 +424,7 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
             }
             const Index* index2 = table2 && !remade ? table2->FindIndex(index1.name) : nullptr;
             if (!index2 || index2->sql != index1.sql) {
-                indexesCreated.emplace_back(&table1, &index1);
+                indexesCreated.push_back(index1.sql);
             }
         }
         if (!table2 || remade || !ownText) {
@@ -399,7 +436,7 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
             }
             const Index* index1 = table1.FindIndex(index2.name);
             if (!index1 || index1->sql != index2.sql) {
-                indexesDropped.emplace_back(table2, &index2);
+                indexesDropped.push_back(index2.name);
             }
         }
     }
@@ -415,14 +452,15 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
     for (const View* view : viewsDropped) {
         out.Statement("DROP VIEW " + QuoteIdentifier(view->name));
     }
-    for (const auto& [table, index] : indexesDropped) {
-        out.Statement("DROP INDEX " + QuoteIdentifier(index->name));
+    for (const std::string& index : indexesDropped) {
+        out.Statement("DROP INDEX " + QuoteIdentifier(index));
     }
     for (const Table* table : dropped) {
         out.Statement("DROP TABLE " + QuoteIdentifier(table->name));
     }
     for (const Table* table1 : rebuilt) {
         const Table& table2 = *schema2.FindTable(table1->name);
+        const PairDetails details(db1, *table1, db2, &table2, request.scope, true);
         const std::string old = FreeName("kesmark_old_" + table1->name, schema1, schema2);
         out.Comment("table " + QuoteIdentifier(table1->name) + " rebuilt with its new statement");
         out.Statement("ALTER TABLE " + QuoteIdentifier(table1->name) + " RENAME TO " +
@@ -466,6 +504,7 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
         }
         if (const Table* sequence = schema1.FindTable(std::string(kSequenceTable))) {
             out.Statement("DELETE FROM " + QuoteIdentifier(kSequenceTable));
+            const TableDetails details(db1, *sequence);
             TableRows rows;
             rows.table = sequence->name;
             for (const Column& column : sequence->columns) {
@@ -476,8 +515,8 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
             }
         }
     }
-    for (const auto& [table, index] : indexesCreated) {
-        out.Statement(index->sql);
+    for (const std::string& index : indexesCreated) {
+        out.Statement(index);
     }
     for (const View* view : viewsCreated) {
         out.Statement(view->sql);
@@ -766,7 +805,7 @@ bool WriteOther(Database& db1, Database& db2, const SyncRequest& request, Dialec
                 ScriptOut& out, Host& host) {
     Schema schema1 = ReadSchema(db1);
     Schema schema2 = ReadSchema(db2);
-    Restrict(schema1, schema2, request.scope, false);
+    Restrict(schema1, schema2, request.scope);
     const bool postgres = dialect == Dialect::PostgreSQL;
     const bool samePostgres = postgres && DialectOf(db1.Kind()) == Dialect::PostgreSQL;
     std::set<std::string> filled;
@@ -793,6 +832,7 @@ bool WriteOther(Database& db1, Database& db2, const SyncRequest& request, Dialec
             continue;
         }
         const Table* table2 = schema2.FindTable(table1.name);
+        const PairDetails details(db1, table1, db2, table2, request.scope, false);
         if (!table2) {
             if (!postgres) {
                 out.NotExpressible(TableKey(table1.name), "creating a table of this target");
