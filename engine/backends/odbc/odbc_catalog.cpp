@@ -497,8 +497,9 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             return it->second;
         }
         const std::string context = "reading the foreign keys of table " + entry.key;
-        const auto result = RunCatalog(
-            SQL_API_SQLFOREIGNKEYS,
+        const auto result = CatalogRowsOf(
+            entry, foreignKeyRows_, SourceDialect().ForeignKeysQuery(),
+            foreign_keys_column::kForeignTable, SQL_API_SQLFOREIGNKEYS,
             [&](Statement& s) { s.ForeignKeys(entry.schema, entry.name, context); }, context);
         std::vector<RelationEntry> relations;
         // Rows come ordered by referenced table and KEY_SEQ; a named
@@ -564,6 +565,51 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             relations[i] = std::move(sorted);
         }
         return foreignKeys_.emplace(entry.key, std::move(relations)).first->second;
+    }
+
+    // A catalogue of every table read at once (Dialect::ForeignKeysQuery
+    // and the like): its rows by the name of the table each is about.
+    struct BulkCatalog {
+        bool read = false;
+        std::optional<std::map<std::string, std::vector<TextRow>>> byTable;
+    };
+
+    // The rows of `bulk`, read with `query` the first time, where the
+    // dialect has one and the source answers it; nullptr where the driver is
+    // to be asked table by table.
+    const std::map<std::string, std::vector<TextRow>>* ReadBulk(
+        BulkCatalog& bulk, std::optional<std::string_view> query, std::size_t tableColumn,
+        std::string_view context) {
+        if (!bulk.read) {
+            bulk.read = true;
+            if (query) {
+                if (auto result = TryQuery(*query, context)) {
+                    std::map<std::string, std::vector<TextRow>> byTable;
+                    for (auto& row : result->rows) {
+                        byTable[Text(row, tableColumn)].push_back(std::move(row));
+                    }
+                    bulk.byTable = std::move(byTable);
+                }
+            }
+        }
+        return bulk.byTable ? &*bulk.byTable : nullptr;
+    }
+
+    // The catalogue rows about `entry`: from `bulk` where it could be read,
+    // else from `function` called for the table alone.
+    std::optional<ResultSet> CatalogRowsOf(const TableEntry& entry, BulkCatalog& bulk,
+                                           std::optional<std::string_view> query,
+                                           std::size_t tableColumn, SQLUSMALLINT function,
+                                           const std::function<void(Statement&)>& call,
+                                           std::string_view context) {
+        if (const auto* all = ReadBulk(bulk, query, tableColumn, context)) {
+            ResultSet result;
+            if (auto it = all->find(entry.name); it != all->end()) {
+                result.rows = it->second;
+            }
+            return result;
+        }
+        return RunCatalog(function, call, context);
     }
 
     // Every foreign key of the database, with its Relations key.
@@ -660,7 +706,8 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     // The SQLStatistics rows of the table's index keys.
     std::vector<StatisticsRow> StatisticsOf(const TableEntry& entry) {
         const std::string context = "reading the indexes of table " + entry.key;
-        const auto result = RunCatalog(
+        const auto result = CatalogRowsOf(
+            entry, statisticsRows_, SourceDialect().StatisticsQuery(), statistics_column::kTable,
             SQL_API_SQLSTATISTICS,
             [&](Statement& s) { s.Statistics(entry.schema, entry.name, context); }, context);
         std::vector<StatisticsRow> rows;
@@ -680,7 +727,8 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     // The table's primary key (SQLPrimaryKeys); no columns when it has none.
     PrimaryKey PrimaryKeyOf(const TableEntry& entry) {
         const std::string context = "reading the primary key of table " + entry.key;
-        const auto result = RunCatalog(
+        const auto result = CatalogRowsOf(
+            entry, primaryKeyRows_, SourceDialect().PrimaryKeysQuery(), primary_keys_column::kTable,
             SQL_API_SQLPRIMARYKEYS,
             [&](Statement& s) { s.PrimaryKeys(entry.schema, entry.name, context); }, context);
         std::vector<PrimaryKeysRow> rows;
@@ -1108,6 +1156,9 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     std::optional<std::string> defaultSchema_;
     std::map<std::string, SchemaColumns> schemaColumns_;
     std::map<std::string, std::vector<RelationEntry>> foreignKeys_;
+    BulkCatalog foreignKeyRows_;
+    BulkCatalog statisticsRows_;
+    BulkCatalog primaryKeyRows_;
     std::optional<std::vector<RelationEntry>> relations_;
     std::optional<std::vector<ProcedureEntry>> procedures_;
     std::optional<std::map<std::pair<std::string, std::string>, std::string>> viewDefinitions_;
