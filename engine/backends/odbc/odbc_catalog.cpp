@@ -250,20 +250,44 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     std::optional<ResultSet> RunCatalog(SQLUSMALLINT function,
                                         const std::function<void(Statement&)>& call,
                                         std::string_view context) {
+        std::optional<ResultSet> result;
+        RunCatalogEach(
+            function, call, context,
+            [&](const std::vector<std::string>&, TextRow& row) {
+                result->rows.push_back(std::move(row));
+            },
+            [&](const std::vector<std::string>& columns) {
+                result.emplace(ResultSet{columns, {}});
+            });
+        return result;
+    }
+
+    // As RunCatalog, handing each row to `each` as it comes (after `started`,
+    // called with the result's column names once the driver has answered);
+    // false when the driver does not implement the function.
+    bool RunCatalogEach(
+        SQLUSMALLINT function, const std::function<void(Statement&)>& call,
+        std::string_view context,
+        const std::function<void(const std::vector<std::string>& columns, TextRow& row)>& each,
+        const std::function<void(const std::vector<std::string>& columns)>& started = {}) {
         Connection& connection = Conn();
         if (!connection.HasFunction(function)) {
-            return std::nullopt;
+            return false;
         }
         Statement statement = connection.NewStatement();
         try {
             call(statement);
         } catch (const DbError&) {
             if (IsNotImplemented(statement.LastState())) {
-                return std::nullopt;
+                return false;
             }
             throw;
         }
-        return statement.FetchAll(context);
+        if (started) {
+            started(statement.ColumnNames());
+        }
+        statement.FetchEach(context, each);
+        return true;
     }
 
     // Runs a query on the source's own catalog; nullopt when it fails for any
@@ -437,32 +461,36 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             const std::string context = entry.schema
                                             ? "reading the columns of schema " + *entry.schema
                                             : "reading the columns of the tables";
-            const auto result = RunCatalog(
+            // Each row is kept as its facts as it comes: a schema of many
+            // tables has very many columns.
+            SchemaColumns bucket;
+            bool named = false;
+            bucket.implemented = RunCatalogEach(
                 SQL_API_SQLCOLUMNS,
                 [&](Statement& s) { s.Columns(Pattern(entry.schema), std::string("%"), context); },
-                context);
-            SchemaColumns bucket;
-            bucket.implemented = result.has_value();
-            if (result) {
-                bucket.autoIncrementColumn =
-                    result->ColumnNumber(columns_column::kAutoIncrementName);
-                for (const auto& row : result->rows) {
+                context,
+                [&](const std::vector<std::string>& names, TextRow& row) {
+                    if (!named) {
+                        named = true;
+                        bucket.autoIncrementColumn =
+                            ResultSet{names, {}}.ColumnNumber(columns_column::kAutoIncrementName);
+                    }
                     const auto schema = NonEmpty(row, columns_column::kSchema);
                     if (entry.schema && schema && *schema != *entry.schema) {
-                        continue;
+                        return;
                     }
-                    bucket.rows[Text(row, columns_column::kTable)].push_back(row);
-                }
-            }
+                    bucket.columns[Text(row, columns_column::kTable)].push_back(
+                        ReadColumnsRow(row, bucket.autoIncrementColumn));
+                });
             it = schemaColumns_.emplace(schemaKey, std::move(bucket)).first;
         }
         SchemaColumns& bucket = it->second;
         if (!bucket.implemented) {
             return {};
         }
-        std::vector<TextRow> rows;
-        if (auto found = bucket.rows.find(entry.name); found != bucket.rows.end()) {
-            rows = found->second;
+        std::vector<ColumnFacts> columns;
+        if (auto found = bucket.columns.find(entry.name); found != bucket.columns.end()) {
+            columns = found->second;
         } else {
             // Not in the schema's listing: ask for this table alone.
             const std::string context = "reading the columns of table " + entry.key;
@@ -475,14 +503,10 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             if (result) {
                 for (const auto& row : result->rows) {
                     if (Names(row, columns_column::kSchema, columns_column::kTable, entry)) {
-                        rows.push_back(row);
+                        columns.push_back(ReadColumnsRow(row, bucket.autoIncrementColumn));
                     }
                 }
             }
-        }
-        std::vector<ColumnFacts> columns;
-        for (const auto& row : rows) {
-            columns.push_back(ReadColumnsRow(row, bucket.autoIncrementColumn));
         }
         std::stable_sort(columns.begin(), columns.end(),
                          [](const ColumnFacts& a, const ColumnFacts& b) {
@@ -1148,7 +1172,9 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     struct SchemaColumns {
         bool implemented = false;
         std::optional<std::size_t> autoIncrementColumn;
-        std::map<std::string, std::vector<TextRow>> rows;  // by table name
+        // By table name, as read: the rows themselves would take several
+        // times the memory.
+        std::map<std::string, std::vector<ColumnFacts>> columns;
     };
 
     Connection* connection_;  // Not owned; null once detached.
