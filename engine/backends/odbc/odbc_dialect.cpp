@@ -22,6 +22,18 @@ std::optional<std::string_view> Dialect::ViewDefinitionsQuery() const {
 
 void Dialect::RenameIndex(std::string&, std::optional<std::int64_t>&) const {}
 
+std::string Dialect::RowHashSql(const std::vector<std::string>& pieces) const {
+    std::string text;
+    for (const auto& piece : pieces) {
+        text += (text.empty() ? "" : " || ") + piece;
+    }
+    return "('x' || substr(md5(" + text + "), 1, 16))::bit(64)::bigint";
+}
+
+std::string Dialect::HashSumSql(std::string_view hash) const {
+    return "CAST(sum(" + std::string(hash) + ") AS TEXT)";
+}
+
 const Dialect& DialectFor(Dbms dbms) {
     static const GenericDialect generic;
     switch (dbms) {

@@ -2,10 +2,12 @@
 
 #include <array>
 
+#include "engine/backends/sqlite/sqlite_checksums.h"
 #include "engine/backends/sqlite/sqlite_handles.h"
 #include "engine/backends/sqlite/sqlite_schema.h"
 #include "engine/backends/sqlite/sqlite_snapshot.h"
 #include "engine/model/object_tree.h"
+#include "engine/model/range_sql.h"
 #include "engine/model/value_codec.h"
 #include "engine/model/vocabulary.h"
 
@@ -252,6 +254,7 @@ class SqliteDatabase : public TreeDatabase {
   public:
     SqliteDatabase(std::string name, std::shared_ptr<ReadConnection> connection)
         : TreeDatabase(std::move(name), kSource), connection_(std::move(connection)) {
+        RegisterRowChecksum(connection_->Handle());
         Root().properties = ReadDatabaseProperties(connection_->Header());
         BuildSchema(connection_->Handle(), Root(), DatabaseName());
     }
@@ -319,12 +322,169 @@ class SqliteDatabase : public TreeDatabase {
         return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table),
                                                  DatabaseName());
     }
+    std::optional<std::vector<ChecksumForm>> ChecksumForms(
+        std::string_view table, const std::vector<std::string>& fields) override {
+        CheckOpen();
+        auto columns = GetCollection(collections::kTableDefs)
+                           ->Item(table)
+                           ->GetCollection(collections::kFields);
+        std::vector<ChecksumForm> forms;
+        for (const auto& name : fields) {
+            const Value type = columns->Item(name)->GetProperties().Item("Type").GetValue();
+            const auto* code = type.As<std::int64_t>();
+            forms.push_back("sqlite:" + ClassOfType(code ? static_cast<int>(*code) : 0));
+        }
+        return forms;
+    }
+    std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const KeyRange& range,
+                                                  std::int64_t every) override {
+        CheckOpen();
+        const RangeSql key = KeySql(keyFields);
+        std::vector<KeyParameter> parameters;
+        std::string where = key.KeyNotNull();
+        if (const std::string inRange = key.RangePredicate(range, parameters); !inRange.empty()) {
+            where += " AND " + inRange;
+        }
+        std::string columns;
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            columns += (i ? ", " : "") + QuoteIdentifier(keyFields[i]);
+        }
+        const std::string sql = "SELECT " + columns + " FROM (SELECT " + columns +
+                                ", row_number() OVER (ORDER BY " + key.OrderBy() +
+                                ") AS kesmark_row FROM " + QuoteIdentifier(table) + " WHERE " +
+                                where + ") WHERE kesmark_row % ? = 0 ORDER BY kesmark_row";
+        auto stmt = PrepareReading(table, sql);
+        int index = 1;
+        for (const auto& p : parameters) {
+            BindValue(stmt.get(), index++, p.value);
+        }
+        Check(sqlite3_bind_int64(stmt.get(), index, std::max<std::int64_t>(every, 1)),
+              connection_->Handle());
+        std::vector<std::vector<Value>> keys;
+        while (StepReading(table, stmt.get())) {
+            std::vector<Value> k;
+            for (int i = 0; i < static_cast<int>(keyFields.size()); ++i) {
+                k.push_back(ColumnValue(stmt.get(), i));
+            }
+            keys.push_back(std::move(k));
+        }
+        return keys;
+    }
+    RangeSummaries RangeChecksums(std::string_view table, const std::vector<std::string>& fields,
+                                  const std::vector<std::string>& keyFields, const KeyRange& range,
+                                  const std::vector<std::vector<Value>>& boundaries) override {
+        CheckOpen();
+        const RangeSql key = KeySql(keyFields);
+        std::vector<KeyParameter> parameters;
+        const std::string part = key.PartExpression(boundaries, parameters);
+        std::string values;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            values += (i ? ", " : "") + QuoteIdentifier(fields[i]);
+        }
+        std::string sql = "SELECT " + part + " AS kesmark_part, count(*), " +
+                          kRowChecksumFunction + "(" + values + ") FROM " +
+                          QuoteIdentifier(table);
+        if (const std::string inRange = key.RangePredicate(range, parameters); !inRange.empty()) {
+            sql += " WHERE " + inRange;
+        }
+        sql += " GROUP BY kesmark_part";
+        auto stmt = PrepareReading(table, sql);
+        int index = 1;
+        for (const auto& p : parameters) {
+            BindValue(stmt.get(), index++, p.value);
+        }
+        RangeSummaries summaries;
+        summaries.ranges.resize(boundaries.size() + 1);
+        while (StepReading(table, stmt.get())) {
+            const auto at = sqlite3_column_int64(stmt.get(), 0);
+            RangeSummary summary{sqlite3_column_int64(stmt.get(), 1),
+                                 static_cast<std::uint64_t>(sqlite3_column_int64(stmt.get(), 2))};
+            if (at < 0) {
+                summaries.nullKeyRows += summary.rows;
+            } else if (static_cast<std::size_t>(at) < summaries.ranges.size()) {
+                summaries.ranges[static_cast<std::size_t>(at)] = summary;
+            }
+        }
+        return summaries;
+    }
+    std::unique_ptr<Recordset> OpenRangeRecordset(std::string_view table,
+                                                  const std::vector<std::string>& fields,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const KeyRange& range) override {
+        CheckOpen();
+        const RangeSql key = KeySql(keyFields);
+        std::vector<KeyParameter> parameters;
+        std::string sql = SelectStatement(fields, table, QuoteIdentifier);
+        if (const std::string inRange = key.RangePredicate(range, parameters); !inRange.empty()) {
+            sql += " WHERE " + inRange;
+        }
+        sql += " ORDER BY " + key.OrderBy();
+        auto stmt = PrepareReading(table, sql);
+        int index = 1;
+        for (const auto& p : parameters) {
+            BindValue(stmt.get(), index++, p.value);
+        }
+        return std::make_unique<SqliteRecordset>(std::move(stmt), std::string(table),
+                                                 DatabaseName());
+    }
+    void Interrupt() override {
+        if (auto connection = connection_) {
+            sqlite3_interrupt(connection->Handle());
+        }
+    }
     void Close() override {
         MarkClosed();
         connection_.reset();
     }
 
   private:
+    // The class a column's declared type leads one to expect of its values.
+    static std::string ClassOfType(int daoType) {
+        switch (daoType) {
+            case dao::kByte:
+            case dao::kInteger:
+            case dao::kLong:
+            case dao::kBigInt:
+                return "integer";
+            case dao::kText:
+            case dao::kMemo:
+            case dao::kChar:
+                return "text";
+            case dao::kSingle:
+            case dao::kDouble:
+            case dao::kFloat:
+                return "float";
+            case dao::kBinary:
+            case dao::kVarBinary:
+                return "binary";
+            default:
+                return "other";
+        }
+    }
+    static RangeSql KeySql(const std::vector<std::string>& keyFields) {
+        std::vector<std::string> columns;
+        for (const auto& k : keyFields) {
+            columns.push_back(QuoteIdentifier(k));
+        }
+        return RangeSql(std::move(columns),
+                        std::vector<std::string>(keyFields.size(), " COLLATE BINARY"));
+    }
+    StatementHandle PrepareReading(std::string_view table, const std::string& sql) {
+        try {
+            return Prepare(connection_->Handle(), sql);
+        } catch (const DbError& e) {
+            throw ReadingError(e, DatabaseName(), "table '" + std::string(table) + "'");
+        }
+    }
+    bool StepReading(std::string_view table, sqlite3_stmt* stmt) {
+        try {
+            return Step(stmt);
+        } catch (const DbError& e) {
+            throw ReadingError(e, DatabaseName(), "table '" + std::string(table) + "'");
+        }
+    }
     Properties ReadDatabaseProperties(const std::array<unsigned char, 100>& header) {
         sqlite3* db = connection_->Handle();
         Properties p;
