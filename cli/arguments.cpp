@@ -41,6 +41,7 @@ struct Extras {
     std::optional<std::string> connect1;
     std::optional<std::string> connect2;
     std::optional<std::string> matching;
+    std::optional<std::string> checksums;
     bool help = false;
     bool version = false;
 };
@@ -76,6 +77,11 @@ void DefineOptions(CLI::App& app, Options& options, Extras& extras) {
     value("--match", extras.matching, "key|position",
           "pair the records of a table by its key or by\n"
           "position; default: MatchRecords of the settings");
+    value("--checksums", extras.checksums, "auto|off",
+          "auto: compare the tables of a server by checksums\n"
+          "of key ranges it computes, reading only ranges that\n"
+          "differ; off: read every row; default: Checksums of\n"
+          "the settings");
     app.add_flag("--ignore-case", options.ignoreCase,
                  "names that differ only in letter case name one\n"
                  "object (as IgnoreNameCase=1 in the settings)");
@@ -209,6 +215,15 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
             options.matching = RecordMatching::Position;
         } else {
             return UsageError(app, "--match needs key or position");
+        }
+    }
+    if (extras.checksums) {
+        if (*extras.checksums == "auto") {
+            options.checksums = ChecksumUse::Auto;
+        } else if (*extras.checksums == "off") {
+            options.checksums = ChecksumUse::Off;
+        } else {
+            return UsageError(app, "--checksums needs auto or off");
         }
     }
     if (extras.positional.size() != 2) {

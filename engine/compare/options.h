@@ -7,6 +7,7 @@
 // that options saved between two runs take effect at the next.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,11 +35,23 @@ enum class RecordMatching {
     Position,  // the n-th record with the n-th (in key order where there is a key)
 };
 
-// The data comparison's settings: how records are paired, and how many rows
-// of one table that differ become nodes.
+// Whether records paired by key are compared by checksums of key ranges
+// that each database computes itself (docs/checksums.md).
+enum class ChecksumUse {
+    Auto,  // where both databases can and one of them is a server
+    Off,   // always read the rows
+};
+
+// The data comparison's settings: how records are paired, how many rows of
+// one table that differ become nodes, and whether and how key ranges are
+// compared by checksums.
 struct DataOptions {
     RecordMatching matching = RecordMatching::Key;
     std::int64_t maxRows = 1000;
+    ChecksumUse checksums = ChecksumUse::Auto;
+    // A range that differs is read row by row once neither database holds
+    // more rows of it than this; larger ones are cut into smaller ranges.
+    std::int64_t checksumRangeRows = 10000;
 };
 
 class ComparisonOptions {
@@ -66,6 +79,10 @@ class MatchingOverride : public ComparisonOptions {
     // `base` is not owned and must outlive this object.
     MatchingOverride(const ComparisonOptions& base, RecordMatching matching)
         : base_(base), matching_(matching) {}
+    // As above, and the checksum use is `checksums` where given.
+    MatchingOverride(const ComparisonOptions& base, std::optional<RecordMatching> matching,
+                     std::optional<ChecksumUse> checksums)
+        : base_(base), matching_(matching), checksums_(checksums) {}
 
     bool CompareFlag(std::string_view tag) const override { return base_.CompareFlag(tag); }
     SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override {
@@ -74,13 +91,19 @@ class MatchingOverride : public ComparisonOptions {
     bool IgnoreNameCase() const override { return base_.IgnoreNameCase(); }
     DataOptions Data() const override {
         DataOptions data = base_.Data();
-        data.matching = matching_;
+        if (matching_) {
+            data.matching = *matching_;
+        }
+        if (checksums_) {
+            data.checksums = *checksums_;
+        }
         return data;
     }
 
   private:
     const ComparisonOptions& base_;  // Not owned.
-    RecordMatching matching_;
+    std::optional<RecordMatching> matching_;
+    std::optional<ChecksumUse> checksums_;
 };
 
 }  // namespace kesmark

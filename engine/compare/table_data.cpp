@@ -392,6 +392,9 @@ RecordPairing PlanPairing(Database& db1, Database& db2, std::string_view table,
         // Indexes that cannot be read give no key; the index walk says so.
     }
     pairing.byKey = options.matching == RecordMatching::Key && !pairing.keyFields.empty();
+    pairing.checksums = pairing.byKey && options.checksums == ChecksumUse::Auto &&
+                        (db1.Kind().backend == "ODBC" || db2.Kind().backend == "ODBC");
+    pairing.checksumRangeRows = std::max<std::int64_t>(options.checksumRangeRows, 1);
     return pairing;
 }
 
@@ -430,6 +433,9 @@ void TableDataComparison::Reset() {
     matchedByKey_ = false;
     counts_ = {};
     rows_.clear();
+    matchedByChecksums_ = false;
+    rangesCompared_ = 0;
+    position1_ = 1;
 }
 
 bool TableDataComparison::Run() {
@@ -437,6 +443,24 @@ bool TableDataComparison::Run() {
     fallbackReason_.clear();
     if (fields_.empty()) {
         return true;
+    }
+    checksumFallback_.clear();
+    if (pairing_.byKey && !pairing_.keyFields.empty() && pairing_.checksums) {
+        switch (RunByChecksums()) {
+            case Outcome::Done:
+                matchedByKey_ = true;
+                matchedByChecksums_ = true;
+                return true;
+            case Outcome::Cancelled:
+                return false;
+            case Outcome::OutOfOrder:
+            case Outcome::Untrusted:
+                // The rows are read whole, as without checksums, and say
+                // themselves what they say of the key order.
+                Reset();
+                fallbackReason_.clear();
+                break;
+        }
     }
     if (pairing_.byKey && !pairing_.keyFields.empty()) {
         switch (RunByKey()) {
@@ -446,6 +470,7 @@ bool TableDataComparison::Run() {
             case Outcome::Cancelled:
                 return false;
             case Outcome::OutOfOrder:
+            case Outcome::Untrusted:
                 Reset();
                 break;
         }
@@ -453,7 +478,8 @@ bool TableDataComparison::Run() {
     return RunByPosition();
 }
 
-TableDataComparison::Outcome TableDataComparison::RunByKey() {
+TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range,
+                                                           std::int64_t firstPosition) {
     // The key fields travel with the compared fields; those not asked for
     // are read after them.
     // Database 2 reads the same columns by its own names.
@@ -477,8 +503,15 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
 
     bool cancelled = false;
     YieldPoint yieldAndCheck(host_);
-    Pipeline pipeline([&, read] { return db1_.OpenOrderedRecordset(table_, read, keyFields); },
-                      [&, read2] { return db2_.OpenOrderedRecordset(table2, read2, keyFields2); },
+    auto open1 = [&, read]() {
+        return range ? db1_.OpenRangeRecordset(table_, read, keyFields, *range)
+                     : db1_.OpenOrderedRecordset(table_, read, keyFields);
+    };
+    auto open2 = [&, read2]() {
+        return range ? db2_.OpenRangeRecordset(table2, read2, keyFields2, *range)
+                     : db2_.OpenOrderedRecordset(table2, read2, keyFields2);
+    };
+    Pipeline pipeline(open1, open2,
                       ReadLabel{db1_.Name(), table_, read}, ReadLabel{db2_.Name(), table2, read2},
                       fieldCount, [&] { return yieldAndCheck(); });
     Cursor& side1 = pipeline.Side1();
@@ -540,7 +573,7 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
     bool have1 = step(side1, key1, previous1, 1, true);
     bool have2 = step(side2, key2, previous2, 2, true);
     std::vector<bool> longField;
-    std::int64_t position1 = 1;  // the current row's place in database 1's key order
+    std::int64_t position1 = firstPosition;  // the current row's place in database 1's key order
     while ((have1 || have2) && fallbackReason_.empty()) {
         if (side1.cancelled || side2.cancelled) {
             break;

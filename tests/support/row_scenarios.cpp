@@ -146,7 +146,8 @@ void ExpectRowPairResults(const std::string& database1, const std::string& datab
 
     // A table's listing says how its records are matched and counts its rows.
     const auto updated = Listing(withSettings({"--show", "TableDefs[updated]"}, settings));
-    EXPECT_EQ(updated.at("Matching"), "Matched by key (id) | Matched by key (id) | 7");
+    EXPECT_EQ(updated.at("Matching"), "Matched by key (rows read) | Matched by key (rows read) | 7");
+    EXPECT_EQ(updated.at("Key"), "id | id | 7");
     EXPECT_EQ(updated.at("Rows only in database 1"), "0 |  | 7");
     EXPECT_EQ(updated.at("Rows only in database 2"), " | 0 | 7");
     EXPECT_EQ(updated.at("Rows changed"), "3 | 3 | 8");
