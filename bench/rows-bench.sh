@@ -6,7 +6,8 @@
 # Two files with one table of 1,000,000 rows x 10 columns; in the second one
 # row is changed, one deleted and one inserted. Prints, for one run of this
 # script: the median wall time of kesmark-diff --data (records matched by key)
-# and of sqldiff, their ratio (target <= 0.7), kesmark-diff's peak resident
+# and of sqldiff, taking turns, their ratio (target <= 0.7), kesmark-diff's
+# peak resident
 # and peak private memory (target <= 64 MiB private), the number of row nodes
 # (exactly 3), and the time of --match position for comparison.
 set -eu
@@ -29,12 +30,9 @@ wall_seconds() {
     n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; printf "%.3f", s }'
 }
 
-# Median of $runs wall times of a command.
-median() {
-  for _ in $(seq "$runs"); do
-    wall_seconds "$@"
-    echo
-  done | sort -n | awk '{ t[NR] = $1 } END { printf "%.3f", (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+# The median of the numbers on standard input, one a line.
+median_of() {
+  sort -n | awk '{ t[NR] = $1 } END { printf "%.3f", (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
 }
 
 peak_resident_kib() {
@@ -78,18 +76,29 @@ ours="$diff_bin --data --settings $settings $work/a.db $work/b.db"
 # shellcheck disable=SC2086
 rows=$($diff_bin --json --data --settings "$settings" "$work/a.db" "$work/b.db" |
   grep -c '"key": "TableDefs\[t\]\.Rows\[' || true)
-# shellcheck disable=SC2086
-by_key=$(median $ours)
-by_position=$(median "$diff_bin" --data --match position --settings "$settings" \
-  "$work/a.db" "$work/b.db")
-theirs=$(median sqldiff "$work/a.db" "$work/b.db")
+# The three commands take turns, so that a change in the machine's load
+# weighs on each alike; the ratio is the median of each turn's ratio.
+times="$work/times"
+: > "$times"
+for _ in $(seq "$runs"); do
+  # shellcheck disable=SC2086
+  k=$(wall_seconds $ours)
+  s=$(wall_seconds sqldiff "$work/a.db" "$work/b.db")
+  p=$(wall_seconds "$diff_bin" --data --match position --settings "$settings" \
+    "$work/a.db" "$work/b.db")
+  echo "$k $s $p" >> "$times"
+done
+by_key=$(awk '{ print $1 }' "$times" | median_of)
+theirs=$(awk '{ print $2 }' "$times" | median_of)
+by_position=$(awk '{ print $3 }' "$times" | median_of)
+ratio=$(awk '{ print $1 / $2 }' "$times" | median_of)
 # shellcheck disable=SC2086
 resident=$(peak_resident_kib $ours)
 # shellcheck disable=SC2086
 private=$(peak_private_kib $ours)
 echo "kesmark-diff --data (by key):      ${by_key} s (median of $runs)"
 echo "sqldiff:                           ${theirs} s (median of $runs)"
-echo "ratio:                             $(echo "$by_key / $theirs" | bc -l | cut -c1-5)  (target <= 0.7)"
+echo "ratio:                             ${ratio}  (median of the turns' ratios; target <= 0.7)"
 echo "peak resident:                     $((resident / 1024)) MiB  (including the mapped database files)"
 echo "peak private memory:               $((private / 1024)) MiB  (target <= 64)"
 echo "row nodes:                         $rows  (expected 3)"

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "cli/terminal.h"
+#include "engine/compare/filter.h"
 #include "engine/model/connect_string.h"
 
 namespace kesmark::cli {
@@ -29,8 +31,9 @@ constexpr const char* kSynopsis =
 constexpr const char* kExitStatus =
     "\n"
     "Exit status: 0 no difference, 1 differences found, 2 stopped by an error\n"
-    "or by Ctrl+C, or bad usage. With --show: 0 every property equal or\n"
-    "skipped, 1 a property differs or is missing, 2 the listing failed.\n";
+    "or by Ctrl+C, bad usage, or a report that could not be written. With\n"
+    "--show: 0 every property equal or skipped, 1 a property differs or is\n"
+    "missing, 2 the listing failed.\n";
 
 // The width of an option's name and value in the usage text.
 constexpr std::size_t kNameColumn = 22;
@@ -42,6 +45,9 @@ struct Extras {
     std::optional<std::string> connect2;
     std::optional<std::string> matching;
     std::optional<std::string> checksums;
+    std::optional<std::string> colour;
+    std::vector<std::string> include;
+    std::vector<std::string> exclude;
     bool help = false;
     bool version = false;
 };
@@ -85,7 +91,33 @@ void DefineOptions(CLI::App& app, Options& options, Extras& extras) {
     app.add_flag("--ignore-case", options.ignoreCase,
                  "names that differ only in letter case name one\n"
                  "object (as IgnoreNameCase=1 in the settings)");
-    app.add_flag("--json", options.json, "print one JSON document, not the text tree");
+    app.add_flag("--all", options.reports.all, "print every node, not only those that differ");
+    value("--color", extras.colour, "WHEN",
+          "colour the text: auto (on a terminal, unless\n"
+          "NO_COLOR is set or TERM=dumb), always or never");
+    app.add_flag("--json", options.json,
+                 "print one JSON document, not the text tree\n(docs/json.md)");
+    app.add_flag("--all-properties", options.reports.allProperties,
+                 "with --json, every node's full property listing");
+    value("--html", options.reports.htmlPath, "FILE", "also write the HTML report to FILE");
+    value("--markdown", options.reports.markdownPath, "FILE",
+          "also write a Markdown report to FILE (-: standard\n"
+          "output, instead of the text)");
+    app.add_option("--include", extras.include,
+                   "compare only objects whose node key matches\n"
+                   "PATTERN (a glob such as TableDefs[Orders*]);\n"
+                   "repeatable")
+        ->type_name("PATTERN")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--exclude", extras.exclude,
+                   "leave out objects whose node key matches PATTERN\n"
+                   "(such as QueryDefs[~sq_*]); repeatable")
+        ->type_name("PATTERN")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_flag("--quiet", options.quiet, "no status line, even on a terminal");
     app.add_flag("-h,--help", extras.help, "show this text");
     app.add_flag("--version", extras.version, "show the version");
@@ -226,6 +258,22 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
             return UsageError(app, "--checksums needs auto or off");
         }
     }
+    if (extras.colour) {
+        const auto mode = ParseColourMode(*extras.colour);
+        if (!mode) {
+            return UsageError(app, "--color needs auto, always or never");
+        }
+        options.reports.colour = *mode;
+    }
+    for (const auto* patterns : {&extras.include, &extras.exclude}) {
+        for (const auto& pattern : *patterns) {
+            if (const std::string error = CheckFilterPattern(pattern); !error.empty()) {
+                return UsageError(
+                    app, (patterns == &extras.include ? "--include: " : "--exclude: ") + error);
+            }
+        }
+    }
+    options.inputs.filters = FilterPatterns{extras.include, extras.exclude};
     if (extras.positional.size() != 2) {
         return UsageError(
             app, extras.positional.size() < 2 ? "two databases are needed" : "too many arguments");
@@ -243,6 +291,12 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     };
     side(extras.positional[0], extras.connect1, options.inputs.database1, options.inputs.connect1);
     side(extras.positional[1], extras.connect2, options.inputs.database2, options.inputs.connect2);
+    options.reports.json = options.json;
+    if (!options.showKey) {
+        if (const auto error = CheckReportOptions(options.reports, options.inputs)) {
+            return UsageError(app, *error);
+        }
+    }
     ParsedArguments result;
     result.options = std::move(options);
     return result;

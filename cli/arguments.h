@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/reports.h"
 #include "engine/compare/comparison_run.h"
 #include "engine/compare/options.h"
 
@@ -37,6 +38,9 @@ struct Options {
     bool ignoreCase = false;
     // Files whose first line is the password of side 1 and side 2.
     std::array<std::optional<std::string>, 2> passwordFiles;
+    // What is printed and which reports are written (--all, --color,
+    // --all-properties, --html, --markdown; `json` is copied there).
+    ReportOptions reports;
 };
 
 // What the command line asks for: options to run with, or an exit status

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "cli/terminal.h"
 #include "engine/open_database.h"
 
 namespace kesmark::cli {
@@ -18,18 +19,6 @@ extern "C" void OnInterrupt(int) {
         RemoveTemporaryFiles();
         _exit(2);
     }
-}
-
-// Message texts use CR LF between lines; a terminal wants LF.
-std::string ToUnixLines(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
 }
 
 }  // namespace
@@ -69,9 +58,17 @@ void CliHost::DrawStatusLine() {
     if (!interactive_) {
         return;
     }
-    std::string line = "[" + std::to_string(progress_) + "%] " + status_;
-    if (line.size() > 78) {
-        line = line.substr(0, 75) + "...";
+    // Names in the status text are made safe: none may move the cursor.
+    std::string line = "[" + std::to_string(progress_) + "%] " + SafeText(status_);
+    if (DisplayWidth(line) > 78) {
+        std::size_t end = 0;
+        for (std::size_t shown = 0; end < line.size() && shown < 75; ++shown) {
+            ++end;
+            while (end < line.size() && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) {
+                ++end;
+            }
+        }
+        line = line.substr(0, end) + "...";
     }
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);
@@ -89,7 +86,7 @@ void CliHost::FinishStatusLine() {
 void CliHost::ShowMessage(std::string_view text, std::string_view caption, MessageIcon) {
     FinishStatusLine();
     messages_.push_back(Message{std::string(text), std::string(caption)});
-    std::fprintf(stderr, "%s: %s\n", std::string(caption).c_str(), ToUnixLines(text).c_str());
+    std::fprintf(stderr, "%s: %s\n", SafeText(caption).c_str(), SafeLines(text).c_str());
     std::fflush(stderr);
 }
 

@@ -21,6 +21,8 @@
 #include "cli/arguments.h"
 #include "cli/cli_host.h"
 #include "cli/output.h"
+#include "cli/report.h"
+#include "cli/reports.h"
 #include "engine/compare/comparison_run.h"
 #include "engine/open_database.h"
 #include "settings/ini_file.h"
@@ -113,11 +115,12 @@ int main(int argc, char** argv) {
 
     cli::CliHost::InstallInterruptHandler();
     MemoryResultTree tree;
+    cli::RunReport report;
+    report.startedAt = cli::LocalTimeNow();
     ComparisonRun run(options.inputs, comparisonOptions, tree, host, OpenDatabase);
     const RunOutcome outcome = run.RunComparison();
     host.FinishStatusLine();
 
-    cli::RunReport report;
     report.database1 = Shown(options.inputs.database1, options.inputs.connect1);
     report.database2 = Shown(options.inputs.database2, options.inputs.connect2);
     report.completed = outcome == RunOutcome::Done;
@@ -125,14 +128,20 @@ int main(int argc, char** argv) {
     report.same = report.completed && run.Same();
     report.tree = &tree;
     report.messages = &host.Messages();
+    report.summary = Summarize(tree);
+    report.summary.complete = report.completed;
+    report.switches = options.inputs.switches;
+    report.filters = comparisonOptions.Filters();
+    report.filters.include.insert(report.filters.include.end(),
+                                  options.inputs.filters.include.begin(),
+                                  options.inputs.filters.include.end());
+    report.filters.exclude.insert(report.filters.exclude.end(),
+                                  options.inputs.filters.exclude.begin(),
+                                  options.inputs.filters.exclude.end());
 
-    const std::string output = options.json
-                                   ? cli::FormatTreeJson(report)
-                                   : cli::FormatTreeText(report, ::isatty(STDOUT_FILENO) == 1);
-    std::fwrite(output.data(), 1, output.size(), stdout);
-    std::fflush(stdout);
-
-    if (!report.completed) {
+    const bool written =
+        cli::WriteReports(options.reports, report, options.inputs, comparisonOptions, host);
+    if (!report.completed || !written) {
         return kExitTrouble;
     }
     return report.same ? kExitSame : kExitDiffers;

@@ -15,6 +15,7 @@ PACKAGES="
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth x11-apps imagemagick xdotool
   dpkg-dev lintian desktop-file-utils man-db groff-base
+  chromium
 "
 
 missing=""

@@ -10,25 +10,61 @@ std::vector<std::string> ReadStoredList(const IniFile& settings, std::string_vie
     return ReadStoredList(settings.Now(), section);
 }
 
-std::vector<std::string> ReadStoredList(const IniFile::View& settings, std::string_view section) {
-    // Positions past the highest Skip key present would all be empty names,
-    // which match no property: a huge NumSkip costs no more than the keys.
-    const long count = std::min(settings.ReadIniInt(section, "NumSkip", 0),
-                                settings.HighestNumberedKey(section, "Skip"));
+namespace {
+
+// A numbered list of `section`: Num<item> entries <item>1..<item>N.
+std::vector<std::string> ReadNumbered(const IniFile::View& settings, std::string_view section,
+                                      std::string_view item) {
+    // Positions past the highest key present would all be empty names,
+    // which match nothing: a huge count costs no more than the keys.
+    const long count = std::min(settings.ReadIniInt(section, "Num" + std::string(item), 0),
+                                settings.HighestNumberedKey(section, item));
     std::vector<std::string> names;
     for (long i = 1; i <= count; ++i) {
-        names.push_back(settings.ReadIniString(section, "Skip" + std::to_string(i), ""));
+        names.push_back(settings.ReadIniString(section, std::string(item) + std::to_string(i), ""));
     }
     return names;
 }
 
-bool WriteStoredList(IniFile& settings, std::string_view section,
-                     const std::vector<std::string>& names) {
+bool WriteNumbered(IniFile& settings, std::string_view section, std::string_view item,
+                   const std::vector<std::string>& names) {
     bool ok = true;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        ok = settings.WriteIniString(section, "Skip" + std::to_string(i + 1), names[i]) && ok;
+        ok =
+            settings.WriteIniString(section, std::string(item) + std::to_string(i + 1), names[i]) &&
+            ok;
     }
-    return settings.WriteIniString(section, "NumSkip", std::to_string(names.size())) && ok;
+    return settings.WriteIniString(section, "Num" + std::string(item),
+                                   std::to_string(names.size())) &&
+           ok;
+}
+
+std::vector<std::string> WithoutEmpty(std::vector<std::string> names) {
+    std::erase(names, std::string());
+    return names;
+}
+
+}  // namespace
+
+std::vector<std::string> ReadStoredList(const IniFile::View& settings, std::string_view section) {
+    return ReadNumbered(settings, section, "Skip");
+}
+
+bool WriteStoredList(IniFile& settings, std::string_view section,
+                     const std::vector<std::string>& names) {
+    return WriteNumbered(settings, section, "Skip", names);
+}
+
+FilterPatterns ReadFilterPatterns(const IniFile& settings) {
+    const IniFile::View now = settings.Now();
+    return FilterPatterns{WithoutEmpty(ReadNumbered(now, kFilterSection, "Include")),
+                          WithoutEmpty(ReadNumbered(now, kFilterSection, "Exclude"))};
+}
+
+bool WriteFilterPatterns(IniFile& settings, const FilterPatterns& patterns) {
+    const bool included = WriteNumbered(settings, kFilterSection, "Include", patterns.include);
+    const bool excluded = WriteNumbered(settings, kFilterSection, "Exclude", patterns.exclude);
+    return included && excluded;
 }
 
 SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonSwitches switches) {
@@ -100,6 +136,14 @@ DataOptions IniComparisonOptions::Data() const {
 
 bool IniComparisonOptions::IgnoreNameCase() const {
     return ignoreNameCase_.value_or(kesmark::IgnoreNameCase(settings_));
+}
+
+}  // namespace kesmark
+
+namespace kesmark {
+
+FilterPatterns IniComparisonOptions::Filters() const {
+    return ReadFilterPatterns(settings_);
 }
 
 }  // namespace kesmark

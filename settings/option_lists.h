@@ -28,6 +28,7 @@ inline constexpr std::string_view kDataSection = "Data";
 // only when both databases are of the same kind.
 inline constexpr std::string_view kEngineSection = "Engine";
 inline constexpr std::string_view kGeneralSection = "General";
+inline constexpr std::string_view kFilterSection = "Filter";
 // [General] IgnoreNameCase=1: names that differ only in letter case name one
 // object.
 inline constexpr std::string_view kIgnoreNameCaseKey = "IgnoreNameCase";
@@ -50,6 +51,15 @@ bool WriteStoredList(IniFile& settings, std::string_view section,
 // on, then the Engine list unless the two databases are of the same kind.
 // Read from the file at each call.
 SkipList LoadSkipList(const IniFile& settings, std::string_view tag, ComparisonSwitches switches);
+
+// The filter patterns of [Filter]: NumInclude entries Include1..IncludeN and
+// NumExclude entries Exclude1..ExcludeN, in stored order. Empty entries (a
+// missing key) are left out.
+FilterPatterns ReadFilterPatterns(const IniFile& settings);
+
+// Writes the patterns as Include1..N then NumInclude=N, Exclude1..M then
+// NumExclude=M. Returns false when a write failed.
+bool WriteFilterPatterns(IniFile& settings, const FilterPatterns& patterns);
 
 // True when the Compare flag of `tag` is non-zero (absent reads as 0).
 bool CompareFlag(const IniFile& settings, std::string_view tag);
@@ -85,6 +95,7 @@ class IniComparisonOptions : public ComparisonOptions {
 
     bool CompareFlag(std::string_view tag) const override;
     SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override;
+    FilterPatterns Filters() const override;
     DataOptions Data() const override;
     // The setting, unless OverrideIgnoreNameCase said otherwise.
     bool IgnoreNameCase() const override;

@@ -1,6 +1,9 @@
 #include "settings/options_model.h"
 
 #include <algorithm>
+#include <cctype>
+
+#include "engine/compare/filter.h"
 
 namespace kesmark {
 
@@ -64,6 +67,38 @@ bool ApplySkipPage(IniFile& settings, const SkipPageState& page) {
 
 bool ApplyIgnoreNameCase(IniFile& settings, bool ignore) {
     return settings.WriteIniString(kGeneralSection, kIgnoreNameCaseKey, ignore ? "1" : "0");
+}
+
+OptionRows ReadFilterRows(const IniFile& settings, bool include) {
+    const FilterPatterns patterns = ReadFilterPatterns(settings);
+    OptionRows rows;
+    for (const auto& pattern : include ? patterns.include : patterns.exclude) {
+        AddOptionRow(rows, pattern);
+    }
+    return rows;
+}
+
+AddOutcome AddFilterRow(OptionRows& rows, std::string_view pattern, std::string& error) {
+    error.clear();
+    if (pattern.empty()) {
+        return {AddResult::Ignored};
+    }
+    error = CheckFilterPattern(pattern);
+    if (!error.empty()) {
+        error[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(error[0])));
+        error += ".";
+        return {AddResult::Refused};
+    }
+    const AddOutcome outcome = AddOptionRow(rows, pattern);
+    if (outcome.result == AddResult::Refused) {
+        error = "A pattern cannot contain a line break or a NUL character.";
+    }
+    return outcome;
+}
+
+bool ApplyFilterPage(IniFile& settings, const OptionRows& include, const OptionRows& exclude) {
+    return WriteFilterPatterns(settings,
+                               FilterPatterns{TickedNames(include), TickedNames(exclude)});
 }
 
 bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows& rows) {

@@ -78,7 +78,7 @@ AddOutcome AddOptionRow(OptionRows& rows, std::string_view name);
 std::vector<std::string> TickedNames(const OptionRows& rows);
 
 // The pages of the dialog, in tab order.
-enum class OptionsPage { Skip, Strict, Data, Engine };
+enum class OptionsPage { Skip, Strict, Data, Engine, Filter };
 
 // The Skip page as Apply sees it: the tree's ticks, and the list of the
 // selected node (none when no node is selected).
@@ -99,7 +99,21 @@ bool ApplySkipPage(IniFile& settings, const SkipPageState& page);
 // case name one object, "0" otherwise. Returns false when the write failed.
 bool ApplyIgnoreNameCase(IniFile& settings, bool ignore);
 
-// Apply on the Strict, Data or Engine page: the ticked rows as Skip1..SkipN of
+// The patterns of the Filter page's include list (`include`) or exclude
+// list, as stored in [Filter], all ticked; repeated and empty ones left out.
+OptionRows ReadFilterRows(const IniFile& settings, bool include);
+
+// Adds a filter pattern to `rows` as AddOptionRow adds a name; a pattern
+// that is not a node key pattern (see filter.h) is Refused, with `error`
+// saying why.
+AddOutcome AddFilterRow(OptionRows& rows, std::string_view pattern, std::string& error);
+
+// Apply on the Filter page: the ticked rows of each list as Include1..N
+// (NumInclude=N) and Exclude1..M (NumExclude=M) of [Filter]. Returns false
+// when any write failed.
+bool ApplyFilterPage(IniFile& settings, const OptionRows& include, const OptionRows& exclude);
+
+// Apply on the Strict or the Data page: the ticked rows as Skip1..SkipN of
 // `section`, then NumSkip=N; nothing else is written. Higher-numbered keys of
 // a longer earlier list stay in the file and are never read. Returns false
 // when any write failed.

@@ -44,22 +44,26 @@ struct TabEntry {
     const char* key;
     const char* toolTip;
 };
-constexpr std::array<TabEntry, 4> kTabs = {{
+constexpr std::array<TabEntry, 5> kTabs = {{
     {"Skip", "Skip", "Set properties to skip"},
     {"Strict", "Strict", "Set properties used for strict comparison"},
     {"Data", "Data", "Set properties used for comparing data"},
     {"Engine", "Engine", "Set properties compared only between databases of the same kind"},
+    {"Filter", "Filter",
+     "Set the objects to compare and to leave out, as node key patterns such as "
+     "TableDefs[tmp_*]"},
 }};
 
 QIcon RenderIcon(int number, double devicePixelRatio) {
     return RenderSvgIcon(QStringLiteral(":/options/%1.svg").arg(number), devicePixelRatio);
 }
 
-// A report-style list of property names with a check box on every row.
-QTreeWidget* MakeList(QWidget* page, int columnWidth) {
+// A report-style list of names with a check box on every row.
+QTreeWidget* MakeList(QWidget* page, int columnWidth,
+                      const QString& header = QStringLiteral("Property")) {
     auto* list = new QTreeWidget(page);
     list->setColumnCount(1);
-    list->setHeaderLabels({QStringLiteral("Property")});
+    list->setHeaderLabels({header});
     list->setRootIsDecorated(false);
     list->setColumnWidth(0, TwipsToPixels(columnWidth, list));
     return list;
@@ -181,6 +185,20 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
         QStringLiteral("Names that differ only in letter case (Album, album) name one object"));
     Place(chkIgnoreCase, 105, 4515, 2300, 255);
 
+    QWidget* filter = picOptions[4];
+    txtInclude = new QLineEdit(filter);
+    txtInclude->setPlaceholderText(QStringLiteral("TableDefs[Orders*]"));
+    Place(txtInclude, 0, 120, 4455, 315);
+    cmdAddInclude = MakeButton("Add", filter, 4560, 120);
+    lvInclude = MakeList(filter, 5000, QStringLiteral("Compare only"));
+    Place(lvInclude, 0, 540, 5655, 1335);
+    txtExclude = new QLineEdit(filter);
+    txtExclude->setPlaceholderText(QStringLiteral("QueryDefs[~sq_*]"));
+    Place(txtExclude, 0, 1995, 4455, 315);
+    cmdAddExclude = MakeButton("Add", filter, 4560, 1995);
+    lvExclude = MakeList(filter, 5000, QStringLiteral("Leave out"));
+    Place(lvExclude, 0, 2415, 5655, 1320);
+
     cmdOK = MakeButton("OK", this, 2490, 4455);
     cmdCancel = MakeButton("Cancel", this, 3720, 4455);
     cmdApply = MakeButton("Apply", this, 4920, 4455);
@@ -194,6 +212,8 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     connect(cmdAddStrict, &QPushButton::clicked, this, &frmOptions::cmdAddStrict_Click);
     connect(cmdAddData, &QPushButton::clicked, this, &frmOptions::cmdAddData_Click);
     connect(cmdAddEngine, &QPushButton::clicked, this, &frmOptions::cmdAddEngine_Click);
+    connect(cmdAddInclude, &QPushButton::clicked, this, &frmOptions::cmdAddInclude_Click);
+    connect(cmdAddExclude, &QPushButton::clicked, this, &frmOptions::cmdAddExclude_Click);
     connect(cmdApply, &QPushButton::clicked, this, &frmOptions::cmdApply_Click);
     connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancel_Click);
@@ -216,6 +236,7 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     LoadDataList();
     LoadEngineList();
     chkIgnoreCase->setChecked(IgnoreNameCase(settings_));
+    LoadFilterLists();
     LoadCompareTree();
     tbsOptions->setCurrentIndex(0);
     tbsOptions_Click();
@@ -243,6 +264,9 @@ OptionsPage frmOptions::SelectedPage() const {
     }
     if (key == QLatin1String("Engine")) {
         return OptionsPage::Engine;
+    }
+    if (key == QLatin1String("Filter")) {
+        return OptionsPage::Filter;
     }
     return OptionsPage::Skip;
 }
@@ -315,6 +339,11 @@ void frmOptions::LoadEngineList() {
     ShowRows(lvEngine, ReadOptionRows(settings_, kEngineSection));
 }
 
+void frmOptions::LoadFilterLists() {
+    ShowRows(lvInclude, ReadFilterRows(settings_, true));
+    ShowRows(lvExclude, ReadFilterRows(settings_, false));
+}
+
 void frmOptions::tbsOptions_Click() {
     const int shown = tbsOptions->currentIndex();
     for (int i = 0; i < static_cast<int>(picOptions.size()); ++i) {
@@ -350,6 +379,33 @@ void frmOptions::AddName(QLineEdit* field, QTreeWidget* list) {
             AppendRow(list, rows.back());
             break;
     }
+}
+
+void frmOptions::AddPattern(QLineEdit* field, QTreeWidget* list) {
+    OptionRows rows = RowsOf(list);
+    std::string error;
+    const AddOutcome outcome = AddFilterRow(rows, field->text().toStdString(), error);
+    switch (outcome.result) {
+        case AddResult::Ignored:
+            break;
+        case AddResult::Refused:
+            QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
+            break;
+        case AddResult::Existing:
+            list->scrollToItem(list->topLevelItem(static_cast<int>(outcome.row)));
+            break;
+        case AddResult::Added:
+            AppendRow(list, rows.back());
+            break;
+    }
+}
+
+void frmOptions::cmdAddInclude_Click() {
+    AddPattern(txtInclude, lvInclude);
+}
+
+void frmOptions::cmdAddExclude_Click() {
+    AddPattern(txtExclude, lvExclude);
 }
 
 void frmOptions::cmdAdd_Click() {
@@ -392,6 +448,9 @@ bool frmOptions::cmdApply_Click() {
             break;
         case OptionsPage::Engine:
             saved = ApplyListPage(settings_, kEngineSection, RowsOf(lvEngine));
+            break;
+        case OptionsPage::Filter:
+            saved = ApplyFilterPage(settings_, RowsOf(lvInclude), RowsOf(lvExclude));
             break;
     }
     saved = ApplyIgnoreNameCase(settings_, chkIgnoreCase->isChecked()) && saved;

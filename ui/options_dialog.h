@@ -5,9 +5,10 @@
 // selected kind, the properties never compared; the Strict and Data pages list
 // the properties compared only in strict comparison and only with data
 // comparison; the Data page also chooses how records are matched; the Engine
-// page those compared only between two databases of the same kind. Apply (and
-// OK) save the page shown, and only that page, and the check box below the
-// pages, "Ignore case in names".
+// page those compared only between two databases of the same kind; the
+// Filter page lists node key patterns of the objects to compare (include) and
+// to leave out (exclude). Apply (and OK) save the page shown, and only that
+// page, and the check box below the pages, "Ignore case in names".
 
 #include <QDialog>
 #include <QIcon>
@@ -41,7 +42,7 @@ class frmOptions : public QDialog {
 
     // Controls, named as on the form; owned by the dialog.
     QTabWidget* tbsOptions = nullptr;
-    std::array<QWidget*, 4> picOptions{};  // the pages, in tab order
+    std::array<QWidget*, 5> picOptions{};  // the pages, in tab order
     QTreeWidget* tvCompare = nullptr;
     QLineEdit* txtProperty = nullptr;
     QPushButton* cmdAdd = nullptr;
@@ -61,6 +62,12 @@ class frmOptions : public QDialog {
     // Ticked: names that differ only in letter case name one object
     // ([General] IgnoreNameCase).
     QCheckBox* chkIgnoreCase = nullptr;
+    QLineEdit* txtInclude = nullptr;
+    QPushButton* cmdAddInclude = nullptr;
+    QTreeWidget* lvInclude = nullptr;
+    QLineEdit* txtExclude = nullptr;
+    QPushButton* cmdAddExclude = nullptr;
+    QTreeWidget* lvExclude = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;
     QPushButton* cmdApply = nullptr;
@@ -80,6 +87,10 @@ class frmOptions : public QDialog {
     void cmdAddStrict_Click();
     void cmdAddData_Click();
     void cmdAddEngine_Click();
+    // Adds the pattern typed; a text that is no node key pattern is refused
+    // with a message saying why.
+    void cmdAddInclude_Click();
+    void cmdAddExclude_Click();
     // Saves the page shown and the check box "Ignore case in names". Returns
     // false, after telling the user, when the settings file could not be
     // written.
@@ -100,7 +111,9 @@ class frmOptions : public QDialog {
     void LoadStrictList();
     void LoadDataList();
     void LoadEngineList();
+    void LoadFilterLists();
     void AddName(QLineEdit* field, QTreeWidget* list);
+    void AddPattern(QLineEdit* field, QTreeWidget* list);
 
     IniFile& settings_;
     std::array<QIcon, 9> ilTreeview;

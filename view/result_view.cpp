@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/compare/differences.h"
 #include "engine/compare/matching.h"
 #include "engine/compare/table_data.h"
 #include "engine/model/key_order.h"
@@ -20,7 +21,6 @@ constexpr std::string_view kNotFound = "not found";
 constexpr std::string_view kSkipped = "skipped";
 constexpr std::string_view kErrorPrefix = "Error: ";
 constexpr std::string_view kNullText = "Null";
-constexpr std::size_t kMaxListedBytes = 11;
 
 // The rows a table's listing gains from the data comparison.
 constexpr std::string_view kMatchingRow = "Matching";
@@ -38,24 +38,6 @@ namespace {
 // The text of a value in a row: Null reads "Null" (it has no plain text).
 std::string PlainValueText(const Value& value) {
     return value.IsNull() ? std::string(kNullText) : PlainText(value);
-}
-
-std::string ValueText(int type, const Value& value) {
-    if ((type != dao::kBinary && type != dao::kLongBinary) || !value.IsBytes()) {
-        return PlainValueText(value);
-    }
-    const Bytes& bytes = *value.As<Bytes>();
-    std::string text;
-    for (std::size_t k = 0; k < bytes.size() && k < kMaxListedBytes; ++k) {
-        if (k > 0) {
-            text += ' ';
-        }
-        text += std::to_string(bytes[k]);
-    }
-    if (bytes.size() > kMaxListedBytes) {
-        text += " ...";
-    }
-    return text;
 }
 
 // The record number of a key's "Records[n]": a decimal whole number from 1.
@@ -119,7 +101,7 @@ std::vector<std::string> SortedNames(const Properties& properties) {
 }  // namespace
 
 std::string PropertyValueText(const Property& property) {
-    return ValueText(property.Type(), property.GetValue());
+    return DisplayText(property.Type(), property.GetValue());
 }
 
 ResultView::ResultView(RunInputs inputs, const ComparisonOptions& options, Host& host,
@@ -197,37 +179,39 @@ bool ResultView::ShowResolved(const std::string& key) {
     if (!OpenBothDatabases(db1, db2)) {
         return false;
     }
-    bool listed = false;
+    if (!ListNodeProperties(*db1, *db2, key)) {
+        return false;
+    }
     try {
-        sameKind_ = db1->Kind() == db2->Kind();
+        db1->Close();
+        db2->Close();
+    } catch (const std::exception&) {
+        // Closing a read-only connection has nothing to lose; the listing is done.
+    }
+    return true;
+}
+
+bool ResultView::ListNodeProperties(Database& db1, Database& db2, const std::string& key) {
+    try {
+        sameKind_ = db1.Kind() == db2.Kind();
         rules_ = EqualityRules{};
         rules_.byMeaning = !sameKind_;
         rules_.ignoreNameCase = options_.IgnoreNameCase();
         if (key == kRootKey) {
             LoadSkipList(Level::Databases);
-            listed = ListBothSides(db1->GetProperties(), db2->GetProperties());
-        } else {
-            NodeKeyReader reader(key);
-            const std::string top = reader.ReadCollection();
-            if (const auto level = ChildLevel(Level::Databases, top)) {
-                listed = ResolveLevel(*level, *db1, *db2, *db1, *db2, reader);
-            } else {
-                ShowUnknownCollection(top);
-            }
+            return ListBothSides(db1.GetProperties(), db2.GetProperties());
         }
+        NodeKeyReader reader(key);
+        const std::string top = reader.ReadCollection();
+        if (const auto level = ChildLevel(Level::Databases, top)) {
+            return ResolveLevel(*level, db1, db2, db1, db2, reader);
+        }
+        ShowUnknownCollection(top);
+        return false;
     } catch (const std::exception& e) {
         ReportFailure(AsDbError(e));
         return false;
     }
-    if (listed) {
-        try {
-            db1->Close();
-            db2->Close();
-        } catch (const std::exception&) {
-            // Closing a read-only connection has nothing to lose; the listing is done.
-        }
-    }
-    return listed;
 }
 
 bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObject& parent1,
@@ -342,6 +326,14 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
         return keyFields.empty() ? db.OpenRecordset(table.Name(), fields)
                                  : db.OpenOrderedRecordset(table.Name(), fields, keyFields);
     };
+    // A failure names the database it came from and the table.
+    const auto named = [](Database& db, DbObject& table, auto read) {
+        try {
+            return read();
+        } catch (const DbError& e) {
+            throw NamingDatabase(e, db.Name(), "reading table '" + table.Name() + "'");
+        }
+    };
     std::vector<std::string> read1{field1.Name()};
     if (pairing.byKey) {
         for (const auto& k : keyFields) {
@@ -350,26 +342,38 @@ bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbO
             }
         }
     }
-    auto recordset1 = open(db1, table1, read1);
-    recordset1->Move(record - 1);
+    auto recordset1 = named(db1, table1, [&] {
+        auto recordset = open(db1, table1, read1);
+        recordset->Move(record - 1);
+        return recordset;
+    });
     std::unique_ptr<Recordset> recordset2;
-    if (pairing.byKey) {
+    if (pairing.byKey && !recordset1->IsEof()) {
         std::vector<Value> key;
-        for (const auto& k : keyFields) {
-            const auto at =
-                static_cast<std::size_t>(std::find(read1.begin(), read1.end(), k) - read1.begin());
-            key.push_back(recordset1->Field(at).GetValue());
-        }
-        recordset2 = db2.OpenKeyedRecordset(table2.Name(), {field2.Name()}, keyFields, key);
+        named(db1, table1, [&] {
+            for (const auto& k : keyFields) {
+                const auto at = static_cast<std::size_t>(std::find(read1.begin(), read1.end(), k) -
+                                                         read1.begin());
+                key.push_back(recordset1->Field(at).GetValue());
+            }
+            return 0;
+        });
+        recordset2 = named(db2, table2, [&] {
+            return db2.OpenKeyedRecordset(table2.Name(), {field2.Name()}, keyFields, key);
+        });
     } else {
-        recordset2 = open(db2, table2, {field2.Name()});
-        recordset2->Move(record - 1);
+        recordset2 = named(db2, table2, [&] {
+            auto recordset = open(db2, table2, {field2.Name()});
+            recordset->Move(record - 1);
+            return recordset;
+        });
     }
     RecordsetField& column1 = recordset1->Field(0);
     LoadSkipList(Level::Records);
     // A table that ends before row n (a shorter table, rows lost from a
     // damaged file), or a key found in database 1 only, lacks the record: it
-    // is listed from the other side.
+    // is listed from the other side (database 2's n-th row in key order when
+    // database 1 has fewer rows).
     const bool in1 = !recordset1->IsEof();
     const bool in2 = !recordset2->IsEof();
     if (!in1 && !in2) {

@@ -61,6 +61,10 @@ class ResultView {
     // Both databases are closed before returning.
     bool ShowNodeProperties(const std::string& key);
 
+    // As ShowNodeProperties, over two databases the caller has opened and
+    // keeps open (a report lists many nodes through one pair).
+    bool ListNodeProperties(Database& db1, Database& db2, const std::string& key);
+
     // Lists two Properties collections merged by name, in ascending ordinal
     // order of name, one row per distinct name: "skipped" for names on the
     // current skip list (their values are never read), equal or different

@@ -1,5 +1,6 @@
 #include "engine/compare/comparison_run.h"
 
+#include "engine/compare/differences.h"
 #include "engine/compare/matching.h"
 #include "engine/compare/table_data.h"
 
@@ -91,6 +92,22 @@ void ComparisonRun::ReopenDatabase2() {
     db2_ = again ? std::move(again) : opener_(inputs_.database2, inputs_.connect2);
 }
 
+bool ComparisonRun::BuildFilter() {
+    FilterPatterns patterns = options_.Filters();
+    patterns.include.insert(patterns.include.end(), inputs_.filters.include.begin(),
+                            inputs_.filters.include.end());
+    patterns.exclude.insert(patterns.exclude.end(), inputs_.filters.exclude.begin(),
+                            inputs_.filters.exclude.end());
+    std::string error;
+    auto filter = NodeFilter::Make(patterns, error);
+    if (!filter) {
+        host_.ShowMessage("Filter " + error, "Kesmark", MessageIcon::Critical);
+        return false;
+    }
+    filter_ = std::move(*filter);
+    return true;
+}
+
 RunOutcome ComparisonRun::RunComparison() {
     host_.SetBusyPointer(true);
     SetProgress(0);
@@ -98,7 +115,7 @@ RunOutcome ComparisonRun::RunComparison() {
 
     auto stopped = [&] { return Stopped(); };
 
-    if (!OpenBothDatabases()) {
+    if (!BuildFilter() || !OpenBothDatabases()) {
         return stopped();
     }
     databasesOpen_ = true;
@@ -107,13 +124,17 @@ RunOutcome ComparisonRun::RunComparison() {
     rules_ = EqualityRules{};
     rules_.byMeaning = !sameKind_;
     rules_.ignoreNameCase = options_.IgnoreNameCase();
-    if (!CompareDatabaseProperties(same_)) {
+    std::vector<PropertyDifference> rootDifferences;
+    if (!CompareDatabaseProperties(same_, rootDifferences)) {
         return stopped();
     }
     try {
         const LevelInfo& root = Describe(Level::Databases);
         tree_.AddNode("", kRootKey, kRootKey, same_ ? root.same : root.differs);
         rootAdded_ = true;
+        if (!rootDifferences.empty()) {
+            tree_.AddDifferences(kRootKey, std::move(rootDifferences));
+        }
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return stopped();
@@ -201,14 +222,16 @@ void ComparisonRun::MarkUnfinished(Level level, const NodeKey& owner,
     }
 }
 
-bool ComparisonRun::CompareDatabaseProperties(bool& same) {
+bool ComparisonRun::CompareDatabaseProperties(bool& same,
+                                              std::vector<PropertyDifference>& differences) {
     if (YieldAndCheckCancel()) {
         return false;
     }
     try {
         SetStatus(Describe(Level::Databases).status);
         LoadSkipList(Level::Databases);
-        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), rules_, same);
+        return CompareProperties(db1_->GetProperties(), db2_->GetProperties(), rules_, same,
+                                 differences);
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return false;
@@ -230,7 +253,14 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, DbObje
         for (auto& pair : PairMembers(level, *db1_, owner1, *db2_, owner2, pairing)) {
             const std::string& name = pair.KeyName();
             const bool both = pair.InBoth();
-            const std::string key = owner.Child(info.collection, name).Text();
+            const NodeKey nodeKey = owner.Child(info.collection, name);
+            const std::string key = nodeKey.Text();
+            // A member the filters leave out is only counted: no node, and
+            // nothing of it is read further.
+            if (!filter_.Admits(nodeKey)) {
+                tree_.CountFilteredOut(key);
+                continue;
+            }
             tree_.AddNode(parentKey, key, name, both ? info.same : info.differs);
             if (both) {
                 common.push_back(std::move(pair));
@@ -247,21 +277,35 @@ bool ComparisonRun::CompareCollections(Level level, const NodeKey& owner, DbObje
 }
 
 bool ComparisonRun::CompareProperties(const Properties& properties1, const Properties& properties2,
-                                      const EqualityRules& rules, bool& same) {
+                                      const EqualityRules& rules, bool& same,
+                                      std::vector<PropertyDifference>& differences) {
     if (YieldAndCheckCancel()) {
         return false;
     }
+    // The value of a property found on one side only, or why it cannot be read.
+    auto oneSided = [](const Properties& properties, const std::string& name, bool first) {
+        try {
+            const Property& property = properties.Item(std::string_view(name));
+            const Value value = property.GetValue();
+            return DescribeDifference(name, property.Type(), first ? &value : nullptr,
+                                      first ? nullptr : &value);
+        } catch (const std::exception& e) {
+            PropertyDifference difference{name, std::nullopt, std::nullopt, "", false};
+            (first ? difference.value1 : difference.value2) =
+                "Error: " + AsDbError(e).Description();
+            return difference;
+        }
+    };
     try {
         auto names1 = PropertyNames(properties1);
         auto names2 = PropertyNames(properties2);
         SortNames(names1, 0, static_cast<std::ptrdiff_t>(names1.size()) - 1);
         SortNames(names2, 0, static_cast<std::ptrdiff_t>(names2.size()) - 1);
+        // Every property is examined, past the first difference too, so that
+        // each differing one is recorded.
         std::size_t i = 0;
         std::size_t j = 0;
-        while (true) {
-            if (i >= names1.size() && j >= names2.size()) {
-                return true;
-            }
+        while (i < names1.size() || j < names2.size()) {
             if (i < names1.size() && IsSkipped(skipList_, names1[i])) {
                 ++i;
                 continue;
@@ -270,24 +314,42 @@ bool ComparisonRun::CompareProperties(const Properties& properties1, const Prope
                 ++j;
                 continue;
             }
-            if (CompareItemNames(names1, names2, i, j) != 0) {
+            const int order = CompareItemNames(names1, names2, i, j);
+            if (order == 1) {
                 same = false;
-                return true;
+                differences.push_back(oneSided(properties1, names1[i++], true));
+                continue;
+            }
+            if (order == -1) {
+                same = false;
+                differences.push_back(oneSided(properties2, names2[j++], false));
+                continue;
             }
             bool equal = true;
             try {
-                PropertyValuesEqual(properties1.Item(std::string_view(names1[i])),
-                                    properties2.Item(std::string_view(names2[j])), equal, rules);
-            } catch (const std::exception&) {
-                same = false;  // an unreadable value counts as a difference
+                const Property& property1 = properties1.Item(std::string_view(names1[i]));
+                const Property& property2 = properties2.Item(std::string_view(names2[j]));
+                const int type = property1.Type();
+                const Value value1 = property1.GetValue();
+                const Value value2 = property2.GetValue();
+                PropertyValuesEqual(Property(property1.Name(), type, value1),
+                                    Property(property2.Name(), property2.Type(), value2), equal,
+                                    rules);
+                if (!equal) {
+                    differences.push_back(DescribeDifference(names2[j], type, &value1, &value2));
+                }
+            } catch (const std::exception& e) {
+                // An unreadable value counts as a difference.
+                equal = false;
+                differences.push_back(UnreadableDifference(names2[j], AsDbError(e).Description()));
             }
             if (!equal) {
                 same = false;
-                return true;
             }
             ++i;
             ++j;
         }
+        return true;
     } catch (const std::exception& e) {
         ReportError(AsDbError(e));
         return false;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/compare/filter.h"
 #include "engine/compare/host.h"
 #include "engine/compare/matching.h"
 #include "engine/compare/options.h"
@@ -43,6 +44,9 @@ struct RunInputs {
     std::string database2;
     std::string connect2;
     ComparisonSwitches switches;
+    // Filter patterns given with the run (the command line's), used together
+    // with those of the options.
+    FilterPatterns filters;
 };
 
 enum class RunOutcome {
@@ -87,6 +91,9 @@ class ComparisonRun {
 
   private:
     bool OpenBothDatabases();
+    // Builds the filter from the options' and the inputs' patterns; shows why
+    // and returns false when a pattern is not valid.
+    bool BuildFilter();
     void SetStatus(std::string_view text);
     void SetProgress(int position);
     // Yields to the host and tells whether the user asked to cancel.
@@ -104,7 +111,7 @@ class ComparisonRun {
     void LoadSkipList(Level level);
 
     // The database phase: the two databases' own properties.
-    bool CompareDatabaseProperties(bool& same);
+    bool CompareDatabaseProperties(bool& same, std::vector<PropertyDifference>& differences);
     // The walk of `level` over the collection of the object at `owner` (the
     // databases for the root key), whose partner in database 2 is at
     // `owner2` (the same key, unless a member on the way was paired under
@@ -115,14 +122,18 @@ class ComparisonRun {
     // pair, keyed by database 1's name (same picture for a member on both
     // sides, differs picture otherwise), clears `same` for a member on one
     // side only, and leaves the pairs of members on both sides, in node
-    // order, in `common`.
+    // order, in `common`. A member whose key the filter leaves out is only
+    // counted: no node, no difference, not in `common`.
     bool CompareCollections(Level level, const NodeKey& owner, DbObject& owner1, DbObject& owner2,
                             std::vector<MemberPair>& common, bool& same);
     // Compares two Properties collections under the current skip list and
-    // `rules`; clears `same` at the first difference. A value that cannot be
-    // read counts as a difference and does not stop the comparison.
+    // `rules`; clears `same` at the first difference and goes on to the end,
+    // appending every differing property to `differences` in ascending
+    // ordinal order of name. A value that cannot be read counts as a
+    // difference and does not stop the comparison.
     bool CompareProperties(const Properties& properties1, const Properties& properties2,
-                           const EqualityRules& rules, bool& same);
+                           const EqualityRules& rules, bool& same,
+                           std::vector<PropertyDifference>& differences);
     // The stored values of one field: the first differing record becomes a
     // node under the field. `data` is the table's one pass over all its
     // compared fields; the first field to ask runs it and, when the rows were
@@ -144,6 +155,7 @@ class ComparisonRun {
     Host& host_;                        // Not owned.
     DatabaseOpener opener_;
     SkipList skipList_;
+    NodeFilter filter_;
     std::unique_ptr<Database> db1_;
     std::unique_ptr<Database> db2_;
     bool same_ = true;

@@ -29,6 +29,7 @@ void ComparisonRun::AddRowNodes(const TableDataComparison& data, const NodeKey& 
         tableSame = false;
     }
     const std::string tableKey = table.Text();
+    tree_.SetRowCounts(tableKey, counts);
     // Two keys of one text (integer 5 and text "5" in a SQLite column that
     // holds both) would name one node: the second is left out, its row
     // still counted.

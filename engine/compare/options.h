@@ -1,10 +1,11 @@
 #pragma once
 
 // What a comparison reads from the program's options: the Compare flag of
-// each collection tag, the skip list of properties never compared, and
-// whether names are matched ignoring letter case. The settings layer
-// implements it over the settings file, reading the file at each call, so
-// that options saved between two runs take effect at the next.
+// each collection tag, the skip list of properties never compared, whether
+// names are matched ignoring letter case, and the filters on node keys that
+// leave objects out (see filter.h). The settings layer implements it over the
+// settings file, reading the file at each call, so that options saved
+// between two runs take effect at the next.
 
 #include <cstdint>
 #include <optional>
@@ -54,6 +55,14 @@ struct DataOptions {
     std::int64_t checksumRangeRows = 10000;
 };
 
+// Glob patterns on node keys: objects to take in (all when there is none)
+// and objects to leave out. See filter.h for their form.
+struct FilterPatterns {
+    std::vector<std::string> include;
+    std::vector<std::string> exclude;
+    friend bool operator==(const FilterPatterns&, const FilterPatterns&) = default;
+};
+
 class ComparisonOptions {
   public:
     virtual ~ComparisonOptions() = default;
@@ -66,6 +75,8 @@ class ComparisonOptions {
     virtual bool CompareFlag(std::string_view tag) const = 0;
     // The skip list for `tag` under `switches`.
     virtual SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const = 0;
+    // The filter patterns of the options (none by default).
+    virtual FilterPatterns Filters() const { return {}; }
     // True when names that differ only in ASCII letter case name one object
     // ("Album" and "album"): such members pair up, and name-valued properties
     // compare ignoring case.
@@ -73,15 +84,14 @@ class ComparisonOptions {
 };
 
 // Options that are those of `base` but for the record matching, which is
-// `matching` (a choice on the command line that outranks the settings).
+// `matching` when given (a choice on the command line that outranks the
+// settings). Nothing of `base` is read before it is asked for.
 class MatchingOverride : public ComparisonOptions {
   public:
     // `base` is not owned and must outlive this object.
-    MatchingOverride(const ComparisonOptions& base, RecordMatching matching)
-        : base_(base), matching_(matching) {}
-    // As above, and the checksum use is `checksums` where given.
+    // The checksum use is `checksums` where given.
     MatchingOverride(const ComparisonOptions& base, std::optional<RecordMatching> matching,
-                     std::optional<ChecksumUse> checksums)
+                     std::optional<ChecksumUse> checksums = std::nullopt)
         : base_(base), matching_(matching), checksums_(checksums) {}
 
     bool CompareFlag(std::string_view tag) const override { return base_.CompareFlag(tag); }
@@ -89,14 +99,11 @@ class MatchingOverride : public ComparisonOptions {
         return base_.LoadSkipList(tag, switches);
     }
     bool IgnoreNameCase() const override { return base_.IgnoreNameCase(); }
+    FilterPatterns Filters() const override { return base_.Filters(); }
     DataOptions Data() const override {
         DataOptions data = base_.Data();
-        if (matching_) {
-            data.matching = *matching_;
-        }
-        if (checksums_) {
-            data.checksums = *checksums_;
-        }
+        data.matching = matching_.value_or(data.matching);
+        data.checksums = checksums_.value_or(data.checksums);
         return data;
     }
 

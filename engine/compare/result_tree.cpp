@@ -1,6 +1,7 @@
 #include "engine/compare/result_tree.h"
 
 #include <functional>
+#include <iterator>
 #include <map>
 
 #include "engine/model/db_error.h"
@@ -21,29 +22,56 @@ void MemoryResultTree::AddNode(std::string_view parentKey, std::string_view key,
         depth = nodes_[parent->second].depth + 1;
     }
     index_.emplace(std::string(key), nodes_.size());
-    nodes_.push_back(Node{std::string(key), std::string(text), std::string(parentKey), image, depth,
-                          Presence::Both});
+    Node node;
+    node.key = std::string(key);
+    node.text = std::string(text);
+    node.parent = std::string(parentKey);
+    node.image = image;
+    node.depth = depth;
+    nodes_.push_back(std::move(node));
+}
+
+MemoryResultTree::Node& MemoryResultTree::At(std::string_view key) {
+    const auto it = index_.find(std::string(key));
+    if (it == index_.end()) {
+        throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
+    }
+    return nodes_[it->second];
 }
 
 void MemoryResultTree::SetNodeImage(std::string_view key, Picture image) {
-    const auto it = index_.find(std::string(key));
-    if (it == index_.end()) {
-        throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
-    }
-    nodes_[it->second].image = image;
-}
-
-void MemoryResultTree::SetNodePresence(std::string_view key, Presence presence) {
-    const auto it = index_.find(std::string(key));
-    if (it == index_.end()) {
-        throw DbError(errors::kElementNotFound, "Element not found", "TreeView");
-    }
-    nodes_[it->second].presence = presence;
+    At(key).image = image;
 }
 
 void MemoryResultTree::Clear() {
     nodes_.clear();
     index_.clear();
+    filteredOut_ = 0;
+}
+
+void MemoryResultTree::SetNodePresence(std::string_view key, Presence presence) {
+    At(key).presence = presence;
+}
+
+void MemoryResultTree::AddDifferences(std::string_view key,
+                                      std::vector<PropertyDifference> differences) {
+    auto& node = At(key);
+    node.differences.insert(node.differences.end(), std::make_move_iterator(differences.begin()),
+                            std::make_move_iterator(differences.end()));
+}
+
+void MemoryResultTree::SetRowCounts(std::string_view key, const RowCounts& counts) {
+    At(key).rows = counts;
+}
+
+Presence PresenceOf(const MemoryResultTree::Node& node) {
+    if (node.image == Picture::RowOnlyIn1) {
+        return Presence::Only1;
+    }
+    if (node.image == Picture::RowOnlyIn2) {
+        return Presence::Only2;
+    }
+    return node.presence;
 }
 
 const MemoryResultTree::Node* MemoryResultTree::Find(std::string_view key) const {

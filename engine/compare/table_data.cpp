@@ -1,8 +1,10 @@
 #include "engine/compare/table_data.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -127,22 +129,39 @@ void Produce(const RecordsetOpener& open, const ReadLabel& label, BatchQueue& qu
         while (!stop) {
             RowBatch batch;
             batch.cellStart.reserve(TableDataComparison::kBatchRows * fieldCount + 1);
-            batch.bytes.reserve(TableDataComparison::kBatchBytes / 2);
+            // Room for a full batch and the row that passes its limit.
+            batch.bytes.reserve(TableDataComparison::kBatchBytes + (64 << 10));
+            // While every field is wanted, the backend encodes whole rows.
+            const bool wholeRows = std::none_of(decided.begin(), decided.end(), [](const auto& d) {
+                return d.load(std::memory_order_relaxed);
+            });
             while (batch.rows < TableDataComparison::kBatchRows &&
                    batch.bytes.size() < TableDataComparison::kBatchBytes) {
                 if (recordset->IsEof()) {
                     batch.last = true;
                     break;
                 }
-                for (std::size_t f = 0; f < fieldCount; ++f) {
-                    if (decided[f].load(std::memory_order_relaxed)) {
-                        batch.bytes.push_back(value_tags::kNull);
-                    } else {
-                        reading = f;
-                        fields[f]->AppendEncodedValue(batch.bytes);
-                        reading.reset();
+                if (wholeRows) {
+                    // A field that fails to read has no end yet: the count
+                    // of ends this row has so far names it.
+                    const std::size_t ends = batch.cellStart.size();
+                    try {
+                        recordset->AppendEncodedRow(batch.bytes, batch.cellStart);
+                    } catch (...) {
+                        reading = batch.cellStart.size() - ends;
+                        throw;
                     }
-                    batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
+                } else {
+                    for (std::size_t f = 0; f < fieldCount; ++f) {
+                        if (decided[f].load(std::memory_order_relaxed)) {
+                            batch.bytes.push_back(value_tags::kNull);
+                        } else {
+                            reading = f;
+                            fields[f]->AppendEncodedValue(batch.bytes);
+                            reading.reset();
+                        }
+                        batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
+                    }
                 }
                 ++batch.rows;
                 recordset->MoveNext();
@@ -305,6 +324,66 @@ bool CellsEqual(std::string_view cell1, std::string_view cell2, bool longField, 
     return byMeaning ? ValuesEqualByMeaning(v1, v2) : VariantEqual(v1, v2);
 }
 
+// CompareKeyValues over two keys as their encoded cells (one after the
+// other), decoding only what it must: two integers compare as such, and two
+// identical encodings are one value.
+int CompareEncodedKeys(std::string_view a, std::string_view b) {
+    constexpr std::size_t kIntegerCell = 1 + sizeof(std::int64_t);
+    if (a.size() == kIntegerCell && b.size() == kIntegerCell && a[0] == value_tags::kInteger &&
+        b[0] == value_tags::kInteger) {
+        // The usual key: one integer.
+        std::int64_t x = 0;
+        std::int64_t y = 0;
+        std::memcpy(&x, a.data() + 1, sizeof x);
+        std::memcpy(&y, b.data() + 1, sizeof y);
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    while (!a.empty() && !b.empty()) {
+        const std::size_t lengthA = EncodedCellLength(a);
+        const std::size_t lengthB = EncodedCellLength(b);
+        const std::string_view cellA = a.substr(0, lengthA);
+        const std::string_view cellB = b.substr(0, lengthB);
+        int order = 0;
+        if (cellA[0] == value_tags::kInteger && cellB[0] == value_tags::kInteger) {
+            std::int64_t x = 0;
+            std::int64_t y = 0;
+            std::memcpy(&x, cellA.data() + 1, sizeof x);
+            std::memcpy(&y, cellB.data() + 1, sizeof y);
+            order = x < y ? -1 : (x > y ? 1 : 0);
+        } else if (cellA != cellB) {
+            order = CompareKeyValues(DecodeValue(cellA), DecodeValue(cellB));
+        }
+        if (order != 0) {
+            return order;
+        }
+        a.remove_prefix(lengthA);
+        b.remove_prefix(lengthB);
+    }
+    return a.empty() == b.empty() ? 0 : (a.empty() ? -1 : 1);
+}
+
+// The values of a key's encoded cells.
+std::vector<Value> DecodeKey(std::string_view cells) {
+    std::vector<Value> key;
+    while (!cells.empty()) {
+        const std::size_t length = EncodedCellLength(cells);
+        key.push_back(DecodeValue(cells.substr(0, length)));
+        cells.remove_prefix(length);
+    }
+    return key;
+}
+
+// True when a key's encoded cells hold a Null.
+bool HasNull(std::string_view cells) {
+    while (!cells.empty()) {
+        if (cells[0] == value_tags::kNull) {
+            return true;
+        }
+        cells.remove_prefix(EncodedCellLength(cells));
+    }
+    return false;
+}
+
 std::string KeyFieldsText(const std::vector<std::string>& keyFields) {
     std::string text;
     for (const auto& f : keyFields) {
@@ -450,6 +529,7 @@ bool TableDataComparison::Run() {
             case Outcome::Done:
                 matchedByKey_ = true;
                 matchedByChecksums_ = true;
+                MarkLostRows();
                 return true;
             case Outcome::Cancelled:
                 return false;
@@ -517,13 +597,17 @@ TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range
     Cursor& side1 = pipeline.Side1();
     Cursor& side2 = pipeline.Side2();
 
-    // The current and the previous key of each side, to check the order.
-    std::vector<Value> key1;
-    std::vector<Value> key2;
-    std::vector<Value> previous1;
-    std::vector<Value> previous2;
-    auto outOfOrder = [&](int database, const std::vector<Value>& previous,
-                          const std::vector<Value>& key) {
+    // The current and the previous key of each side, as their encoded
+    // cells, to check the order: two buffers that take turns.
+    struct KeyPair {
+        std::array<std::string, 2> buffers;
+        std::size_t current = 0;
+        std::string& Key() { return buffers[current]; }
+        std::string& Previous() { return buffers[current ^ 1]; }
+    };
+    KeyPair keys1;
+    KeyPair keys2;
+    auto outOfOrder = [&](int database, std::string_view previous, std::string_view key) {
         if (!fallbackReason_.empty()) {
             return;  // the first reason is the one to give
         }
@@ -531,63 +615,62 @@ TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range
                                  std::to_string(database) + " cannot be matched by its key (" +
                                  KeyFieldsText(keyFields) + "): ";
         std::string why;
-        if (std::any_of(key.begin(), key.end(), [](const Value& v) { return v.IsNull(); })) {
+        if (HasNull(key)) {
             why = "a row has no value (Null) in its key";
-        } else if (CompareKeys(previous, key) == 0) {
-            why = "the key " + RowKeyText(key) + " is there twice";
+        } else if (CompareEncodedKeys(previous, key) == 0) {
+            why = "the key " + RowKeyText(DecodeKey(key)) + " is there twice";
         } else {
-            why = "the database gives the key " + RowKeyText(key) + " after " +
-                  RowKeyText(previous) + ", which does not follow the key order";
+            why = "the database gives the key " + RowKeyText(DecodeKey(key)) + " after " +
+                  RowKeyText(DecodeKey(previous)) + ", which does not follow the key order";
         }
         fallbackReason_ = lead + why + ". Its records are matched by position.";
     };
     // Moves one side to its next row (`first`: to its first row) and reads
     // its key; false at the end or when cancelled. A key out of order gives
     // the reason to fall back to position.
-    auto step = [&](Cursor& side, std::vector<Value>& key, std::vector<Value>& previous,
-                    int database, bool first) {
+    auto step = [&](Cursor& side, KeyPair& keys, int database, bool first) {
         if (!first) {
             ++side.row;
         }
         if (!side.Next()) {
             return false;
         }
-        std::swap(previous, key);
+        keys.current ^= 1;
+        std::string& key = keys.Key();
+        const std::string& previous = keys.Previous();
         key.clear();
         for (const std::size_t at : keyAt) {
-            key.push_back(DecodeValue(side.Cell(at, fieldCount)));
+            key.append(side.Cell(at, fieldCount));
         }
-        const bool hasNull =
-            std::any_of(key.begin(), key.end(), [](const Value& v) { return v.IsNull(); });
-        if (hasNull || (!first && CompareKeys(previous, key) >= 0)) {
+        if (HasNull(key) || (!first && CompareEncodedKeys(previous, key) >= 0)) {
             outOfOrder(database, previous, key);
         }
         return true;
     };
-    auto keep = [&](RowState state, const std::vector<Value>& key) {
+    auto keep = [&](RowState state, std::string_view key) {
         if (static_cast<std::int64_t>(rows_.size()) < pairing_.maxRows) {
-            rows_.push_back({state, key});
+            rows_.push_back({state, DecodeKey(key)});
         }
     };
 
-    bool have1 = step(side1, key1, previous1, 1, true);
-    bool have2 = step(side2, key2, previous2, 2, true);
+    bool have1 = step(side1, keys1, 1, true);
+    bool have2 = step(side2, keys2, 2, true);
     std::vector<bool> longField;
     std::int64_t position1 = firstPosition;  // the current row's place in database 1's key order
     while ((have1 || have2) && fallbackReason_.empty()) {
         if (side1.cancelled || side2.cancelled) {
             break;
         }
-        const int order = !have1 ? 1 : (!have2 ? -1 : CompareKeys(key1, key2));
+        const int order = !have1 ? 1 : (!have2 ? -1 : CompareEncodedKeys(keys1.Key(), keys2.Key()));
         if (order < 0) {
             ++counts_.onlyIn1;
-            keep(RowState::OnlyIn1, key1);
-            have1 = step(side1, key1, previous1, 1, false);
+            keep(RowState::OnlyIn1, keys1.Key());
+            have1 = step(side1, keys1, 1, false);
             ++position1;
         } else if (order > 0) {
             ++counts_.onlyIn2;
-            keep(RowState::OnlyIn2, key2);
-            have2 = step(side2, key2, previous2, 2, false);
+            keep(RowState::OnlyIn2, keys2.Key());
+            have2 = step(side2, keys2, 2, false);
         } else {
             bool changed = false;
             if (side1.Row(fieldCount) != side2.Row(fieldCount)) {
@@ -608,12 +691,12 @@ TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range
             }
             if (changed) {
                 ++counts_.changed;
-                keep(RowState::Changed, key1);
+                keep(RowState::Changed, keys1.Key());
             } else {
                 ++counts_.same;
             }
-            have1 = step(side1, key1, previous1, 1, false);
-            have2 = step(side2, key2, previous2, 2, false);
+            have1 = step(side1, keys1, 1, false);
+            have2 = step(side2, keys2, 2, false);
             ++position1;
         }
         ++recordsCompared_;
@@ -627,7 +710,26 @@ TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range
     if (cancelled) {
         return Outcome::Cancelled;
     }
+    if (!range) {
+        MarkLostRows();
+    }
     return fallbackReason_.empty() ? Outcome::Done : Outcome::OutOfOrder;
+}
+
+void TableDataComparison::MarkLostRows() {
+    // A side that gave fewer rows than both databases count has lost rows
+    // no key can name: every field not found different yet differs at the
+    // first record past database 1's rows, so the tables never read as equal.
+    const std::int64_t rows1 = counts_.onlyIn1 + counts_.changed + counts_.same;
+    const std::int64_t rows2 = counts_.onlyIn2 + counts_.changed + counts_.same;
+    if (fallbackReason_.empty() && expectedRows_ &&
+        (rows1 < *expectedRows_ || rows2 < *expectedRows_)) {
+        for (std::size_t f = 0; f < fields_.size(); ++f) {
+            if (firstDifference_[f] == 0) {
+                firstDifference_[f] = rows1 + 1;
+            }
+        }
+    }
 }
 
 namespace {

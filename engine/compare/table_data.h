@@ -106,7 +106,9 @@ class TableDataComparison {
 
     // Reads both tables and compares them. By position, a table that ends
     // while the other goes on, or before the rows both databases count,
-    // differs at its first missing record in every field not decided before.
+    // differs at its first missing record in every field not decided before;
+    // by key, a side that gives fewer rows than both count makes every field
+    // not found different yet differ past database 1's last row.
     // Returns false when the user cancelled (checked between batches, and
     // while waiting for a database, so within a few milliseconds); throws
     // DbError naming the database, the table and the field when a database
@@ -140,8 +142,8 @@ class TableDataComparison {
     std::int64_t RangesCompared() const { return rangesCompared_; }
 
     // Limits of the pipeline, exposed for tests.
-    static constexpr std::size_t kBatchBytes = 256 << 10;
-    static constexpr std::size_t kBatchRows = 1024;
+    static constexpr std::size_t kBatchBytes = 1 << 20;
+    static constexpr std::size_t kBatchRows = 8192;
     static constexpr std::size_t kQueueDepth = 4;
 
   private:
@@ -149,6 +151,9 @@ class TableDataComparison {
     // Merges by key the rows of `range` (all rows when null), the first
     // being at `firstPosition` in database 1's key order.
     Outcome RunByKey(const KeyRange* range = nullptr, std::int64_t firstPosition = 1);
+    // Where the rows matched by key are fewer than both databases count,
+    // marks every field not found different yet as differing past them.
+    void MarkLostRows();
     // By checksums of key ranges (table_checksums.cpp): Untrusted, with
     // checksumFallback_ set, when the rows must be read instead.
     Outcome RunByChecksums();

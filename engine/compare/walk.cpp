@@ -1,6 +1,7 @@
 #include <cfenv>
 #include <cmath>
 #include <optional>
+#include <tuple>
 
 #include "engine/compare/comparison_run.h"
 #include "engine/compare/table_data.h"
@@ -111,12 +112,17 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
         {
             std::unique_ptr<DbObject> o1;
             std::unique_ptr<DbObject> o2;
-            // Each owner is looked up on its own side, so that a failure
-            // names the database it came from.
+            // Each owner is looked up and each collection read on its own
+            // side, so that a failure names the database it came from.
             DbObject& object1 = OnSide(*db1_, "reading " + CollectionText(info.collection, owner),
                                        [&]() -> DbObject& { return Resolve(*db1_, owner, o1); });
             DbObject& object2 = OnSide(*db2_, "reading " + CollectionText(info.collection, owner2),
                                        [&]() -> DbObject& { return Resolve(*db2_, owner2, o2); });
+            for (auto [db, object, key] : {std::tuple{db1_.get(), &object1, &owner},
+                                           std::tuple{db2_.get(), &object2, &owner2}}) {
+                OnSide(*db, "reading " + CollectionText(info.collection, *key),
+                       [&] { return object->GetCollection(info.collection)->Count(); });
+            }
             if (!CompareCollections(level, owner, object1, object2, common, ownerSame)) {
                 return stop();
             }
@@ -161,12 +167,20 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
                 }
                 auto& object2 = Resolve(*db2_, key2, o2);
                 LoadSkipList(level);
-                const std::string what = "reading the properties of " + key.Text();
                 const Properties properties1 =
-                    OnSide(*db1_, what, [&] { return object1.GetProperties(); });
+                    OnSide(*db1_, "reading the properties of " + key.Text(),
+                           [&] { return object1.GetProperties(); });
                 const Properties properties2 =
-                    OnSide(*db2_, what, [&] { return object2.GetProperties(); });
-                return CompareProperties(properties1, properties2, rules, objectSame);
+                    OnSide(*db2_, "reading the properties of " + key2.Text(),
+                           [&] { return object2.GetProperties(); });
+                std::vector<PropertyDifference> differences;
+                if (!CompareProperties(properties1, properties2, rules, objectSame, differences)) {
+                    return false;
+                }
+                if (!differences.empty()) {
+                    tree_.AddDifferences(key.Text(), std::move(differences));
+                }
+                return true;
             };
 
             const bool propertiesFirst = info.rules & kPropertiesFirst;

@@ -131,6 +131,14 @@ void RecordsetField::AppendEncodedValue(std::string& out) {
     EncodeValue(GetValue(), out);
 }
 
+void Recordset::AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends) {
+    const std::size_t count = FieldCount();
+    for (std::size_t f = 0; f < count; ++f) {
+        Field(f).AppendEncodedValue(out);
+        ends.push_back(static_cast<std::uint32_t>(out.size()));
+    }
+}
+
 std::vector<TableKey> Database::CandidateKeys(std::string_view table) {
     auto tableDef = GetCollection(collections::kTableDefs)->Item(table);
     auto fields = tableDef->GetCollection(collections::kFields);

@@ -162,6 +162,12 @@ class Recordset {
     virtual void Close() = 0;
     virtual std::size_t FieldCount() = 0;
     virtual RecordsetField& Field(std::size_t index) = 0;
+    // Appends the current record's values of every field to `out`, encoded
+    // one after the other (value_codec.h), and after each value the length
+    // `out` then has to `ends`. The default asks each field in turn; a
+    // backend may encode the whole row at once (the data comparison reads
+    // every row of both tables this way).
+    virtual void AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends);
 };
 
 // The fields that identify each row of a table: those of its primary key or

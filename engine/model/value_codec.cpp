@@ -93,4 +93,36 @@ Value DecodeValue(std::string_view cell) {
     }
 }
 
+std::size_t EncodedCellLength(std::string_view cells) {
+    if (cells.empty()) {
+        throw DbError(-1, "A value was damaged on its way between threads.", "Kesmark");
+    }
+    std::size_t length = 0;
+    switch (cells[0]) {
+        case value_tags::kNull:
+            length = 1;
+            break;
+        case value_tags::kBoolean:
+            length = 2;
+            break;
+        case value_tags::kInteger:
+        case value_tags::kDouble:
+        case value_tags::kCurrency:
+        case value_tags::kDate:
+            length = 1 + 8;
+            break;
+        case value_tags::kDecimal:
+        case value_tags::kText:
+        case value_tags::kBytes:
+            length = 1 + sizeof(std::uint32_t) + ReadRaw<std::uint32_t>(cells);
+            break;
+        default:
+            break;
+    }
+    if (length == 0 || length > cells.size()) {
+        throw DbError(-1, "A value was damaged on its way between threads.", "Kesmark");
+    }
+    return length;
+}
+
 }  // namespace kesmark

@@ -58,4 +58,8 @@ inline void EncodeBytes(char tag, std::string_view bytes, std::string& out) {
 // appended). Throws DbError on a malformed cell.
 Value DecodeValue(std::string_view cell);
 
+// The length of the first encoded cell of `cells` (cells are written one
+// after the other); throws DbError when `cells` is shorter than it says.
+std::size_t EncodedCellLength(std::string_view cells);
+
 }  // namespace kesmark

@@ -33,6 +33,7 @@ TEST_F(CliTest, SameSqlGivesOneSameRootNode) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out,
               "{\n"
+              "  \"format\": 2,\n"
               "  \"database1\": \"" +
                   a.string() +
                   "\",\n"
@@ -42,12 +43,23 @@ TEST_F(CliTest, SameSqlGivesOneSameRootNode) {
                   "  \"same\": true,\n"
                   "  \"completed\": true,\n"
                   "  \"incomplete\": [],\n"
+                  "  \"summary\": {\n"
+                  "    \"differing\": {},\n"
+                  "    \"onlyIn1\": 0,\n"
+                  "    \"onlyIn2\": 0,\n"
+                  "    \"notCompared\": 0,\n"
+                  "    \"rows\": null,\n"
+                  "    \"filteredOut\": 0,\n"
+                  "    \"text\": \"no differences\"\n"
+                  "  },\n"
                   "  \"nodes\": [\n"
                   "    {\n"
                   "      \"key\": \"Databases\",\n"
                   "      \"text\": \"Databases\",\n"
                   "      \"parent\": null,\n"
-                  "      \"image\": 11\n"
+                  "      \"image\": 11,\n"
+                  "      \"side\": \"both\",\n"
+                  "      \"differences\": []\n"
                   "    }\n"
                   "  ],\n"
                   "  \"messages\": []\n"
@@ -57,7 +69,9 @@ TEST_F(CliTest, SameSqlGivesOneSameRootNode) {
     test::MakeSqlite(b, "PRAGMA user_version=2;");
     const auto changed = test::RunDiff({"--settings", settings_.string(), a, b});
     EXPECT_EQ(changed.exitCode, 1);
-    EXPECT_EQ(changed.out, "differs  Databases\n");
+    EXPECT_EQ(changed.out,
+              "differs  Databases: UserVersion 0 → 2\n"
+              "Summary: database properties differ\n");
 }
 
 TEST_F(CliTest, AnInterruptedRunPrintsItsRootNotCompared) {
@@ -68,7 +82,8 @@ TEST_F(CliTest, AnInterruptedRunPrintsItsRootNotCompared) {
     EXPECT_EQ(
         result.out,
         "not compared  Databases\nincomplete: the comparison was cancelled; \"not compared\" marks "
-        "what it did not finish\n");
+        "what it did not finish\nSummary: no differences found; the comparison stopped before its "
+        "end\n");
 }
 
 TEST_F(CliTest, OpenFailuresExitTwoWithTheOpenFailureMessage) {
@@ -79,7 +94,9 @@ TEST_F(CliTest, OpenFailuresExitTwoWithTheOpenFailureMessage) {
     EXPECT_EQ(result.err, "Kesmark: Unable to open database '" + missing +
                               "'\nDescription: Could not find file '" + missing +
                               "'.\nNumber: 3024\nSource: Kesmark\n");
-    EXPECT_EQ(result.out, "incomplete: the comparison stopped at an error\n");
+    EXPECT_EQ(result.out,
+              "incomplete: the comparison stopped at an error\n"
+              "Summary: no differences found; the comparison stopped before its end\n");
 
     test::WriteFile(dir_ / "notes.txt", "not a database");
     const auto notDb = test::RunDiff(
@@ -133,9 +150,9 @@ TEST_F(CliTest, ADamagedFileStopsTheRunNamingTheFileAndTheTable) {
                             "': reading table 'items': database disk image is malformed\n");
     EXPECT_TRUE(text.out.starts_with("not compared  Databases\n")) << text.out;
     EXPECT_NE(text.out.find("\nnot compared    table items\n"), std::string::npos) << text.out;
-    EXPECT_TRUE(
-        text.out.ends_with("incomplete: the comparison stopped at an error; \"not compared\" "
-                           "marks what it did not finish\n"))
+    EXPECT_NE(text.out.find("\nincomplete: the comparison stopped at an error; \"not compared\" "
+                            "marks what it did not finish\nSummary: "),
+              std::string::npos)
         << text.out;
 
     const auto json = test::RunDiff({"--json", "--data", "--settings", settings_.string(), a, b});

@@ -32,8 +32,10 @@ TEST(RowsByKey, ATextKeyIsOrderedByItsBytesWhateverTheColumnCollation) {
         test::RunDiff({"--data", "--settings", settings.string(), a.string(), b.string()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(run.out.find("differs      Row B\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("differs      Row b\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("differs      Row B: only in database 2\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("differs      Row b: only in database 1\n"), std::string::npos)
+        << run.out;
     EXPECT_EQ(run.out.find("Row a"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("Row C"), std::string::npos) << run.out;
 }

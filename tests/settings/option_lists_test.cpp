@@ -154,5 +154,24 @@ TEST(DefaultSettings, EngineListHoldsWhatOnlyOneKindOfDatabaseOffers) {
     EXPECT_EQ(std::set<std::string>(engine.begin(), engine.end()).size(), engine.size());
 }
 
+TEST_F(OptionListsTest, FilterPatternsReadAndWriteTheFilterSection) {
+    test::WriteFile(path_,
+                    "[Filter]\nNumInclude=2\nInclude1=TableDefs[tmp_*]\nInclude2=QueryDefs[q]\n"
+                    "NumExclude=3\nExclude1=QueryDefs[~sq_*]\nExclude3=TableDefs[x]\n");
+    const FilterPatterns read = ReadFilterPatterns(ini_);
+    EXPECT_EQ(read.include, (std::vector<std::string>{"TableDefs[tmp_*]", "QueryDefs[q]"}));
+    EXPECT_EQ(read.exclude, (std::vector<std::string>{"QueryDefs[~sq_*]", "TableDefs[x]"}))
+        << "a missing entry is no pattern";
+    EXPECT_EQ(IniComparisonOptions(ini_).Filters(), read);
+
+    const FilterPatterns written{{}, {"TableDefs[a]]b]"}};
+    ASSERT_TRUE(WriteFilterPatterns(ini_, written));
+    EXPECT_EQ(ReadFilterPatterns(ini_), written);
+    EXPECT_EQ(ini_.ReadIniString("Filter", "NumInclude", ""), "0");
+
+    test::WriteFile(path_, "[TableDefs]\nCompare=1\n");
+    EXPECT_EQ(ReadFilterPatterns(ini_), FilterPatterns{}) << "no section, no filter";
+}
+
 }  // namespace
 }  // namespace kesmark

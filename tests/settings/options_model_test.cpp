@@ -124,5 +124,34 @@ TEST(AddOptionRow, FollowsTheRuleForEveryKindOfName) {
     }
 }
 
+TEST(FilterRows, PatternsAreCheckedWhenAdded) {
+    struct Case {
+        const char* scenario;
+        const char* pattern;
+        AddResult result;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"a table pattern", "TableDefs[tmp_*]", AddResult::Added, ""},
+        {"the same again", "TableDefs[tmp_*]", AddResult::Existing, ""},
+        {"nothing typed", "", AddResult::Ignored, ""},
+        {"no brackets", "tmp_*", AddResult::Refused,
+         "Pattern 'tmp_*' is not a node key such as TableDefs[tmp_*] (write names in brackets, "
+         "doubling a bracket inside a name)."},
+        {"the root", "Databases", AddResult::Refused,
+         "Pattern 'Databases' names the databases, which are always compared."},
+        {"a line break", "TableDefs[a\nb]", AddResult::Refused,
+         "A pattern cannot contain a line break or a NUL character."},
+    };
+    OptionRows rows;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        std::string error;
+        EXPECT_EQ(AddFilterRow(rows, c.pattern, error).result, c.result);
+        EXPECT_EQ(error, c.error);
+    }
+    EXPECT_EQ(rows.size(), 1u);
+}
+
 }  // namespace
 }  // namespace kesmark

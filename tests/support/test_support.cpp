@@ -182,3 +182,16 @@ bool HasSharedTestData() {
 }
 
 }  // namespace kesmark::test
+
+namespace kesmark {
+
+void PrintTo(const PropertyDifference& difference, std::ostream* out) {
+    auto side = [](const std::optional<std::string>& value) {
+        return value ? "\"" + *value + "\"" : std::string("(none)");
+    };
+    *out << "{" << difference.name << ": " << side(difference.value1) << " -> "
+         << side(difference.value2) << ", where \"" << difference.where << "\""
+         << (difference.truncated ? ", truncated" : "") << "}";
+}
+
+}  // namespace kesmark

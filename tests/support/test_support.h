@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/compare/host.h"
+#include "engine/compare/result_tree.h"
 
 namespace kesmark::test {
 
@@ -122,6 +123,11 @@ class RecordingHost : public Host {
 };
 
 }  // namespace kesmark::test
+
+namespace kesmark {
+// Shows a recorded difference in a test's failure message.
+void PrintTo(const PropertyDifference& difference, std::ostream* out);
+}  // namespace kesmark
 
 // Skips the current test, saying why, when the shared test data is absent.
 #define KESMARK_REQUIRE_SHARED_TESTDATA()                                                         \

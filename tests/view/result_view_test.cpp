@@ -244,7 +244,7 @@ TEST(ViewOnSqlite, FailedSelectionShowsOnePlainMessageAndRestoresThePointer) {
     test::RecordingHost host;
     MemoryPropertyList list;
     const IniComparisonOptions options(settings);
-    ResultView view(RunInputs{a.string(), "", a.string(), "", {}}, options, host, list,
+    ResultView view(RunInputs{a.string(), "", a.string(), "", {}, {}}, options, host, list,
                     OpenDatabase);
     EXPECT_FALSE(view.ShowNodeProperties("TableDefs[T].Columns[ID]"));
     ASSERT_EQ(host.messages.size(), 1u);

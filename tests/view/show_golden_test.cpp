@@ -220,7 +220,9 @@ TEST_F(ShowTest, RecordKeysListTheValueOfThatRow) {
 }
 
 TEST_F(ShowTest, ARecordInOneDatabaseOnlyListsAgainstNotFound) {
-    // Records paired by position: the third record of a two-row table.
+    // Records paired by position: the third record of a two-row table. (By
+    // key a record number names a row of database 1 and the row of the same
+    // key in database 2: below.)
     test::SetIni(settings_, "Data", "MatchRecords", "Position");
     test::MakeSqlite(a_, "INSERT INTO Notes VALUES (3, 'three');");
     test::MakeSqlite(b_, "INSERT INTO Notes VALUES (2, 'two'), (3, 'three'), (4, 'four');");
@@ -235,6 +237,15 @@ TEST_F(ShowTest, ARecordInOneDatabaseOnlyListsAgainstNotFound) {
     const auto beyond = Show("TableDefs[Notes].Fields[Note].Records[5]");
     EXPECT_EQ(beyond.exitCode, 2);
     EXPECT_EQ(beyond.err, "Kesmark: Record 5 of table 'Notes' exists in neither database.\n");
+
+    // By key, record 2 is database 1's second row (ID 3) against the row of
+    // ID 3 in database 2; past database 1's rows, database 2's n-th row in
+    // key order stands alone.
+    test::SetIni(settings_, "Data", "MatchRecords", "Key");
+    EXPECT_EQ(RowOf("TableDefs[Notes].Fields[Note].Records[2]", "Value"),
+              Row("three", "three", 7, 0));
+    EXPECT_EQ(RowOf("TableDefs[Notes].Fields[Note].Records[4]", "Value"),
+              Row("not found", "four", 8, 255));
 }
 
 // Every node a run writes can be selected; a node marked same lists no

@@ -145,6 +145,23 @@ std::string WithNeverCreate(const std::string& connectString) {
     return out + "NoCreat=1;";
 }
 
+bool SetsAnyOf(const std::string& connectString, const std::vector<std::string_view>& keywords) {
+    const auto pairs = ConnectStringPairs(connectString);
+    const std::string dsn = ValueOf(pairs, "dsn");
+    const std::string driver = DriverOf(pairs);
+    // A driver given by its library's path has no section of its own.
+    const bool driverSection = !driver.empty() && driver.find('/') == std::string::npos;
+    for (const auto keyword : keywords) {
+        const std::string key(keyword);
+        if (Has(pairs, FoldAsciiCase(key)) ||
+            (!dsn.empty() && !ProfileString(dsn, key.c_str(), "odbc.ini").empty()) ||
+            (driverSection && !ProfileString(driver, key.c_str(), "odbcinst.ini").empty())) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string MissingSqliteFile(const std::string& connectString) {
     const auto pairs = ConnectStringPairs(connectString);
     if (!IsSqliteDriver(DriverOf(pairs))) {

@@ -27,6 +27,13 @@ std::vector<std::pair<std::string, std::string>> ConnectStringPairs(std::string_
 // Example: "Driver=SQLite3;Database=/x.db;" -> "Driver=SQLite3;Database=/x.db;NoCreat=1;".
 std::string WithNeverCreate(const std::string& connectString);
 
+// True when the connect string, the data source its "DSN=" names (its
+// odbc.ini entry) or its driver's section in odbcinst.ini (the driver of
+// "Driver=" or of the data source) sets one of `keywords` (any letter case):
+// then that setting is the user's, not the backend's to choose.
+// Example: SetsAnyOf("DSN=shop;UseDeclareFetch=0;", {"UseDeclareFetch", "B6"}) -> true.
+bool SetsAnyOf(const std::string& connectString, const std::vector<std::string_view>& keywords);
+
 // For a connect string of the SQLite ODBC driver whose "Database=" names a
 // file that does not exist, that name; otherwise "". For the message of a
 // connection that failed.

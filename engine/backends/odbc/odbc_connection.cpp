@@ -1,7 +1,5 @@
 #include "engine/backends/odbc/odbc_connection.h"
 
-#include <odbcinst.h>
-
 #include <algorithm>
 
 #include "engine/backends/odbc/odbc_connect_string.h"
@@ -539,16 +537,8 @@ void Connection::ReadInfo() {
 
 void Connection::ApplyDriverProfile() {
     const DriverProfile profile = ProfileOfDriver(info_.driverName);
-    const auto attributes = ConnectAttributes(connectString_);
     auto sets = [&](const std::vector<std::string_view>& keywords) {
-        for (const auto& attribute : attributes) {
-            for (const auto keyword : keywords) {
-                if (FoldAsciiCase(attribute.key) == FoldAsciiCase(keyword)) {
-                    return true;
-                }
-            }
-        }
-        return ConfigurationSets(attributes, keywords);
+        return SetsAnyOf(connectString_, keywords);
     };
     if (!profile.utf8TextTypes.empty() && !sets(profile.textConversionKeywords)) {
         for (const auto type : profile.utf8TextTypes) {
@@ -567,44 +557,6 @@ void Connection::ApplyDriverProfile() {
                                      static_cast<std::size_t>(setting.value)};
         }
     }
-}
-
-bool Connection::ConfigurationSets(const std::vector<ConnectAttribute>& attributes,
-                                   const std::vector<std::string_view>& keywords) const {
-    std::string dataSource;
-    std::string driver;
-    for (const auto& attribute : attributes) {
-        const std::string key = FoldAsciiCase(attribute.key);
-        if (key == "dsn") {
-            dataSource = attribute.value;
-        } else if (key == "driver") {
-            driver = attribute.value;
-        }
-    }
-    auto entry = [](const std::string& section, std::string_view key, const char* file) {
-        char value[256] = {};
-        const int length = SQLGetPrivateProfileString(section.c_str(), std::string(key).c_str(), "",
-                                                      value, sizeof value, file);
-        return length > 0 ? std::string(value) : std::string();
-    };
-    if (!dataSource.empty()) {
-        for (const auto keyword : keywords) {
-            if (!entry(dataSource, keyword, "odbc.ini").empty()) {
-                return true;
-            }
-        }
-        if (driver.empty()) {
-            driver = entry(dataSource, "Driver", "odbc.ini");
-        }
-    }
-    if (!driver.empty()) {
-        for (const auto keyword : keywords) {
-            if (!entry(driver, keyword, "odbcinst.ini").empty()) {
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 std::optional<std::int64_t> Connection::DriverAttribute(SQLINTEGER attribute) const {

@@ -205,6 +205,9 @@ class Connection {
     //   whole connection runs in one REPEATABLE READ transaction, so that the
     //   comparison sees one snapshot;
     // - SQLite: query_only, so that the file cannot be written.
+    // The driver's settings the backend chooses (DriverProfile: the
+    // PostgreSQL driver reads through a cursor, in batches) are given where
+    // neither the connect string nor the data source sets them.
     // Throws DbError (description "cannot connect to <connect string with
     // passwords masked>: [SQLSTATE] message") when the connection fails.
     static std::unique_ptr<Connection> Open(const std::string& connectString, Timeouts timeouts);
@@ -278,11 +281,6 @@ class Connection {
     // leave out (DriverProfile), and what the profile says of its text.
     void ApplyDriverProfile();
     void MakeReadOnly();
-    // True when the data source the connect string names (DSN=), or its
-    // driver's section (Driver=, or the data source's driver), sets one of
-    // `keywords` in odbc.ini or odbcinst.ini.
-    bool ConfigurationSets(const std::vector<ConnectAttribute>& attributes,
-                           const std::vector<std::string_view>& keywords) const;
     std::string InfoText(SQLUSMALLINT type);
     std::uint64_t InfoNumber(SQLUSMALLINT type, bool smallint);
 

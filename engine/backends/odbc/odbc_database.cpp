@@ -55,30 +55,15 @@ class OdbcDatabase : public TreeDatabase {
         std::string_view table, const std::vector<std::string>& fields,
         const std::vector<std::string>& keyFields) override {
         CheckOpen();
+        const Dialect& dialect = DialectFor(connection_->Kind());
         std::string order;
         for (const auto& k : keyFields) {
-            std::string term = connection_->QuoteIdentifier(k);
-            switch (connection_->Kind()) {
-                case Dbms::SQLite:
-                    // SQLite's order of its storage classes is ours; BINARY
-                    // compares text by its bytes.
-                    term += " COLLATE BINARY";
-                    break;
-                case Dbms::PostgreSQL:
-                    // "C" compares text by its bytes; other types have no
-                    // collation and order by value.
-                    if (IsPostgresText(FieldTypeName(table, k))) {
-                        term += " COLLATE \"C\"";
-                    }
-                    break;
-                case Dbms::Other:
-                    // No binary collation known: text keys are sorted here.
-                    if (IsTextDaoType(FieldDaoType(table, k))) {
-                        return Database::OpenOrderedRecordset(table, fields, keyFields);
-                    }
-                    break;
+            const Properties field = FieldProperties(table, k);
+            const auto collation = dialect.KeyOrderCollation(TypeNameOf(field), DaoTypeOf(field));
+            if (!collation) {
+                return Database::OpenOrderedRecordset(table, fields, keyFields);
             }
-            order += (order.empty() ? "" : ", ") + term;
+            order += (order.empty() ? "" : ", ") + connection_->QuoteIdentifier(k) + *collation;
         }
         std::string sql = SelectColumns(fields) + " FROM " + catalog_->SelectSource(table);
         if (!order.empty()) {
@@ -115,9 +100,7 @@ class OdbcDatabase : public TreeDatabase {
             }
             parameters.push_back(std::move(p));
             where += (i ? " AND " : "") + connection_->QuoteIdentifier(keyFields[i]) + " = ?";
-            if (connection_->Kind() == Dbms::SQLite) {
-                where += " COLLATE BINARY";
-            }
+            where += DialectFor(connection_->Kind()).KeyMatchCollation();
         }
         describe.CloseCursor();
         const std::string sql = SelectColumns(fields) + " FROM " + source + " WHERE " + where;
@@ -145,7 +128,8 @@ class OdbcDatabase : public TreeDatabase {
         std::vector<ChecksumForm> forms;
         for (const auto& field : fields) {
             const auto column =
-                dialect.ChecksumColumn(FieldTypeName(table, field), connection_->QuoteIdentifier(field));
+                dialect.ChecksumColumn(TypeNameOf(FieldProperties(table, field)),
+                                       connection_->QuoteIdentifier(field));
             forms.push_back(column ? column->form : ChecksumForm());
         }
         return forms;
@@ -194,7 +178,7 @@ class OdbcDatabase : public TreeDatabase {
         const Dialect& dialect = DialectFor(connection_->Kind());
         std::vector<std::string> pieces;
         for (const auto& field : fields) {
-            const auto column = dialect.ChecksumColumn(FieldTypeName(table, field),
+            const auto column = dialect.ChecksumColumn(TypeNameOf(FieldProperties(table, field)),
                                                        connection_->QuoteIdentifier(field));
             if (!column) {
                 throw DbError(errors::kNotSupported,
@@ -263,21 +247,24 @@ class OdbcDatabase : public TreeDatabase {
     }
 
   private:
-    // The key of `table` in range predicates: text columns of PostgreSQL
-    // compare by their bytes (COLLATE "C"), SQLite's by BINARY.
+    // The key of `table` in range predicates, each column with the
+    // collation that orders it by its bytes. Throws DbError when the system
+    // has none for a key column.
     RangeSql KeySql(std::string_view table, const std::vector<std::string>& keyFields) {
+        const Dialect& dialect = DialectFor(connection_->Kind());
         std::vector<std::string> columns;
         std::vector<std::string> collations;
         for (const auto& k : keyFields) {
             columns.push_back(connection_->QuoteIdentifier(k));
-            std::string collation;
-            if (connection_->Kind() == Dbms::SQLite) {
-                collation = " COLLATE BINARY";
-            } else if (connection_->Kind() == Dbms::PostgreSQL &&
-                       IsPostgresText(FieldTypeName(table, k))) {
-                collation = " COLLATE \"C\"";
+            const Properties field = FieldProperties(table, k);
+            auto collation = dialect.KeyOrderCollation(TypeNameOf(field), DaoTypeOf(field));
+            if (!collation) {
+                throw DbError(errors::kNotSupported,
+                              "The database cannot compare key field '" + k + "' of table '" +
+                                  std::string(table) + "' by its bytes.",
+                              connection_->Source());
             }
-            collations.push_back(std::move(collation));
+            collations.push_back(std::move(*collation));
         }
         return RangeSql(std::move(columns), collations);
     }
@@ -352,30 +339,17 @@ class OdbcDatabase : public TreeDatabase {
             ->Item(field)
             ->GetProperties();
     }
-    std::string FieldTypeName(std::string_view table, const std::string& field) {
-        const Property* p = FieldProperties(table, field).Find("TypeName");
+    static std::string TypeNameOf(const Properties& field) {
+        const Property* p = field.Find("TypeName");
         const Value v = p ? p->GetValue() : Value();
         const auto* name = v.As<std::string>();
         return name ? *name : std::string();
     }
-    int FieldDaoType(std::string_view table, const std::string& field) {
-        const Property* p = FieldProperties(table, field).Find("Type");
+    static int DaoTypeOf(const Properties& field) {
+        const Property* p = field.Find("Type");
         const Value v = p ? p->GetValue() : Value();
         const auto* type = v.As<std::int64_t>();
         return type ? static_cast<int>(*type) : dao::kText;
-    }
-    // The PostgreSQL types whose order depends on a collation.
-    static bool IsPostgresText(std::string_view typeName) {
-        for (const char* name :
-             {"text", "varchar", "bpchar", "char", "name", "character varying", "character"}) {
-            if (typeName == name) {
-                return true;
-            }
-        }
-        return false;
-    }
-    static bool IsTextDaoType(int type) {
-        return type == dao::kText || type == dao::kMemo || type == dao::kChar || type == dao::kGuid;
     }
 
     Properties ReadDatabaseProperties() const {

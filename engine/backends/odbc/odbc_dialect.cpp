@@ -34,6 +34,15 @@ std::string Dialect::HashSumSql(std::string_view hash) const {
     return "CAST(sum(" + std::string(hash) + ") AS TEXT)";
 }
 
+std::optional<std::string> Dialect::KeyOrderCollation(std::string_view, int daoType) const {
+    // No binary collation known: text keys are sorted after reading.
+    if (daoType == dao::kText || daoType == dao::kMemo || daoType == dao::kChar ||
+        daoType == dao::kGuid) {
+        return std::nullopt;
+    }
+    return std::string();
+}
+
 const Dialect& DialectFor(Dbms dbms) {
     static const GenericDialect generic;
     switch (dbms) {

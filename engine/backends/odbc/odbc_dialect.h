@@ -110,6 +110,16 @@ class Dialect {
     virtual std::string RowHashSql(const std::vector<std::string>& pieces) const;
     // The exact sum of the row hashes `hash` of a group, as decimal text.
     virtual std::string HashSumSql(std::string_view hash) const;
+
+    // Rows in key order, compared by their bytes: what follows a key
+    // column's name in ORDER BY for a column of the source's type `typeName`
+    // and DAO type `daoType` (" COLLATE BINARY"; "" when its type orders by
+    // value), or nullopt when the system orders no such column by its bytes
+    // (the rows are then sorted after reading).
+    virtual std::optional<std::string> KeyOrderCollation(std::string_view typeName,
+                                                         int daoType) const;
+    // What follows "name = ?" so that a row is found by its key's bytes.
+    virtual std::string_view KeyMatchCollation() const { return ""; }
 };
 
 // The dialect of a database system.

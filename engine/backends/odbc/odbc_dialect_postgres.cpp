@@ -104,6 +104,18 @@ class PostgresDialectImpl : public Dialect {
         return "SELECT current_setting('server_encoding')";
     }
 
+    // "C" compares text by its bytes; other types have no collation and
+    // order by value.
+    std::optional<std::string> KeyOrderCollation(std::string_view typeName, int) const override {
+        for (const char* text :
+             {"text", "varchar", "bpchar", "char", "name", "character varying", "character"}) {
+            if (typeName == text) {
+                return std::string(" COLLATE \"C\"");
+            }
+        }
+        return std::string();
+    }
+
     std::optional<std::string_view> TriggersQuery() const override {
         return "SELECT n.nspname, c.relname, t.tgname, pg_catalog.pg_get_triggerdef(t.oid) "
                "FROM pg_catalog.pg_trigger t "

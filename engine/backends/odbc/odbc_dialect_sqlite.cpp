@@ -40,6 +40,13 @@ class SqliteDialectImpl : public Dialect {
     // Scan the table itself, never a covering index, so that the row order
     // does not depend on the columns read.
     std::string_view TableScanSuffix() const override { return " NOT INDEXED"; }
+
+    // SQLite's order of its storage classes is the backend's; BINARY
+    // compares text by its bytes.
+    std::optional<std::string> KeyOrderCollation(std::string_view, int) const override {
+        return std::string(" COLLATE BINARY");
+    }
+    std::string_view KeyMatchCollation() const override { return " COLLATE BINARY"; }
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "engine/backends/sqlite/sqlite_database.h"
 
 #include <array>
+#include <cstring>
 
 #include "engine/backends/sqlite/sqlite_checksums.h"
 #include "engine/backends/sqlite/sqlite_handles.h"
@@ -78,6 +79,60 @@ void BindValue(sqlite3_stmt* stmt, int index, const Value& value) {
     Check(std::visit(Visitor{stmt, index}, value.Get()), sqlite3_db_handle(stmt));
 }
 
+// One value of the current row, as AppendEncodedRow reads it.
+struct CellValue {
+    sqlite3_value* value = nullptr;  // Not owned: valid while the row is current.
+    int type = SQLITE_NULL;
+    const void* data = nullptr;  // text or blob bytes
+    std::size_t size = 0;
+};
+
+// The bytes the encoding of a value of `type` (and `size` bytes of text or
+// blob) takes (value_codec.h).
+std::size_t EncodedSize(int type, std::size_t size) {
+    switch (type) {
+        case SQLITE_INTEGER:
+        case SQLITE_FLOAT:
+            return 1 + 8;
+        case SQLITE_TEXT:
+        case SQLITE_BLOB:
+            return 1 + 4 + size;
+        default:
+            return 1;
+    }
+}
+
+// Writes the encoding of `cell` at `p`; returns the end of what it wrote.
+char* EncodeCell(const CellValue& cell, char* p) {
+    switch (cell.type) {
+        case SQLITE_INTEGER: {
+            const std::int64_t v = sqlite3_value_int64(cell.value);
+            *p = value_tags::kInteger;
+            std::memcpy(p + 1, &v, sizeof v);
+            return p + 1 + sizeof v;
+        }
+        case SQLITE_FLOAT: {
+            const double v = sqlite3_value_double(cell.value);
+            *p = value_tags::kDouble;
+            std::memcpy(p + 1, &v, sizeof v);
+            return p + 1 + sizeof v;
+        }
+        case SQLITE_TEXT:
+        case SQLITE_BLOB: {
+            *p = cell.type == SQLITE_TEXT ? value_tags::kText : value_tags::kBytes;
+            const auto length = static_cast<std::uint32_t>(cell.size);
+            std::memcpy(p + 1, &length, sizeof length);
+            if (cell.size > 0) {
+                std::memcpy(p + 1 + sizeof length, cell.data, cell.size);
+            }
+            return p + 1 + sizeof length + cell.size;
+        }
+        default:
+            *p = value_tags::kNull;
+            return p + 1;
+    }
+}
+
 class SqliteRecordset;
 
 class SqliteField : public RecordsetField {
@@ -133,6 +188,37 @@ class SqliteRecordset : public Recordset {
         return *fields_[index];
     }
 
+    void AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends) override {
+        sqlite3_stmt* stmt = Statement();
+        const std::size_t count = fields_.size();
+        values_.resize(count);
+        // First the size of the whole row, then one resize and the values
+        // written in place: a million-row scan feels every call per value.
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            sqlite3_value* value = sqlite3_column_value(stmt, static_cast<int>(i));
+            const int type = sqlite3_value_type(value);
+            std::size_t size = 0;
+            const void* data = nullptr;
+            if (type == SQLITE_TEXT) {
+                data = sqlite3_value_text(value);
+                size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+            } else if (type == SQLITE_BLOB) {
+                data = sqlite3_value_blob(value);
+                size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+            }
+            values_[i] = {value, type, data, size};
+            bytes += EncodedSize(type, size);
+        }
+        std::size_t at = out.size();
+        out.resize(at + bytes);
+        char* p = out.data();
+        for (std::size_t i = 0; i < count; ++i) {
+            at = EncodeCell(values_[i], p + at) - p;
+            ends.push_back(static_cast<std::uint32_t>(at));
+        }
+    }
+
     sqlite3_stmt* Statement() {
         CheckRow();
         return stmt_.get();
@@ -165,6 +251,7 @@ class SqliteRecordset : public Recordset {
     std::string file_;
     bool eof_ = true;
     std::vector<std::unique_ptr<SqliteField>> fields_;
+    std::vector<CellValue> values_;  // the current row's values while it is encoded
 };
 
 std::string SqliteField::Name() {

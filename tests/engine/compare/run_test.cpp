@@ -23,7 +23,7 @@ class RunTest : public ::testing::Test {
             db->root->properties.Add("Name", dao::kText, db == one_ ? "one" : "two");
             db->root->properties.Add("Version", dao::kText, "4.0");
         }
-        inputs_ = RunInputs{"one", "", "two", "", {}};
+        inputs_ = RunInputs{"one", "", "two", "", {}, {}};
     }
 
     void CompareEverything() {
@@ -368,7 +368,7 @@ TEST(StoppedRun, MarksWhatItDidNotFinish) {
         {"a failure in the first table leaves it and the rest not compared",
          [&](Setup& s) { s.tables1[0]->Collection("Fields").failure = unreadable; },
          {{"Databases", 30}, {"TableDefs[T0]", 28}, {"TableDefs[T1]", 28}, {"TableDefs[T2]", 28}},
-         "cannot be read"},
+         "'one': reading the Fields of TableDefs[T0]: cannot be read"},
         {"a difference found before the stop keeps the object differing",
          [&](Setup& s) {
              s.tables1[1]->Collection("Fields").members[0]->properties.Add("Size", dao::kLong, 10);
@@ -380,7 +380,7 @@ TEST(StoppedRun, MarksWhatItDidNotFinish) {
                {"TableDefs[T1].Fields[A]", 4},
                {"TableDefs[T1].Fields[B]", 3},
                {"TableDefs[T2]", 28}}),
-         "cannot be read"},
+         "'two': reading the Indexes of TableDefs[T1]: cannot be read"},
         {"cancelled before the root existed: the root is added incomplete",
          [&](Setup& s) { s.host.onYield = [](test::RecordingHost& h) { h.cancel = true; }; },
          {{"Databases", 30}},
@@ -439,16 +439,45 @@ TEST_F(RunTest, ObjectsOfOneDatabaseOnlyAreMarkedWithTheirSide) {
     EXPECT_EQ(tree_.Find("TableDefs[Both].Fields[ID]")->presence, Presence::Both);
 }
 
-TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceAndStopsTheRun) {
+TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceNamingItsDatabase) {
+    struct Case {
+        const char* scenario;
+        std::function<void(ObjectNode& orders1, ObjectNode& orders2)> breakIt;
+        const char* message;
+        bool data = false;  // with --data: the row count is read first
+    };
+    const DbError failure(3001, "cannot be read", "Kesmark memory");
+    const Case cases[] = {
+        {"the fields of a table in database 1",
+         [&](ObjectNode& orders, ObjectNode&) { orders.Collection("Fields").failure = failure; },
+         "'one': reading the Fields of TableDefs[Orders]: cannot be read"},
+        {"the properties of a table in database 2",
+         [&](ObjectNode&, ObjectNode& orders) { orders.propertiesFailure = failure; },
+         "'two': reading the properties of TableDefs[Orders]: cannot be read"},
+        {"the row count of a table in database 2",
+         [&](ObjectNode&, ObjectNode& orders) {
+             orders.properties = Properties();
+             orders.properties.Add(Property::Failing("RecordCount", dao::kLong, failure));
+         },
+         "'two': counting the rows of TableDefs[Orders]: cannot be read", true},
+    };
     CompareEverything();
     SkipForTag("Databases", {"Name"});
-    auto& t1 = one_->AddTable("Orders", {"ID"});
-    two_->AddTable("Orders", {"ID"});
-    t1.Collection("Fields").failure = DbError(3001, "Fields cannot be read", "Kesmark memory");
-    ASSERT_EQ(Run(), RunOutcome::Stopped);
-    ASSERT_EQ(host_.messages.size(), 1u);
-    EXPECT_EQ(host_.messages[0].text, "Fields cannot be read");
-    EXPECT_EQ(host_.messages[0].caption, "Kesmark memory");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        inputs_.switches.data = c.data;
+        MemoryServer server;
+        auto& one = server.Create("one");
+        auto& two = server.Create("two");
+        c.breakIt(one.AddTable("Orders", {"ID"}), two.AddTable("Orders", {"ID"}));
+        test::RecordingHost host;
+        MemoryResultTree tree;
+        ComparisonRun run(inputs_, options_, tree, host, server.Opener());
+        ASSERT_EQ(run.RunComparison(), RunOutcome::Stopped);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].text, c.message);
+        EXPECT_EQ(host.messages[0].caption, "Kesmark memory");
+    }
 }
 
 TEST_F(RunTest, CollectionsOfMoreThan32767MembersCompare) {
@@ -495,6 +524,128 @@ TEST_F(RunTest, DifferentRecordCountsMarkTheTableWithoutRecordNodes) {
     EXPECT_EQ(Images().at("TableDefs[T]"), 2);
     EXPECT_EQ(Images().at("TableDefs[T].Fields[A]"), 3);
     EXPECT_EQ(tree_.Nodes().size(), 3u);
+}
+
+TEST_F(RunTest, EveryDifferingPropertyIsRecordedNotOnlyTheFirst) {
+    SkipForTag("Databases", {"Name"});
+    auto& p1 = one_->root->properties;
+    auto& p2 = two_->root->properties;
+    p1.Add("Alpha", dao::kLong, 1);
+    p2.Add("Alpha", dao::kLong, 2);
+    p1.Add(Property::Failing("Broken", dao::kText, DbError(1, "cannot read", "test")));
+    p2.Add("Broken", dao::kText, "x");
+    p1.Add("Gone", dao::kText, "old");
+    p2.Add("New", dao::kLong, 7);
+    p1.Add("Same", dao::kText, "s");
+    p2.Add("Same", dao::kText, "s");
+    p1.Add("SQL", dao::kMemo, "SELECT a\nFROM t\nWHERE a > 1");
+    p2.Add("SQL", dao::kMemo, "SELECT a\nFROM t\nWHERE a > 2");
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_FALSE(same_);
+    EXPECT_EQ(Images().at("Databases"), 12);
+    const std::vector<PropertyDifference> expected = {
+        {"Alpha", "1", "2", "", false},
+        {"Broken", "Error: cannot read", "Error: cannot read", "value cannot be read", false},
+        {"Gone", "old", std::nullopt, "", false},
+        {"New", std::nullopt, "7", "", false},
+        {"SQL", "…WHERE a > 1", "…WHERE a > 2", "text differs at line 3", true},
+    };
+    EXPECT_EQ(tree_.Find("Databases")->differences, expected);
+}
+
+TEST_F(RunTest, ObjectsInOneDatabaseCarryTheirSide) {
+    CompareEverything();
+    SkipForTag("Databases", {"Name"});
+    one_->AddTable("Orders", {"ID", "Note"});
+    two_->AddTable("Orders", {"ID"});
+    two_->AddTable("Shippers", {"ID"});
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_EQ(tree_.Find("TableDefs[Orders]")->presence, Presence::Both);
+    EXPECT_EQ(tree_.Find("TableDefs[Orders].Fields[ID]")->presence, Presence::Both);
+    EXPECT_EQ(tree_.Find("TableDefs[Orders].Fields[Note]")->presence, Presence::Only1);
+    EXPECT_EQ(tree_.Find("TableDefs[Shippers]")->presence, Presence::Only2);
+    EXPECT_TRUE(tree_.Find("TableDefs[Orders]")->differences.empty())
+        << "Orders differs through its field only";
+}
+
+// A filter leaves an object out of matching: no node, no difference, and none
+// of its collections is ever read (reading them here fails the run).
+TEST_F(RunTest, FilteredObjectsAreNeitherComparedNorVisited) {
+    struct Case {
+        const char* scenario;
+        FilterPatterns settings;
+        FilterPatterns commandLine;
+        std::vector<std::string> keys;
+        std::int64_t filteredOut;
+        bool same;
+    };
+    const Case cases[] = {
+        {"exclude from the command line",
+         {},
+         {{}, {"TableDefs[Broken*]"}},
+         {"Databases", "TableDefs[Orders]", "TableDefs[Shippers]", "TableDefs[Orders].Fields[ID]"},
+         1,
+         false},
+        {"exclude from the settings",
+         {{}, {"TableDefs[Broken]"}},
+         {},
+         {"Databases", "TableDefs[Orders]", "TableDefs[Shippers]", "TableDefs[Orders].Fields[ID]"},
+         1,
+         false},
+        {"include one table",
+         {},
+         {{"TableDefs[Orders]"}, {}},
+         {"Databases", "TableDefs[Orders]", "TableDefs[Orders].Fields[ID]"},
+         2,
+         true},
+        {"include and exclude",
+         {{"TableDefs[*]"}, {}},
+         {{}, {"TableDefs[Broken]", "TableDefs[Orders].Fields[I?]"}},
+         {"Databases", "TableDefs[Orders]", "TableDefs[Shippers]"},
+         2,
+         false},
+    };
+    CompareEverything();
+    SkipForTag("Databases", {"Name"});
+    for (auto* db : {one_, two_}) {
+        db->AddTable("Orders", {"ID"});
+        auto& broken = db->AddTable("Broken", {"ID"});
+        broken.Collection("Fields").failure = DbError(3800, "must not be read", "test");
+        broken.Collection("Indexes").failure = DbError(3800, "must not be read", "test");
+    }
+    two_->AddTable("Shippers", {"ID"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        settings_.WriteIniString("Filter", "NumInclude", std::to_string(c.settings.include.size()));
+        for (std::size_t i = 0; i < c.settings.include.size(); ++i) {
+            settings_.WriteIniString("Filter", "Include" + std::to_string(i + 1),
+                                     c.settings.include[i]);
+        }
+        settings_.WriteIniString("Filter", "NumExclude", std::to_string(c.settings.exclude.size()));
+        for (std::size_t i = 0; i < c.settings.exclude.size(); ++i) {
+            settings_.WriteIniString("Filter", "Exclude" + std::to_string(i + 1),
+                                     c.settings.exclude[i]);
+        }
+        inputs_.filters = c.commandLine;
+        tree_.Clear();
+        host_.messages.clear();
+        ASSERT_EQ(Run(), RunOutcome::Done);
+        EXPECT_TRUE(host_.messages.empty());
+        EXPECT_EQ(Keys(), c.keys);
+        EXPECT_EQ(tree_.FilteredOut(), c.filteredOut);
+        EXPECT_EQ(same_, c.same);
+    }
+}
+
+TEST_F(RunTest, AFilterPatternThatIsNoKeyStopsTheRunBeforeOpening) {
+    inputs_.filters.exclude = {"Orders"};
+    ASSERT_EQ(Run(), RunOutcome::Stopped);
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_EQ(host_.messages[0].text,
+              "Filter pattern 'Orders' is not a node key such as TableDefs[tmp_*] (write names in "
+              "brackets, doubling a bracket inside a name)");
+    EXPECT_EQ(one_->opens, 0);
+    EXPECT_TRUE(tree_.Nodes().empty());
 }
 
 TEST_F(RunTest, RecordsMissingAgainstTheCountedRowsDiffer) {
@@ -625,6 +776,22 @@ TEST_F(KeyedRunTest, AnEngineThatOrdersOtherwiseFallsBackToPositionAndSaysSo) {
     // stored (4, 2, 1).
     EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[1]"), 2);
     EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[1]"), 2);
+    EXPECT_EQ(Images().at("TableDefs[T]"), 2);
+}
+
+TEST_F(KeyedRunTest, RowsLostAgainstTheCountBothGiveNeverReadAsTheSame) {
+    for (auto* db : {one_, two_}) {
+        db->data["T"].rows = {{Value(1), Value("a")}, {Value(2), Value("b")}};
+        auto& table = *db->root->Collection("TableDefs").members[0];
+        table.properties = Properties();
+        table.properties.Add("Name", dao::kText, "T");
+        table.properties.Add("RecordCount", dao::kLong, Value(3));
+    }
+    ASSERT_EQ(Run(), RunOutcome::Done);
+    EXPECT_FALSE(same_);
+    EXPECT_TRUE(RowKeys().empty()) << "no key names a lost row";
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[K].Records[3]"), 2);
+    EXPECT_EQ(Images().at("TableDefs[T].Fields[B].Records[3]"), 2);
     EXPECT_EQ(Images().at("TableDefs[T]"), 2);
 }
 

@@ -245,9 +245,11 @@ TEST_F(OptionsDialogTest, CtrlTabGoesToTheNextTabFromAnywhereAndEnterPressesNoth
     PressKey(dialog.lvData, Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Engine) << "from Data to Engine";
     PressKey(dialog.lvEngine, Qt::Key_Tab, Qt::ControlModifier);
-    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Skip) << "from Engine, the last, back to Skip";
+    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Filter);
+    PressKey(dialog.lvExclude, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Skip) << "from Filter, the last, back to Skip";
     EXPECT_TRUE(dialog.picOptions[0]->isEnabled());
-    EXPECT_FALSE(dialog.picOptions[3]->isEnabled());
+    EXPECT_FALSE(dialog.picOptions[4]->isEnabled());
 
     PressKey(dialog.txtProperty, Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Strict);
@@ -261,6 +263,36 @@ TEST_F(OptionsDialogTest, CtrlTabGoesToTheNextTabFromAnywhereAndEnterPressesNoth
     EXPECT_EQ(dialog.lvStrict->topLevelItemCount(), 0) << "Enter is not Add";
     EXPECT_EQ(dialog.result(), 0) << "nor OK";
     EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+TEST_F(OptionsDialogTest, FilterPageEditsTheIncludeAndExcludePatterns) {
+    test::WriteFile(path_,
+                    "[Filter]\nNumInclude=1\nInclude1=TableDefs[Orders*]\n"
+                    "NumExclude=1\nExclude1=QueryDefs[~sq_*]\n[Strict]\nNumSkip=1\nSkip1=A\n");
+    frmOptions dialog(ini_);
+    EXPECT_EQ(RowTexts(dialog.lvInclude), QStringList{"TableDefs[Orders*]"});
+    EXPECT_EQ(RowTexts(dialog.lvExclude), QStringList{"QueryDefs[~sq_*]"});
+    dialog.tbsOptions->setCurrentIndex(4);
+    EXPECT_EQ(dialog.SelectedPage(), OptionsPage::Filter);
+    EXPECT_TRUE(dialog.picOptions[4]->isEnabled());
+
+    QString message;
+    WhenShown<QMessageBox>([&](QMessageBox& box) {
+        message = box.text();
+        box.accept();
+    });
+    Add(dialog.txtExclude, dialog.cmdAddExclude, "Orders");
+    EXPECT_EQ(message.toStdString(),
+              "Pattern 'Orders' is not a node key such as TableDefs[tmp_*] (write names in "
+              "brackets, doubling a bracket inside a name).");
+    EXPECT_EQ(RowTexts(dialog.lvExclude), QStringList{"QueryDefs[~sq_*]"});
+    Add(dialog.txtExclude, dialog.cmdAddExclude, "TableDefs[tmp_*]");
+    Row(dialog.lvInclude, "TableDefs[Orders*]")->setCheckState(0, Qt::Unchecked);
+    dialog.cmdApply->click();
+    const FilterPatterns saved = ReadFilterPatterns(ini_);
+    EXPECT_EQ(saved.include, Names{});
+    EXPECT_EQ(saved.exclude, (Names{"QueryDefs[~sq_*]", "TableDefs[tmp_*]"}));
+    EXPECT_EQ(ReadStoredList(ini_, "Strict"), Names{"A"}) << "only the page shown is saved";
 }
 
 TEST_F(OptionsDialogTest, ASettingsFileThatCannotBeWrittenIsReportedAndOkStays) {

@@ -1,0 +1,212 @@
+#include "cli/report.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <unordered_set>
+
+namespace kesmark::cli {
+
+namespace {
+
+constexpr std::string_view kArrow = " → ";
+
+std::string ShortValue(const std::string& text) {
+    return text.empty() ? std::string("\"\"") : text;
+}
+
+}  // namespace
+
+std::string PluralOf(std::string_view kind) {
+    std::string plural(kind);
+    if (plural.ends_with('y') && plural.size() > 1 &&
+        std::string_view("aeiou").find(plural[plural.size() - 2]) == std::string_view::npos) {
+        plural.back() = 'i';
+        return plural + "es";
+    }
+    if (plural.ends_with('x') || plural.ends_with('s')) {
+        return plural + "es";
+    }
+    return plural + "s";
+}
+
+namespace {
+
+void AppendPart(std::string& text, std::string_view separator, const std::string& part) {
+    if (part.empty()) {
+        return;
+    }
+    if (!text.empty()) {
+        text += separator;
+    }
+    text += part;
+}
+
+std::string RowCountsText(const RowCounts& rows, bool withSame) {
+    std::string text;
+    if (rows.onlyIn1 > 0) {
+        AppendPart(text, ", ", std::to_string(rows.onlyIn1) + " only in database 1");
+    }
+    if (rows.onlyIn2 > 0) {
+        AppendPart(text, ", ", std::to_string(rows.onlyIn2) + " only in database 2");
+    }
+    if (rows.changed > 0) {
+        AppendPart(text, ", ", std::to_string(rows.changed) + " changed");
+    }
+    if (withSame) {
+        AppendPart(text, ", ", std::to_string(rows.same) + " same");
+    }
+    return text.empty() ? text : "rows: " + text;
+}
+
+}  // namespace
+
+std::string CountOf(std::int64_t count, std::string_view kind) {
+    return std::to_string(count) + " " + (count == 1 ? std::string(kind) : PluralOf(kind));
+}
+
+std::string KindOf(const MemoryResultTree::Node& node) {
+    const auto level = LevelOfNode(node);
+    // A record's and a row's texts say what they are.
+    if (!level || *level == Level::Databases || *level == Level::Records || *level == Level::Rows) {
+        return "";
+    }
+    switch (*level) {
+        case Level::IndexFields:
+        case Level::QueryFields:
+        case Level::RelationFields:
+            return std::string(Describe(Level::TableFields).kind);
+        default:
+            return std::string(Describe(*level).kind);
+    }
+}
+
+std::string DifferenceText(const PropertyDifference& difference) {
+    if (!difference.where.empty()) {
+        return difference.name + " (" + difference.where + ")";
+    }
+    if (!difference.value2) {
+        return difference.name + " (only in database 1)";
+    }
+    if (!difference.value1) {
+        return difference.name + " (only in database 2)";
+    }
+    return difference.name + " " + ShortValue(*difference.value1) + std::string(kArrow) +
+           ShortValue(*difference.value2);
+}
+
+std::string ReasonText(const MemoryResultTree::Node& node) {
+    const NodeState state = StateOf(node.image);
+    if (state == NodeState::NotCompared) {
+        return "";
+    }
+    std::string reason;
+    switch (PresenceOf(node)) {
+        case Presence::Only1:
+            reason = "only in database 1";
+            break;
+        case Presence::Only2:
+            reason = "only in database 2";
+            break;
+        case Presence::Both:
+            break;
+    }
+    if (state == NodeState::Differs && LevelOfNode(node) == Level::Records) {
+        AppendPart(reason, "; ", "first record that differs");
+    }
+    std::string properties;
+    const std::size_t named = std::min(node.differences.size(), kReasonProperties);
+    for (std::size_t k = 0; k < named; ++k) {
+        AppendPart(properties, ", ", DifferenceText(node.differences[k]));
+    }
+    if (const std::size_t more = node.differences.size() - named; more > 0) {
+        properties += " and " + CountOf(static_cast<std::int64_t>(more), "more property");
+    }
+    AppendPart(reason, "; ", properties);
+    if (node.image == Picture::RowChanged && properties.empty()) {
+        AppendPart(reason, "; ", "changed");
+    }
+    if (node.rows) {
+        AppendPart(reason, "; ", RowCountsText(*node.rows, false));
+    }
+    return reason;
+}
+
+std::string SummaryText(const RunSummary& summary) {
+    std::string kinds;
+    std::int64_t objects = 0;
+    for (std::size_t i = 0; i < kLevelCount; ++i) {
+        const std::int64_t count = summary.differing[i];
+        if (count == 0) {
+            continue;
+        }
+        const LevelInfo& info = kLevels[i];
+        objects += info.level == Level::Databases ? 2 : count;
+        AppendPart(kinds, ", ",
+                   info.level == Level::Databases ? std::string("database properties")
+                                                  : CountOf(count, info.kind));
+    }
+    std::string text =
+        kinds.empty() ? std::string(summary.complete ? "no differences" : "no differences found")
+                      : kinds + (objects == 1 ? " differs" : " differ");
+    std::string sides;
+    if (summary.onlyIn1 > 0) {
+        AppendPart(sides, ", ", std::to_string(summary.onlyIn1) + " only in database 1");
+    }
+    if (summary.onlyIn2 > 0) {
+        AppendPart(sides, ", ", std::to_string(summary.onlyIn2) + " only in database 2");
+    }
+    if (!sides.empty()) {
+        text += " (" + sides + ")";
+    }
+    if (summary.notCompared > 0) {
+        AppendPart(text, "; ", CountOf(summary.notCompared, "object") + " not compared");
+    }
+    if (summary.rows) {
+        AppendPart(text, "; ", RowCountsText(*summary.rows, true));
+    }
+    if (summary.filteredOut > 0) {
+        AppendPart(text, "; ", CountOf(summary.filteredOut, "object") + " left out by filters");
+    }
+    if (!summary.complete) {
+        AppendPart(text, "; ", "the comparison stopped before its end");
+    }
+    return text;
+}
+
+std::vector<const MemoryResultTree::Node*> ShownNodes(const MemoryResultTree& tree, bool all) {
+    std::vector<const MemoryResultTree::Node*> order = tree.TreeOrder();
+    if (all) {
+        return order;
+    }
+    // Children come after their parent in tree order: walking it backwards,
+    // a node is known to have a shown child before the node is reached.
+    std::unordered_set<std::string_view> withShownChild;
+    std::vector<bool> shown(order.size());
+    for (std::size_t k = order.size(); k-- > 0;) {
+        const auto* node = order[k];
+        shown[k] = node->parent.empty() || StateOf(node->image) != NodeState::Same ||
+                   withShownChild.contains(node->key);
+        if (shown[k] && !node->parent.empty()) {
+            withShownChild.insert(node->parent);
+        }
+    }
+    std::vector<const MemoryResultTree::Node*> result;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        if (shown[k]) {
+            result.push_back(order[k]);
+        }
+    }
+    return result;
+}
+
+std::string LocalTimeNow() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
+    return text;
+}
+
+}  // namespace kesmark::cli
