@@ -102,10 +102,10 @@ DataOptions ReadDataOptions(const IniFile& settings) {
     if (FoldAsciiCase(now.ReadIniString(kDataSection, kChecksumsKey, "")) == "off") {
         data.checksums = ChecksumUse::Off;
     }
-    data.checksumRangeRows = std::max<long>(
-        now.ReadIniInt(kDataSection, kChecksumRangeRowsKey,
-                       static_cast<long>(defaults.checksumRangeRows)),
-        1);
+    data.checksumRangeRows =
+        std::max<long>(now.ReadIniInt(kDataSection, kChecksumRangeRowsKey,
+                                      static_cast<long>(defaults.checksumRangeRows)),
+                       1);
     return data;
 }
 

@@ -444,8 +444,8 @@ bool ResultView::ListRowSummary(Database& db1, Database& db2, DbObject& table1, 
         }
         // How the rows were matched: by checksums of key ranges, reading
         // only ranges that differ, or by reading every row.
-        const std::string how = data.MatchedByChecksums() ? "Matched by key (checksums)"
-                                                          : "Matched by key (rows read)";
+        const std::string how =
+            data.MatchedByChecksums() ? "Matched by key (checksums)" : "Matched by key (rows read)";
         AddRow(kMatchingRow, how, how, false);
         const std::string key = FieldList(pairing.keyFields);
         AddRow(kKeyRow, key, key, false);

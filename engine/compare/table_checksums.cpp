@@ -105,8 +105,8 @@ std::string TableDataComparison::ChecksumObstacle(const std::vector<std::string>
             return "field '" + read1[f] + "' is written as " + form1 + " in database 1 and as " +
                    form2 + " in database 2, which may hash equal values differently";
         }
-        const bool isKey = std::find(keyFields.begin(), keyFields.end(), read1[f]) !=
-                           keyFields.end();
+        const bool isKey =
+            std::find(keyFields.begin(), keyFields.end(), read1[f]) != keyFields.end();
         if (isKey && !ChecksumKeyFormsAgree(form1, form2)) {
             return "key field '" + read1[f] + "' (" + form1 + ", " + form2 +
                    ") may order differently in the two databases";

@@ -591,9 +591,9 @@ TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range
         return range ? db2_.OpenRangeRecordset(table2, read2, keyFields2, *range)
                      : db2_.OpenOrderedRecordset(table2, read2, keyFields2);
     };
-    Pipeline pipeline(open1, open2,
-                      ReadLabel{db1_.Name(), table_, read}, ReadLabel{db2_.Name(), table2, read2},
-                      fieldCount, [&] { return yieldAndCheck(); });
+    Pipeline pipeline(open1, open2, ReadLabel{db1_.Name(), table_, read},
+                      ReadLabel{db2_.Name(), table2, read2}, fieldCount,
+                      [&] { return yieldAndCheck(); });
     Cursor& side1 = pipeline.Side1();
     Cursor& side2 = pipeline.Side2();
 

@@ -229,10 +229,10 @@ std::vector<std::string> Collection::Names() {
 
 namespace {
 DbError NoChecksums(std::string_view table) {
-    return DbError(errors::kNotSupported,
-                   "The database cannot compute row checksums of table '" + std::string(table) +
-                       "'.",
-                   "Kesmark");
+    return DbError(
+        errors::kNotSupported,
+        "The database cannot compute row checksums of table '" + std::string(table) + "'.",
+        "Kesmark");
 }
 }  // namespace
 

@@ -127,9 +127,8 @@ class OdbcDatabase : public TreeDatabase {
         }
         std::vector<ChecksumForm> forms;
         for (const auto& field : fields) {
-            const auto column =
-                dialect.ChecksumColumn(TypeNameOf(FieldProperties(table, field)),
-                                       connection_->QuoteIdentifier(field));
+            const auto column = dialect.ChecksumColumn(TypeNameOf(FieldProperties(table, field)),
+                                                       connection_->QuoteIdentifier(field));
             forms.push_back(column ? column->form : ChecksumForm());
         }
         return forms;
@@ -148,11 +147,10 @@ class OdbcDatabase : public TreeDatabase {
             where += " AND " + inRange;
         }
         const std::string columns = SelectColumns(keyFields).substr(7);
-        const std::string sql = "SELECT " + columns + " FROM (SELECT " + columns +
-                                ", row_number() OVER (ORDER BY " + key.OrderBy() +
-                                ") AS kesmark_row FROM " + catalog_->SelectSource(table) +
-                                " WHERE " + where +
-                                ") kesmark_keys WHERE kesmark_row % ? = 0 ORDER BY kesmark_row";
+        const std::string sql =
+            "SELECT " + columns + " FROM (SELECT " + columns + ", row_number() OVER (ORDER BY " +
+            key.OrderBy() + ") AS kesmark_row FROM " + catalog_->SelectSource(table) + " WHERE " +
+            where + ") kesmark_keys WHERE kesmark_row % ? = 0 ORDER BY kesmark_row";
         std::vector<Parameter> parameters = BindKeys(table, keyFields, keyParameters);
         Parameter step;
         step.text = std::to_string(std::max<std::int64_t>(every, 1));
@@ -278,9 +276,9 @@ class OdbcDatabase : public TreeDatabase {
             return {};
         }
         auto describe = connection_->NewStatement();
-        describe.Execute(SelectColumns(keyFields) + " FROM " + catalog_->SelectSource(table) +
-                             " WHERE 1 = 0",
-                         "reading the key columns of table " + std::string(table));
+        describe.Execute(
+            SelectColumns(keyFields) + " FROM " + catalog_->SelectSource(table) + " WHERE 1 = 0",
+            "reading the key columns of table " + std::string(table));
         std::vector<ColumnDescription> columns;
         for (std::size_t i = 0; i < keyFields.size(); ++i) {
             columns.push_back(describe.Describe(static_cast<SQLUSMALLINT>(i + 1)));

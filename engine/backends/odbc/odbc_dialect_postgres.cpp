@@ -89,12 +89,14 @@ class PostgresDialectImpl : public Dialect {
             return ChecksumColumnSql{"text", piece('t', c + "::text")};
         }
         if (is({"float4", "float8", "real", "double precision"})) {
-            return ChecksumColumnSql{"float", piece('f', "encode(float8send(" + c + "::float8), 'hex')")};
+            return ChecksumColumnSql{"float",
+                                     piece('f', "encode(float8send(" + c + "::float8), 'hex')")};
         }
         if (is({"bytea"})) {
             return ChecksumColumnSql{"binary", piece('b', "encode(" + c + ", 'hex')")};
         }
-        if (is({"numeric", "bool", "boolean", "date", "time", "timestamp", "timestamptz", "uuid"})) {
+        if (is({"numeric", "bool", "boolean", "date", "time", "timestamp", "timestamptz",
+                "uuid"})) {
             return ChecksumColumnSql{"pg:" + std::string(typeName), piece('x', c + "::text")};
         }
         return std::nullopt;

@@ -36,7 +36,8 @@ struct ChecksumState {
 };
 
 void ChecksumStep(sqlite3_context* context, int argc, sqlite3_value** argv) {
-    auto* state = static_cast<ChecksumState*>(sqlite3_aggregate_context(context, sizeof(ChecksumState)));
+    auto* state =
+        static_cast<ChecksumState*>(sqlite3_aggregate_context(context, sizeof(ChecksumState)));
     if (!state) {
         sqlite3_result_error_nomem(context);
         return;
@@ -115,9 +116,10 @@ std::uint64_t RowHash(std::string_view canonical) {
 }
 
 void RegisterRowChecksum(sqlite3* db) {
-    Check(sqlite3_create_function_v2(db, kRowChecksumFunction, -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                     nullptr, nullptr, ChecksumStep, ChecksumFinal, nullptr),
-          db);
+    Check(
+        sqlite3_create_function_v2(db, kRowChecksumFunction, -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   nullptr, nullptr, ChecksumStep, ChecksumFinal, nullptr),
+        db);
 }
 
 }  // namespace kesmark::sqlite

@@ -470,9 +470,8 @@ class SqliteDatabase : public TreeDatabase {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             values += (i ? ", " : "") + QuoteIdentifier(fields[i]);
         }
-        std::string sql = "SELECT " + part + " AS kesmark_part, count(*), " +
-                          kRowChecksumFunction + "(" + values + ") FROM " +
-                          QuoteIdentifier(table);
+        std::string sql = "SELECT " + part + " AS kesmark_part, count(*), " + kRowChecksumFunction +
+                          "(" + values + ") FROM " + QuoteIdentifier(table);
         if (const std::string inRange = key.RangePredicate(range, parameters); !inRange.empty()) {
             sql += " WHERE " + inRange;
         }
