@@ -135,24 +135,10 @@ TableDataComparison::Outcome TableDataComparison::RunByChecksums() {
         if (const std::string obstacle = ChecksumObstacle(read1_, read2_); !obstacle.empty()) {
             return untrusted(obstacle);
         }
-        const KeyRange whole;
         host_.SetStatusText("Comparing data of table " + table_ + " by checksums");
-        const auto summaries = BothAtOnce<RangeSummaries>(
-            db1_, db2_, host_,
-            [&] { return db1_.RangeChecksums(table_, read1_, keyFields, whole, {}); },
-            [&] { return db2_.RangeChecksums(Table2(), read2_, keyFields2, whole, {}); });
-        if (!summaries) {
-            return Outcome::Cancelled;
-        }
-        const auto& [all1, all2] = *summaries;
-        if (all1.nullKeyRows > 0 || all2.nullKeyRows > 0) {
-            return untrusted("rows of database " + std::string(all1.nullKeyRows > 0 ? "1" : "2") +
-                             " have no value (Null) in the key (" + FieldNames(keyFields) + ")");
-        }
-        ++rangesCompared_;
-        const Outcome outcome = CompareRange(whole, all1.ranges.at(0), all2.ranges.at(0), 0);
+        const Outcome outcome = CompareParts(KeyRange{}, std::nullopt);
         if (outcome == Outcome::Untrusted && checksumFallback_.empty()) {
-            return untrusted("the databases cut the key ranges differently");
+            return untrusted("the databases did not cut the key ranges alike");
         }
         return outcome;
     } catch (const DbError& e) {
@@ -165,8 +151,7 @@ TableDataComparison::Outcome TableDataComparison::RunByChecksums() {
 
 TableDataComparison::Outcome TableDataComparison::CompareRange(const KeyRange& range,
                                                                const RangeSummary& summary1,
-                                                               const RangeSummary& summary2,
-                                                               int depth) {
+                                                               const RangeSummary& summary2) {
     if (host_.CancelRequested()) {
         return Outcome::Cancelled;
     }
@@ -176,30 +161,28 @@ TableDataComparison::Outcome TableDataComparison::CompareRange(const KeyRange& r
         position1_ += summary1.rows;
         return Outcome::Done;
     }
-    auto readRows = [&] {
+    // Small enough, or not to be cut by database 1's keys: read its rows.
+    if (std::max(summary1.rows, summary2.rows) <= pairing_.checksumRangeRows || summary1.rows < 2) {
         const Outcome outcome = RunByKey(&range, position1_);
         position1_ += summary1.rows;
         return outcome;
-    };
-    const std::int64_t largest = std::max(summary1.rows, summary2.rows);
-    if (largest <= pairing_.checksumRangeRows || summary1.rows < 2) {
-        return readRows();
     }
+    return CompareParts(range, std::make_pair(summary1.rows, summary2.rows));
+}
+
+TableDataComparison::Outcome TableDataComparison::CompareParts(
+    const KeyRange& range, std::optional<std::pair<std::int64_t, std::int64_t>> rows) {
     const std::int64_t parts = std::max<std::int64_t>(pairing_.checksumParts, 2);
-    const std::int64_t every = (summary1.rows + parts - 1) / parts;
     std::vector<std::vector<Value>> boundaries =
-        db1_.KeyBoundaries(table_, pairing_.keyFields, range, every);
+        db1_.KeyBoundaries(table_, pairing_.keyFields, range, parts);
     // Each boundary must lie inside the range and follow the one before.
-    std::vector<Value> previous = range.after;
+    const std::vector<Value>* previous = range.after.empty() ? nullptr : &range.after;
     for (const auto& boundary : boundaries) {
-        if ((!previous.empty() && CompareKeys(previous, boundary) >= 0) ||
+        if ((previous && CompareKeys(*previous, boundary) >= 0) ||
             (!range.upTo.empty() && CompareKeys(boundary, range.upTo) > 0)) {
             return Outcome::OutOfOrder;
         }
-        previous = boundary;
-    }
-    if (boundaries.empty()) {
-        return readRows();
+        previous = &boundary;
     }
     const auto& keyFields2 = KeyFields2();
     const auto summaries = BothAtOnce<RangeSummaries>(
@@ -210,17 +193,28 @@ TableDataComparison::Outcome TableDataComparison::CompareRange(const KeyRange& r
         return Outcome::Cancelled;
     }
     const auto& [parts1, parts2] = *summaries;
-    // The parts must account for every row of the range on each side.
-    std::int64_t rows1 = 0;
-    std::int64_t rows2 = 0;
-    for (std::size_t i = 0; i < parts1.ranges.size(); ++i) {
-        rows1 += parts1.ranges[i].rows;
-        rows2 += parts2.ranges[i].rows;
+    if (parts1.nullKeyRows > 0 || parts2.nullKeyRows > 0) {
+        checksumFallback_ = "The rows of table '" + table_ + "' are read, not compared by " +
+                            "checksums: rows of database " + (parts1.nullKeyRows > 0 ? "1" : "2") +
+                            " have no value (Null) in the key (" + FieldNames(pairing_.keyFields) +
+                            ").";
+        return Outcome::Untrusted;
     }
-    if (rows1 != summary1.rows || rows2 != summary2.rows ||
-        parts1.ranges.size() != boundaries.size() + 1 ||
+    if (parts1.ranges.size() != boundaries.size() + 1 ||
         parts2.ranges.size() != boundaries.size() + 1) {
         return Outcome::Untrusted;
+    }
+    // The parts must account for every row of the range on each side.
+    if (rows) {
+        std::int64_t rows1 = 0;
+        std::int64_t rows2 = 0;
+        for (std::size_t i = 0; i < parts1.ranges.size(); ++i) {
+            rows1 += parts1.ranges[i].rows;
+            rows2 += parts2.ranges[i].rows;
+        }
+        if (rows1 != rows->first || rows2 != rows->second) {
+            return Outcome::Untrusted;
+        }
     }
     rangesCompared_ += static_cast<std::int64_t>(parts1.ranges.size());
     host_.SetStatusText("Comparing data of table " + table_ + " by checksums: " +
@@ -229,7 +223,7 @@ TableDataComparison::Outcome TableDataComparison::CompareRange(const KeyRange& r
         KeyRange part;
         part.after = i == 0 ? range.after : boundaries[i - 1];
         part.upTo = i < boundaries.size() ? boundaries[i] : range.upTo;
-        const Outcome outcome = CompareRange(part, parts1.ranges[i], parts2.ranges[i], depth + 1);
+        const Outcome outcome = CompareRange(part, parts1.ranges[i], parts2.ranges[i]);
         if (outcome != Outcome::Done) {
             return outcome;
         }

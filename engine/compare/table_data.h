@@ -164,7 +164,12 @@ class TableDataComparison {
     // Compares one range whose summaries are known, cutting it further or
     // reading its rows.
     Outcome CompareRange(const KeyRange& range, const RangeSummary& summary1,
-                         const RangeSummary& summary2, int depth);
+                         const RangeSummary& summary2);
+    // Cuts `range` into parts at database 1's boundaries, has both databases
+    // summarize the parts and compares each. `rows`, when known, are the
+    // range's rows in database 1 and 2, which the parts must add up to.
+    Outcome CompareParts(const KeyRange& range,
+                         std::optional<std::pair<std::int64_t, std::int64_t>> rows);
     bool RunByPosition();
     void Reset();
     // Database 2's names of the table, the fields and the key fields.

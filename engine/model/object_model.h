@@ -248,14 +248,15 @@ class Database : public DbObject {
     // the three calls below throw DbError.
     virtual std::optional<std::vector<ChecksumForm>> ChecksumForms(
         std::string_view table, const std::vector<std::string>& fields);
-    // The keys of the rows of `range` at positions every, 2 * every, ... in
-    // key order (CompareKeys), the last row's key left out: boundaries that
-    // cut the range into parts of `every` rows. Rows with a Null in the key
-    // are not counted.
+    // Boundaries that cut `range` into about `parts` parts of equal row
+    // counts: the keys of the rows at places every, 2 * every, ... in key
+    // order (CompareKeys), every being the range's rows divided by `parts`,
+    // rounded up. Rows with a Null in the key are not counted. Strictly
+    // increasing; empty for an empty range.
     virtual std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
                                                           const std::vector<std::string>& keyFields,
                                                           const KeyRange& range,
-                                                          std::int64_t every);
+                                                          std::int64_t parts);
     // The row count and checksum of `fields` (key fields included as the
     // caller lists them) of each part `boundaries` (strictly increasing,
     // inside `range`) cut `range` into, computed by the database; values are

@@ -137,7 +137,7 @@ class OdbcDatabase : public TreeDatabase {
     std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
                                                   const std::vector<std::string>& keyFields,
                                                   const KeyRange& range,
-                                                  std::int64_t every) override {
+                                                  std::int64_t parts) override {
         CheckOpen();
         const RangeSql key = KeySql(table, keyFields);
         std::vector<KeyParameter> keyParameters;
@@ -147,15 +147,18 @@ class OdbcDatabase : public TreeDatabase {
             where += " AND " + inRange;
         }
         const std::string columns = SelectColumns(keyFields).substr(7);
-        const std::string sql =
-            "SELECT " + columns + " FROM (SELECT " + columns + ", row_number() OVER (ORDER BY " +
-            key.OrderBy() + ") AS kesmark_row FROM " + catalog_->SelectSource(table) + " WHERE " +
-            where + ") kesmark_keys WHERE kesmark_row % ? = 0 ORDER BY kesmark_row";
+        const std::string sql = "SELECT " + columns + " FROM (SELECT " + columns +
+                                ", row_number() OVER (ORDER BY " + key.OrderBy() +
+                                ") AS kesmark_row, count(*) OVER () AS kesmark_rows FROM " +
+                                catalog_->SelectSource(table) + " WHERE " + where +
+                                ") kesmark_keys WHERE kesmark_row % ((kesmark_rows + ? - 1) / ?) = "
+                                "0 ORDER BY kesmark_row";
         std::vector<Parameter> parameters = BindKeys(table, keyFields, keyParameters);
-        Parameter step;
-        step.text = std::to_string(std::max<std::int64_t>(every, 1));
-        step.column.sqlType = SQL_BIGINT;
-        parameters.push_back(std::move(step));
+        Parameter count;
+        count.text = std::to_string(std::max<std::int64_t>(parts, 1));
+        count.column.sqlType = SQL_BIGINT;
+        parameters.push_back(count);
+        parameters.push_back(count);
         auto recordset = OpenOdbcRecordset(*connection_, std::string(table), sql, parameters);
         std::vector<std::vector<Value>> keys;
         for (; !recordset->IsEof(); recordset->MoveNext()) {

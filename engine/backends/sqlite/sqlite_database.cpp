@@ -426,7 +426,7 @@ class SqliteDatabase : public TreeDatabase {
     std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
                                                   const std::vector<std::string>& keyFields,
                                                   const KeyRange& range,
-                                                  std::int64_t every) override {
+                                                  std::int64_t parts) override {
         CheckOpen();
         const RangeSql key = KeySql(keyFields);
         std::vector<KeyParameter> parameters;
@@ -438,17 +438,20 @@ class SqliteDatabase : public TreeDatabase {
         for (std::size_t i = 0; i < keyFields.size(); ++i) {
             columns += (i ? ", " : "") + QuoteIdentifier(keyFields[i]);
         }
-        const std::string sql = "SELECT " + columns + " FROM (SELECT " + columns +
-                                ", row_number() OVER (ORDER BY " + key.OrderBy() +
-                                ") AS kesmark_row FROM " + QuoteIdentifier(table) + " WHERE " +
-                                where + ") WHERE kesmark_row % ? = 0 ORDER BY kesmark_row";
+        const std::string sql =
+            "SELECT " + columns + " FROM (SELECT " + columns + ", row_number() OVER (ORDER BY " +
+            key.OrderBy() + ") AS kesmark_row, count(*) OVER () AS kesmark_rows FROM " +
+            QuoteIdentifier(table) + " WHERE " + where +
+            ") WHERE kesmark_row % ((kesmark_rows + ? - 1) / ?) = 0 ORDER BY kesmark_row";
         auto stmt = PrepareReading(table, sql);
         int index = 1;
         for (const auto& p : parameters) {
             BindValue(stmt.get(), index++, p.value);
         }
-        Check(sqlite3_bind_int64(stmt.get(), index, std::max<std::int64_t>(every, 1)),
-              connection_->Handle());
+        for (int i = 0; i < 2; ++i) {
+            Check(sqlite3_bind_int64(stmt.get(), index++, std::max<std::int64_t>(parts, 1)),
+                  connection_->Handle());
+        }
         std::vector<std::vector<Value>> keys;
         while (StepReading(table, stmt.get())) {
             std::vector<Value> k;
