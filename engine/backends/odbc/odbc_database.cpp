@@ -1,5 +1,7 @@
 #include "engine/backends/odbc/odbc_database.h"
 
+#include <mutex>
+
 #include "engine/backends/odbc/odbc_catalog.h"
 #include "engine/backends/odbc/odbc_dialect.h"
 #include "engine/backends/odbc/odbc_recordset.h"
@@ -238,7 +240,15 @@ class OdbcDatabase : public TreeDatabase {
                                  BindKeys(table, keyFields, keyParameters));
     }
 
+    void Interrupt() override {
+        const std::lock_guard lock(closing_);
+        if (connection_) {
+            connection_->CancelRunningCall();
+        }
+    }
+
     void Close() override {
+        const std::lock_guard lock(closing_);
         MarkClosed();
         if (catalog_) {
             catalog_->Detach();
@@ -389,7 +399,9 @@ class OdbcDatabase : public TreeDatabase {
     std::string connect_;
     std::unique_ptr<Connection> connection_;
     std::unique_ptr<Catalog> catalog_;
-    std::optional<bool> utf8Server_;  // the server's encoding is UTF-8; unknown until asked
+    std::optional<bool> utf8Server_;
+    std::mutex closing_;  // Interrupt against Close on another thread  // the server's encoding is
+                          // UTF-8; unknown until asked
 };
 
 }  // namespace

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
+#include "engine/backends/odbc/odbc_connection.h"
 #include "engine/compare/table_data.h"
 #include "engine/open_database.h"
 #include "tests/engine/backends/odbc/odbc_test_support.h"
@@ -200,6 +203,34 @@ TEST_F(OdbcChecksums, ASqliteFileAgainstTheServerComputesTheSameHash) {
             EXPECT_GT(data.RangesCompared(), 32 + 32);
         }
     }
+}
+
+// Cancelling a comparison while the servers compute a range's checksums
+// stops the statement there, not when it ends.
+TEST_F(OdbcChecksums, AStatementRunningOnAnotherThreadIsCancelled) {
+    KESMARK_REQUIRE_POSTGRES(server_);
+    auto connection =
+        kesmark::odbc::Connection::Open(server_.Connect("kesmark_sums_a").substr(5), {});
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread running([&] {
+        try {
+            auto statement = connection->NewStatement();
+            statement.Execute("SELECT pg_sleep(30)", "sleeping");
+            statement.FetchAll("sleeping");
+        } catch (const DbError& e) {
+            error = e.Description();
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    connection->CancelRunningCall();
+    running.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_NE(error.find("cancel"), std::string::npos) << error;
+    // The connection goes on.
+    auto statement = connection->NewStatement();
+    statement.Execute("SELECT 1", "after the cancel");
+    EXPECT_EQ(statement.FetchAll("after the cancel").rows.size(), 1u);
 }
 
 }  // namespace
