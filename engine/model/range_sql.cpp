@@ -51,6 +51,9 @@ std::string RangeSql::Search(const std::vector<std::vector<Value>>& boundaries, 
 
 std::string RangeSql::PartExpression(const std::vector<std::vector<Value>>& boundaries,
                                      std::vector<KeyParameter>& parameters) const {
+    if (terms_.empty()) {
+        return "0";
+    }
     std::string anyNull;
     for (std::size_t i = 0; i < terms_.size(); ++i) {
         anyNull += (i ? " OR " : "") + columns_[i] + " IS NULL";
