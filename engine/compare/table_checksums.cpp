@@ -141,11 +141,14 @@ TableDataComparison::Outcome TableDataComparison::RunByChecksums() {
             return untrusted("the databases did not cut the key ranges alike");
         }
         return outcome;
-    } catch (const DbError& e) {
+    } catch (const std::exception& e) {
+        // A statement that failed, or an answer that cannot be read: the
+        // rows are read instead, and say what fails for good.
         if (host_.CancelRequested()) {
             return Outcome::Cancelled;
         }
-        return untrusted(e.Description());
+        const auto* error = dynamic_cast<const DbError*>(&e);
+        return untrusted(error ? error->Description() : std::string(e.what()));
     }
 }
 
