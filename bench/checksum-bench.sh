@@ -100,7 +100,7 @@ peak_kib() {
 bytes_in() {
   strace -f -qq -e trace=recvfrom,recvmsg -o "$work/trace" "$diff_bin" --data --quiet \
     --checksums "$1" --settings "$settings" "$db1" "$db2" >/dev/null 2>&1 || true
-  awk '/= [0-9]+$/ { sum += $NF } END { printf "%d", sum }' "$work/trace"
+  awk '/= [0-9]+$/ { sum += $NF } END { printf "%.0f", sum }' "$work/trace"
 }
 
 # The two ways must find the same differences.

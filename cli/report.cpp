@@ -174,30 +174,28 @@ std::string SummaryText(const RunSummary& summary) {
     return text;
 }
 
-std::vector<const MemoryResultTree::Node*> ShownNodes(const MemoryResultTree& tree, bool all) {
-    std::vector<const MemoryResultTree::Node*> order = tree.TreeOrder();
+void VisitShownNodes(const MemoryResultTree& tree, bool all,
+                     const std::function<void(const MemoryResultTree::Node&)>& visit) {
     if (all) {
-        return order;
+        tree.VisitInTreeOrder(visit);
+        return;
     }
-    // Children come after their parent in tree order: walking it backwards,
-    // a node is known to have a shown child before the node is reached.
-    std::unordered_set<std::string_view> withShownChild;
-    std::vector<bool> shown(order.size());
-    for (std::size_t k = order.size(); k-- > 0;) {
-        const auto* node = order[k];
-        shown[k] = node->parent.empty() || StateOf(node->image) != NodeState::Same ||
-                   withShownChild.contains(node->key);
-        if (shown[k] && !node->parent.empty()) {
-            withShownChild.insert(node->parent);
+    // The owners of what differs, found from the few nodes that differ, so
+    // that a large tree of equal objects is read once, as it is printed.
+    std::unordered_set<std::string> owners;
+    tree.VisitInOrderAdded(
+        [&](const MemoryResultTree::Node& node) {
+            for (auto parent = node.parent; !parent.empty() && owners.insert(parent).second;) {
+                parent = tree.Find(parent)->parent;
+            }
+        },
+        [](Picture image) { return StateOf(image) != NodeState::Same; });
+    tree.VisitInTreeOrder([&](const MemoryResultTree::Node& node) {
+        if (node.parent.empty() || StateOf(node.image) != NodeState::Same ||
+            owners.contains(node.key)) {
+            visit(node);
         }
-    }
-    std::vector<const MemoryResultTree::Node*> result;
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        if (shown[k]) {
-            result.push_back(order[k]);
-        }
-    }
-    return result;
+    });
 }
 
 std::string LocalTimeNow() {

@@ -4,6 +4,7 @@
 // the wording they share: the kind of a node, why it differs, the summary.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,10 +73,11 @@ std::string PluralOf(std::string_view kind);
 // "1 table", "2 tables", "3 indexes", "2 queries".
 std::string CountOf(std::int64_t count, std::string_view kind);
 
-// The nodes a report shows, in tree order: every node with `all`, otherwise
-// each node that differs or was not compared, with its ancestors. The root
-// is always shown.
-std::vector<const MemoryResultTree::Node*> ShownNodes(const MemoryResultTree& tree, bool all);
+// Calls `visit` for the nodes a report shows, in tree order: every node with
+// `all`, otherwise each node that differs or was not compared, with its
+// ancestors. The root is always shown.
+void VisitShownNodes(const MemoryResultTree& tree, bool all,
+                     const std::function<void(const MemoryResultTree::Node&)>& visit);
 
 // The local time now, as "2024-05-01 14:03:12 +0200".
 std::string LocalTimeNow();

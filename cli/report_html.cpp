@@ -295,11 +295,11 @@ void WriteRows(std::ostream& out, const std::vector<const Node*>& rows) {
 class TreeWriter {
   public:
     TreeWriter(std::ostream& out, const MemoryResultTree& tree, NodeListing* listing)
-        : out_(out), listing_(listing) {
-        for (const auto& node : tree.Nodes()) {
+        : out_(out), listing_(listing), nodes_(tree.Nodes()) {
+        for (const auto& node : nodes_) {
             children_[node.parent].push_back(&node);
         }
-        for (const auto& node : tree.Nodes()) {
+        for (const auto& node : nodes_) {
             if (node.parent.empty()) {
                 roots_.push_back(&node);
             }
@@ -379,6 +379,7 @@ class TreeWriter {
 
     std::ostream& out_;
     NodeListing* listing_;  // Not owned; may be null.
+    const std::vector<Node> nodes_;
     std::unordered_map<std::string_view, std::vector<const Node*>> children_;
     std::vector<const Node*> roots_;
     std::unordered_map<const Node*, bool> quiet_;

@@ -126,23 +126,21 @@ void WriteTreeJson(std::ostream& out, const RunReport& report, NodeListing* list
     Member(out, "completed", report.completed);
     // After a stopped run, the keys of the nodes it did not finish.
     Json incomplete = Json::array();
-    for (const auto& node : report.tree->Nodes()) {
-        if (StateOf(node.image) == NodeState::NotCompared) {
-            incomplete.push_back(node.key);
-        }
-    }
+    report.tree->VisitInOrderAdded(
+        [&](const MemoryResultTree::Node& node) { incomplete.push_back(node.key); },
+        [](Picture image) { return StateOf(image) == NodeState::NotCompared; });
     Member(out, "incomplete", incomplete);
     Member(out, "summary", SummaryJson(report.summary, SummaryText(report.summary)));
-    const auto& nodes = report.tree->Nodes();
-    if (nodes.empty()) {
+    if (report.tree->Size() == 0) {
         out << "  \"nodes\": [],\n";
     } else {
         out << "  \"nodes\": [\n";
-        for (std::size_t k = 0; k < nodes.size(); ++k) {
-            out << "    " << Dump(NodeJson(nodes[k], listing), 4)
-                << (k + 1 < nodes.size() ? ",\n" : "\n");
-        }
-        out << "  ],\n";
+        bool first = true;
+        report.tree->VisitInOrderAdded([&](const MemoryResultTree::Node& node) {
+            out << (first ? "    " : ",\n    ") << Dump(NodeJson(node, listing), 4);
+            first = false;
+        });
+        out << "\n  ],\n";
     }
     Json messages = Json::array();
     for (const auto& m : *report.messages) {

@@ -59,17 +59,18 @@ std::string FormatMarkdown(const RunReport& report) {
 
     std::size_t listed = 0;
     std::size_t left = 0;
-    for (const auto* node : report.tree->TreeOrder()) {
+    report.tree->VisitInTreeOrder([&](const MemoryResultTree::Node& visited) {
+        const auto* node = &visited;
         if (StateOf(node->image) == NodeState::Same) {
-            continue;
+            return;
         }
         const std::string reason = ReasonText(*node);
         if (reason.empty()) {
-            continue;
+            return;
         }
         if (listed == kMarkdownObjects) {
             ++left;
-            continue;
+            return;
         }
         if (listed == 0) {
             out += "\n| Object | Kind | Difference |\n| --- | --- | --- |\n";
@@ -82,7 +83,7 @@ std::string FormatMarkdown(const RunReport& report) {
         }
         out += "| " + MarkdownCode(node->key) + " | " + MarkdownText(kind) + " | " +
                MarkdownText(reason) + " |\n";
-    }
+    });
     if (left > 0) {
         out += "\n_… and " + CountOf(static_cast<std::int64_t>(left), "more object") +
                " that differ._\n";

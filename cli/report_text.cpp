@@ -43,14 +43,13 @@ std::string Mark(NodeState state, std::size_t width, bool colour) {
 
 std::string FormatTreeText(const RunReport& report, const TextOptions& options) {
     std::string out;
-    const auto nodes = ShownNodes(*report.tree, options.all);
     // The marks share one width: that of "not compared" when a stopped run
     // left such nodes, else that of "differs".
-    const bool anyNotCompared = std::any_of(nodes.begin(), nodes.end(), [](const auto* node) {
-        return StateOf(node->image) == NodeState::NotCompared;
-    });
+    const bool anyNotCompared = report.tree->AnyPicture(
+        [](Picture image) { return StateOf(image) == NodeState::NotCompared; });
     const std::size_t markWidth = anyNotCompared ? 12 : 7;
-    for (const auto* node : nodes) {
+    VisitShownNodes(*report.tree, options.all, [&](const MemoryResultTree::Node& shown) {
+        const auto* node = &shown;
         const NodeState state = StateOf(node->image);
         out += Mark(state, markWidth, options.colour);
         out.append(2 + 2 * static_cast<std::size_t>(node->depth), ' ');
@@ -66,7 +65,7 @@ std::string FormatTreeText(const RunReport& report, const TextOptions& options) 
             }
         }
         out += '\n';
-    }
+    });
     if (!report.completed) {
         out += report.cancelled ? "incomplete: the comparison was cancelled"
                                 : "incomplete: the comparison stopped at an error";

@@ -101,7 +101,26 @@ std::vector<std::string> SortedNames(const Properties& properties) {
 }  // namespace
 
 std::string PropertyValueText(const Property& property) {
-    return DisplayText(property.Type(), property.GetValue());
+    const Value value = property.GetValue();
+    if (property.LongValue() && value.IsText()) {
+        // The first piece of a long text: whole characters, then " ...".
+        std::string text = *value.As<std::string>();
+        std::size_t end = text.size();
+        std::size_t start = end;
+        while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) {
+            --start;
+        }
+        if (start > 0) {
+            const auto lead = static_cast<unsigned char>(text[start - 1]);
+            const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            if (end - (start - 1) < length) {
+                end = start - 1;  // a character cut short
+            }
+        }
+        text.resize(end);
+        return text + " ...";
+    }
+    return DisplayText(property.Type(), value);
 }
 
 ResultView::ResultView(RunInputs inputs, const ComparisonOptions& options, Host& host,
@@ -574,8 +593,8 @@ bool ResultView::ListBothSides(const Properties& properties1, const Properties& 
         try {
             const Property& property1 = properties1.Item(name1);
             const Property& property2 = properties2.Item(name2);
-            const Property read1(property1.Name(), property1.Type(), property1.GetValue());
-            const Property read2(property2.Name(), property2.Type(), property2.GetValue());
+            const Property read1 = property1.Read();
+            const Property read2 = property2.Read();
             PropertyValuesEqual(read1, read2, equal, rules_);
             text1 = PropertyValueText(read1);
             text2 = PropertyValueText(read2);

@@ -31,8 +31,9 @@ enum class Side { Database1, Database2 };
 // The display text of a property's value in a compared row. Binary values
 // (types 9 and 11) read as their first eleven bytes in decimal, separated by
 // one blank, with " ..." appended when there are more ({1, 255, 16} reads
-// "1 255 16"); other values as their plain text; Null reads "Null". Throws
-// DbError when the value cannot be read.
+// "1 255 16"); other values as their plain text; Null reads "Null". A long
+// text read in pieces shows its first piece and " ...". Throws DbError when
+// the value cannot be read.
 std::string PropertyValueText(const Property& property);
 
 // The result view of one program: a property list to fill, the databases to

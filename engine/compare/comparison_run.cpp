@@ -151,7 +151,7 @@ RunOutcome ComparisonRun::RunComparison() {
             SetProgress(90);
         }
         if (options_.CompareFlag(Describe(phase).tag) &&
-            !Walk(phase, NodeKey(), NodeKey(), same_)) {
+            !Walk(phase, NodeKey(), NodeKey(), *db1_, *db2_, same_)) {
             return stopped();
         }
     }

@@ -112,12 +112,14 @@ class ComparisonRun {
 
     // The database phase: the two databases' own properties.
     bool CompareDatabaseProperties(bool& same, std::vector<PropertyDifference>& differences);
-    // The walk of `level` over the collection of the object at `owner` (the
-    // databases for the root key), whose partner in database 2 is at
-    // `owner2` (the same key, unless a member on the way was paired under
-    // another name): one pattern for every level, with the particular rules
-    // the hierarchy names for it.
-    bool Walk(Level level, const NodeKey& owner, const NodeKey& owner2, bool& ownerSame);
+    // The walk of `level` over the collections of `object1` and `object2`,
+    // the objects at `owner` (the databases for the root key) and at
+    // `owner2` in database 2 (the same key, unless a member on the way was
+    // paired under another name): one pattern for every level, with the
+    // particular rules the hierarchy names for it. The walk holds the objects
+    // it compares only while it compares them.
+    bool Walk(Level level, const NodeKey& owner, const NodeKey& owner2, DbObject& object1,
+              DbObject& object2, bool& ownerSame);
     // Pairs the members of two collections (PairMembers): adds one node per
     // pair, keyed by database 1's name (same picture for a member on both
     // sides, differs picture otherwise), clears `same` for a member on one

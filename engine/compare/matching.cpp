@@ -1,5 +1,6 @@
 #include "engine/compare/matching.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engine/model/text.h"
@@ -64,12 +65,38 @@ bool IsSkipped(const SkipList& skipList, std::string_view name) {
     return false;
 }
 
+bool LongValuesEqualInPieces(const LongValueReader& a, const LongValueReader& b) {
+    if (a.size != b.size) {
+        return false;
+    }
+    for (std::int64_t offset = 0; offset < a.size;
+         offset += static_cast<std::int64_t>(kLongValuePiece)) {
+        const Bytes piece1 = a.read(offset, kLongValuePiece);
+        const Bytes piece2 = b.read(offset, kLongValuePiece);
+        if (piece1 != piece2) {
+            return false;
+        }
+        if (piece1.empty()) {
+            break;  // both ended early: nothing more to compare
+        }
+    }
+    return true;
+}
+
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal) {
     PropertyValuesEqual(property1, property2, equal, EqualityRules{});
 }
 
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal,
                          const EqualityRules& rules) {
+    const LongValueReader* long1 = property1.LongValue();
+    const LongValueReader* long2 = property2.LongValue();
+    if (long1 || long2) {
+        if (!long1 || !long2 || !LongValuesEqualInPieces(*long1, *long2)) {
+            equal = false;
+        }
+        return;
+    }
     const int type = property1.Type();
     const Value value1 = property1.GetValue();
     const Value value2 = property2.GetValue();

@@ -51,6 +51,11 @@ void MergeNames(const std::vector<std::string>& list1, const std::vector<std::st
 // True when `name` is on the skip list (exact, case-sensitive).
 bool IsSkipped(const SkipList& skipList, std::string_view name);
 
+// True when two long values are equal: their sizes first, then their bytes,
+// a piece of kLongValuePiece bytes from each at a time, stopping at the first
+// piece that differs. Reading may throw DbError.
+bool LongValuesEqualInPieces(const LongValueReader& a, const LongValueReader& b);
+
 // What, beyond the variant rules, decides whether two property values are
 // equal.
 struct EqualityRules {
@@ -66,10 +71,12 @@ struct EqualityRules {
 };
 
 // Clears `equal` when the values of the two properties differ; never sets it.
-// Byte arrays (type 9 or 11 on property 1) compare by length and every byte;
-// other values by the variant rules (see VariantEqual: Null on one side only
-// is a difference, Null on both sides is equal). Reading a value may throw
-// DbError; the caller decides what that means.
+// Long values read in pieces (Property::LongValue) compare piece by piece,
+// and differ from any value held whole. Byte arrays (type 9 or 11 on
+// property 1) compare by length and every byte; other values by the variant
+// rules (see VariantEqual: Null on one side only is a difference, Null on
+// both sides is equal). Reading a value may throw DbError; the caller decides
+// what that means.
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal);
 // As above, under `rules`. With default rules the same as above.
 void PropertyValuesEqual(const Property& property1, const Property& property2, bool& equal,

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,18 +73,28 @@ class ResultTree {
 
 // A result tree held in memory, in the order nodes were added. The command-line
 // front end prints it; tests inspect it.
+//
+// A comparison of a large schema adds millions of nodes, so a node is kept in
+// about 26 bytes: a node whose key is its parent's key followed by one
+// "Collection[name]" keeps only the name (and its text when that differs from
+// the name); keys and parents are rebuilt when a node is read. Differences
+// and row counts, which only differing nodes and compared tables have, are
+// kept beside the nodes.
 class MemoryResultTree : public ResultTree {
   public:
+    // One node as a reader sees it.
     struct Node {
         std::string key;
         std::string text;
         std::string parent;  // empty for a top-level node
         Picture image = Picture::None;
-        int depth = 0;
+        int depth = 0;  // 0 for a top-level node
         Presence presence = Presence::Both;
         std::vector<PropertyDifference> differences;
         std::optional<RowCounts> rows;
     };
+
+    MemoryResultTree();
 
     void AddNode(std::string_view parentKey, std::string_view key, std::string_view text,
                  Picture image) override;
@@ -93,19 +105,77 @@ class MemoryResultTree : public ResultTree {
     void SetRowCounts(std::string_view key, const RowCounts& counts) override;
     void CountFilteredOut(std::string_view) override { ++filteredOut_; }
 
-    // Nodes in the order they were added.
-    const std::vector<Node>& Nodes() const { return nodes_; }
-    // Nodes in tree order: each node followed by its children, depth first.
-    std::vector<const Node*> TreeOrder() const;
-    const Node* Find(std::string_view key) const;
+    std::size_t Size() const { return nodes_.size(); }
+    // Every node in the order added (copies: meant for small trees).
+    std::vector<Node> Nodes() const;
+    // Calls `visit` for every node in the order added (only those whose
+    // picture passes `only`, when given).
+    void VisitInOrderAdded(const std::function<void(const Node&)>& visit,
+                           const std::function<bool(Picture)>& only = {}) const;
+    // True when the picture of some node passes `test`.
+    bool AnyPicture(const std::function<bool(Picture)>& test) const;
+    // Calls `visit` for every node in tree order: each node followed by its
+    // children, depth first, children in the order added.
+    void VisitInTreeOrder(const std::function<void(const Node&)>& visit) const;
+    // The node of that key, or nullopt.
+    std::optional<Node> Find(std::string_view key) const;
     // How many objects the filters left out.
     std::int64_t FilteredOut() const { return filteredOut_; }
 
   private:
-    Node& At(std::string_view key);
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    static constexpr std::uint8_t kWholeKey = 0xFF;  // the label is the whole key
+    static constexpr std::uint8_t kBelowRoot = 1;    // the parent's key is the root key
+    static constexpr std::uint8_t kOwnText = 2;      // the text follows the label in texts_
+    static constexpr std::uint8_t kOnly1 = 4;        // of database 1 only
+    static constexpr std::uint8_t kOnly2 = 8;        // of database 2 only
 
-    std::vector<Node> nodes_;
-    std::unordered_map<std::string, std::size_t> index_;
+    struct Stored {
+        std::uint32_t parent;     // kNone for a top-level node
+        std::uint32_t label;      // texts_ position: the member's name, or the whole key
+        std::uint8_t image;       // Picture
+        std::uint8_t collection;  // collections_ index, or kWholeKey
+        std::uint8_t flags;       // kBelowRoot, kOwnText, kOnly1, kOnly2
+    };
+
+    // Texts one after the other in blocks that never move, each with its
+    // length first; a text longer than a block is kept on its own.
+    class TextStore {
+      public:
+        // Adds `text`, or `text` and `second` one after the other; returns
+        // the position of the first.
+        std::uint32_t Add(std::string_view text, std::optional<std::string_view> second = {});
+        std::string_view Get(std::uint32_t position) const;
+        // The text added with the one at `position`.
+        std::string_view Second(std::uint32_t position) const;
+        void Clear();
+
+      private:
+        static constexpr std::size_t kBlockBytes = 64 << 10;
+        static constexpr std::uint32_t kLarge = 0x80000000u;
+        // The bytes from the record at `position` on.
+        std::string_view Record(std::uint32_t position) const;
+        std::vector<std::string> blocks_;
+        std::vector<std::string> large_;
+    };
+
+    std::uint32_t Lookup(std::string_view key) const;
+    // The index of the node `key`; throws DbError when there is none.
+    std::uint32_t IndexOf(std::string_view key) const;
+    std::string_view TextOf(const Stored& node) const;
+    bool KeyIs(std::uint32_t index, std::string_view key) const;
+    std::string KeyOf(std::uint32_t index) const;
+    Node Materialise(std::uint32_t index) const;
+    // Adds node `index`, whose key hashes to `hash`, to the lookup table.
+    void Insert(std::uint32_t index, std::uint32_t hash);
+    std::uint8_t CollectionId(std::string_view collection);
+
+    std::deque<Stored> nodes_;
+    TextStore texts_;
+    std::vector<std::string> collections_;
+    std::vector<std::uint32_t> slots_;  // open addressing over nodes_, kNone when empty
+    std::unordered_map<std::uint32_t, std::vector<PropertyDifference>> differences_;
+    std::unordered_map<std::uint32_t, RowCounts> rows_;
     std::int64_t filteredOut_ = 0;
 };
 

@@ -25,7 +25,7 @@ bool IsRowPicture(Picture picture) {
 RunSummary Summarize(const MemoryResultTree& tree) {
     RunSummary summary;
     summary.filteredOut = tree.FilteredOut();
-    for (const auto& node : tree.Nodes()) {
+    tree.VisitInOrderAdded([&](const MemoryResultTree::Node& node) {
         if (node.rows) {
             if (!summary.rows) {
                 summary.rows.emplace();
@@ -36,7 +36,7 @@ RunSummary Summarize(const MemoryResultTree& tree) {
             summary.rows->same += node.rows->same;
         }
         if (IsRowPicture(node.image)) {
-            continue;
+            return;
         }
         if (node.key == kRootKey) {
             // The root differs with anything below it; it counts only for
@@ -44,14 +44,14 @@ RunSummary Summarize(const MemoryResultTree& tree) {
             if (!node.differences.empty()) {
                 ++summary.differing[static_cast<std::size_t>(Level::Databases)];
             }
-            continue;
+            return;
         }
         switch (StateOf(node.image)) {
             case NodeState::Same:
-                continue;
+                return;
             case NodeState::NotCompared:
                 ++summary.notCompared;
-                continue;
+                return;
             case NodeState::Differs:
                 break;
         }
@@ -68,7 +68,7 @@ RunSummary Summarize(const MemoryResultTree& tree) {
             case Presence::Both:
                 break;
         }
-    }
+    });
     return summary;
 }
 

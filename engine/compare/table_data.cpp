@@ -7,10 +7,12 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "engine/compare/matching.h"
 #include "engine/model/key_order.h"
 #include "engine/model/node_key.h"
 #include "engine/model/text.h"
@@ -24,6 +26,22 @@ namespace {
 // between two looks at the cancel flag while waiting for a database.
 constexpr auto kYieldInterval = std::chrono::milliseconds(40);
 
+// A long value too long to send whole travels as this tag and its 8-byte
+// size (value_codec.h uses tags below it); the consumer then reads both
+// values in pieces from the recordsets, which stay on that record meanwhile.
+constexpr char kLongValueTag = 0x7F;
+
+void AppendLongValueMarker(std::int64_t size, std::string& out) {
+    char raw[1 + sizeof size];
+    raw[0] = kLongValueTag;
+    std::memcpy(raw + 1, &size, sizeof size);
+    out.append(raw, sizeof raw);
+}
+
+bool IsLongValueMarker(std::string_view cell) {
+    return cell.size() == 1 + sizeof(std::int64_t) && cell[0] == kLongValueTag;
+}
+
 // A run of rows of one database, encoded (value_codec.h) one after the other
 // in `bytes`; cell c of the batch spans bytes [cellStart[c], cellStart[c + 1]).
 struct RowBatch {
@@ -31,6 +49,9 @@ struct RowBatch {
     std::vector<std::uint32_t> cellStart{0};
     std::size_t rows = 0;
     bool last = false;  // no rows follow (end of table, or an error)
+    // The last row holds a long value: its producer keeps the recordset on
+    // that row until the consumer lets it go on.
+    bool parked = false;
     std::optional<DbError> error;
 };
 
@@ -66,15 +87,31 @@ class BatchQueue {
         notFull_.notify_one();
         return batch;
     }
+    // The producer of a parked batch: blocks until the consumer lets it go
+    // on (true) or the consumer stopped (false).
+    bool WaitForRelease(const std::atomic<bool>& stop) {
+        std::unique_lock lock(mutex_);
+        released_.wait(lock, [&] { return release_ || stop; });
+        release_ = false;
+        return !stop;
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        release_ = true;
+        released_.notify_one();
+    }
     void WakeProducer() {
         std::lock_guard lock(mutex_);
         notFull_.notify_all();
+        released_.notify_all();
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable notFull_;
     std::condition_variable notEmpty_;
+    std::condition_variable released_;
+    bool release_ = false;
     std::deque<RowBatch> queue_;
 };
 
@@ -111,64 +148,99 @@ DbError ReadingError(const DbError& error, const ReadLabel& label,
     return DbError(error.Number(), what + error.Description(), error.Source());
 }
 
+bool IsLongType(int type) {
+    return type == dao::kLongBinary || type == dao::kMemo;
+}
+
 // Opens one recordset and reads it into the queue until its end, an error or
-// a stop; the DAO types of its fields go to `types` before the first batch.
-// Fields whose first difference is already known are sent as Null.
+// a stop; the DAO types of its fields go to `types`, and the recordset to
+// `opened`, before the first batch. Fields whose first difference is already
+// known are sent as Null. A long value of a field marked in `inPieces`
+// longer than kLongValuePiece is not read: its size goes, the batch ends with
+// its row, and the recordset stays on that row until the consumer has
+// compared it (reading it through `opened`).
 void Produce(const RecordsetOpener& open, const ReadLabel& label, BatchQueue& queue,
              const std::atomic<bool>& stop, const std::vector<std::atomic<bool>>& decided,
-             std::vector<int>& types) {
+             std::vector<int>& types, const std::vector<bool>& inPieces, Recordset*& opened) {
     const std::size_t fieldCount = decided.size();
     std::optional<std::size_t> reading;  // the field whose value is being read
     try {
         auto recordset = open();
         std::vector<RecordsetField*> fields;
+        std::vector<bool> longField;
         for (std::size_t f = 0; f < fieldCount; ++f) {
             fields.push_back(&recordset->Field(f));
             types.push_back(fields.back()->Type());
+            longField.push_back(inPieces[f] && IsLongType(types.back()));
         }
+        opened = recordset.get();
         while (!stop) {
             RowBatch batch;
             batch.cellStart.reserve(TableDataComparison::kBatchRows * fieldCount + 1);
             // Room for a full batch and the row that passes its limit.
             batch.bytes.reserve(TableDataComparison::kBatchBytes + (64 << 10));
-            // While every field is wanted, the backend encodes whole rows.
+            // While every field is wanted, the backend encodes whole rows,
+            // but for a row with a value to read in pieces.
             const bool wholeRows = std::none_of(decided.begin(), decided.end(), [](const auto& d) {
                 return d.load(std::memory_order_relaxed);
             });
+            const std::int64_t longValueLimit =
+                std::any_of(longField.begin(), longField.end(), [](bool l) { return l; })
+                    ? static_cast<std::int64_t>(kLongValuePiece)
+                    : std::numeric_limits<std::int64_t>::max();
             while (batch.rows < TableDataComparison::kBatchRows &&
                    batch.bytes.size() < TableDataComparison::kBatchBytes) {
                 if (recordset->IsEof()) {
                     batch.last = true;
                     break;
                 }
+                bool encoded = false;
                 if (wholeRows) {
                     // A field that fails to read has no end yet: the count
                     // of ends this row has so far names it.
                     const std::size_t ends = batch.cellStart.size();
                     try {
-                        recordset->AppendEncodedRow(batch.bytes, batch.cellStart);
+                        encoded = recordset->AppendEncodedRow(batch.bytes, batch.cellStart,
+                                                              longValueLimit);
                     } catch (...) {
                         reading = batch.cellStart.size() - ends;
                         throw;
                     }
-                } else {
+                }
+                if (!encoded) {
                     for (std::size_t f = 0; f < fieldCount; ++f) {
                         if (decided[f].load(std::memory_order_relaxed)) {
                             batch.bytes.push_back(value_tags::kNull);
                         } else {
                             reading = f;
-                            fields[f]->AppendEncodedValue(batch.bytes);
+                            const std::int64_t size = longField[f] ? fields[f]->FieldSize() : 0;
+                            if (size > static_cast<std::int64_t>(kLongValuePiece)) {
+                                AppendLongValueMarker(size, batch.bytes);
+                                batch.parked = true;
+                            } else {
+                                fields[f]->AppendEncodedValue(batch.bytes);
+                            }
                             reading.reset();
                         }
                         batch.cellStart.push_back(static_cast<std::uint32_t>(batch.bytes.size()));
                     }
                 }
                 ++batch.rows;
+                if (batch.parked) {
+                    break;
+                }
                 recordset->MoveNext();
             }
             const bool last = batch.last;
+            const bool parked = batch.parked;
             if (!queue.Push(std::move(batch), stop) || last) {
                 break;
+            }
+            if (parked) {
+                if (!queue.WaitForRelease(stop)) {
+                    break;
+                }
+                recordset->MoveNext();
             }
         }
         recordset->Close();
@@ -190,10 +262,15 @@ struct Cursor {
     bool cancelled = false;
 
     // Makes the current row valid, taking the next batch when this one is
-    // used up; false at the end of the table, or when the wait for a batch
-    // was cancelled. Throws the producer's error.
+    // used up (leaving the row of a parked batch lets its producer go on);
+    // false at the end of the table, or when the wait for a batch was
+    // cancelled. Throws the producer's error.
     bool Next() {
         while (!ended && row >= batch.rows) {
+            if (batch.parked) {
+                batch.parked = false;
+                queue.Release();
+            }
             if (batch.last) {
                 ended = true;
                 break;
@@ -211,6 +288,8 @@ struct Cursor {
         }
         return !ended;
     }
+    // True on the row whose producer waits (a long value is in it).
+    bool AtParkedRow() const { return batch.parked && row + 1 == batch.rows; }
     std::string_view Cell(std::size_t field, std::size_t fieldCount) const {
         const std::size_t c = row * fieldCount + field;
         return std::string_view(batch.bytes)
@@ -225,23 +304,43 @@ struct Cursor {
     }
 };
 
+// True when two encoded cells of a field hold equal values: same bytes, or
+// equal once decoded, by the variant rules (5 and 5.0) or, `byMeaning`, by
+// what the values mean across engines (ValuesEqualByMeaning).
+bool CellsEqual(std::string_view cell1, std::string_view cell2, bool longField, bool byMeaning) {
+    if (cell1 == cell2) {
+        return true;
+    }
+    const Value v1 = DecodeValue(cell1);
+    const Value v2 = DecodeValue(cell2);
+    if (v1.IsNull() || v2.IsNull()) {
+        return v1.IsNull() && v2.IsNull();
+    }
+    if (longField) {
+        return LongValuesEqual(v1, v2);
+    }
+    return byMeaning ? ValuesEqualByMeaning(v1, v2) : VariantEqual(v1, v2);
+}
+
 // The two reader threads of one pass and the consumer's cursors over them.
 // The threads are joined (and the recordsets gone) when it is destroyed.
 class Pipeline {
   public:
+    // The fields marked in `inPieces` may hold long values read in pieces.
     Pipeline(RecordsetOpener open1, RecordsetOpener open2, ReadLabel label1, ReadLabel label2,
-             std::size_t fieldCount, std::function<bool()> waiting)
+             std::size_t fieldCount, std::vector<bool> inPieces, std::function<bool()> waiting)
         : label1_(std::move(label1)),
           label2_(std::move(label2)),
           decided_(fieldCount),
+          inPieces_(std::move(inPieces)),
           waiting_(std::move(waiting)),
           side1_{queue1_, waiting_, {}, 0, false, false},
           side2_{queue2_, waiting_, {}, 0, false, false} {
         reader1_ = std::thread([this, open1 = std::move(open1)] {
-            Produce(open1, label1_, queue1_, stop_, decided_, types1_);
+            Produce(open1, label1_, queue1_, stop_, decided_, types1_, inPieces_, recordset1_);
         });
         reader2_ = std::thread([this, open2 = std::move(open2)] {
-            Produce(open2, label2_, queue2_, stop_, decided_, types2_);
+            Produce(open2, label2_, queue2_, stop_, decided_, types2_, inPieces_, recordset2_);
         });
     }
     Pipeline(const Pipeline&) = delete;
@@ -267,16 +366,35 @@ class Pipeline {
     // The DAO types of database 1's fields, known once its first batch came.
     const std::vector<int>& Types1() const { return types1_; }
 
+    // Whether the cells of field `f` on the current rows hold equal values:
+    // as CellsEqual, and long values read in pieces on both sides compared
+    // piece by piece while both readers wait on their records.
+    bool FieldEqual(std::size_t f, std::size_t fieldCount, bool longField, bool byMeaning) {
+        const std::string_view cell1 = side1_.Cell(f, fieldCount);
+        const std::string_view cell2 = side2_.Cell(f, fieldCount);
+        const bool long1 = IsLongValueMarker(cell1);
+        const bool long2 = IsLongValueMarker(cell2);
+        if (!long1 && !long2) {
+            return CellsEqual(cell1, cell2, longField, byMeaning);
+        }
+        return long1 && long2 && LongFieldsEqual(recordset1_->Field(f), recordset2_->Field(f));
+    }
+    // True when either side's current row waits with a long value in it.
+    bool AtParkedRows() const { return side1_.AtParkedRow() || side2_.AtParkedRow(); }
+
   private:
     std::atomic<bool> stop_{false};
     ReadLabel label1_;
     ReadLabel label2_;
     std::vector<std::atomic<bool>> decided_;
+    std::vector<bool> inPieces_;
     std::function<bool()> waiting_;
     BatchQueue queue1_;
     BatchQueue queue2_;
     std::vector<int> types1_;
     std::vector<int> types2_;
+    Recordset* recordset1_ = nullptr;  // owned by its reader thread
+    Recordset* recordset2_ = nullptr;
     Cursor side1_;
     Cursor side2_;
     std::thread reader1_;
@@ -301,28 +419,6 @@ class YieldPoint {
     Host& host_;  // Not owned.
     std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
-
-bool IsLongType(int type) {
-    return type == dao::kLongBinary || type == dao::kMemo;
-}
-
-// True when two encoded cells of a field hold equal values: same bytes, or
-// equal once decoded, by the variant rules (5 and 5.0) or, `byMeaning`, by
-// what the values mean across engines (ValuesEqualByMeaning).
-bool CellsEqual(std::string_view cell1, std::string_view cell2, bool longField, bool byMeaning) {
-    if (cell1 == cell2) {
-        return true;
-    }
-    const Value v1 = DecodeValue(cell1);
-    const Value v2 = DecodeValue(cell2);
-    if (v1.IsNull() || v2.IsNull()) {
-        return v1.IsNull() && v2.IsNull();
-    }
-    if (longField) {
-        return LongValuesEqual(v1, v2);
-    }
-    return byMeaning ? ValuesEqualByMeaning(v1, v2) : VariantEqual(v1, v2);
-}
 
 // CompareKeyValues over two keys as their encoded cells (one after the
 // other), decoding only what it must: two integers compare as such, and two
@@ -393,6 +489,15 @@ std::string KeyFieldsText(const std::vector<std::string>& keyFields) {
 }
 
 }  // namespace
+
+bool LongFieldsEqual(RecordsetField& a, RecordsetField& b) {
+    auto pieces = [](RecordsetField& field) {
+        return LongValueReader{field.FieldSize(), [&field](std::int64_t offset, std::size_t count) {
+                                   return field.GetChunk(offset, count);
+                               }};
+    };
+    return LongValuesEqualInPieces(pieces(a), pieces(b));
+}
 
 bool LongValuesEqual(const Value& a, const Value& b) {
     auto bytesOf = [](const Value& v) -> std::optional<std::string_view> {
@@ -579,6 +684,11 @@ TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range
     }
     const std::size_t fieldCount = read.size();
     const std::size_t reported = fields_.size();
+    // Long values are read in pieces in the fields compared, not in the key.
+    std::vector<bool> inPieces(fieldCount, false);
+    for (std::size_t f = 0; f < reported; ++f) {
+        inPieces[f] = std::find(keyAt.begin(), keyAt.end(), f) == keyAt.end();
+    }
     const std::string& table2 = Table2();
 
     bool cancelled = false;
@@ -592,7 +702,7 @@ TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range
                      : db2_.OpenOrderedRecordset(table2, read2, keyFields2);
     };
     Pipeline pipeline(open1, open2, ReadLabel{db1_.Name(), table_, read},
-                      ReadLabel{db2_.Name(), table2, read2}, fieldCount,
+                      ReadLabel{db2_.Name(), table2, read2}, fieldCount, inPieces,
                       [&] { return yieldAndCheck(); });
     Cursor& side1 = pipeline.Side1();
     Cursor& side2 = pipeline.Side2();
@@ -673,15 +783,14 @@ TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range
             have2 = step(side2, keys2, 2, false);
         } else {
             bool changed = false;
-            if (side1.Row(fieldCount) != side2.Row(fieldCount)) {
+            if (pipeline.AtParkedRows() || side1.Row(fieldCount) != side2.Row(fieldCount)) {
                 if (longField.empty()) {
                     for (const int type : pipeline.Types1()) {
                         longField.push_back(IsLongType(type));
                     }
                 }
                 for (std::size_t f = 0; f < fieldCount; ++f) {
-                    if (!CellsEqual(side1.Cell(f, fieldCount), side2.Cell(f, fieldCount),
-                                    longField[f], byMeaning_)) {
+                    if (!pipeline.FieldEqual(f, fieldCount, longField[f], byMeaning_)) {
                         changed = true;
                         if (f < reported && firstDifference_[f] == 0) {
                             firstDifference_[f] = position1;
@@ -760,10 +869,11 @@ bool TableDataComparison::RunByPosition() {
     };
     bool cancelled = false;
     YieldPoint yieldAndCheck(host_);
-    Pipeline pipeline(
-        opener(db1_, table_, fields_, pairing_.keyFields),
-        opener(db2_, Table2(), Fields2(), KeyFields2()), ReadLabel{db1_.Name(), table_, fields_},
-        ReadLabel{db2_.Name(), Table2(), Fields2()}, fieldCount, [&] { return yieldAndCheck(); });
+    Pipeline pipeline(opener(db1_, table_, fields_, pairing_.keyFields),
+                      opener(db2_, Table2(), Fields2(), KeyFields2()),
+                      ReadLabel{db1_.Name(), table_, fields_},
+                      ReadLabel{db2_.Name(), Table2(), Fields2()}, fieldCount,
+                      std::vector<bool>(fieldCount, true), [&] { return yieldAndCheck(); });
     Cursor& side1 = pipeline.Side1();
     Cursor& side2 = pipeline.Side2();
     auto& decided = pipeline.Decided();
@@ -785,9 +895,10 @@ bool TableDataComparison::RunByPosition() {
             break;
         }
         ++recordsCompared_;
-        // Identical bytes: every field of the row is equal. Otherwise look at
-        // the fields one by one, decoding only those whose bytes differ.
-        if (side1.Row(fieldCount) != side2.Row(fieldCount)) {
+        // Identical bytes: every field of the row is equal (unless long
+        // values stand in it by their sizes). Otherwise look at the fields
+        // one by one, decoding only those whose bytes differ.
+        if (pipeline.AtParkedRows() || side1.Row(fieldCount) != side2.Row(fieldCount)) {
             if (longField.empty()) {
                 for (const int type : pipeline.Types1()) {
                     longField.push_back(IsLongType(type));
@@ -797,8 +908,7 @@ bool TableDataComparison::RunByPosition() {
                 if (decided[f].load(std::memory_order_relaxed)) {
                     continue;
                 }
-                if (!CellsEqual(side1.Cell(f, fieldCount), side2.Cell(f, fieldCount), longField[f],
-                                byMeaning_)) {
+                if (!pipeline.FieldEqual(f, fieldCount, longField[f], byMeaning_)) {
                     firstDifference_[f] = recordsCompared_;
                     decided[f] = true;
                     --undecided;

@@ -20,8 +20,10 @@
 // row order does not depend on the fields asked for.
 //
 // Memory stays bounded whatever the table's size: rows travel in batches of a
-// limited byte size through queues of limited depth, and at most `maxRows`
-// differing rows are kept (the counts stay exact past it).
+// limited byte size through queues of limited depth, at most `maxRows`
+// differing rows are kept (the counts stay exact past it), and a long value
+// longer than kLongValuePiece is compared piece by piece (LongFieldsEqual)
+// while both readers wait on its record.
 
 #include <atomic>
 #include <cstdint>
@@ -206,5 +208,11 @@ class TableDataComparison {
 // True when two values of a long field (DAO type 11 or 12) are equal: their
 // byte lengths and then their bytes, as comparing them chunk by chunk gives.
 bool LongValuesEqual(const Value& a, const Value& b);
+
+// True when the current long values of two fields are equal: FieldSize of
+// each, then GetChunk a piece of kLongValuePiece bytes at a time, stopping at
+// the first piece that differs. Memory stays one piece per side whatever
+// the values' size. Reading may throw DbError.
+bool LongFieldsEqual(RecordsetField& a, RecordsetField& b);
 
 }  // namespace kesmark

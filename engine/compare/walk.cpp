@@ -54,8 +54,12 @@ int RoundHalfToEven(double x) {
 // properties and sub-walks in the order the level's rules give, and the
 // differs picture when anything below it differed. A walk that stops marks
 // the common objects it did not finish.
+//
+// The walk holds the two objects it is comparing, and each common member
+// only while it compares that member: a table's fields and indexes are read
+// when its walk reads them and let go with the table.
 bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner2,
-                         bool& ownerSame) {
+                         DbObject& object1, DbObject& object2, bool& ownerSame) {
     if (YieldAndCheckCancel()) {
         return false;
     }
@@ -72,8 +76,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
 
         if (info.rules & kProbeDatabase1) {
             try {
-                std::unique_ptr<DbObject> holder;
-                Resolve(*db1_, owner, holder).GetCollection(info.collection)->Count();
+                object1.GetCollection(info.collection)->Count();
             } catch (const std::exception&) {
                 return true;
             }
@@ -90,17 +93,12 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
             compareData = true;
             pairing = PlanPairing(*db1_, *db2_, owner.Name(), options_.Data(), owner2.Name(),
                                   rules_.ignoreNameCase);
-            const auto recordCount = [&](Database& db, const NodeKey& table) {
-                return OnSide(db, "counting the rows of " + table.Text(), [&] {
-                    std::unique_ptr<DbObject> holder;
-                    return Resolve(db, table, holder)
-                        .GetProperties()
-                        .Item("RecordCount")
-                        .GetValue();
-                });
+            const auto recordCount = [&](Database& db, DbObject& table, const NodeKey& key) {
+                return OnSide(db, "counting the rows of " + key.Text(),
+                              [&] { return table.GetProperties().Item("RecordCount").GetValue(); });
             };
-            const Value count1 = recordCount(*db1_, owner);
-            const Value count2 = recordCount(*db2_, owner2);
+            const Value count1 = recordCount(*db1_, object1, owner);
+            const Value count2 = recordCount(*db2_, object2, owner2);
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
                 compareData = pairing.byKey;
@@ -109,23 +107,19 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
             }
         }
 
-        {
-            std::unique_ptr<DbObject> o1;
-            std::unique_ptr<DbObject> o2;
-            // Each owner is looked up and each collection read on its own
-            // side, so that a failure names the database it came from.
-            DbObject& object1 = OnSide(*db1_, "reading " + CollectionText(info.collection, owner),
-                                       [&]() -> DbObject& { return Resolve(*db1_, owner, o1); });
-            DbObject& object2 = OnSide(*db2_, "reading " + CollectionText(info.collection, owner2),
-                                       [&]() -> DbObject& { return Resolve(*db2_, owner2, o2); });
-            for (auto [db, object, key] : {std::tuple{db1_.get(), &object1, &owner},
-                                           std::tuple{db2_.get(), &object2, &owner2}}) {
-                OnSide(*db, "reading " + CollectionText(info.collection, *key),
-                       [&] { return object->GetCollection(info.collection)->Count(); });
-            }
-            if (!CompareCollections(level, owner, object1, object2, common, ownerSame)) {
-                return stop();
-            }
+        // Each collection is read on its own side, so that a failure names
+        // the database it came from.
+        auto readCollection = [&](DbObject& object) {
+            auto collection = object.GetCollection(info.collection);
+            collection->Count();
+            return collection;
+        };
+        auto collection1 = OnSide(*db1_, "reading " + CollectionText(info.collection, owner),
+                                  [&] { return readCollection(object1); });
+        auto collection2 = OnSide(*db2_, "reading " + CollectionText(info.collection, owner2),
+                                  [&] { return readCollection(object2); });
+        if (!CompareCollections(level, owner, object1, object2, common, ownerSame)) {
+            return stop();
         }
 
         // The table's one data pass, over every common field, run when the
@@ -156,23 +150,27 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
             rules.pairedByDefinition = common[current].byDefinition;
             objectSame = true;
 
+            // Taken before the skip list is loaded, and before database 2 is
+            // opened afresh where the level says so.
+            auto member1 = collection1->Item(common[current].name1);
+            if (info.rules & kReopenDatabase2) {
+                // The collection of the old database 2 goes with it; the
+                // member is looked up in the new one.
+                collection2.reset();
+                ReopenDatabase2();
+                std::unique_ptr<DbObject> holder;
+                collection2 = Resolve(*db2_, owner2, holder).GetCollection(info.collection);
+            }
+            auto member2 = collection2->Item(common[current].name2);
+
             auto compareOwnProperties = [&] {
-                std::unique_ptr<DbObject> o1;
-                std::unique_ptr<DbObject> o2;
-                // Taken before the skip list is loaded, and before database 2
-                // is opened afresh where the level says so.
-                auto& object1 = Resolve(*db1_, key, o1);
-                if (info.rules & kReopenDatabase2) {
-                    ReopenDatabase2();
-                }
-                auto& object2 = Resolve(*db2_, key2, o2);
                 LoadSkipList(level);
                 const Properties properties1 =
                     OnSide(*db1_, "reading the properties of " + key.Text(),
-                           [&] { return object1.GetProperties(); });
+                           [&] { return member1->GetProperties(); });
                 const Properties properties2 =
                     OnSide(*db2_, "reading the properties of " + key2.Text(),
-                           [&] { return object2.GetProperties(); });
+                           [&] { return member2->GetProperties(); });
                 std::vector<PropertyDifference> differences;
                 if (!CompareProperties(properties1, properties2, rules, objectSame, differences)) {
                     return false;
@@ -190,7 +188,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
             for (Level sub : subLevels) {
                 const LevelInfo& subInfo = Describe(sub);
                 if (subInfo.hasCompareFlag && options_.CompareFlag(subInfo.tag) &&
-                    !Walk(sub, key, key2, objectSame)) {
+                    !Walk(sub, key, key2, *member1, *member2, objectSame)) {
                     return stop();
                 }
             }

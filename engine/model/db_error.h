@@ -59,6 +59,7 @@ inline constexpr long kInvalidArgument = 3001;     // a malformed request or arg
 inline constexpr long kNotAValidPassword = 3031;   // password-protected or encrypted file
 inline constexpr long kDamaged = 3049;             // the file is damaged, or its reader failed
 inline constexpr long kTableNotFound = 3078;       // "cannot find the input table"
+inline constexpr long kOutOfMemory = 7;            // a structure reached the most it can hold
 }  // namespace errors
 
 }  // namespace kesmark

@@ -69,8 +69,20 @@ Property Property::Failing(std::string name, int type, DbError error) {
     return Property(std::move(name), type, Reader([error]() -> Value { throw error; }));
 }
 
+Property Property::Long(std::string name, int type, Value beginning, LongValueReader whole) {
+    Property property(std::move(name), type, std::move(beginning));
+    property.whole_ = std::make_shared<const LongValueReader>(std::move(whole));
+    return property;
+}
+
 Value Property::GetValue() const {
     return reader_ ? reader_() : value_;
+}
+
+Property Property::Read() const {
+    Property read(name_, type_, GetValue());
+    read.whole_ = whole_;
+    return read;
 }
 
 void Properties::Add(std::string name, int type, Value value) {
@@ -118,25 +130,52 @@ const Property& Properties::Item(std::string_view name) const {
 
 Properties RecordsetField::GetProperties() {
     Properties p;
+    const int type = Type();
+    const std::int64_t size = FieldSize();
     p.Add("Name", dao::kText, Name());
-    p.Add("Type", dao::kInteger, Type());
+    p.Add("Type", dao::kInteger, type);
     p.Add("SourceTable", dao::kText, SourceTable());
     p.Add("SourceField", dao::kText, SourceField());
-    p.Add("Size", dao::kLong, FieldSize());
-    p.Add("Value", Type(), GetValue());
+    p.Add("Size", dao::kLong, size);
+    if ((type == dao::kLongBinary || type == dao::kMemo) &&
+        size > static_cast<std::int64_t>(kLongValuePiece)) {
+        p.Add(Property::Long("Value", type, Beginning(kLongValuePiece),
+                             {size, [this](std::int64_t offset, std::size_t count) {
+                                  return GetChunk(offset, count);
+                              }}));
+    } else {
+        p.Add("Value", type, GetValue());
+    }
     return p;
+}
+
+Value RecordsetField::Beginning(std::size_t count) {
+    Bytes first = GetChunk(0, count);
+    if (Type() == dao::kMemo) {
+        return Value(std::string(first.begin(), first.end()));
+    }
+    return Value(std::move(first));
 }
 
 void RecordsetField::AppendEncodedValue(std::string& out) {
     EncodeValue(GetValue(), out);
 }
 
-void Recordset::AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends) {
+bool Recordset::AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends,
+                                 std::int64_t longValueLimit) {
     const std::size_t count = FieldCount();
+    for (std::size_t f = 0; f < count; ++f) {
+        const int type = Field(f).Type();
+        if ((type == dao::kMemo || type == dao::kLongBinary) &&
+            Field(f).FieldSize() > longValueLimit) {
+            return false;
+        }
+    }
     for (std::size_t f = 0; f < count; ++f) {
         Field(f).AppendEncodedValue(out);
         ends.push_back(static_cast<std::uint32_t>(out.size()));
     }
+    return true;
 }
 
 std::vector<TableKey> Database::CandidateKeys(std::string_view table) {

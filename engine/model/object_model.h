@@ -38,6 +38,20 @@ inline constexpr std::string_view kParameters = "Parameters";
 inline constexpr std::string_view kDocuments = "Documents";
 }  // namespace collections
 
+// Long values (DAO types 11 long binary and 12 memo) longer than this many
+// bytes are never read whole: they are compared and listed a piece of this
+// size at a time.
+inline constexpr std::size_t kLongValuePiece = 64 << 10;
+
+// A long value read in pieces: its byte length (text as UTF-8) and a function
+// that returns up to `count` bytes from byte `offset` (fewer at the end).
+// It reads from where the value came from (a recordset on its record) and is
+// valid only while that stays so.
+struct LongValueReader {
+    std::int64_t size = 0;
+    std::function<Bytes(std::int64_t offset, std::size_t count)> read;
+};
+
 // One property: a name, a DAO type code and a value that is either known or
 // read on demand (reading may throw DbError, for example when the backend
 // cannot compute it for this object).
@@ -50,17 +64,27 @@ class Property {
 
     // A property whose value cannot be read: GetValue throws `error`.
     static Property Failing(std::string name, int type, DbError error);
+    // A property whose value is a long value too long to hold: GetValue
+    // returns `beginning` (its first bytes, as bytes or text), and
+    // LongValue() reads the whole value in pieces.
+    static Property Long(std::string name, int type, Value beginning, LongValueReader whole);
 
     const std::string& Name() const { return name_; }
     int Type() const { return type_; }
     // Throws DbError when the value cannot be read.
     Value GetValue() const;
+    // The whole value of a Long property; nullptr for every other property.
+    const LongValueReader* LongValue() const { return whole_.get(); }
+    // The property with its value read (once), for a caller that uses it
+    // more than once. Throws DbError when the value cannot be read.
+    Property Read() const;
 
   private:
     std::string name_;
     int type_;
     Value value_;
     Reader reader_;  // empty when value_ holds the value
+    std::shared_ptr<const LongValueReader> whole_;
 };
 
 // The Properties collection of one object: members in the backend's order.
@@ -141,11 +165,16 @@ class RecordsetField {
     // Up to `count` bytes of the current long value from byte `offset`; fewer
     // (or none) at the end.
     virtual Bytes GetChunk(std::int64_t offset, std::size_t count) = 0;
+    // The first `count` bytes of the current long value as a value of its
+    // kind: text or bytes. The default takes text for a memo (type 12), bytes
+    // otherwise; backends that store either kind in any column say which.
+    virtual Value Beginning(std::size_t count);
     virtual std::string SourceTable() = 0;
     virtual std::string SourceField() = 0;
     // The properties of the column for the current record, as the result
     // view lists them: Name, Type, SourceTable, SourceField, Size and Value.
-    // Backends may add their own.
+    // The Value of a long value longer than kLongValuePiece is a Long
+    // property over FieldSize and GetChunk. Backends may add their own.
     virtual Properties GetProperties();
 };
 
@@ -164,10 +193,14 @@ class Recordset {
     virtual RecordsetField& Field(std::size_t index) = 0;
     // Appends the current record's values of every field to `out`, encoded
     // one after the other (value_codec.h), and after each value the length
-    // `out` then has to `ends`. The default asks each field in turn; a
-    // backend may encode the whole row at once (the data comparison reads
-    // every row of both tables this way).
-    virtual void AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends);
+    // `out` then has to `ends`; true when it did. When a value of a long type
+    // (Memo, Long Binary) is longer than `longValueLimit` bytes it appends
+    // nothing and returns false: such a value is read in pieces, field by
+    // field. The default asks each field in turn; a backend may encode the
+    // whole row at once (the data comparison reads every row of both tables
+    // this way).
+    virtual bool AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends,
+                                  std::int64_t longValueLimit);
 };
 
 // The fields that identify each row of a table: those of its primary key or

@@ -1,5 +1,7 @@
 #include "engine/model/object_tree.h"
 
+#include <algorithm>
+
 #include "engine/model/text.h"
 
 namespace kesmark {
@@ -10,6 +12,34 @@ ObjectNode& CollectionNode::Add(std::string name) {
     members.push_back(node);
     return *node;
 }
+
+namespace {
+
+DbError ItemNotFound() {
+    return DbError(errors::kItemNotFound, "Item not found in this collection.", "Kesmark");
+}
+
+// A reader's own copy of a held member: its properties, its filled
+// collections shared, and a fresh unfilled collection for each one that
+// fills itself.
+std::shared_ptr<ObjectNode> ReaderCopy(const ObjectNode& held) {
+    auto copy = std::make_shared<ObjectNode>();
+    copy->name = held.name;
+    copy->properties = held.properties;
+    copy->propertiesFailure = held.propertiesFailure;
+    for (const auto& [name, collection] : held.collections) {
+        if (collection->loader) {
+            auto unfilled = std::make_shared<CollectionNode>();
+            unfilled->loader = collection->loader;
+            copy->collections.emplace(name, std::move(unfilled));
+        } else {
+            copy->collections.emplace(name, collection);
+        }
+    }
+    return copy;
+}
+
+}  // namespace
 
 void CollectionNode::EnsureLoaded() {
     if (loader) {
@@ -26,8 +56,63 @@ void CollectionNode::EnsureLoaded() {
     }
 }
 
+std::size_t CollectionNode::Count() {
+    EnsureLoaded();
+    return source ? source->count : members.size();
+}
+
+std::string CollectionNode::NameAt(std::size_t index) {
+    if (index >= Count()) {
+        throw ItemNotFound();
+    }
+    return source ? source->nameAt(index) : members[index]->name;
+}
+
+std::shared_ptr<ObjectNode> CollectionNode::Read(std::size_t index) {
+    if (index >= Count()) {
+        throw ItemNotFound();
+    }
+    if (!source) {
+        return ReaderCopy(*members[index]);
+    }
+    auto member = std::make_shared<ObjectNode>();
+    member->name = source->nameAt(index);
+    source->describe(index, *member);
+    return member;
+}
+
 std::ptrdiff_t CollectionNode::IndexOf(std::string_view name) {
     EnsureLoaded();
+    if (source) {
+        // Described members are found through their positions sorted by
+        // name (four bytes a member), the names asked of the source.
+        if (sourceOrder_.size() != source->count) {
+            sourceOrder_.resize(source->count);
+            for (std::size_t i = 0; i < source->count; ++i) {
+                sourceOrder_[i] = static_cast<std::uint32_t>(i);
+            }
+            std::vector<std::string> names(source->count);
+            for (std::size_t i = 0; i < source->count; ++i) {
+                names[i] = source->nameAt(i);
+            }
+            std::sort(sourceOrder_.begin(), sourceOrder_.end(),
+                      [&](std::uint32_t a, std::uint32_t b) { return names[a] < names[b]; });
+        }
+        const auto it = std::lower_bound(
+            sourceOrder_.begin(), sourceOrder_.end(), name,
+            [&](std::uint32_t i, std::string_view wanted) { return source->nameAt(i) < wanted; });
+        if (it != sourceOrder_.end() && source->nameAt(*it) == name) {
+            return static_cast<std::ptrdiff_t>(*it);
+        }
+        // No exact name: the first equal ignoring case, one name at a time.
+        const std::string wanted = FoldAsciiCase(name);
+        for (std::size_t i = 0; i < source->count; ++i) {
+            if (FoldAsciiCase(source->nameAt(i)) == wanted) {
+                return static_cast<std::ptrdiff_t>(i);
+            }
+        }
+        return -1;
+    }
     if (indexedCount_ != members.size()) {
         exactIndex_.clear();
         foldedIndex_.clear();
@@ -73,24 +158,15 @@ std::unique_ptr<Collection> TreeObject::GetCollection(std::string_view name) {
 }
 
 std::size_t TreeCollection::Count() {
-    node_->EnsureLoaded();
-    return node_->members.size();
+    return node_->Count();
 }
 
 std::string TreeCollection::NameAt(std::size_t index) {
-    node_->EnsureLoaded();
-    if (index >= node_->members.size()) {
-        throw DbError(errors::kItemNotFound, "Item not found in this collection.", "Kesmark");
-    }
-    return node_->members[index]->name;
+    return node_->NameAt(index);
 }
 
 std::unique_ptr<DbObject> TreeCollection::ItemAt(std::size_t index) {
-    node_->EnsureLoaded();
-    if (index >= node_->members.size()) {
-        throw DbError(errors::kItemNotFound, "Item not found in this collection.", "Kesmark");
-    }
-    return std::make_unique<TreeObject>(node_->members[index]);
+    return std::make_unique<TreeObject>(node_->Read(index));
 }
 
 std::unique_ptr<DbObject> TreeCollection::Find(std::string_view name) {
@@ -98,7 +174,7 @@ std::unique_ptr<DbObject> TreeCollection::Find(std::string_view name) {
     if (index < 0) {
         return nullptr;
     }
-    return std::make_unique<TreeObject>(node_->members[static_cast<std::size_t>(index)]);
+    return std::make_unique<TreeObject>(node_->Read(static_cast<std::size_t>(index)));
 }
 
 TreeDatabase::TreeDatabase(std::string name, std::string source)

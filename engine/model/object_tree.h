@@ -1,11 +1,18 @@
 #pragma once
 
 // A ready-made implementation of the object model over plain data: objects
-// with properties and named child collections, held in memory. The in-memory
-// test backend is built on it, and real backends use it for their schema: they
-// describe each object once (a collection may fill itself on first use) and
-// get the DbObject/Collection classes, name lookup and failure behaviour for
-// free.
+// with properties and named child collections. The in-memory test backend is
+// built on it, and real backends use it for their schema: they describe each
+// object once (a collection may fill itself on first use) and get the
+// DbObject/Collection classes, name lookup and failure behaviour for free.
+//
+// Memory: a member read from a collection belongs to its reader. Its
+// collections that fill themselves are filled for that reader and go when the
+// reader lets go of the member, so a comparison that lets go of each table
+// once compared holds one table's fields and indexes at a time, however many
+// tables there are. A collection with very many members (the tables of a
+// large database) can list them through a MemberSource instead: then only
+// their names, or whatever the backend keeps to name them, stay.
 
 #include <map>
 #include <memory>
@@ -21,18 +28,41 @@ namespace kesmark {
 
 struct ObjectNode;
 
-// A collection of object nodes. `failure`, when set, is thrown by every read
-// (a collection the backend cannot read for this object). `loader`, when set,
-// runs once on the first read to fill `members` (or set `failure`); a loader
-// that throws DbError leaves that error as the collection's failure.
+// The members of a collection described one at a time: how many there are,
+// the name of the member at a position, and how to describe it. `describe`
+// fills a fresh node whose name is set; it may throw DbError (the read of
+// that member fails). Both functions are called with positions below
+// `count` only.
+struct MemberSource {
+    std::size_t count = 0;
+    std::function<std::string(std::size_t index)> nameAt;
+    std::function<void(std::size_t index, ObjectNode& member)> describe;
+};
+
+// A collection of object nodes: `members` held, or, when `source` is set,
+// members described when they are read. `failure`, when set, is thrown by
+// every read (a collection the backend cannot read for this object).
+// `loader`, when set, runs once on the first read to fill `members` or
+// `source` (or set `failure`); a loader that throws DbError leaves that error
+// as the collection's failure, thrown again by every later read without
+// running the loader again.
 struct CollectionNode {
     std::vector<std::shared_ptr<ObjectNode>> members;
+    std::optional<MemberSource> source;
     std::optional<DbError> failure;
     std::function<void(CollectionNode&)> loader;
 
     ObjectNode& Add(std::string name);
     // Runs the loader if it has not run yet, then throws `failure` if set.
     void EnsureLoaded();
+    // The number of members and the name of one (DbError 3265 past the end).
+    std::size_t Count();
+    std::string NameAt(std::size_t index);
+    // The member at `index` for a reader of its own: a held member is
+    // copied, except that its collections that fill themselves start unfilled
+    // in the copy (filled collections are shared); a described member is
+    // described afresh. Throws DbError 3265 past the end.
+    std::shared_ptr<ObjectNode> Read(std::size_t index);
     // Member index by exact name, else by name ignoring ASCII case; -1 if none.
     std::ptrdiff_t IndexOf(std::string_view name);
 
@@ -40,6 +70,7 @@ struct CollectionNode {
     std::unordered_map<std::string, std::size_t> exactIndex_;
     std::unordered_map<std::string, std::size_t> foldedIndex_;
     std::size_t indexedCount_ = 0;
+    std::vector<std::uint32_t> sourceOrder_;  // positions of a source's members by name
 };
 
 // One object: its name, its properties and its child collections by name.

@@ -8,8 +8,8 @@ std::string RangeSql::Compare(std::string_view op, const std::vector<Value>& key
     std::string right;
     for (std::size_t i = 0; i < terms_.size(); ++i) {
         left += (i ? ", " : "") + terms_[i];
-        right += i ? ", ?" : "?";
         parameters.push_back({i, i < key.size() ? key[i] : Value()});
+        right += (i ? ", ?" : "?") + (numbered_ ? std::to_string(parameters.size()) : "");
     }
     if (terms_.size() == 1) {
         return left + " " + std::string(op) + " " + right;

@@ -25,8 +25,11 @@ struct KeyParameter {
 // (" COLLATE \"C\"", or "").
 class RangeSql {
   public:
-    RangeSql(std::vector<std::string> columns, const std::vector<std::string>& collations)
-        : columns_(std::move(columns)) {
+    // `numbered`: markers "?1", "?2", ... (by their place among the
+    // parameters) instead of "?".
+    RangeSql(std::vector<std::string> columns, const std::vector<std::string>& collations,
+             bool numbered = false)
+        : columns_(std::move(columns)), numbered_(numbered) {
         for (std::size_t i = 0; i < columns_.size(); ++i) {
             terms_.push_back(columns_[i] + (i < collations.size() ? collations[i] : ""));
         }
@@ -54,6 +57,7 @@ class RangeSql {
 
     std::vector<std::string> columns_;
     std::vector<std::string> terms_;  // column and collation
+    bool numbered_ = false;
 };
 
 // The canonical text piece of one field in SQL: "CASE WHEN c IS NULL THEN

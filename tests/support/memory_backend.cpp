@@ -1,5 +1,7 @@
 #include "tests/support/memory_backend.h"
 
+#include <algorithm>
+
 namespace kesmark {
 
 namespace {
@@ -8,20 +10,52 @@ const char* const kSource = "Kesmark memory";
 
 class MemoryField : public RecordsetField {
   public:
-    MemoryField(const MemoryTableData& table, std::size_t column, const std::size_t& row,
-                std::string tableName)
-        : table_(table), column_(column), row_(row), tableName_(std::move(tableName)) {}
+    MemoryField(MemoryDatabaseState& state, const MemoryTableData& table, std::size_t column,
+                const std::size_t& row, std::string tableName)
+        : state_(state),
+          table_(table),
+          column_(column),
+          row_(row),
+          tableName_(std::move(tableName)) {}
 
     std::string Name() override { return table_.columns[column_]; }
     int Type() override { return table_.types[column_]; }
     Value GetValue() override {
+        const Value& value = Current();
+        const int type = Type();
+        if ((type == dao::kLongBinary || type == dao::kMemo) &&
+            SizeOf(value) > static_cast<std::int64_t>(kLongValuePiece)) {
+            ++state_.wholeLongValuesRead;
+        }
+        return value;
+    }
+    std::int64_t FieldSize() override { return SizeOf(Current()); }
+    Bytes GetChunk(std::int64_t offset, std::size_t count) override {
+        state_.largestPieceRead = std::max(state_.largestPieceRead, count);
+        const Value& v = Current();
+        std::string_view all;
+        if (const auto* s = v.As<std::string>()) {
+            all = *s;
+        } else if (const auto* b = v.As<Bytes>()) {
+            all = std::string_view(reinterpret_cast<const char*>(b->data()), b->size());
+        }
+        if (offset < 0 || static_cast<std::size_t>(offset) >= all.size()) {
+            return {};
+        }
+        const auto piece = all.substr(static_cast<std::size_t>(offset), count);
+        return Bytes(piece.begin(), piece.end());
+    }
+    std::string SourceTable() override { return tableName_; }
+    std::string SourceField() override { return Name(); }
+
+  private:
+    const Value& Current() const {
         if (row_ >= table_.rows.size()) {
             throw DbError(errors::kNoCurrentRecord, "No current record.", kSource);
         }
         return table_.rows[row_][column_];
     }
-    std::int64_t FieldSize() override {
-        const Value v = GetValue();
+    static std::int64_t SizeOf(const Value& v) {
         if (const auto* s = v.As<std::string>()) {
             return static_cast<std::int64_t>(s->size());
         }
@@ -30,26 +64,8 @@ class MemoryField : public RecordsetField {
         }
         return 0;
     }
-    Bytes GetChunk(std::int64_t offset, std::size_t count) override {
-        const Value v = GetValue();
-        Bytes all;
-        if (const auto* s = v.As<std::string>()) {
-            all.assign(s->begin(), s->end());
-        } else if (const auto* b = v.As<Bytes>()) {
-            all = *b;
-        }
-        if (offset < 0 || static_cast<std::size_t>(offset) >= all.size()) {
-            return {};
-        }
-        const auto begin = all.begin() + offset;
-        const auto end = begin + static_cast<std::ptrdiff_t>(std::min(
-                                     count, all.size() - static_cast<std::size_t>(offset)));
-        return Bytes(begin, end);
-    }
-    std::string SourceTable() override { return tableName_; }
-    std::string SourceField() override { return Name(); }
 
-  private:
+    MemoryDatabaseState& state_;  // Not owned.
     const MemoryTableData& table_;
     std::size_t column_;
     const std::size_t& row_;
@@ -69,7 +85,7 @@ class MemoryRecordset : public Recordset {
             if (column == table.columns.size()) {
                 throw DbError(errors::kItemNotFound, "Unknown field '" + f + "'.", kSource);
             }
-            fields_.push_back(std::make_unique<MemoryField>(table, column, row_, tableName));
+            fields_.push_back(std::make_unique<MemoryField>(state, table, column, row_, tableName));
         }
     }
 

@@ -37,6 +37,10 @@ struct MemoryDatabaseState {
     int opens = 0;
     int closes = 0;
     std::int64_t recordsRead = 0;
+    // Long values (type 11 or 12) longer than kLongValuePiece read whole by
+    // GetValue, and the largest piece GetChunk was asked for.
+    int wholeLongValuesRead = 0;
+    std::size_t largestPieceRead = 0;
     // Called after each record a recordset moves past (e.g. to request a
     // cancel part-way through a table).
     std::function<void(std::int64_t recordsRead)> onRecord;

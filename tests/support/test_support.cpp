@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <nlohmann/json.hpp>
+
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,6 +86,13 @@ std::set<fs::path> FolderListing(const fs::path& folder) {
 // Runs kesmark-diff with `args`, its output captured; with `interrupted`, an
 // interrupt is already pending when the program starts (blocked and raised
 // in the child, delivered as soon as the program unblocks SIGINT).
+// The kesmark-diff to run: the one the build made, or the one the
+// environment variable KESMARK_DIFF names (to record golden files from).
+std::string DiffProgram() {
+    const char* chosen = std::getenv("KESMARK_DIFF");
+    return chosen && *chosen ? chosen : KESMARK_DIFF_PATH;
+}
+
 DiffResult RunProgram(const std::string& programPath, const std::vector<std::string>& args,
                       bool interrupted, const std::vector<EnvironmentChange>& environment) {
     const fs::path outPath =
@@ -149,7 +158,7 @@ DiffResult RunDiff(const std::vector<std::string>& args) {
             folders[folder] = FolderListing(folder);
         }
     }
-    DiffResult result = RunProgram(KESMARK_DIFF_PATH, args, false, {});
+    DiffResult result = RunProgram(DiffProgram(), args, false, {});
     for (const auto& [file, bytes] : files) {
         EXPECT_EQ(ReadFile(file), bytes) << "kesmark-diff changed " << file;
     }
@@ -160,7 +169,7 @@ DiffResult RunDiff(const std::vector<std::string>& args) {
 }
 
 DiffResult RunDiffInterrupted(const std::vector<std::string>& args) {
-    return RunProgram(KESMARK_DIFF_PATH, args, true, {});
+    return RunProgram(DiffProgram(), args, true, {});
 }
 
 DiffResult RunDiffUnchecked(const std::vector<std::string>& args,
@@ -170,7 +179,7 @@ DiffResult RunDiffUnchecked(const std::vector<std::string>& args,
     for (const auto& [name, value] : environment) {
         changes.push_back({name, value.empty() ? std::nullopt : std::optional<std::string>(value)});
     }
-    return RunProgram(KESMARK_DIFF_PATH, args, false, changes);
+    return RunProgram(DiffProgram(), args, false, changes);
 }
 
 fs::path SharedTestData() {
@@ -179,6 +188,54 @@ fs::path SharedTestData() {
 
 bool HasSharedTestData() {
     return fs::is_directory(SharedTestData());
+}
+
+std::string NodeLines(const std::string& json) {
+    const auto doc = nlohmann::json::parse(json);
+    std::string lines;
+    for (const auto& node : doc.at("nodes")) {
+        lines +=
+            node.at("key").get<std::string>() + '\t' +
+            (node.at("parent").is_null() ? std::string() : node.at("parent").get<std::string>()) +
+            '\t' + std::to_string(node.at("image").get<int>()) + '\t' +
+            node.at("text").get<std::string>() + '\n';
+    }
+    return lines;
+}
+
+void ExpectRecordedNodes(const std::string& json, const std::string& name) {
+    const fs::path golden = fs::path(KESMARK_SOURCE_DIR) / "tests" / "golden" / (name + ".nodes");
+    const std::string lines = NodeLines(json);
+    if (std::getenv("KESMARK_RECORD_NODES")) {
+        WriteFile(golden, lines);
+        return;
+    }
+    ASSERT_TRUE(fs::exists(golden)) << golden << " was never recorded";
+    const std::string recorded = ReadFile(golden);
+    if (lines == recorded) {
+        return;
+    }
+    // The first line that differs, for a readable failure.
+    std::size_t line = 1;
+    std::size_t at = 0;
+    while (at < lines.size() && at < recorded.size() && lines[at] == recorded[at]) {
+        line += lines[at] == '\n' ? 1 : 0;
+        ++at;
+    }
+    auto lineAt = [](const std::string& text, std::size_t number) {
+        std::size_t start = 0;
+        for (std::size_t n = 1; n < number && start != std::string::npos; ++n) {
+            start = text.find('\n', start);
+            start = start == std::string::npos ? start : start + 1;
+        }
+        if (start == std::string::npos || start >= text.size()) {
+            return std::string("(end)");
+        }
+        return text.substr(start, text.find('\n', start) - start);
+    };
+    ADD_FAILURE() << name << ": the nodes differ from those recorded, first at line " << line
+                  << ":\n  recorded: " << lineAt(recorded, line)
+                  << "\n  now:      " << lineAt(lines, line);
 }
 
 }  // namespace kesmark::test

@@ -57,9 +57,10 @@ struct DiffResult {
     std::string err;
 };
 
-// Runs kesmark-diff with `args` and returns what it printed and its exit
-// status. Every argument that names an existing file is checked to be
-// byte-for-byte unchanged afterwards, and its folder to have gained no file.
+// Runs kesmark-diff (or the program the environment variable KESMARK_DIFF
+// names) with `args` and returns what it printed and its exit status. Every argument that names an
+// existing file is checked to be byte-for-byte unchanged afterwards, and its folder to have gained
+// no file.
 DiffResult RunDiff(const std::vector<std::string>& args);
 
 // A variable set (or, without a value, removed) for one program run.
@@ -85,6 +86,16 @@ DiffResult RunDiffInterrupted(const std::vector<std::string>& args);
 DiffResult RunDiffUnchecked(
     const std::vector<std::string>& args,
     const std::vector<std::pair<std::string, std::string>>& environment = {});
+
+// The nodes of a kesmark-diff --json output, one line each in the order they
+// were added: key, parent, image and text, separated by tabs.
+std::string NodeLines(const std::string& json);
+
+// Expects the nodes of `json` (kesmark-diff --json) to be exactly, and in
+// the same order, those recorded in tests/golden/`name`.nodes. With the
+// environment variable KESMARK_RECORD_NODES set, writes that file instead:
+// run the test once with KESMARK_DIFF naming the program to record from.
+void ExpectRecordedNodes(const std::string& json, const std::string& name);
 
 // The shared test data folder (../shared/testdata from the project root).
 fs::path SharedTestData();

@@ -12,6 +12,8 @@ namespace {
 
 using nlohmann::json;
 
+constexpr std::size_t kPiece = 64 << 10;  // kLongValuePiece
+
 constexpr std::string_view kShop1 =
     "CREATE TABLE Customers(ID INTEGER PRIMARY KEY, Name TEXT);"
     "CREATE TABLE Orders(ID INTEGER PRIMARY KEY, CustomerID INTEGER REFERENCES Customers(ID),"
@@ -217,6 +219,51 @@ TEST_F(ShowTest, RecordKeysListTheValueOfThatRow) {
         EXPECT_EQ(RowOf(key, "Value"), value);
     }
     EXPECT_EQ(Show("TableDefs[Blobs].Fields[Data].Records[3]").exitCode, 1);
+}
+
+// Long values, read in pieces: the listing shows their size and their first
+// bytes (a text its first piece and " ..."), and tells equal from different
+// by every byte.
+TEST_F(ShowTest, RecordsOfLongValuesListTheirSizeAndFirstBytes) {
+    const std::string sql =
+        "CREATE TABLE Long(ID INTEGER PRIMARY KEY, B BLOB, M TEXT);"
+        "INSERT INTO Long VALUES (1, zeroblob(200000), printf('%.*c', 100000, 'a')),"
+        "  (2, zeroblob(200000), 'Text ' || printf('%.*c', 100000, 'a')),"
+        "  (3, CAST(printf('%.*c', 90000, 'x') AS TEXT), NULL);";
+    const std::string changed =
+        "CREATE TABLE Long(ID INTEGER PRIMARY KEY, B BLOB, M TEXT);"
+        "INSERT INTO Long VALUES (1, CAST(zeroblob(199999) || x'01' AS BLOB),"
+        "  printf('%.*c', 99999, 'a') || 'b'),"
+        "  (2, zeroblob(200000), 'Text ' || printf('%.*c', 100000, 'a')),"
+        "  (3, CAST(printf('%.*c', 90000, 'x') AS TEXT), NULL);";
+    a_ = test::MakeSqlite(dir_ / "long1.db", sql).string();
+    b_ = test::MakeSqlite(dir_ / "long2.db", changed).string();
+    const std::string zeros = "0 0 0 0 0 0 0 0 0 0 0 ...";
+    const std::string piece(kPiece, 'a');
+    const std::string xs(kPiece, 'x');
+    struct Case {
+        const char* key;
+        json size;
+        json value;
+    };
+    const Case cases[] = {
+        {"TableDefs[Long].Fields[B].Records[1]", Row("200000", "200000", 7, 0),
+         Row(zeros, zeros, 8, 255)},
+        {"TableDefs[Long].Fields[B].Records[2]", Row("200000", "200000", 7, 0),
+         Row(zeros, zeros, 7, 0)},
+        {"TableDefs[Long].Fields[M].Records[1]", Row("100000", "100000", 7, 0),
+         Row(piece + " ...", piece + " ...", 8, 255)},
+        {"TableDefs[Long].Fields[M].Records[2]", Row("100005", "100005", 7, 0),
+         Row("Text " + piece.substr(5) + " ...", "Text " + piece.substr(5) + " ...", 7, 0)},
+        // Text kept in a BLOB column lists as text.
+        {"TableDefs[Long].Fields[B].Records[3]", Row("90000", "90000", 7, 0),
+         Row(xs + " ...", xs + " ...", 7, 0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        EXPECT_EQ(RowOf(c.key, "Size"), c.size);
+        EXPECT_EQ(RowOf(c.key, "Value"), c.value);
+    }
 }
 
 TEST_F(ShowTest, ARecordInOneDatabaseOnlyListsAgainstNotFound) {

@@ -235,18 +235,46 @@ Bytes AccessRecordsetField::GetChunk(std::int64_t offset, std::size_t count) {
     return Bytes();
 }
 
+// The schema is held by the reader: Kesmark keeps the database's properties
+// and the names of the members of its collections, and asks the reader for
+// a member (a table with its fields and indexes, a query, ...) when the
+// member is read; the member then belongs to its reader.
 class AccessDatabase : public TreeDatabase {
   public:
-    AccessDatabase(std::string name, std::unique_ptr<WorkerClient> reader, const WireNode& schema)
+    AccessDatabase(std::string name, std::shared_ptr<WorkerClient> reader, const WireNode& outline)
         : TreeDatabase(std::move(name), kSource), reader_(std::move(reader)) {
-        FillObjectNode(Root(), schema, DatabaseName());
         Root().name = DatabaseName();
         Properties properties;
         properties.Add("Name", dao::kText, DatabaseName());
-        for (std::size_t i = 0; i < Root().properties.Count(); ++i) {
-            properties.Add(Root().properties.Item(i));
+        for (const auto& p : outline.properties) {
+            if (p.failure) {
+                properties.Add(
+                    Property::Failing(p.name, p.type, FromWire(*p.failure, DatabaseName())));
+            } else {
+                properties.Add(p.name, p.type, p.value);
+            }
         }
         Root().properties = std::move(properties);
+        if (outline.propertiesFailure) {
+            Root().propertiesFailure = FromWire(*outline.propertiesFailure, DatabaseName());
+        }
+        for (const auto& c : outline.collections) {
+            CollectionNode& collection = Root().Collection(c.name);
+            if (c.failure) {
+                collection.failure = FromWire(*c.failure, DatabaseName());
+                continue;
+            }
+            auto names = std::make_shared<std::vector<std::string>>();
+            for (const auto& member : c.members) {
+                names->push_back(member.name);
+            }
+            collection.source =
+                MemberSource{names->size(), [names](std::size_t i) { return (*names)[i]; },
+                             [reader = std::weak_ptr<WorkerClient>(reader_), file = DatabaseName(),
+                              name = c.name](std::size_t i, ObjectNode& node) {
+                                 DescribeMember(reader, file, name, i, node);
+                             }};
+        }
     }
     ~AccessDatabase() override { Close(); }
     std::unique_ptr<Recordset> OpenRecordset(std::string_view table,
@@ -278,7 +306,32 @@ class AccessDatabase : public TreeDatabase {
     }
 
   private:
-    std::unique_ptr<WorkerClient> reader_;
+    // Fills `node` with member `index` of the database's collection
+    // `collection`, as the reader sends it.
+    static void DescribeMember(const std::weak_ptr<WorkerClient>& reader, const std::string& file,
+                               const std::string& collection, std::size_t index, ObjectNode& node) {
+        const auto client = reader.lock();
+        if (!client) {
+            throw DbError(errors::kNotSupported, "The database is closed.", kSource);
+        }
+        Request request;
+        request.kind = RequestKind::kReadMember;
+        request.collection = collection;
+        request.member = static_cast<std::uint32_t>(index);
+        const Reply reply = client->Call(request, "the schema");
+        if (reply.kind == ReplyKind::kError) {
+            throw FromWire(reply.error, file);
+        }
+        if (reply.kind != ReplyKind::kSchema || reply.schema.name != node.name) {
+            throw DbError(errors::kDamaged,
+                          "Reading the schema of '" + file +
+                              "' failed: the Access reader answered with something else.",
+                          kSource);
+        }
+        FillObjectNode(node, reply.schema, file);
+    }
+
+    std::shared_ptr<WorkerClient> reader_;  // the sources of the collections hold it weakly
 };
 
 }  // namespace
@@ -310,7 +363,7 @@ std::unique_ptr<Database> OpenAccessDatabase(const std::string& path,
                                              const WorkerOptions& options) {
     std::error_code ec;
     const auto absolute = std::filesystem::absolute(path, ec);
-    auto reader = std::make_unique<WorkerClient>(path, options);
+    auto reader = std::make_shared<WorkerClient>(path, options);
 
     Request open;
     open.kind = RequestKind::kOpenFile;
@@ -321,7 +374,7 @@ std::unique_ptr<Database> OpenAccessDatabase(const std::string& path,
     }
 
     Request schema;
-    schema.kind = RequestKind::kReadSchema;
+    schema.kind = RequestKind::kReadOutline;
     reply = reader->Call(schema, "the schema");
     if (reply.kind == ReplyKind::kError) {
         throw DbError(reply.error.number, reply.error.description, kSource);

@@ -11,8 +11,10 @@
 namespace kesmark::access {
 
 // Opens an Access file (Jet 3, Jet 4 or ACE) read-only through a reader
-// process of its own and reads its whole schema at once. The reader stays
-// alive until the database is closed. Throws DbError when the file cannot be
+// process of its own, which reads the whole schema and keeps it; Kesmark
+// keeps the database's properties and the names of its objects, and asks
+// the reader for an object when it is read. The reader stays alive until the
+// database is closed. Throws DbError when the file cannot be
 // opened: not a database the reader knows, password-protected, encrypted,
 // damaged, or a reader that fails (see WorkerClient).
 //

@@ -327,6 +327,11 @@ std::string EncodeRequest(const Request& request) {
             w.Blob(request.image);
             break;
         case RequestKind::kReadSchema:
+        case RequestKind::kReadOutline:
+            break;
+        case RequestKind::kReadMember:
+            w.Text(request.collection);
+            w.U32(request.member);
             break;
         case RequestKind::kSelfTest:
             w.U8(static_cast<std::uint8_t>(request.mode));
@@ -364,6 +369,14 @@ Request DecodeRequest(std::string_view body) {
             break;
         case RequestKind::kReadSchema:
             request.kind = RequestKind::kReadSchema;
+            break;
+        case RequestKind::kReadOutline:
+            request.kind = RequestKind::kReadOutline;
+            break;
+        case RequestKind::kReadMember:
+            request.kind = RequestKind::kReadMember;
+            request.collection = r.Text();
+            request.member = r.U32();
             break;
         case RequestKind::kSelfTest: {
             request.kind = RequestKind::kSelfTest;

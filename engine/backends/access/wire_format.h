@@ -39,6 +39,10 @@ enum class RequestKind : std::uint8_t {
     kSelfTest = 4,    // misbehave on purpose (SelfTestMode), to prove the watchdog
     kReadRows = 5,    // table, fields, firstRow, maxRows: rows in the table's stored order
     kReadChunk = 6,   // longValue, offset, count: a piece of a long binary value
+    // The database's properties and, for each collection of the database,
+    // its failure or its members' names (members without properties).
+    kReadOutline = 7,
+    kReadMember = 8,  // collection, member: one member of a collection of the database, whole
 };
 
 // Most rows and most bytes of values one kRows reply carries.
@@ -134,13 +138,15 @@ struct Request {
     std::vector<std::uint8_t> longValue;  // kReadChunk: a WireCell's reference
     std::uint64_t offset = 0;             // kReadChunk
     std::uint32_t count = 0;              // kReadChunk, at most kMaxChunkBytes
+    std::string collection;               // kReadMember: "TableDefs", ...
+    std::uint32_t member = 0;             // kReadMember: its position in the collection
 };
 
 struct Reply {
     ReplyKind kind = ReplyKind::kOk;
     std::string text;                         // kOk: the file's format, such as "Jet 3"
     WireError error;                          // kError
-    WireNode schema;                          // kSchema
+    WireNode schema;                          // kSchema: the database, its outline or a member
     std::vector<std::vector<WireCell>> rows;  // kRows: one cell per field asked for
     bool tableEnds = false;                   // kRows: no rows follow these
     std::vector<std::uint8_t> chunk;          // kChunk

@@ -70,6 +70,7 @@ WorkerSession::~WorkerSession() {
 
 void WorkerSession::CloseFile() {
     resume_ = RowResume{};
+    schema_.reset();
     file_.reset();
     source_.reset();
     mdb_.reset();
@@ -96,6 +97,10 @@ Reply WorkerSession::Handle(const Request& request) {
                 return OpenImage(request.image);
             case RequestKind::kReadSchema:
                 return ReadSchema();
+            case RequestKind::kReadOutline:
+                return ReadOutline();
+            case RequestKind::kReadMember:
+                return ReadMember(request.collection, request.member);
             case RequestKind::kReadRows:
                 if (!file_) {
                     return ErrorReply(errors::kInvalidArgument, "No file is open.");
@@ -172,8 +177,51 @@ Reply WorkerSession::ReadSchema() {
     }
     Reply reply;
     reply.kind = ReplyKind::kSchema;
-    reply.schema = access::ReadSchema(*file_);
+    reply.schema = Schema();
     return reply;
+}
+
+const WireNode& WorkerSession::Schema() {
+    if (!schema_) {
+        schema_ = access::ReadSchema(*file_);
+    }
+    return *schema_;
+}
+
+Reply WorkerSession::ReadOutline() {
+    if (!file_) {
+        return ErrorReply(errors::kInvalidArgument, "No file is open.");
+    }
+    const WireNode& schema = Schema();
+    Reply reply;
+    reply.kind = ReplyKind::kSchema;
+    reply.schema.name = schema.name;
+    reply.schema.properties = schema.properties;
+    reply.schema.propertiesFailure = schema.propertiesFailure;
+    for (const WireCollection& collection : schema.collections) {
+        WireCollection& outline = reply.schema.collections.emplace_back();
+        outline.name = collection.name;
+        outline.failure = collection.failure;
+        for (const WireNode& member : collection.members) {
+            outline.members.emplace_back().name = member.name;
+        }
+    }
+    return reply;
+}
+
+Reply WorkerSession::ReadMember(const std::string& collection, std::uint32_t member) {
+    if (!file_) {
+        return ErrorReply(errors::kInvalidArgument, "No file is open.");
+    }
+    for (const WireCollection& candidate : Schema().collections) {
+        if (candidate.name == collection && member < candidate.members.size()) {
+            Reply reply;
+            reply.kind = ReplyKind::kSchema;
+            reply.schema = candidate.members[member];
+            return reply;
+        }
+    }
+    return ErrorReply(errors::kItemNotFound, "Item not found in this collection.");
 }
 
 }  // namespace kesmark::access

@@ -2,11 +2,13 @@
 
 // The request handling of the Access reader process: one session holds the
 // file opened through libmdb (read-only) and answers the requests of
-// wire_format.h: the schema, rows of tables and pieces of long values. The
-// reader's main loop and the fuzzer both drive it.
+// wire_format.h: the schema (whole, or its outline and then one member at a
+// time, so that Kesmark holds only what it compares), rows of tables and
+// pieces of long values. The reader's main loop and the fuzzer both drive it.
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +44,10 @@ class WorkerSession {
     Reply OpenFile(const std::string& path);
     Reply OpenImage(std::vector<std::uint8_t> image);
     Reply ReadSchema();
+    Reply ReadOutline();
+    Reply ReadMember(const std::string& collection, std::uint32_t member);
+    // The schema of the open file, read on first use and kept while it is open.
+    const WireNode& Schema();
     void CloseFile();
 
     struct MdbCloser {
@@ -52,6 +58,7 @@ class WorkerSession {
     std::unique_ptr<MdbPageSource> source_;
     std::unique_ptr<JetFile> file_;
     RowResume resume_;  // where the last batch of rows ended
+    std::optional<WireNode> schema_;
     SelfTestHandler selfTest_;
 };
 

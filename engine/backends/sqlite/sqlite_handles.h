@@ -22,8 +22,13 @@ struct StatementFinalizer {
     void operator()(sqlite3_stmt* stmt) const noexcept { sqlite3_finalize(stmt); }
 };
 
+struct BlobCloser {
+    void operator()(sqlite3_blob* blob) const noexcept { sqlite3_blob_close(blob); }
+};
+
 using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
 using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using BlobHandle = std::unique_ptr<sqlite3_blob, BlobCloser>;
 
 // `error` with the file and what was being read in front, unless its
 // message names the file already:

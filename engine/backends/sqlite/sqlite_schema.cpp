@@ -53,9 +53,11 @@ struct Relation {
 // What the loaders of one database share: the reader and the relations,
 // which both Relations and the Relationships container list.
 struct SchemaContext {
-    SchemaContext(sqlite3* db, std::string file) : reader(db), file(std::move(file)) {}
+    SchemaContext(std::shared_ptr<SchemaReader> owned, std::string file)
+        : owner(std::move(owned)), reader(*owner), file(std::move(file)) {}
 
-    SchemaReader reader;
+    std::shared_ptr<SchemaReader> owner;
+    SchemaReader& reader;
     std::string file;  // the database's name, for errors
     std::shared_ptr<const std::vector<Relation>> relations;
 };
@@ -206,16 +208,18 @@ void AddIndex(CollectionNode& indexes, const IndexDescription& index,
 }
 
 void LoadIndexes(SchemaContext& context, const CatalogTable& table, CollectionNode& indexes) {
+    const auto kind = context.reader.Kind(table);
     const TableShape& shape = context.reader.Shape(table.name);
     // sqlite_schema lists every index but the primary key of a WITHOUT ROWID
     // table; a table with neither has no index list to read.
     static const std::vector<IndexInfo> kNone;
     const auto& list =
-        table.indexCount > 0 || table.withoutRowid ? context.reader.IndexList(table.name) : kNone;
+        table.indexCount > 0 || kind.withoutRowid ? context.reader.IndexList(table.name) : kNone;
     if (list.empty() && shape.rowidColumn < 0) {
         return;
     }
-    const Catalog& catalog = context.reader.GetCatalog();
+    const auto statements = list.empty() ? decltype(context.reader.IndexStatements(table))()
+                                         : context.reader.IndexStatements(table);
     const auto foreignKeys = context.reader.ForeignKeys(table.name);
 
     if (shape.rowidColumn >= 0) {
@@ -232,18 +236,20 @@ void LoadIndexes(SchemaContext& context, const CatalogTable& table, CollectionNo
         index.name = info.name;
         index.primary = info.origin == "pk";
         index.unique = info.unique;
-        index.clustered = index.primary && table.withoutRowid;
+        index.clustered = index.primary && kind.withoutRowid;
         index.partial = info.partial;
         index.origin = OriginText(info.origin);
-        if (const auto it = catalog.indexSql.find(info.name); it != catalog.indexSql.end()) {
-            index.sql = it->second;
+        for (const auto& [name, sql] : statements) {
+            if (name == info.name) {
+                index.sql = sql;
+            }
         }
         const auto parts = index.sql.empty() ? std::nullopt : SplitCreateIndex(index.sql);
         if (info.partial && parts) {
             index.condition = parts->condition;
         }
         std::unordered_set<std::string> used;
-        index.keys = context.reader.IndexKeyColumns(info.name);
+        index.keys = context.reader.IndexKeyColumns(table.name, info.name);
         for (std::size_t k = 0; k < index.keys.size(); ++k) {
             auto& key = index.keys[k];
             if (key.column == -2) {
@@ -257,34 +263,49 @@ void LoadIndexes(SchemaContext& context, const CatalogTable& table, CollectionNo
     }
 }
 
+void DescribeTable(const ContextPtr& context, std::size_t position, ObjectNode& node) {
+    const CatalogTable& table = context->reader.GetCatalog().tables[position];
+    Properties& p = node.properties;
+    p.Add("Name", dao::kText, table.name);
+    p.Add("Attributes", dao::kLong,
+          StartsWithIgnoringCase(table.name, "sqlite_") ? kSystemObject : 0);
+    p.Add("SQL", dao::kMemo, context->reader.StatementOf(table.rowid));
+    const auto kind = context->reader.Kind(table);
+    p.Add("TableType", dao::kText, Value(kind.type));
+    p.Add("Updatable", dao::kBoolean, false);
+    p.Add("WithoutRowid", dao::kBoolean, kind.withoutRowid);
+    p.Add("Strict", dao::kBoolean, kind.strict);
+    const std::string name = table.name;
+    p.Add(Property("RecordCount", dao::kLong, Property::Reader([context, name] {
+                       try {
+                           return Value(context->reader.CountRows(name));
+                       } catch (const DbError& e) {
+                           throw ReadingError(e, context->file,
+                                              "the number of rows of table '" + name + "'");
+                       }
+                   })));
+    node.Collection(collections::kFields).loader = Guarded(
+        context, "the fields of table '" + name + "'",
+        [context, name](CollectionNode& fields) { LoadTableFields(*context, name, fields); });
+    node.Collection(collections::kIndexes).loader =
+        Guarded(context, "the indexes of table '" + name + "'",
+                [context, position](CollectionNode& indexes) {
+                    LoadIndexes(*context, context->reader.GetCatalog().tables[position], indexes);
+                });
+}
+
 void LoadTableDefs(const ContextPtr& context, CollectionNode& tables) {
-    for (const CatalogTable& table : context->reader.GetCatalog().tables) {
-        ObjectNode& node = tables.Add(table.name);
-        Properties& p = node.properties;
-        p.Add("Name", dao::kText, table.name);
-        p.Add("Attributes", dao::kLong,
-              StartsWithIgnoringCase(table.name, "sqlite_") ? kSystemObject : 0);
-        p.Add("SQL", dao::kMemo, table.sql);
-        p.Add("TableType", dao::kText, table.type);
-        p.Add("Updatable", dao::kBoolean, false);
-        p.Add("WithoutRowid", dao::kBoolean, table.withoutRowid);
-        p.Add("Strict", dao::kBoolean, table.strict);
-        const std::string name = table.name;
-        p.Add(Property("RecordCount", dao::kLong, Property::Reader([context, name] {
-                           try {
-                               return Value(context->reader.CountRows(name));
-                           } catch (const DbError& e) {
-                               throw ReadingError(e, context->file,
-                                                  "the number of rows of table '" + name + "'");
-                           }
-                       })));
-        node.Collection(collections::kFields).loader = Guarded(
-            context, "the fields of table '" + name + "'",
-            [context, name](CollectionNode& fields) { LoadTableFields(*context, name, fields); });
-        node.Collection(collections::kIndexes).loader = Guarded(
-            context, "the indexes of table '" + name + "'",
-            [context, table](CollectionNode& indexes) { LoadIndexes(*context, table, indexes); });
-    }
+    const Catalog& catalog = context->reader.GetCatalog();
+    tables.source = MemberSource{
+        catalog.tables.size(),
+        [context](std::size_t i) { return context->reader.GetCatalog().tables[i].name; },
+        [context](std::size_t i, ObjectNode& node) {
+            try {
+                DescribeTable(context, i, node);
+            } catch (const DbError& e) {
+                throw ReadingError(e, context->file, "table '" + node.name + "'");
+            }
+        }};
 }
 
 void LoadQueryFields(SchemaContext& context, const std::string& view, CollectionNode& fields) {
@@ -307,22 +328,33 @@ void LoadQueryFields(SchemaContext& context, const std::string& view, Collection
     }
 }
 
-void LoadQueryDefs(const ContextPtr& context, CollectionNode& queries) {
+void DescribeQuery(const ContextPtr& context, std::size_t position, ObjectNode& node) {
     const Catalog& catalog = context->reader.GetCatalog();
-    for (const CatalogView& view : catalog.views) {
-        ObjectNode& node = queries.Add(view.name);
-        Properties& p = node.properties;
-        p.Add("Name", dao::kText, view.name);
-        p.Add("SQL", dao::kMemo, view.sql);
-        p.Add("Type", dao::kInteger, kQuerySelect);
-        p.Add("ReturnsRecords", dao::kBoolean, true);
-        p.Add("Updatable", dao::kBoolean, catalog.HasTriggers(view.name));
-        const std::string name = view.name;
-        node.Collection(collections::kFields).loader = Guarded(
-            context, "the fields of view '" + name + "'",
-            [context, name](CollectionNode& fields) { LoadQueryFields(*context, name, fields); });
-        node.Collection(collections::kParameters);
-    }
+    const CatalogView& view = catalog.views[position];
+    Properties& p = node.properties;
+    p.Add("Name", dao::kText, view.name);
+    p.Add("SQL", dao::kMemo, context->reader.StatementOf(view.rowid));
+    p.Add("Type", dao::kInteger, kQuerySelect);
+    p.Add("ReturnsRecords", dao::kBoolean, true);
+    p.Add("Updatable", dao::kBoolean, catalog.HasTriggers(view.name));
+    const std::string name = view.name;
+    node.Collection(collections::kFields).loader = Guarded(
+        context, "the fields of view '" + name + "'",
+        [context, name](CollectionNode& fields) { LoadQueryFields(*context, name, fields); });
+    node.Collection(collections::kParameters);
+}
+
+void LoadQueryDefs(const ContextPtr& context, CollectionNode& queries) {
+    queries.source = MemberSource{
+        context->reader.GetCatalog().views.size(),
+        [context](std::size_t i) { return context->reader.GetCatalog().views[i].name; },
+        [context](std::size_t i, ObjectNode& node) {
+            try {
+                DescribeQuery(context, i, node);
+            } catch (const DbError& e) {
+                throw ReadingError(e, context->file, "view '" + node.name + "'");
+            }
+        }};
 }
 
 // The parent columns of a foreign key by their stored names: as the
@@ -367,23 +399,22 @@ std::vector<std::string> ParentColumns(SchemaContext& context, const ForeignKeyI
 // opens database 2 afresh before every relation it compares, and reading the
 // foreign keys of every table again each time would cost far more than the
 // comparison. Relations depend on nothing but the statements in
-// sqlite_schema, so the whole text of those is the key.
+// sqlite_schema, so a digest of those is the key.
 class RelationCache {
   public:
-    std::shared_ptr<const std::vector<Relation>> Find(const std::string& catalogText) {
+    std::shared_ptr<const std::vector<Relation>> Find(const SchemaDigest& digest) {
         std::lock_guard lock(mutex_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            if (it->first == catalogText) {
+            if (it->first == digest) {
                 entries_.splice(entries_.begin(), entries_, it);
                 return entries_.front().second;
             }
         }
         return nullptr;
     }
-    void Keep(const std::string& catalogText,
-              std::shared_ptr<const std::vector<Relation>> relations) {
+    void Keep(const SchemaDigest& digest, std::shared_ptr<const std::vector<Relation>> relations) {
         std::lock_guard lock(mutex_);
-        entries_.emplace_front(catalogText, std::move(relations));
+        entries_.emplace_front(digest, std::move(relations));
         if (entries_.size() > kEntries) {
             entries_.pop_back();
         }
@@ -392,7 +423,7 @@ class RelationCache {
   private:
     static constexpr std::size_t kEntries = 4;
     std::mutex mutex_;
-    std::list<std::pair<std::string, std::shared_ptr<const std::vector<Relation>>>> entries_;
+    std::list<std::pair<SchemaDigest, std::shared_ptr<const std::vector<Relation>>>> entries_;
 };
 
 RelationCache& Cache() {
@@ -429,7 +460,7 @@ std::vector<Relation> ReadRelations(SchemaContext& context) {
 
 const std::vector<Relation>& Relations(SchemaContext& context) {
     if (!context.relations) {
-        const std::string& key = context.reader.SchemaText();
+        const SchemaDigest& key = context.reader.Digest();
         context.relations = Cache().Find(key);
         if (!context.relations) {
             context.relations =
@@ -440,74 +471,90 @@ const std::vector<Relation>& Relations(SchemaContext& context) {
     return *context.relations;
 }
 
-void LoadRelations(SchemaContext& context, CollectionNode& relations) {
-    for (const Relation& relation : Relations(context)) {
-        ObjectNode& node = relations.Add(relation.name);
-        Properties& p = node.properties;
-        const int attributes = dao::RelationAttributes(relation.onUpdate, relation.onDelete);
-        p.Add("Name", dao::kText, relation.name);
-        p.Add("Table", dao::kText, relation.table);
-        p.Add("ForeignTable", dao::kText, relation.foreignTable);
-        p.Add("Attributes", dao::kLong, attributes);
-        p.Add("OnUpdate", dao::kText, relation.onUpdate);
-        p.Add("OnDelete", dao::kText, relation.onDelete);
-        p.Add("Match", dao::kText, relation.match);
-        CollectionNode& fields = node.Collection(collections::kFields);
-        for (std::size_t i = 0; i < relation.fields.size(); ++i) {
-            Properties& f = fields.Add(relation.fields[i].name).properties;
-            f.Add("Name", dao::kText, relation.fields[i].name);
-            f.Add("ForeignName", dao::kText, relation.fields[i].foreignName);
-            f.Add("OrdinalPosition", dao::kInteger, static_cast<int>(i));
-        }
+void DescribeRelation(const Relation& relation, ObjectNode& node) {
+    Properties& p = node.properties;
+    const int attributes = dao::RelationAttributes(relation.onUpdate, relation.onDelete);
+    p.Add("Name", dao::kText, relation.name);
+    p.Add("Table", dao::kText, relation.table);
+    p.Add("ForeignTable", dao::kText, relation.foreignTable);
+    p.Add("Attributes", dao::kLong, attributes);
+    p.Add("OnUpdate", dao::kText, relation.onUpdate);
+    p.Add("OnDelete", dao::kText, relation.onDelete);
+    p.Add("Match", dao::kText, relation.match);
+    CollectionNode& fields = node.Collection(collections::kFields);
+    for (std::size_t i = 0; i < relation.fields.size(); ++i) {
+        Properties& f = fields.Add(relation.fields[i].name).properties;
+        f.Add("Name", dao::kText, relation.fields[i].name);
+        f.Add("ForeignName", dao::kText, relation.fields[i].foreignName);
+        f.Add("OrdinalPosition", dao::kInteger, static_cast<int>(i));
     }
 }
 
-Properties& AddDocument(CollectionNode& documents, const std::string& name,
-                        std::string_view container) {
-    Properties& p = documents.Add(name).properties;
-    p.Add("Name", dao::kText, name);
-    p.Add("Container", dao::kText, Value(container));
-    return p;
+void LoadRelations(const ContextPtr& context, CollectionNode& relations) {
+    relations.source =
+        MemberSource{Relations(*context).size(),
+                     [context](std::size_t i) { return Relations(*context)[i].name; },
+                     [context](std::size_t i, ObjectNode& node) {
+                         DescribeRelation(Relations(*context)[i], node);
+                     }};
 }
 
-void LoadTableDocuments(SchemaContext& context, CollectionNode& documents) {
-    const Catalog& catalog = context.reader.GetCatalog();
-    for (const CatalogTable& table : catalog.tables) {
-        AddDocument(documents, table.name, kTablesContainer)
-            .Add("ObjectType", dao::kText, table.type);
-    }
-    for (const CatalogView& view : catalog.views) {
-        AddDocument(documents, view.name, kTablesContainer).Add("ObjectType", dao::kText, "view");
-    }
+void DescribeDocument(ObjectNode& node, std::string_view container) {
+    node.properties.Add("Name", dao::kText, node.name);
+    node.properties.Add("Container", dao::kText, Value(container));
 }
 
-void LoadRelationshipDocuments(SchemaContext& context, CollectionNode& documents) {
-    for (const Relation& relation : Relations(context)) {
-        AddDocument(documents, relation.name, kRelationshipsContainer);
-    }
+void LoadTableDocuments(const ContextPtr& context, CollectionNode& documents) {
+    // The tables, then the views.
+    const Catalog& catalog = context->reader.GetCatalog();
+    documents.source = MemberSource{
+        catalog.tables.size() + catalog.views.size(),
+        [context](std::size_t i) {
+            const Catalog& catalog = context->reader.GetCatalog();
+            return i < catalog.tables.size() ? catalog.tables[i].name
+                                             : catalog.views[i - catalog.tables.size()].name;
+        },
+        [context](std::size_t i, ObjectNode& node) {
+            const Catalog& catalog = context->reader.GetCatalog();
+            DescribeDocument(node, kTablesContainer);
+            node.properties.Add(
+                "ObjectType", dao::kText,
+                i < catalog.tables.size() ? Value(catalog.tables[i].type) : Value("view"));
+        }};
 }
 
-void LoadTriggerDocuments(SchemaContext& context, CollectionNode& documents) {
-    for (const CatalogTrigger& trigger : context.reader.GetCatalog().triggers) {
-        Properties& p = AddDocument(documents, trigger.name, kTriggersContainer);
-        p.Add("Table", dao::kText, trigger.table);
-        p.Add("SQL", dao::kMemo, trigger.sql);
-    }
+void LoadRelationshipDocuments(const ContextPtr& context, CollectionNode& documents) {
+    documents.source = MemberSource{
+        Relations(*context).size(),
+        [context](std::size_t i) { return Relations(*context)[i].name; },
+        [](std::size_t, ObjectNode& node) { DescribeDocument(node, kRelationshipsContainer); }};
+}
+
+void LoadTriggerDocuments(const ContextPtr& context, CollectionNode& documents) {
+    documents.source = MemberSource{
+        context->reader.GetCatalog().triggers.size(),
+        [context](std::size_t i) { return context->reader.GetCatalog().triggers[i].name; },
+        [context](std::size_t i, ObjectNode& node) {
+            const CatalogTrigger& trigger = context->reader.GetCatalog().triggers[i];
+            DescribeDocument(node, kTriggersContainer);
+            node.properties.Add("Table", dao::kText, trigger.table);
+            node.properties.Add("SQL", dao::kMemo, context->reader.StatementOf(trigger.rowid));
+        }};
 }
 
 void AddContainer(CollectionNode& containers, std::string_view name, const ContextPtr& context,
-                  void (*load)(SchemaContext&, CollectionNode&)) {
+                  void (*load)(const ContextPtr&, CollectionNode&)) {
     ObjectNode& node = containers.Add(std::string(name));
     node.properties.Add("Name", dao::kText, Value(name));
     node.Collection(collections::kDocuments).loader =
         Guarded(context, "the documents of container '" + std::string(name) + "'",
-                [context, load](CollectionNode& documents) { load(*context, documents); });
+                [context, load](CollectionNode& documents) { load(context, documents); });
 }
 
 }  // namespace
 
-void BuildSchema(sqlite3* db, ObjectNode& root, const std::string& file) {
-    auto context = std::make_shared<SchemaContext>(db, file);
+void BuildSchema(std::shared_ptr<SchemaReader> reader, ObjectNode& root, const std::string& file) {
+    auto context = std::make_shared<SchemaContext>(std::move(reader), file);
     root.Collection(collections::kTableDefs).loader =
         Guarded(context, "the list of tables",
                 [context](CollectionNode& tables) { LoadTableDefs(context, tables); });
@@ -516,7 +563,7 @@ void BuildSchema(sqlite3* db, ObjectNode& root, const std::string& file) {
                 [context](CollectionNode& queries) { LoadQueryDefs(context, queries); });
     root.Collection(collections::kRelations).loader =
         Guarded(context, "the foreign keys",
-                [context](CollectionNode& relations) { LoadRelations(*context, relations); });
+                [context](CollectionNode& relations) { LoadRelations(context, relations); });
     CollectionNode& containers = root.Collection(collections::kContainers);
     AddContainer(containers, kTablesContainer, context, LoadTableDocuments);
     AddContainer(containers, kRelationshipsContainer, context, LoadRelationshipDocuments);

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "engine/backends/sqlite/private_copy.h"
+#include "engine/backends/sqlite/sqlite_scratch.h"
 
 namespace kesmark::sqlite {
 
@@ -160,6 +161,9 @@ DbHandle OpenHandle(const SqlitePath& where, std::string_view parameters, int fl
     }
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_handler(raw, RetryEveryMillisecond, nullptr);
+    // The schema is read one table at a time (sqlite_scratch.h); the
+    // connection parses it whole only to read data.
+    EnterCatalogMode(raw);
     return db;
 }
 

@@ -195,4 +195,14 @@ bool ConditionExcludesNulls(std::string_view condition, const std::vector<std::s
     });
 }
 
+std::vector<std::string> SqlIdentifiers(std::string_view sql) {
+    std::vector<std::string> names;
+    for (auto& token : Tokenize(sql)) {
+        if (token.kind != TokenKind::Symbol) {
+            names.push_back(std::move(token.value));
+        }
+    }
+    return names;
+}
+
 }  // namespace kesmark::sqlite

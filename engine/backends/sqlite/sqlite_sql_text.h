@@ -34,4 +34,9 @@ std::optional<CreateIndexParts> SplitCreateIndex(std::string_view sql);
 // leaves out exactly the rows with a Null key.
 bool ConditionExcludesNulls(std::string_view condition, const std::vector<std::string>& columns);
 
+// Every word, quoted name and string of a statement, without its quotes:
+// all that could name a table or view in it (SQLite takes a string where a
+// name is expected). Keywords and column names come too.
+std::vector<std::string> SqlIdentifiers(std::string_view sql);
+
 }  // namespace kesmark::sqlite

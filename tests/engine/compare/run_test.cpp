@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <optional>
 
 #include "engine/compare/comparison_run.h"
 #include "settings/ini_file.h"
@@ -236,7 +238,7 @@ TEST_F(RunTest, UnreadableIndexesInDatabaseOneAreNotCompared) {
     t2.Collection("Indexes").Add("PK").properties.Add("Name", dao::kText, "PK");
     ASSERT_EQ(Run(), RunOutcome::Done);
     EXPECT_TRUE(same_);
-    EXPECT_EQ(tree_.Find("TableDefs[Orders].Indexes[PK]"), nullptr);
+    EXPECT_FALSE(tree_.Find("TableDefs[Orders].Indexes[PK]").has_value());
     EXPECT_TRUE(host_.messages.empty());
 }
 
@@ -285,7 +287,7 @@ TEST_F(RunTest, CompareFlagsOffWalkNothingOfThatTag) {
     t1.Collection("Indexes").Add("PK");
     ASSERT_EQ(Run(), RunOutcome::Done);
     EXPECT_TRUE(same_);
-    EXPECT_EQ(tree_.Find("TableDefs[Orders].Indexes[PK]"), nullptr);
+    EXPECT_FALSE(tree_.Find("TableDefs[Orders].Indexes[PK]").has_value());
 }
 
 TEST_F(RunTest, CancelStopsAtTheNextOperationBoundaryAndKeepsNodes) {
@@ -302,9 +304,9 @@ TEST_F(RunTest, CancelStopsAtTheNextOperationBoundaryAndKeepsNodes) {
     };
     ASSERT_EQ(Run(), RunOutcome::Stopped);
     EXPECT_TRUE(host_.messages.empty()) << "a cancel is no error";
-    EXPECT_NE(tree_.Find("TableDefs[T4]"), nullptr);
-    EXPECT_NE(tree_.Find("TableDefs[T0].Fields[A]"), nullptr);
-    EXPECT_EQ(tree_.Find("TableDefs[T1].Fields[A]"), nullptr);
+    EXPECT_TRUE(tree_.Find("TableDefs[T4]").has_value());
+    EXPECT_TRUE(tree_.Find("TableDefs[T0].Fields[A]").has_value());
+    EXPECT_FALSE(tree_.Find("TableDefs[T1].Fields[A]").has_value());
     EXPECT_EQ(host_.statuses.back(), "");
 }
 
@@ -477,6 +479,113 @@ TEST_F(RunTest, AFailureInsideAWalkIsReportedOnceNamingItsDatabase) {
         ASSERT_EQ(host.messages.size(), 1u);
         EXPECT_EQ(host.messages[0].text, c.message);
         EXPECT_EQ(host.messages[0].caption, "Kesmark memory");
+    }
+}
+
+// Tables whose fields and indexes fill themselves when read, counting the
+// fillings and keeping a weak reference to every field they make.
+struct FillingCounts {
+    std::map<std::string, int> fields;  // "<database>/<table>" -> fillings
+    std::map<std::string, int> indexes;
+    std::vector<std::weak_ptr<ObjectNode>> made;
+    int mostAliveWhileFilling = 0;
+
+    int Alive() const {
+        int alive = 0;
+        for (const auto& weak : made) {
+            alive += weak.expired() ? 0 : 1;
+        }
+        return alive;
+    }
+};
+
+void AddFillingTable(MemoryDatabaseState& db, const std::string& database, const std::string& name,
+                     FillingCounts& counts, std::optional<DbError> indexFailure = {}) {
+    auto& table = db.root->Collection("TableDefs").Add(name);
+    table.properties.Add("Name", dao::kText, name);
+    const std::string id = database + "/" + name;
+    table.Collection("Fields").loader = [&counts, id](CollectionNode& fields) {
+        ++counts.fields[id];
+        counts.mostAliveWhileFilling = std::max(counts.mostAliveWhileFilling, counts.Alive());
+        for (const char* field : {"ID", "Name"}) {
+            fields.Add(field).properties.Add("Name", dao::kText, field);
+            counts.made.push_back(fields.members.back());
+        }
+    };
+    table.Collection("Indexes").loader = [&counts, id, indexFailure](CollectionNode& indexes) {
+        ++counts.indexes[id];
+        if (indexFailure) {
+            throw *indexFailure;
+        }
+        auto& index = indexes.Add("PK");
+        index.properties.Add("Name", dao::kText, "PK");
+        index.Collection("Fields");
+    };
+}
+
+TEST_F(RunTest, TheRunHoldsOneTableAtATimeAndReadsEachCollectionOnce) {
+    CompareEverything();
+    SkipForTag("Databases", {"Name"});
+    FillingCounts counts;
+    for (int t = 0; t < 20; ++t) {
+        AddFillingTable(*one_, "one", "T" + std::to_string(t), counts);
+        AddFillingTable(*two_, "two", "T" + std::to_string(t), counts);
+    }
+    ASSERT_EQ(Run(), RunOutcome::Done) << (host_.messages.empty() ? "" : host_.messages[0].text);
+    EXPECT_TRUE(same_);
+    ASSERT_EQ(counts.fields.size(), 40u);
+    for (const auto& [table, fillings] : counts.fields) {
+        EXPECT_EQ(fillings, 1) << table << ": fields read more than once";
+        EXPECT_EQ(counts.indexes[table], 1) << table << ": indexes read more than once";
+    }
+    // While a table is read, at most the fields of the same table in the
+    // other database are held.
+    EXPECT_LE(counts.mostAliveWhileFilling, 2);
+    EXPECT_EQ(counts.Alive(), 0) << "fields stayed after the run";
+}
+
+TEST_F(RunTest, ACollectionThatFailsToFillFailsOnceWithItsMessage) {
+    CompareEverything();
+    SkipForTag("Databases", {"Name"});
+    const DbError failure(3049, "The indexes of T1 are damaged", "Kesmark memory");
+    struct Case {
+        const char* scenario;
+        bool inDatabase1;
+        RunOutcome outcome;
+        std::size_t messages;
+    };
+    const Case cases[] = {
+        // Database 1's indexes are probed first; a table whose indexes
+        // cannot be read there has no index nodes, and no error.
+        {"in database 1", true, RunOutcome::Done, 0},
+        {"in database 2", false, RunOutcome::Stopped, 1},
+    };
+    for (const auto& c : cases) {
+        MemoryServer server;
+        auto& one = server.Create("one");
+        auto& two = server.Create("two");
+        FillingCounts counts;
+        for (int t = 0; t < 3; ++t) {
+            const std::string name = "T" + std::to_string(t);
+            const bool fails = t == 1;
+            AddFillingTable(one, "one", name, counts,
+                            fails && c.inDatabase1 ? std::optional(failure) : std::nullopt);
+            AddFillingTable(two, "two", name, counts,
+                            fails && !c.inDatabase1 ? std::optional(failure) : std::nullopt);
+        }
+        test::RecordingHost host;
+        MemoryResultTree tree;
+        ComparisonRun run(inputs_, options_, tree, host, server.Opener());
+        EXPECT_EQ(run.RunComparison(), c.outcome) << c.scenario;
+        ASSERT_EQ(host.messages.size(), c.messages) << c.scenario;
+        if (c.messages > 0) {
+            EXPECT_EQ(host.messages[0].text,
+                      "'two': reading the Indexes of TableDefs[T1]: The indexes of T1 are damaged");
+            EXPECT_EQ(host.messages[0].caption, "Kesmark memory");
+        }
+        EXPECT_EQ(counts.indexes[c.inDatabase1 ? "one/T1" : "two/T1"], 1)
+            << c.scenario << ": the failing collection was filled again";
+        EXPECT_FALSE(tree.Find("TableDefs[T1].Indexes[PK]").has_value()) << c.scenario;
     }
 }
 
@@ -684,7 +793,7 @@ TEST_F(RunTest, RecordsMissingAgainstTheCountedRowsDiffer) {
         ComparisonRun run(inputs_, options_, tree, host_, server.Opener());
         ASSERT_EQ(run.RunComparison(), RunOutcome::Done);
         if (c.recordNode) {
-            ASSERT_NE(tree.Find(c.recordNode), nullptr);
+            ASSERT_TRUE(tree.Find(c.recordNode).has_value());
             EXPECT_EQ(PictureNumber(tree.Find(c.recordNode)->image), 2);
             EXPECT_EQ(PictureNumber(tree.Find("TableDefs[T]")->image), 2);
             EXPECT_FALSE(run.Same());

@@ -1,9 +1,11 @@
-// The single-pass data comparison on real SQLite files.
+// The single-pass data comparison on real SQLite files, and its reading of
+// long values in pieces on the in-memory backend.
 
 #include <gtest/gtest.h>
 
 #include "engine/compare/table_data.h"
 #include "engine/open_database.h"
+#include "tests/support/memory_backend.h"
 #include "tests/support/test_support.h"
 
 namespace kesmark {
@@ -87,6 +89,50 @@ INSTANTIATE_TEST_SUITE_P(
                  "we\"ird] t\xC3\xA9",
                  {"a]b\"c", "[x]"},
                  {2, 0}},
+        DataCase{"a 200 KB blob equal but for its last byte differs",
+                 "CREATE TABLE t(b BLOB); INSERT INTO t VALUES (zeroblob(200000));",
+                 "CREATE TABLE t(b BLOB);"
+                 "INSERT INTO t VALUES (CAST(zeroblob(199999) || x'01' AS BLOB));",
+                 "t",
+                 {"b"},
+                 {1}},
+        DataCase{
+            "long values equal in record 1 and different in their first piece in record 2",
+            "CREATE TABLE t(b BLOB);"
+            "INSERT INTO t VALUES (zeroblob(300000)), (CAST(x'01' || zeroblob(300000) AS BLOB));",
+            "CREATE TABLE t(b BLOB);"
+            "INSERT INTO t VALUES (zeroblob(300000)), (CAST(x'02' || zeroblob(300000) AS BLOB));",
+            "t",
+            {"b"},
+            {2}},
+        DataCase{"a long value against a short one, or against Null, differs",
+                 "CREATE TABLE t(a BLOB, b BLOB);"
+                 "INSERT INTO t VALUES (zeroblob(100000), zeroblob(100000));",
+                 "CREATE TABLE t(a BLOB, b BLOB); INSERT INTO t VALUES (x'00', NULL);",
+                 "t",
+                 {"a", "b"},
+                 {1, 1}},
+        DataCase{"records around long values: each field's first difference, the short ones after",
+                 "CREATE TABLE t(id INTEGER PRIMARY KEY, m TEXT, b BLOB, n INT);"
+                 "INSERT INTO t VALUES (1, printf('%.*c', 90000, 'a'), zeroblob(90000), 1),"
+                 "(2, printf('%.*c', 90000, 'a'), zeroblob(90000), 2),"
+                 "(3, 'short', x'01', 3), (4, printf('%.*c', 90000, 'a'), zeroblob(9), 4);",
+                 "CREATE TABLE t(id INTEGER PRIMARY KEY, m TEXT, b BLOB, n INT);"
+                 "INSERT INTO t VALUES (1, printf('%.*c', 90000, 'a'), zeroblob(90000), 1),"
+                 "(2, printf('%.*c', 89999, 'a') || 'b', zeroblob(90000), 2),"
+                 "(3, 'short', x'01', 30), (4, printf('%.*c', 90000, 'a'), zeroblob(90000), 4);",
+                 "t",
+                 {"id", "m", "b", "n"},
+                 {0, 2, 4, 3}},
+        DataCase{"long values of a table without rowid compare too",
+                 "CREATE TABLE w(k TEXT PRIMARY KEY, b BLOB) WITHOUT ROWID;"
+                 "INSERT INTO w VALUES ('a', zeroblob(90000)), ('b', zeroblob(90000));",
+                 "CREATE TABLE w(k TEXT PRIMARY KEY, b BLOB) WITHOUT ROWID;"
+                 "INSERT INTO w VALUES ('a', zeroblob(90000)),"
+                 "('b', CAST(zeroblob(89999) || x'05' AS BLOB));",
+                 "w",
+                 {"k", "b"},
+                 {0, 2}},
         DataCase{"rows are numbered in table order even when an index covers the field",
                  "CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT); CREATE INDEX iv ON t(v);"
                  "INSERT INTO t VALUES (1, 'z'), (2, 'a'), (3, 'm');",
@@ -299,6 +345,42 @@ TEST(TableDataRowCount, TablesEndingBeforeTheRowsTheirDatabasesCountDiffer) {
         data.ExpectRows(c.counted);
         ASSERT_TRUE(data.Run());
         EXPECT_EQ(data.FirstDifference(0), c.firstDifference);
+    }
+}
+
+TEST(TableDataLongValues, AreComparedInPiecesNeverWhole) {
+    // Long binary and memo values of several pieces: equal, differing in
+    // the last piece, in the first, and in their sizes.
+    MemoryServer server;
+    const std::size_t size = 3 * kLongValuePiece + 17;
+    const Bytes zeros(size, 0);
+    Bytes lastDiffers = zeros;
+    lastDiffers.back() = 1;
+    const std::string text(size, 'a');
+    std::string firstDiffers = text;
+    firstDiffers[5] = 'b';
+    for (const char* name : {"one", "two"}) {
+        auto& db = server.Create(name);
+        db.AddTable("t", {"b", "m"});
+        auto& data = db.data["t"];
+        data.types = {dao::kLongBinary, dao::kMemo};
+        const bool second = std::string(name) == "two";
+        data.rows = {{Value(zeros), Value(text)},
+                     {Value(second ? lastDiffers : zeros), Value(text)},
+                     {Value(zeros), Value(second ? firstDiffers : text)},
+                     {Value(zeros), Value(second ? text + "a" : text)}};
+    }
+    auto db1 = server.Opener()("one", "");
+    auto db2 = server.Opener()("two", "");
+    test::RecordingHost host;
+    TableDataComparison comparison(*db1, *db2, "t", {"b", "m"}, host);
+    ASSERT_TRUE(comparison.Run());
+    EXPECT_EQ(comparison.FirstDifference(0), 2);
+    EXPECT_EQ(comparison.FirstDifference(1), 3);
+    for (const char* name : {"one", "two"}) {
+        EXPECT_EQ(server[name].wholeLongValuesRead, 0) << name;
+        EXPECT_GT(server[name].largestPieceRead, 0u) << name;
+        EXPECT_LE(server[name].largestPieceRead, kLongValuePiece) << name;
     }
 }
 

@@ -2,6 +2,7 @@
 # data comparison over real SQLite files.
 kesmark_add_test(compare_tests
   ${CMAKE_CURRENT_LIST_DIR}/matching_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/result_tree_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/filter_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/differences_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/run_test.cpp

@@ -79,6 +79,30 @@ class AccessCli : public ::testing::Test {
     fs::path settings_ = test::DefaultSettings(dir_.Path());
 };
 
+// Every node of whole comparisons of the shared files, in the order the run
+// adds them, with its parent, picture and text, exactly as recorded in
+// tests/golden: Kesmark asks the reader for one object at a time, and must
+// find the same objects in the same order with the same verdicts.
+TEST_F(AccessCli, EveryPairGivesTheNodesRecorded) {
+    struct Case {
+        const char* name;  // of the recording
+        const char* file1;
+        const char* file2;
+        bool data;
+    };
+    const Case cases[] = {
+        {"access-northwind-same-data", "nwind.mdb", "nwind.mdb", true},
+        {"access-northwind-datetest-data", "nwind.mdb", "DateTestDatabase.mdb", true},
+        {"access-sample-northwind", "ASampleDatabase.accdb", "nwind.mdb", false},
+        {"access-datetest-sample-data", "DateTestDatabase.mdb", "ASampleDatabase.accdb", true},
+    };
+    for (const auto& c : cases) {
+        const auto result = Diff(test::AccessFile(c.file1), test::AccessFile(c.file2), c.data);
+        ASSERT_LE(result.exitCode, 1) << c.name << ": " << result.err;
+        test::ExpectRecordedNodes(result.out, c.name);
+    }
+}
+
 TEST_F(AccessCli, NorthwindAgainstItselfIsTheSameEverywhere) {
     const auto result = Diff(Nwind(), Nwind());
     ASSERT_EQ(result.exitCode, 0) << result.err;

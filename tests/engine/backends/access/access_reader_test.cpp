@@ -487,5 +487,64 @@ TEST_F(RealFiles, TheSessionAnswersEveryRequestWithAReply) {
     EXPECT_EQ(call(open).error.number, errors::kUnrecognizedFormat);
 }
 
+// Kesmark keeps the outline (names) and asks for one member at a time; what
+// it gets is the member of the whole schema, exactly.
+TEST_F(RealFiles, TheOutlineNamesTheMembersAndEachMemberComesWhole) {
+    WorkerSession session;
+    const auto call = [&](const Request& request) {
+        return DecodeReply(session.Handle(EncodeRequest(request)));
+    };
+    Request open;
+    open.kind = RequestKind::kOpenImage;
+    open.image = Image("nwind.mdb");
+    ASSERT_EQ(call(open).kind, ReplyKind::kOk);
+    Request whole;
+    whole.kind = RequestKind::kReadSchema;
+    const Reply schema = call(whole);
+    Request outline;
+    outline.kind = RequestKind::kReadOutline;
+    const Reply names = DecodeReply(EncodeReply(call(outline)));
+    ASSERT_EQ(names.kind, ReplyKind::kSchema);
+    EXPECT_EQ(names.schema.properties, schema.schema.properties);
+    ASSERT_EQ(names.schema.collections.size(), schema.schema.collections.size());
+    for (std::size_t c = 0; c < schema.schema.collections.size(); ++c) {
+        const WireCollection& full = schema.schema.collections[c];
+        const WireCollection& listed = names.schema.collections[c];
+        EXPECT_EQ(listed.name, full.name);
+        EXPECT_EQ(listed.failure, full.failure);
+        ASSERT_EQ(listed.members.size(), full.members.size()) << full.name;
+        for (std::size_t m = 0; m < full.members.size(); ++m) {
+            EXPECT_EQ(listed.members[m].name, full.members[m].name);
+            EXPECT_TRUE(listed.members[m].properties.empty());
+            EXPECT_TRUE(listed.members[m].collections.empty());
+            Request member;
+            member.kind = RequestKind::kReadMember;
+            member.collection = full.name;
+            member.member = static_cast<std::uint32_t>(m);
+            const Reply one = DecodeReply(EncodeReply(call(DecodeRequest(EncodeRequest(member)))));
+            ASSERT_EQ(one.kind, ReplyKind::kSchema);
+            EXPECT_EQ(one.schema, full.members[m]) << full.name << "[" << m << "]";
+        }
+    }
+    struct Case {
+        const char* scenario;
+        std::string collection;
+        std::uint32_t member;
+    };
+    const Case refused[] = {
+        {"past the end", "TableDefs", 100000},
+        {"a collection the database has not", "Tables", 0},
+    };
+    for (const auto& c : refused) {
+        Request member;
+        member.kind = RequestKind::kReadMember;
+        member.collection = c.collection;
+        member.member = c.member;
+        const Reply reply = call(member);
+        EXPECT_EQ(reply.kind, ReplyKind::kError) << c.scenario;
+        EXPECT_EQ(reply.error.number, errors::kItemNotFound) << c.scenario;
+    }
+}
+
 }  // namespace
 }  // namespace kesmark::access

@@ -104,6 +104,17 @@ TEST_F(OdbcPostgres, ThePairShowsExactlyItsKnownDifferences) {
     }
 }
 
+// Every node of the pair's comparison, in the order the run adds them,
+// exactly as recorded in tests/golden.
+TEST_F(OdbcPostgres, ThePairGivesTheNodesRecorded) {
+    KESMARK_REQUIRE_POSTGRES(server_);
+    const std::string settings = ConnectionNeutralSettings(dir_.Path()).string();
+    const auto result = RunDiff({"--json", "--data", "--settings", settings,
+                                 server_.Connect("kesmark_a"), server_.Connect("kesmark_b")});
+    ASSERT_EQ(result.exitCode, 1) << result.err;
+    ExpectRecordedNodes(result.out, "odbc-postgres-pair-data");
+}
+
 TEST_F(OdbcPostgres, RowsAreMatchedByKeyWhateverTheHeapOrder) {
     KESMARK_REQUIRE_POSTGRES(server_);
     // The three rows updated in database 2 now lie at the end of its heap,

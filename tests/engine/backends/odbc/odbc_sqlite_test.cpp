@@ -131,6 +131,19 @@ TEST_F(OdbcSqlite, GivesTheNativeBackendsNodesForThePair) {
     }
 }
 
+// Every node of the pair's comparison through the driver, in the order the
+// run adds them, exactly as recorded in tests/golden.
+TEST_F(OdbcSqlite, ThePairGivesTheNodesRecorded) {
+    KESMARK_REQUIRE_SQLITE_ODBC();
+    const fs::path v1 = MakeSqlite(dir_ / "shop-v1.db", kShopV1);
+    const fs::path v2 = MakeSqlite(dir_ / "shop-v2.db", kShopV2);
+    const std::string settings = ConnectionNeutralSettings(dir_.Path()).string();
+    const auto result =
+        RunDiff({"--json", "--data", "--settings", settings, SqliteConnect(v1), SqliteConnect(v2)});
+    ASSERT_EQ(result.exitCode, 1) << result.err;
+    ExpectRecordedNodes(result.out, "odbc-sqlite-shop-data");
+}
+
 TEST_F(OdbcSqlite, RowsAreMatchedByKeyAsTheSqliteBackendMatchesThem) {
     KESMARK_REQUIRE_SQLITE_ODBC();
     const fs::path a = MakeSqlite(dir_ / "a.db", RowPairSql('a'));
