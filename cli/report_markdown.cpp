@@ -78,8 +78,10 @@ std::string FormatMarkdown(const RunReport& report) {
         ++listed;
         std::string kind = KindOf(*node);
         if (kind.empty()) {
+            // Records, rows and the root, whose lines carry no kind.
             const auto level = LevelOfNode(*node);
-            kind = level == Level::Records ? "record" : "databases";
+            kind = level && *level != Level::Databases ? std::string(Describe(*level).kind)
+                                                       : "databases";
         }
         out += "| " + MarkdownCode(node->key) + " | " + MarkdownText(kind) + " | " +
                MarkdownText(reason) + " |\n";

@@ -163,28 +163,6 @@ void ResultView::AddSkippedRow(std::string_view name) {
                                      property_rows::kBlack, std::nullopt, std::nullopt});
 }
 
-bool ResultView::OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2) {
-    auto open = [&](const std::string& name, const std::string& connect,
-                    std::unique_ptr<Database>& db) {
-        try {
-            db = opener_(name, connect);
-            return true;
-        } catch (const std::exception& e) {
-            host_.ShowMessage(OpenFailureMessage(name, AsDbError(e)), kProgramTitle,
-                              MessageIcon::Critical);
-            return false;
-        }
-    };
-    if (!open(inputs_.database1, inputs_.connect1, db1)) {
-        return false;
-    }
-    if (!open(inputs_.database2, inputs_.connect2, db2)) {
-        db1.reset();
-        return false;
-    }
-    return true;
-}
-
 bool ResultView::ShowNodeProperties(const std::string& key) {
     host_.SetBusyPointer(true);
     const bool listed = ShowResolved(key);
@@ -195,7 +173,7 @@ bool ResultView::ShowNodeProperties(const std::string& key) {
 bool ResultView::ShowResolved(const std::string& key) {
     std::unique_ptr<Database> db1;
     std::unique_ptr<Database> db2;
-    if (!OpenBothDatabases(db1, db2)) {
+    if (kesmark::OpenBothDatabases(opener_, inputs_, host_, db1, db2)) {
         return false;
     }
     if (!ListNodeProperties(*db1, *db2, key)) {

@@ -106,7 +106,6 @@ class ResultView {
     // database 1, only in database 2, changed and the same (which reads both
     // tables).
     bool ListRowSummary(Database& db1, Database& db2, DbObject& table1, DbObject& table2);
-    bool OpenBothDatabases(std::unique_ptr<Database>& db1, std::unique_ptr<Database>& db2);
     void ShowUnknownCollection(std::string_view name);
     void ReportFailure(const DbError& error);
     // A row of the listing; `value1` and `value2` are the values behind the

@@ -19,6 +19,31 @@ std::string OpenFailureMessage(const std::string& databaseName, const DbError& e
            "Number: " + std::to_string(error.Number()) + "\r\n" + "Source: " + error.Source();
 }
 
+std::optional<std::string> OpenBothDatabases(const DatabaseOpener& opener, const RunInputs& inputs,
+                                             Host& host, std::unique_ptr<Database>& db1,
+                                             std::unique_ptr<Database>& db2) {
+    auto open = [&](const std::string& name, const std::string& connect,
+                    std::unique_ptr<Database>& db) -> std::optional<std::string> {
+        try {
+            db = opener(name, connect);
+            return std::nullopt;
+        } catch (const std::exception& e) {
+            std::string message = OpenFailureMessage(name, AsDbError(e));
+            host.ShowMessage(message, "Kesmark", MessageIcon::Critical);
+            return message;
+        }
+    };
+    if (auto failure = open(inputs.database1, inputs.connect1, db1)) {
+        return failure;
+    }
+    if (auto failure = open(inputs.database2, inputs.connect2, db2)) {
+        db1->Close();
+        db1.reset();
+        return failure;
+    }
+    return std::nullopt;
+}
+
 ComparisonRun::~ComparisonRun() = default;
 
 ComparisonRun::ComparisonRun(RunInputs inputs, const ComparisonOptions& options, ResultTree& tree,
@@ -58,27 +83,11 @@ void ComparisonRun::LoadSkipList(Level level) {
 }
 
 bool ComparisonRun::OpenBothDatabases() {
-    auto open = [&](const std::string& name, const std::string& connect,
-                    std::unique_ptr<Database>& db) {
-        try {
-            db = opener_(name, connect);
-            return true;
-        } catch (const std::exception& e) {
-            const std::string message = OpenFailureMessage(name, AsDbError(e));
-            failure_ = message.substr(0, message.find('\r'));
-            host_.ShowMessage(message, "Kesmark", MessageIcon::Critical);
-            return false;
-        }
-    };
-    if (!open(inputs_.database1, inputs_.connect1, db1_)) {
-        return false;
+    const auto failure = kesmark::OpenBothDatabases(opener_, inputs_, host_, db1_, db2_);
+    if (failure) {
+        failure_ = failure->substr(0, failure->find('\r'));
     }
-    if (!open(inputs_.database2, inputs_.connect2, db2_)) {
-        db1_->Close();
-        db1_.reset();
-        return false;
-    }
-    return true;
+    return !failure;
 }
 
 void ComparisonRun::ReopenDatabase2() {

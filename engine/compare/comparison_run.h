@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,14 @@ enum class RunOutcome {
 
 // The text of the open-failure message for a database name.
 std::string OpenFailureMessage(const std::string& databaseName, const DbError& error);
+
+// Opens both databases of `inputs` through `opener`, database 1 first. When
+// one cannot be opened, shows its OpenFailureMessage through `host` (the
+// one report of the failure), closes database 1 if it was open, and returns
+// the message; nullopt when both are open.
+std::optional<std::string> OpenBothDatabases(const DatabaseOpener& opener, const RunInputs& inputs,
+                                             Host& host, std::unique_ptr<Database>& db1,
+                                             std::unique_ptr<Database>& db2);
 
 class ComparisonRun {
   public:

@@ -244,25 +244,6 @@ std::string SingleQuoted(std::string_view content) {
     return quoted + "'";
 }
 
-bool IsNumberText(std::string_view text) {
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        ++i;
-    }
-    bool digits = false;
-    bool point = false;
-    for (; i < text.size(); ++i) {
-        if (text[i] >= '0' && text[i] <= '9') {
-            digits = true;
-        } else if (text[i] == '.' && !point) {
-            point = true;
-        } else {
-            return false;
-        }
-    }
-    return digits;
-}
-
 bool IsNumericDaoType(int daoType) {
     switch (daoType) {
         case dao::kByte:
@@ -305,6 +286,25 @@ std::string FoldedWithoutBlanks(std::string_view text) {
 }
 
 }  // namespace
+
+bool IsNumberText(std::string_view text) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        ++i;
+    }
+    bool digits = false;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') {
+            digits = true;
+        } else if (text[i] == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digits;
+}
 
 int DaoTypeFromDeclaredType(std::string_view declaredType) {
     const std::string t = FoldAsciiCase(declaredType);

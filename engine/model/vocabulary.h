@@ -91,6 +91,10 @@ std::string CanonicalDefault(std::string_view expression, int daoType);
 // field's Attributes (dbAutoIncrField), and its DefaultValue is "".
 bool IsNumberingDefault(std::string_view expression);
 
+// True for a plain decimal number as text: an optional sign, digits, and at
+// most one decimal point ("-12", "3.50", ".5"); no exponent, no spaces.
+bool IsNumberText(std::string_view text);
+
 // ---- Keys -----------------------------------------------------------------
 //
 // A column of a table's primary key is Required, whatever its declaration

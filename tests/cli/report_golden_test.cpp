@@ -303,6 +303,26 @@ TEST_F(ReportTest, MarkdownReportListsTheDifferingObjects) {
         << "no temporary file is left beside the report";
 }
 
+TEST_F(ReportTest, MarkdownNamesRowsAndRecordsByTheirKind) {
+    const auto a = test::MakeSqlite(dir_ / "rows-a.db",
+                                    "CREATE TABLE T(ID INTEGER PRIMARY KEY, V TEXT);"
+                                    "INSERT INTO T VALUES (1, 'x'), (2, 'y');");
+    const auto b = test::MakeSqlite(dir_ / "rows-b.db",
+                                    "CREATE TABLE T(ID INTEGER PRIMARY KEY, V TEXT);"
+                                    "INSERT INTO T VALUES (1, 'x'), (2, 'z'), (3, 'w');");
+    const auto result = test::RunDiff(
+        {"--settings", settings_.string(), "--data", "--markdown", "-", a.string(), b.string()});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.out.find("| `TableDefs[T].Fields[V].Records[2]` | record | "),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("| `TableDefs[T].Rows[2]` | row | changed |"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("| `TableDefs[T].Rows[3]` | row | only in database 2 |"),
+              std::string::npos)
+        << result.out;
+}
+
 TEST_F(ReportTest, MarkdownEscapesWhatWouldBreakTheTable) {
     const auto a = test::MakeSqlite(dir_ / "pipes1.db", "CREATE TABLE \"a|b`c*d\"(ID INTEGER);");
     const auto b = test::MakeSqlite(dir_ / "pipes2.db", "CREATE TABLE Other(ID INTEGER);");

@@ -46,25 +46,6 @@ bool Expect(std::string_view text, std::size_t& pos, char c) {
     return false;
 }
 
-bool IsDecimalText(std::string_view text) {
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        ++i;
-    }
-    bool digits = false;
-    bool point = false;
-    for (; i < text.size(); ++i) {
-        if (text[i] >= '0' && text[i] <= '9') {
-            digits = true;
-        } else if (text[i] == '.' && !point) {
-            point = true;
-        } else {
-            return false;
-        }
-    }
-    return digits;
-}
-
 }  // namespace
 
 int DaoTypeFromSqlType(SQLSMALLINT sqlType) {
@@ -160,7 +141,7 @@ TextMeaning ParseText(SQLSMALLINT sqlType, std::string_view text) {
             const auto result = std::from_chars(text.data(), end, meaning.integer);
             if (result.ec == std::errc() && result.ptr == end && !text.empty()) {
                 meaning.kind = TextMeaning::Kind::Integer;
-            } else if (IsDecimalText(text) && text.find('.') == std::string_view::npos) {
+            } else if (vocabulary::IsNumberText(text) && text.find('.') == std::string_view::npos) {
                 meaning.kind = TextMeaning::Kind::Decimal;  // beyond 64 bits
             }
             break;
@@ -178,7 +159,7 @@ TextMeaning ParseText(SQLSMALLINT sqlType, std::string_view text) {
         }
         case SQL_DECIMAL:
         case SQL_NUMERIC:
-            if (IsDecimalText(text)) {
+            if (vocabulary::IsNumberText(text)) {
                 meaning.kind = TextMeaning::Kind::Decimal;
             }
             break;
