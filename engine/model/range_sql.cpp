@@ -70,12 +70,16 @@ std::string RangeSql::OrderBy() const {
     return sql;
 }
 
-std::string CanonicalPieceSql(std::string_view column, char tag, std::string_view expression,
-                              std::string_view lengthFunction) {
-    const std::string e(expression);
+std::string CanonicalPieceSql(std::string_view column, char tag, std::string_view expression) {
     return "CASE WHEN " + std::string(column) + " IS NULL THEN 'N' ELSE '" + std::string(1, tag) +
-           "' || CAST(" + std::string(lengthFunction) + "(" + e + ") AS TEXT) || ':' || " + e +
-           " END";
+           "' || " + std::string(expression) + " || ';' END";
+}
+
+std::string CanonicalTextPieceSql(std::string_view column, std::string_view expression,
+                                  std::string_view lengthFunction) {
+    const std::string e(expression);
+    return "CASE WHEN " + std::string(column) + " IS NULL THEN 'N' ELSE 't' || CAST(" +
+           std::string(lengthFunction) + "(" + e + ") AS TEXT) || ':' || " + e + " END";
 }
 
 }  // namespace kesmark

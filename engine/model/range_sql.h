@@ -60,10 +60,14 @@ class RangeSql {
     bool numbered_ = false;
 };
 
-// The canonical text piece of one field in SQL: "CASE WHEN c IS NULL THEN
-// 'N' ELSE 'tag' || octet_length(e) || ':' || e END", `expression` being the
-// content's text (e) and `column` the quoted column (c).
-std::string CanonicalPieceSql(std::string_view column, char tag, std::string_view expression,
-                              std::string_view lengthFunction);
+// The canonical text piece of one field in SQL (row_checksum.h): for text,
+// "CASE WHEN c IS NULL THEN 'N' ELSE 't' || length(e) || ':' || e END";
+// for the other classes, whose text never holds ";", "CASE WHEN c IS NULL
+// THEN 'N' ELSE 'tag' || e || ';' END". `column` is the quoted column (c),
+// `expression` the content's text (e), `lengthFunction` the system's byte
+// length of text.
+std::string CanonicalPieceSql(std::string_view column, char tag, std::string_view expression);
+std::string CanonicalTextPieceSql(std::string_view column, std::string_view expression,
+                                  std::string_view lengthFunction);
 
 }  // namespace kesmark

@@ -5,17 +5,18 @@
 // both sides need not be read (docs/checksums.md).
 //
 // Every side hashes one canonical text per row, the fields one after the
-// other, each field either "N" (Null) or a tag, the byte length of its
-// content in decimal, ":" and the content:
-//   i  integer, in decimal ("i2:-5")
-//   t  text, its UTF-8 bytes ("t2:ab")
+// other, each field "N" (Null), or text as "t", its byte length in decimal,
+// ":" and its UTF-8 bytes ("t2:ab"), or any other value as a tag, its
+// content and ";" (no such content holds ";"):
+//   i  integer, in decimal ("i-5;")
 //   f  floating point, the 16 hexadecimal digits of its IEEE 754 binary64
 //      bits, most significant first
 //   b  binary, two lower-case hexadecimal digits per byte
 //   x  any other type, the database system's own text of the value
-// The row hash is the first 8 bytes of the MD5 digest of that text, read as
-// a big-endian unsigned number; a range's checksum is the sum of its rows'
-// hashes modulo 2^64, so that it does not depend on the order of the rows.
+// The row hash is PostgreSQL's hashtextextended(text, 0) of that text (Bob
+// Jenkins' lookup3 mix, 64 bits); a range's checksum is the sum of its
+// rows' hashes modulo 2^64, so that it does not depend on the order of the
+// rows.
 
 #include <cstdint>
 #include <string>

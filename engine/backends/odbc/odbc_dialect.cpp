@@ -27,7 +27,7 @@ std::string Dialect::RowHashSql(const std::vector<std::string>& pieces) const {
     for (const auto& piece : pieces) {
         text += (text.empty() ? "" : " || ") + piece;
     }
-    return "('x' || substr(md5(" + text + "), 1, 16))::bit(64)::bigint";
+    return "hashtextextended(" + text + ", 0)";
 }
 
 std::string Dialect::HashSumSql(std::string_view hash) const {

@@ -70,9 +70,6 @@ class PostgresDialectImpl : public Dialect {
     std::optional<ChecksumColumnSql> ChecksumColumn(std::string_view typeName,
                                                     std::string_view column) const override {
         const std::string c(column);
-        auto piece = [&](char tag, const std::string& text) {
-            return CanonicalPieceSql(c, tag, text, "octet_length");
-        };
         auto is = [&](std::initializer_list<std::string_view> names) {
             for (const auto name : names) {
                 if (typeName == name) {
@@ -83,21 +80,24 @@ class PostgresDialectImpl : public Dialect {
         };
         if (is({"int2", "int4", "int8", "smallint", "integer", "bigint", "serial", "bigserial",
                 "smallserial"})) {
-            return ChecksumColumnSql{"integer", piece('i', c + "::text")};
+            return ChecksumColumnSql{"integer", CanonicalPieceSql(c, 'i', c + "::text")};
         }
         if (is({"text", "varchar", "character varying", "name"})) {
-            return ChecksumColumnSql{"text", piece('t', c + "::text")};
+            return ChecksumColumnSql{"text",
+                                     CanonicalTextPieceSql(c, c + "::text", "octet_length")};
         }
         if (is({"float4", "float8", "real", "double precision"})) {
-            return ChecksumColumnSql{"float",
-                                     piece('f', "encode(float8send(" + c + "::float8), 'hex')")};
+            return ChecksumColumnSql{
+                "float", CanonicalPieceSql(c, 'f', "encode(float8send(" + c + "::float8), 'hex')")};
         }
         if (is({"bytea"})) {
-            return ChecksumColumnSql{"binary", piece('b', "encode(" + c + ", 'hex')")};
+            return ChecksumColumnSql{"binary",
+                                     CanonicalPieceSql(c, 'b', "encode(" + c + ", 'hex')")};
         }
         if (is({"numeric", "bool", "boolean", "date", "time", "timestamp", "timestamptz",
                 "uuid"})) {
-            return ChecksumColumnSql{"pg:" + std::string(typeName), piece('x', c + "::text")};
+            return ChecksumColumnSql{"pg:" + std::string(typeName),
+                                     CanonicalPieceSql(c, 'x', c + "::text")};
         }
         return std::nullopt;
     }

@@ -23,12 +23,13 @@ inline constexpr const char* kRowChecksumFunction = "kesmark_row_checksum";
 // when SQLite refuses the registration.
 void RegisterRowChecksum(sqlite3* db);
 
-// Appends the canonical text of one value: "N" for Null, else the class tag
-// (i, f, t, b), the content's byte length, ":" and the content.
+// Appends the canonical text of one value: "N" for Null; text as "t", its
+// byte length, ":" and its bytes; else the class tag (i, f, b), the content
+// and ";".
 void AppendCanonicalValue(sqlite3_value* value, std::string& out);
 
-// The hash of one row's canonical text: the first 8 bytes of its MD5
-// digest, big-endian.
+// The hash of one row's canonical text, as PostgreSQL's
+// hashtextextended(text, 0) computes it (Bob Jenkins' lookup3 mix).
 std::uint64_t RowHash(std::string_view canonical);
 
 }  // namespace kesmark::sqlite
