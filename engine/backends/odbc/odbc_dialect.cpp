@@ -27,7 +27,9 @@ std::string Dialect::RowHashSql(const std::vector<std::string>& pieces) const {
     for (const auto& piece : pieces) {
         text += (text.empty() ? "" : " || ") + piece;
     }
-    return "hashtextextended(" + text + ", 0)";
+    // "C": the bytes are hashed, whatever collation the text columns have
+    // (a case-insensitive one would hash "A" and "a" alike).
+    return "hashtextextended((" + text + ") COLLATE \"C\", 0)";
 }
 
 std::string Dialect::HashSumSql(std::string_view hash) const {

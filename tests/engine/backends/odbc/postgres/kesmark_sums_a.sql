@@ -50,3 +50,18 @@ INSERT INTO composite SELECT chr(65 + n % 52 + CASE WHEN n % 52 >= 26 THEN 6 ELS
 -- An amount of another type in database 2: its checksums cannot be trusted.
 CREATE TABLE other_types (id integer PRIMARY KEY, amount numeric(12, 4));
 INSERT INTO other_types SELECT n, n / 8.0 FROM generate_series(1, 3000) AS n;
+
+-- Texts of a case-insensitive collation (where ICU is there to make one):
+-- the checksums hash their bytes, as the rows are compared.
+DO $$
+BEGIN
+    IF EXISTS (SELECT 1 FROM pg_collation WHERE collname = 'und-x-icu') THEN
+        CREATE COLLATION caseless (provider = icu, locale = 'und-u-ks-level2',
+                                   deterministic = false);
+        CREATE TABLE caseless_texts (id integer PRIMARY KEY, word text COLLATE caseless);
+    ELSE
+        CREATE TABLE caseless_texts (id integer PRIMARY KEY, word text);
+    END IF;
+END
+$$;
+INSERT INTO caseless_texts SELECT n, 'word' || n FROM generate_series(1, 3000) AS n;

@@ -51,3 +51,19 @@ INSERT INTO composite VALUES ('Zkey', 0, 'only here');
 CREATE TABLE other_types (id integer PRIMARY KEY, amount double precision);
 INSERT INTO other_types SELECT n, n / 8.0 FROM generate_series(1, 3000) AS n;
 UPDATE other_types SET amount = 0.5 WHERE id = 2000;
+
+-- Texts of a case-insensitive collation (where ICU is there to make one):
+-- the checksums hash their bytes, as the rows are compared.
+DO $$
+BEGIN
+    IF EXISTS (SELECT 1 FROM pg_collation WHERE collname = 'und-x-icu') THEN
+        CREATE COLLATION caseless (provider = icu, locale = 'und-u-ks-level2',
+                                   deterministic = false);
+        CREATE TABLE caseless_texts (id integer PRIMARY KEY, word text COLLATE caseless);
+    ELSE
+        CREATE TABLE caseless_texts (id integer PRIMARY KEY, word text);
+    END IF;
+END
+$$;
+INSERT INTO caseless_texts SELECT n, 'word' || n FROM generate_series(1, 3000) AS n;
+UPDATE caseless_texts SET word = 'WORD42' WHERE id = 42;
