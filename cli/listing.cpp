@@ -27,7 +27,10 @@ DatabaseListing::DatabaseListing(RunInputs inputs, const ComparisonOptions& opti
       host_(std::make_unique<QuietHost>()),
       view_(inputs_, options, *host_, list_, opener_) {}
 
-DatabaseListing::~DatabaseListing() = default;
+DatabaseListing::~DatabaseListing() {
+    // The objects the view keeps go before their databases.
+    view_.Forget();
+}
 
 bool DatabaseListing::List(const std::string& key, std::vector<MemoryPropertyList::Row>& rows,
                            std::string& error) {

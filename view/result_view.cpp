@@ -176,7 +176,9 @@ bool ResultView::ShowResolved(const std::string& key) {
     if (kesmark::OpenBothDatabases(opener_, inputs_, host_, db1, db2)) {
         return false;
     }
-    if (!ListNodeProperties(*db1, *db2, key)) {
+    const bool listed = ListNodeProperties(*db1, *db2, key);
+    Forget();
+    if (!listed) {
         return false;
     }
     try {
@@ -188,12 +190,28 @@ bool ResultView::ShowResolved(const std::string& key) {
     return true;
 }
 
+void ResultView::Forget() {
+    // Members before their owners: deeper levels first.
+    while (!kept_.empty()) {
+        kept_.pop_back();
+    }
+    keptDb1_ = nullptr;
+    keptDb2_ = nullptr;
+}
+
 bool ResultView::ListNodeProperties(Database& db1, Database& db2, const std::string& key) {
     try {
         sameKind_ = db1.Kind() == db2.Kind();
         rules_ = EqualityRules{};
         rules_.byMeaning = !sameKind_;
         rules_.ignoreNameCase = options_.IgnoreNameCase();
+        if (&db1 != keptDb1_ || &db2 != keptDb2_ || rules_.ignoreNameCase != keptIgnoreNameCase_) {
+            Forget();
+            keptDb1_ = &db1;
+            keptDb2_ = &db2;
+            keptIgnoreNameCase_ = rules_.ignoreNameCase;
+        }
+        key_ = key;
         if (key == kRootKey) {
             LoadSkipList(Level::Databases);
             return ListBothSides(db1.GetProperties(), db2.GetProperties());
@@ -201,7 +219,7 @@ bool ResultView::ListNodeProperties(Database& db1, Database& db2, const std::str
         NodeKeyReader reader(key);
         const std::string top = reader.ReadCollection();
         if (const auto level = ChildLevel(Level::Databases, top)) {
-            return ResolveLevel(*level, db1, db2, db1, db2, reader);
+            return ResolveLevel(*level, 0, db1, db2, db1, db2, reader);
         }
         ShowUnknownCollection(top);
         return false;
@@ -211,10 +229,40 @@ bool ResultView::ListNodeProperties(Database& db1, Database& db2, const std::str
     }
 }
 
-bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObject& parent1,
-                              DbObject& parent2, NodeKeyReader& reader) {
+bool ResultView::ResolveLevel(Level level, std::size_t depth, Database& db1, Database& db2,
+                              DbObject& parent1, DbObject& parent2, NodeKeyReader& reader) {
     const LevelInfo& info = Describe(level);
+    const std::string owner = key_.substr(0, key_.size() - reader.Rest().size());
     const std::string name = reader.ReadName();
+
+    // What the last key kept of this level serves when it has the same
+    // owners; otherwise it goes, with everything below it.
+    if (kept_.size() <= depth || kept_[depth].owner != owner) {
+        while (kept_.size() > depth) {
+            kept_.pop_back();
+        }
+        KeptLevel fresh;
+        fresh.owner = owner;
+        try {
+            PairingRules pairing;
+            pairing.ignoreNameCase = rules_.ignoreNameCase;
+            fresh.pairs = PairMembers(level, db1, parent1, db2, parent2, pairing);
+        } catch (const std::exception&) {
+            // A collection that cannot be read: each side is looked up alone.
+        }
+        kept_.push_back(std::move(fresh));
+    }
+    if (kept_[depth].object1 && kept_[depth].name == name) {
+        rules_.pairedByDefinition = kept_[depth].pairedByDefinition;
+        return ListResolved(level, depth, db1, db2, parent1, parent2, *kept_[depth].object1,
+                            *kept_[depth].object2, reader);
+    }
+    while (kept_.size() > depth + 1) {
+        kept_.pop_back();
+    }
+    kept_[depth].name.clear();
+    kept_[depth].object1.reset();
+    kept_[depth].object2.reset();
 
     // The member the key names and its partner, paired as the run pairs
     // them. A lookup that fails leaves its object absent; the first failure
@@ -237,17 +285,13 @@ bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObjec
     std::unique_ptr<DbObject> object2;
     rules_.pairedByDefinition = false;
     std::optional<MemberPair> pair;
-    try {
-        PairingRules pairing;
-        pairing.ignoreNameCase = rules_.ignoreNameCase;
-        for (auto& candidate : PairMembers(level, db1, parent1, db2, parent2, pairing)) {
+    if (kept_[depth].pairs) {
+        for (const auto& candidate : *kept_[depth].pairs) {
             if (candidate.KeyName() == name) {
-                pair = std::move(candidate);
+                pair = candidate;
                 break;
             }
         }
-    } catch (const std::exception&) {
-        // A collection that cannot be read: each side is looked up alone.
     }
     if (pair) {
         object1 = pair->name1.empty() ? nullptr : lookUp(parent1, pair->name1);
@@ -276,15 +320,27 @@ bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObjec
         throw *failure;
     }
 
+    KeptLevel& kept = kept_[depth];
+    kept.name = name;
+    kept.object1 = std::move(object1);
+    kept.object2 = std::move(object2);
+    kept.pairedByDefinition = rules_.pairedByDefinition;
+    return ListResolved(level, depth, db1, db2, parent1, parent2, *kept.object1, *kept.object2,
+                        reader);
+}
+
+bool ResultView::ListResolved(Level level, std::size_t depth, Database& db1, Database& db2,
+                              DbObject& parent1, DbObject& parent2, DbObject& object1,
+                              DbObject& object2, NodeKeyReader& reader) {
     if (reader.AtEnd()) {
         LoadSkipList(level);
-        if (!ListBothSides(object1->GetProperties(), object2->GetProperties())) {
+        if (!ListBothSides(object1.GetProperties(), object2.GetProperties())) {
             return false;
         }
         // A table also tells how its records are paired and, by key, how
         // many rows differ.
         if (ChildLevel(level, Describe(Level::Rows).collection)) {
-            return ListRowSummary(db1, db2, *object1, *object2);
+            return ListRowSummary(db1, db2, object1, object2);
         }
         return true;
     }
@@ -301,12 +357,12 @@ bool ResultView::ResolveLevel(Level level, Database& db1, Database& db2, DbObjec
         return false;
     }
     if (Describe(*subLevel).lookup == Lookup::RecordNumber) {
-        return ViewRecords(db1, db2, parent1, parent2, *object1, *object2, reader);
+        return ViewRecords(db1, db2, parent1, parent2, object1, object2, reader);
     }
     if (Describe(*subLevel).lookup == Lookup::RowKey) {
-        return ViewRow(db1, db2, *object1, *object2, reader);
+        return ViewRow(db1, db2, object1, object2, reader);
     }
-    return ResolveLevel(*subLevel, db1, db2, *object1, *object2, reader);
+    return ResolveLevel(*subLevel, depth + 1, db1, db2, object1, object2, reader);
 }
 
 bool ResultView::ViewRecords(Database& db1, Database& db2, DbObject& table1, DbObject& table2,

@@ -63,8 +63,15 @@ class ResultView {
     bool ShowNodeProperties(const std::string& key);
 
     // As ShowNodeProperties, over two databases the caller has opened and
-    // keeps open (a report lists many nodes through one pair).
+    // keeps open (a report lists many nodes through one pair). The objects
+    // on the way to the key and the pairings of their collections are kept
+    // for the next call over the same two databases, which mostly lists a
+    // node of the same owners (a report lists the nodes in tree order): call
+    // Forget before either database is closed.
     bool ListNodeProperties(Database& db1, Database& db2, const std::string& key);
+
+    // Lets go of what ListNodeProperties kept of the databases.
+    void Forget();
 
     // Lists two Properties collections merged by name, in ascending ordinal
     // order of name, one row per distinct name: "skipped" for names on the
@@ -92,9 +99,15 @@ class ResultView {
     void LoadSkipList(Level level);
     bool ShowResolved(const std::string& key);
     // Resolves the member of `level` that the reader is at, below the objects
-    // `parent1` and `parent2`, and lists it or goes on below it.
-    bool ResolveLevel(Level level, Database& db1, Database& db2, DbObject& parent1,
-                      DbObject& parent2, NodeKeyReader& reader);
+    // `parent1` and `parent2` (at `depth` levels below the databases), and
+    // lists it or goes on below it.
+    bool ResolveLevel(Level level, std::size_t depth, Database& db1, Database& db2,
+                      DbObject& parent1, DbObject& parent2, NodeKeyReader& reader);
+    // Lists the pair `object1`, `object2` that the reader's last name
+    // resolved to at `level`, or goes on below it.
+    bool ListResolved(Level level, std::size_t depth, Database& db1, Database& db2,
+                      DbObject& parent1, DbObject& parent2, DbObject& object1, DbObject& object2,
+                      NodeKeyReader& reader);
     bool ViewRecords(Database& db1, Database& db2, DbObject& table1, DbObject& table2,
                      DbObject& field1, DbObject& field2, NodeKeyReader& reader);
     // A row named by its key values: every field of both tables' rows side
@@ -123,6 +136,22 @@ class ResultView {
     SkipList skipList_;
     bool sameKind_ = true;  // the databases of the selection are of the same kind
     EqualityRules rules_;   // how the selection's values compare
+
+    // One level of the key listed last: the pairing of its owners'
+    // collection, and the pair of members it named when both were found.
+    struct KeptLevel {
+        std::string owner;                             // the key's text before the member's name
+        std::optional<std::vector<MemberPair>> pairs;  // nullopt: a collection unreadable
+        std::string name;                              // empty: no member kept
+        std::unique_ptr<DbObject> object1;
+        std::unique_ptr<DbObject> object2;
+        bool pairedByDefinition = false;
+    };
+    const Database* keptDb1_ = nullptr;  // the databases kept_ was read from
+    const Database* keptDb2_ = nullptr;
+    bool keptIgnoreNameCase_ = false;
+    std::string key_;              // the key being listed
+    std::vector<KeptLevel> kept_;  // by depth below the databases
 };
 
 }  // namespace kesmark

@@ -76,7 +76,7 @@ class ViewTest : public ::testing::Test {
     MemoryServer server_;
     MemoryDatabaseState* one_;
     MemoryDatabaseState* two_;
-    RunInputs inputs_{"one", "", "two", "", {}};
+    RunInputs inputs_{"one", "", "two", "", {}, {}};
     test::RecordingHost host_;
     MemoryPropertyList list_;
 };
@@ -222,7 +222,7 @@ TEST(ViewAndRun, SelectionDuringARunLeavesTheRunsSkipListAlone) {
     const IniFile settings(settingsPath);
     const auto a = test::MakeSqlite(dir / "a.db", "CREATE TABLE T(ID INTEGER);");
     const auto b = test::MakeSqlite(dir / "b.db", "CREATE TABLE T(ID INTEGER);");
-    const RunInputs inputs{a.string(), "", b.string(), "", {}};
+    const RunInputs inputs{a.string(), "", b.string(), "", {}, {}};
 
     test::RecordingHost host;
     MemoryPropertyList list;
@@ -235,6 +235,77 @@ TEST(ViewAndRun, SelectionDuringARunLeavesTheRunsSkipListAlone) {
     EXPECT_EQ(view.CurrentSkipList(), LoadSkipList(settings, "TableDefs", {}));
     // The databases' Name differs; it is on the Databases Skip list the run loaded.
     EXPECT_TRUE(run.Same());
+}
+
+// A report lists every node through one view over one pair of databases,
+// which keeps the objects on the way from one key to the next: whatever the
+// order of the keys, each listing is what a fresh view gives for its key.
+TEST(ViewOnSqlite, ListingManyKeysThroughOneViewGivesEachKeysOwnRows) {
+    test::TempDir dir;
+    const IniFile settings(test::DefaultSettings(dir.Path()));
+    const IniComparisonOptions options(settings);
+    const auto a =
+        test::MakeSqlite(dir / "a.db",
+                         "CREATE TABLE T(ID INTEGER PRIMARY KEY, Name TEXT, Old INTEGER);"
+                         "CREATE INDEX TByName ON T(Name);"
+                         "CREATE TABLE U(K TEXT PRIMARY KEY, V REAL);"
+                         "CREATE TABLE Gone(ID INTEGER);"
+                         "CREATE VIEW Q AS SELECT ID, Name FROM T;"
+                         "INSERT INTO T VALUES (1, 'a', 1), (2, 'b', 2);");
+    const auto b = test::MakeSqlite(dir / "b.db",
+                                    "CREATE TABLE T(ID INTEGER PRIMARY KEY, Name TEXT NOT NULL);"
+                                    "CREATE UNIQUE INDEX TByName ON T(Name);"
+                                    "CREATE TABLE U(K TEXT PRIMARY KEY, V INTEGER);"
+                                    "CREATE TABLE New(ID INTEGER);"
+                                    "CREATE VIEW Q AS SELECT ID FROM T;"
+                                    "INSERT INTO T VALUES (1, 'a'), (3, 'c');");
+    RunInputs inputs{a.string(), "", b.string(), "", {}, {}};
+    inputs.switches.data = true;
+    MemoryResultTree tree;
+    test::RecordingHost runHost;
+    ComparisonRun run(inputs, options, tree, runHost, OpenDatabase);
+    ASSERT_EQ(run.RunComparison(), RunOutcome::Done);
+    std::vector<std::string> keys;
+    tree.VisitInTreeOrder([&](const MemoryResultTree::Node& node) { keys.push_back(node.key); });
+    ASSERT_GT(keys.size(), 20u);
+
+    struct Listing {
+        bool listed;
+        std::vector<Row> rows;
+        std::vector<std::string> messages;
+        bool operator==(const Listing&) const = default;
+    };
+    auto fresh = [&](const std::string& key) {
+        test::RecordingHost host;
+        MemoryPropertyList list;
+        ResultView view(inputs, options, host, list, OpenDatabase);
+        const bool listed = view.ShowNodeProperties(key);
+        std::vector<std::string> messages;
+        for (const auto& m : host.messages) {
+            messages.push_back(m.text);
+        }
+        return Listing{listed, Shown(list.Rows()), messages};
+    };
+    std::vector<std::string> reversed(keys.rbegin(), keys.rend());
+    for (const auto* order : {&keys, &reversed}) {
+        auto db1 = OpenDatabase(inputs.database1, "");
+        auto db2 = OpenDatabase(inputs.database2, "");
+        test::RecordingHost host;
+        MemoryPropertyList list;
+        ResultView view(inputs, options, host, list, OpenDatabase);
+        for (const auto& key : *order) {
+            SCOPED_TRACE(key);
+            list.Clear();
+            host.messages.clear();
+            const bool listed = view.ListNodeProperties(*db1, *db2, key);
+            std::vector<std::string> messages;
+            for (const auto& m : host.messages) {
+                messages.push_back(m.text);
+            }
+            EXPECT_EQ((Listing{listed, Shown(list.Rows()), messages}), fresh(key));
+        }
+        view.Forget();
+    }
 }
 
 TEST(ViewOnSqlite, FailedSelectionShowsOnePlainMessageAndRestoresThePointer) {
