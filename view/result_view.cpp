@@ -83,7 +83,9 @@ std::string FieldList(const std::vector<std::string>& fields) {
 
 // The DAO type of a field of a table (Text when it does not say).
 int FieldType(DbObject& field) {
-    const Property* type = field.GetProperties().Find("Type");
+    // Kept while `type` points into it.
+    const Properties properties = field.GetProperties();
+    const Property* type = properties.Find("Type");
     if (!type) {
         return dao::kText;
     }
