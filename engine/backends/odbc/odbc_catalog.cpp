@@ -250,20 +250,44 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     std::optional<ResultSet> RunCatalog(SQLUSMALLINT function,
                                         const std::function<void(Statement&)>& call,
                                         std::string_view context) {
+        std::optional<ResultSet> result;
+        RunCatalogEach(
+            function, call, context,
+            [&](const std::vector<std::string>&, TextRow& row) {
+                result->rows.push_back(std::move(row));
+            },
+            [&](const std::vector<std::string>& columns) {
+                result.emplace(ResultSet{columns, {}});
+            });
+        return result;
+    }
+
+    // As RunCatalog, handing each row to `each` as it comes (after `started`,
+    // called with the result's column names once the driver has answered);
+    // false when the driver does not implement the function.
+    bool RunCatalogEach(
+        SQLUSMALLINT function, const std::function<void(Statement&)>& call,
+        std::string_view context,
+        const std::function<void(const std::vector<std::string>& columns, TextRow& row)>& each,
+        const std::function<void(const std::vector<std::string>& columns)>& started = {}) {
         Connection& connection = Conn();
         if (!connection.HasFunction(function)) {
-            return std::nullopt;
+            return false;
         }
         Statement statement = connection.NewStatement();
         try {
             call(statement);
         } catch (const DbError&) {
             if (IsNotImplemented(statement.LastState())) {
-                return std::nullopt;
+                return false;
             }
             throw;
         }
-        return statement.FetchAll(context);
+        if (started) {
+            started(statement.ColumnNames());
+        }
+        statement.FetchEach(context, each);
+        return true;
     }
 
     // Runs a query on the source's own catalog; nullopt when it fails for any
@@ -437,32 +461,36 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             const std::string context = entry.schema
                                             ? "reading the columns of schema " + *entry.schema
                                             : "reading the columns of the tables";
-            const auto result = RunCatalog(
+            // Each row is kept as its facts as it comes: a schema of many
+            // tables has very many columns.
+            SchemaColumns bucket;
+            bool named = false;
+            bucket.implemented = RunCatalogEach(
                 SQL_API_SQLCOLUMNS,
                 [&](Statement& s) { s.Columns(Pattern(entry.schema), std::string("%"), context); },
-                context);
-            SchemaColumns bucket;
-            bucket.implemented = result.has_value();
-            if (result) {
-                bucket.autoIncrementColumn =
-                    result->ColumnNumber(columns_column::kAutoIncrementName);
-                for (const auto& row : result->rows) {
+                context,
+                [&](const std::vector<std::string>& names, TextRow& row) {
+                    if (!named) {
+                        named = true;
+                        bucket.autoIncrementColumn =
+                            ResultSet{names, {}}.ColumnNumber(columns_column::kAutoIncrementName);
+                    }
                     const auto schema = NonEmpty(row, columns_column::kSchema);
                     if (entry.schema && schema && *schema != *entry.schema) {
-                        continue;
+                        return;
                     }
-                    bucket.rows[Text(row, columns_column::kTable)].push_back(row);
-                }
-            }
+                    bucket.columns[Text(row, columns_column::kTable)].push_back(
+                        ReadColumnsRow(row, bucket.autoIncrementColumn));
+                });
             it = schemaColumns_.emplace(schemaKey, std::move(bucket)).first;
         }
         SchemaColumns& bucket = it->second;
         if (!bucket.implemented) {
             return {};
         }
-        std::vector<TextRow> rows;
-        if (auto found = bucket.rows.find(entry.name); found != bucket.rows.end()) {
-            rows = found->second;
+        std::vector<ColumnFacts> columns;
+        if (auto found = bucket.columns.find(entry.name); found != bucket.columns.end()) {
+            columns = found->second;
         } else {
             // Not in the schema's listing: ask for this table alone.
             const std::string context = "reading the columns of table " + entry.key;
@@ -475,14 +503,10 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             if (result) {
                 for (const auto& row : result->rows) {
                     if (Names(row, columns_column::kSchema, columns_column::kTable, entry)) {
-                        rows.push_back(row);
+                        columns.push_back(ReadColumnsRow(row, bucket.autoIncrementColumn));
                     }
                 }
             }
-        }
-        std::vector<ColumnFacts> columns;
-        for (const auto& row : rows) {
-            columns.push_back(ReadColumnsRow(row, bucket.autoIncrementColumn));
         }
         std::stable_sort(columns.begin(), columns.end(),
                          [](const ColumnFacts& a, const ColumnFacts& b) {
@@ -497,8 +521,9 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             return it->second;
         }
         const std::string context = "reading the foreign keys of table " + entry.key;
-        const auto result = RunCatalog(
-            SQL_API_SQLFOREIGNKEYS,
+        const auto result = CatalogRowsOf(
+            entry, foreignKeyRows_, SourceDialect().ForeignKeysQuery(),
+            foreign_keys_column::kForeignTable, SQL_API_SQLFOREIGNKEYS,
             [&](Statement& s) { s.ForeignKeys(entry.schema, entry.name, context); }, context);
         std::vector<RelationEntry> relations;
         // Rows come ordered by referenced table and KEY_SEQ; a named
@@ -564,6 +589,51 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             relations[i] = std::move(sorted);
         }
         return foreignKeys_.emplace(entry.key, std::move(relations)).first->second;
+    }
+
+    // A catalogue of every table read at once (Dialect::ForeignKeysQuery
+    // and the like): its rows by the name of the table each is about.
+    struct BulkCatalog {
+        bool read = false;
+        std::optional<std::map<std::string, std::vector<TextRow>>> byTable;
+    };
+
+    // The rows of `bulk`, read with `query` the first time, where the
+    // dialect has one and the source answers it; nullptr where the driver is
+    // to be asked table by table.
+    const std::map<std::string, std::vector<TextRow>>* ReadBulk(
+        BulkCatalog& bulk, std::optional<std::string_view> query, std::size_t tableColumn,
+        std::string_view context) {
+        if (!bulk.read) {
+            bulk.read = true;
+            if (query) {
+                if (auto result = TryQuery(*query, context)) {
+                    std::map<std::string, std::vector<TextRow>> byTable;
+                    for (auto& row : result->rows) {
+                        byTable[Text(row, tableColumn)].push_back(std::move(row));
+                    }
+                    bulk.byTable = std::move(byTable);
+                }
+            }
+        }
+        return bulk.byTable ? &*bulk.byTable : nullptr;
+    }
+
+    // The catalogue rows about `entry`: from `bulk` where it could be read,
+    // else from `function` called for the table alone.
+    std::optional<ResultSet> CatalogRowsOf(const TableEntry& entry, BulkCatalog& bulk,
+                                           std::optional<std::string_view> query,
+                                           std::size_t tableColumn, SQLUSMALLINT function,
+                                           const std::function<void(Statement&)>& call,
+                                           std::string_view context) {
+        if (const auto* all = ReadBulk(bulk, query, tableColumn, context)) {
+            ResultSet result;
+            if (auto it = all->find(entry.name); it != all->end()) {
+                result.rows = it->second;
+            }
+            return result;
+        }
+        return RunCatalog(function, call, context);
     }
 
     // Every foreign key of the database, with its Relations key.
@@ -660,7 +730,8 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     // The SQLStatistics rows of the table's index keys.
     std::vector<StatisticsRow> StatisticsOf(const TableEntry& entry) {
         const std::string context = "reading the indexes of table " + entry.key;
-        const auto result = RunCatalog(
+        const auto result = CatalogRowsOf(
+            entry, statisticsRows_, SourceDialect().StatisticsQuery(), statistics_column::kTable,
             SQL_API_SQLSTATISTICS,
             [&](Statement& s) { s.Statistics(entry.schema, entry.name, context); }, context);
         std::vector<StatisticsRow> rows;
@@ -680,7 +751,8 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     // The table's primary key (SQLPrimaryKeys); no columns when it has none.
     PrimaryKey PrimaryKeyOf(const TableEntry& entry) {
         const std::string context = "reading the primary key of table " + entry.key;
-        const auto result = RunCatalog(
+        const auto result = CatalogRowsOf(
+            entry, primaryKeyRows_, SourceDialect().PrimaryKeysQuery(), primary_keys_column::kTable,
             SQL_API_SQLPRIMARYKEYS,
             [&](Statement& s) { s.PrimaryKeys(entry.schema, entry.name, context); }, context);
         std::vector<PrimaryKeysRow> rows;
@@ -1100,7 +1172,9 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     struct SchemaColumns {
         bool implemented = false;
         std::optional<std::size_t> autoIncrementColumn;
-        std::map<std::string, std::vector<TextRow>> rows;  // by table name
+        // By table name, as read: the rows themselves would take several
+        // times the memory.
+        std::map<std::string, std::vector<ColumnFacts>> columns;
     };
 
     Connection* connection_;  // Not owned; null once detached.
@@ -1108,6 +1182,9 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     std::optional<std::string> defaultSchema_;
     std::map<std::string, SchemaColumns> schemaColumns_;
     std::map<std::string, std::vector<RelationEntry>> foreignKeys_;
+    BulkCatalog foreignKeyRows_;
+    BulkCatalog statisticsRows_;
+    BulkCatalog primaryKeyRows_;
     std::optional<std::vector<RelationEntry>> relations_;
     std::optional<std::vector<ProcedureEntry>> procedures_;
     std::optional<std::map<std::pair<std::string, std::string>, std::string>> viewDefinitions_;

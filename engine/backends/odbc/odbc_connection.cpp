@@ -367,22 +367,42 @@ void Statement::Position(SQLSETPOSIROW row, std::string_view context) {
     CheckCall(SQLSetPos(handle_.get(), row, SQL_POSITION, SQL_LOCK_NO_CHANGE), context);
 }
 
+std::vector<std::string> Statement::ColumnNames() {
+    std::vector<std::string> names;
+    for (SQLUSMALLINT column = 1; column <= ColumnCount(); ++column) {
+        names.push_back(Describe(column).name);
+    }
+    return names;
+}
+
+TextRow Statement::ReadRow(std::size_t count, std::string_view context) {
+    TextRow row;
+    row.reserve(count);
+    for (SQLUSMALLINT column = 1; column <= count; ++column) {
+        row.push_back(GetText(column, context));
+    }
+    return row;
+}
+
 ResultSet Statement::FetchAll(std::string_view context) {
     ResultSet result;
-    const SQLSMALLINT count = ColumnCount();
-    for (SQLUSMALLINT column = 1; column <= count; ++column) {
-        result.columns.push_back(Describe(column).name);
-    }
+    result.columns = ColumnNames();
     while (Fetch(context)) {
-        TextRow row;
-        row.reserve(static_cast<std::size_t>(count));
-        for (SQLUSMALLINT column = 1; column <= count; ++column) {
-            row.push_back(GetText(column, context));
-        }
-        result.rows.push_back(std::move(row));
+        result.rows.push_back(ReadRow(result.columns.size(), context));
     }
     CloseCursor();
     return result;
+}
+
+void Statement::FetchEach(
+    std::string_view context,
+    const std::function<void(const std::vector<std::string>& columns, TextRow& row)>& each) {
+    const std::vector<std::string> columns = ColumnNames();
+    while (Fetch(context)) {
+        TextRow row = ReadRow(columns.size(), context);
+        each(columns, row);
+    }
+    CloseCursor();
 }
 
 void Statement::CloseCursor() noexcept {

@@ -8,6 +8,7 @@
 // appear in an error.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -183,10 +184,19 @@ class Statement {
 
     // Every remaining row with every column as text; the cursor is closed.
     ResultSet FetchAll(std::string_view context);
+    // The names of the result's columns.
+    std::vector<std::string> ColumnNames();
+    // As FetchAll, one row at a time: `each` gets the column names and the
+    // row, which it may move from; nothing is held between rows.
+    void FetchEach(
+        std::string_view context,
+        const std::function<void(const std::vector<std::string>& columns, TextRow& row)>& each);
 
     void CloseCursor() noexcept;
 
   private:
+    // The current row's columns 1 to `count` as text.
+    TextRow ReadRow(std::size_t count, std::string_view context);
     void CheckCall(SQLRETURN rc, std::string_view context);
     // A text attribute of a result column (SQLColAttribute), "" when the
     // driver gives none.

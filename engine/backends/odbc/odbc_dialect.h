@@ -86,6 +86,16 @@ class Dialect {
     }
     // The triggers (triggers_column); the ODBC catalog has none.
     virtual std::optional<std::string_view> TriggersQuery() const { return std::nullopt; }
+    // The catalogue of every table at once, in the columns of the ODBC
+    // catalogue function and with the values the driver gives: the foreign
+    // keys (SQLForeignKeys, foreign_keys_column), the index keys
+    // (SQLStatistics, statistics_column) and the primary keys
+    // (SQLPrimaryKeys, primary_keys_column). nullopt where the driver is
+    // asked table by table; a driver that takes one query or more per table
+    // makes a large schema slow to read.
+    virtual std::optional<std::string_view> ForeignKeysQuery() const { return std::nullopt; }
+    virtual std::optional<std::string_view> StatisticsQuery() const { return std::nullopt; }
+    virtual std::optional<std::string_view> PrimaryKeysQuery() const { return std::nullopt; }
     // An index the driver lists by a name of its own making gets the name
     // and type the system's own tools show; others stay as listed.
     virtual void RenameIndex(std::string& name, std::optional<std::int64_t>& type) const;

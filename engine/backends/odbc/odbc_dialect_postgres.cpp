@@ -118,6 +118,72 @@ class PostgresDialectImpl : public Dialect {
         return std::string();
     }
 
+    // The rules and deferrability as SQLForeignKeys codes them: SQL_CASCADE
+    // 0, SQL_RESTRICT 1, SQL_SET_NULL 2, SQL_NO_ACTION 3, SQL_SET_DEFAULT 4;
+    // SQL_INITIALLY_DEFERRED 5, SQL_INITIALLY_IMMEDIATE 6, SQL_NOT_DEFERRABLE 7.
+    std::optional<std::string_view> ForeignKeysQuery() const override {
+        return "SELECT NULL, pn.nspname, pc.relname, pa.attname, NULL, fn.nspname, fc.relname, "
+               "fa.attname, k.n, "
+               "CASE con.confupdtype WHEN 'c' THEN 0 WHEN 'r' THEN 1 WHEN 'n' THEN 2 "
+               "WHEN 'd' THEN 4 ELSE 3 END, "
+               "CASE con.confdeltype WHEN 'c' THEN 0 WHEN 'r' THEN 1 WHEN 'n' THEN 2 "
+               "WHEN 'd' THEN 4 ELSE 3 END, "
+               "con.conname, NULL, "
+               "CASE WHEN NOT con.condeferrable THEN 7 WHEN con.condeferred THEN 5 ELSE 6 END "
+               "FROM pg_catalog.pg_constraint con "
+               "JOIN pg_catalog.pg_class fc ON fc.oid = con.conrelid "
+               "JOIN pg_catalog.pg_namespace fn ON fn.oid = fc.relnamespace "
+               "JOIN pg_catalog.pg_class pc ON pc.oid = con.confrelid "
+               "JOIN pg_catalog.pg_namespace pn ON pn.oid = pc.relnamespace "
+               "CROSS JOIN LATERAL generate_subscripts(con.conkey, 1) AS k(n) "
+               "JOIN pg_catalog.pg_attribute fa "
+               "ON fa.attrelid = con.conrelid AND fa.attnum = con.conkey[k.n] "
+               "JOIN pg_catalog.pg_attribute pa "
+               "ON pa.attrelid = con.confrelid AND pa.attnum = con.confkey[k.n] "
+               "WHERE con.contype = 'f' "
+               "ORDER BY fn.nspname, fc.relname, pn.nspname, pc.relname, con.conname, k.n";
+    }
+
+    // As the driver's SQLStatistics: a row per column of each index (its
+    // included columns too), in the order primary key, other indexes, unique
+    // indexes, by name; an expression as the server writes it; "D" for a
+    // descending key column; type 1 clustered, 2 hash, 3 other.
+    std::optional<std::string_view> StatisticsQuery() const override {
+        return "SELECT NULL, n.nspname, d.relname, CASE WHEN i.indisunique THEN 0 ELSE 1 END, "
+               "n.nspname, c.relname, "
+               "CASE WHEN i.indisclustered THEN 1 WHEN a.amname LIKE 'hash%' THEN 2 ELSE 3 END, "
+               "k.n, "
+               "CASE WHEN i.indkey[k.n - 1] = 0 "
+               "THEN pg_catalog.pg_get_indexdef(c.oid, k.n, true) "
+               "ELSE COALESCE(att.attname, 'UNKNOWN') END, "
+               "CASE WHEN (COALESCE(i.indoption[k.n - 1], 0) & 1) <> 0 THEN 'D' ELSE 'A' END, "
+               "NULL, NULL, NULL "
+               "FROM pg_catalog.pg_index i "
+               "JOIN pg_catalog.pg_class c ON c.oid = i.indexrelid "
+               "JOIN pg_catalog.pg_class d ON d.oid = i.indrelid "
+               "JOIN pg_catalog.pg_am a ON a.oid = c.relam "
+               "JOIN pg_catalog.pg_namespace n ON n.oid = d.relnamespace "
+               "CROSS JOIN LATERAL generate_series(1, i.indnatts) AS k(n) "
+               "LEFT JOIN pg_catalog.pg_attribute att ON att.attrelid = d.oid "
+               "AND att.attnum = i.indkey[k.n - 1] AND att.attnum > 0 AND NOT att.attisdropped "
+               "ORDER BY n.nspname, d.relname, i.indisprimary DESC, i.indisunique, c.relname, k.n";
+    }
+
+    // As the driver's SQLPrimaryKeys: KEY_SEQ is the column's place in the
+    // key's index, PK_NAME the index's name.
+    std::optional<std::string_view> PrimaryKeysQuery() const override {
+        return "SELECT NULL, n.nspname, tc.relname, ta.attname, ia.attnum, ic.relname "
+               "FROM pg_catalog.pg_index i "
+               "JOIN pg_catalog.pg_class tc ON tc.oid = i.indrelid "
+               "JOIN pg_catalog.pg_namespace n ON n.oid = tc.relnamespace "
+               "JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
+               "JOIN pg_catalog.pg_attribute ia ON ia.attrelid = i.indexrelid "
+               "JOIN pg_catalog.pg_attribute ta "
+               "ON ta.attrelid = i.indrelid AND ta.attnum = i.indkey[ia.attnum - 1] "
+               "WHERE i.indisprimary AND NOT ta.attisdropped AND NOT ia.attisdropped "
+               "ORDER BY n.nspname, tc.relname, ia.attnum";
+    }
+
     std::optional<std::string_view> TriggersQuery() const override {
         return "SELECT n.nspname, c.relname, t.tgname, pg_catalog.pg_get_triggerdef(t.oid) "
                "FROM pg_catalog.pg_trigger t "
