@@ -45,6 +45,7 @@ struct Extras {
     std::optional<std::string> connect1;
     std::optional<std::string> connect2;
     std::optional<std::string> matching;
+    std::optional<std::string> checksums;
     std::optional<std::string> colour;
     std::vector<std::string> include;
     std::vector<std::string> exclude;
@@ -87,6 +88,11 @@ void DefineOptions(CLI::App& app, Options& options, Extras& extras) {
     value("--match", extras.matching, "key|position",
           "pair the records of a table by its key or by\n"
           "position; default: MatchRecords of the settings");
+    value("--checksums", extras.checksums, "auto|off",
+          "auto: compare the tables of a server by checksums\n"
+          "of key ranges it computes, reading only ranges that\n"
+          "differ; off: read every row; default: Checksums of\n"
+          "the settings");
     app.add_flag("--ignore-case", options.ignoreCase,
                  "names that differ only in letter case name one\n"
                  "object (as IgnoreNameCase=1 in the settings)");
@@ -250,6 +256,15 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     }
     if (options.showKey && options.syncSqlPath) {
         return UsageError(app, "--show and --sync-sql cannot be used together");
+    }
+    if (extras.checksums) {
+        if (*extras.checksums == "auto") {
+            options.checksums = ChecksumUse::Auto;
+        } else if (*extras.checksums == "off") {
+            options.checksums = ChecksumUse::Off;
+        } else {
+            return UsageError(app, "--checksums needs auto or off");
+        }
     }
     if (extras.colour) {
         const auto mode = ParseColourMode(*extras.colour);

@@ -32,6 +32,9 @@ struct Options {
     bool quiet = false;  // no status line on a terminal
     // --match: how records are paired, over the settings' MatchRecords.
     std::optional<RecordMatching> matching;
+    // --checksums: whether key ranges are compared by checksums, over the
+    // settings' Checksums.
+    std::optional<ChecksumUse> checksums;
     // --ignore-case: names that differ only in letter case name one object,
     // over the settings' IgnoreNameCase.
     bool ignoreCase = false;

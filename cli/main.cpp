@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     if (options.ignoreCase) {
         fileOptions.OverrideIgnoreNameCase(true);
     }
-    const MatchingOverride comparisonOptions(fileOptions, options.matching);
+    const MatchingOverride comparisonOptions(fileOptions, options.matching, options.checksums);
     // A private copy of a database never outlives the process, whatever
     // ends it.
     RemoveTemporaryFilesOnTermination();

@@ -8,7 +8,7 @@ PACKAGES="
   build-essential cmake ninja-build ccache pkg-config python3
   clang-format
   libgtest-dev libgmock-dev
-  libsqlite3-dev sqlite3 sqlite3-tools time nettle-dev
+  libsqlite3-dev sqlite3 sqlite3-tools time bc strace nettle-dev
   nlohmann-json3-dev libcli11-dev libdtl-dev
   mdbtools-dev
   clang libclang-rt-14-dev

@@ -99,11 +99,22 @@ DataOptions ReadDataOptions(const IniFile& settings) {
     const DataOptions defaults;
     data.maxRows = std::max<long>(
         now.ReadIniInt(kDataSection, kMaxRowsKey, static_cast<long>(defaults.maxRows)), 0);
+    if (FoldAsciiCase(now.ReadIniString(kDataSection, kChecksumsKey, "")) == "off") {
+        data.checksums = ChecksumUse::Off;
+    }
+    data.checksumRangeRows =
+        std::max<long>(now.ReadIniInt(kDataSection, kChecksumRangeRowsKey,
+                                      static_cast<long>(defaults.checksumRangeRows)),
+                       1);
     return data;
 }
 
 std::string_view MatchRecordsText(RecordMatching matching) {
     return matching == RecordMatching::Position ? "Position" : "Key";
+}
+
+std::string_view ChecksumsText(ChecksumUse use) {
+    return use == ChecksumUse::Off ? "Off" : "Auto";
 }
 
 bool IgnoreNameCase(const IniFile& settings) {

@@ -67,15 +67,22 @@ bool CompareFlag(const IniFile& settings, std::string_view tag);
 // The keys of the data comparison's settings, in the Data section.
 inline constexpr std::string_view kMatchRecordsKey = "MatchRecords";
 inline constexpr std::string_view kMaxRowsKey = "MaxRows";
+inline constexpr std::string_view kChecksumsKey = "Checksums";
+inline constexpr std::string_view kChecksumRangeRowsKey = "ChecksumRangeRows";
 
 // The data comparison's settings: MatchRecords "Position" (ASCII letter case
 // ignored) pairs records by position, any other value or none by key;
 // MaxRows is the number of differing rows shown per table, 1000 when absent,
-// 0 for a negative or unreadable value.
+// 0 for a negative or unreadable value; Checksums "Off" (letter case
+// ignored) reads every row, any other value or none is Auto;
+// ChecksumRangeRows is the size of a differing key range that is read
+// rather than cut further, 10000 when absent, at least 1.
 DataOptions ReadDataOptions(const IniFile& settings);
 
 // The text MatchRecords stores for `matching`: "Key" or "Position".
 std::string_view MatchRecordsText(RecordMatching matching);
+// The text Checksums stores for `use`: "Auto" or "Off".
+std::string_view ChecksumsText(ChecksumUse use);
 
 // True when [General] IgnoreNameCase is non-zero (absent reads as 0).
 bool IgnoreNameCase(const IniFile& settings);

@@ -111,4 +111,10 @@ bool ApplyDataPage(IniFile& settings, const OptionRows& rows, RecordMatching mat
            listSaved;
 }
 
+bool ApplyDataPage(IniFile& settings, const OptionRows& rows, RecordMatching matching,
+                   ChecksumUse checksums) {
+    const bool saved = ApplyDataPage(settings, rows, matching);
+    return settings.WriteIniString(kDataSection, kChecksumsKey, ChecksumsText(checksums)) && saved;
+}
+
 }  // namespace kesmark

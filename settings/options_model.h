@@ -123,5 +123,9 @@ bool ApplyListPage(IniFile& settings, std::string_view section, const OptionRows
 // records are matched, as MatchRecords ("Key" or "Position"). Returns false
 // when any write failed.
 bool ApplyDataPage(IniFile& settings, const OptionRows& rows, RecordMatching matching);
+// As above, and whether key ranges are compared by checksums, as Checksums
+// ("Auto" or "Off").
+bool ApplyDataPage(IniFile& settings, const OptionRows& rows, RecordMatching matching,
+                   ChecksumUse checksums);
 
 }  // namespace kesmark

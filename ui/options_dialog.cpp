@@ -159,9 +159,9 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
     Place(txtData, 0, 120, 4455, 315);
     cmdAddData = MakeButton("Add", data, 4560, 120);
     lvData = MakeList(data, 5000);
-    Place(lvData, 0, 600, 5655, 2655);
+    Place(lvData, 0, 600, 5655, 2175);
     lblMatchRecords = new QLabel(QStringLiteral("Match records:"), data);
-    Place(lblMatchRecords, 0, 3375, 1335, 315);
+    Place(lblMatchRecords, 0, 2895, 1335, 315);
     cboMatchRecords = new QComboBox(data);
     cboMatchRecords->addItem(QStringLiteral("By key"), static_cast<int>(RecordMatching::Key));
     cboMatchRecords->addItem(QStringLiteral("By position"),
@@ -171,7 +171,18 @@ frmOptions::frmOptions(IniFile& settings, QWidget* owner) : QDialog(owner), sett
                        "only in one database or changed are shown. By position: the n-th record "
                        "with the n-th."));
     lblMatchRecords->setBuddy(cboMatchRecords);
-    Place(cboMatchRecords, 1440, 3345, 2415, 315);
+    Place(cboMatchRecords, 1440, 2865, 2415, 315);
+    lblChecksums = new QLabel(QStringLiteral("Checksums:"), data);
+    Place(lblChecksums, 0, 3375, 1335, 315);
+    cboChecksums = new QComboBox(data);
+    cboChecksums->addItem(QStringLiteral("Auto"), static_cast<int>(ChecksumUse::Auto));
+    cboChecksums->addItem(QStringLiteral("Off"), static_cast<int>(ChecksumUse::Off));
+    cboChecksums->setToolTip(
+        QStringLiteral("Auto: tables on a server whose rows are matched by key are compared by "
+                       "checksums of key ranges that the servers compute, and only the rows of "
+                       "ranges that differ are read. Off: every row is read."));
+    lblChecksums->setBuddy(cboChecksums);
+    Place(cboChecksums, 1440, 3345, 2415, 315);
 
     QWidget* engine = picOptions[3];
     txtEngine = new QLineEdit(engine);
@@ -333,6 +344,8 @@ void frmOptions::LoadDataList() {
     ShowRows(lvData, ReadOptionRows(settings_, kDataSection));
     cboMatchRecords->setCurrentIndex(
         cboMatchRecords->findData(static_cast<int>(ReadDataOptions(settings_).matching)));
+    cboChecksums->setCurrentIndex(
+        cboChecksums->findData(static_cast<int>(ReadDataOptions(settings_).checksums)));
 }
 
 void frmOptions::LoadEngineList() {
@@ -444,7 +457,8 @@ bool frmOptions::cmdApply_Click() {
         case OptionsPage::Data:
             saved =
                 ApplyDataPage(settings_, RowsOf(lvData),
-                              static_cast<RecordMatching>(cboMatchRecords->currentData().toInt()));
+                              static_cast<RecordMatching>(cboMatchRecords->currentData().toInt()),
+                              static_cast<ChecksumUse>(cboChecksums->currentData().toInt()));
             break;
         case OptionsPage::Engine:
             saved = ApplyListPage(settings_, kEngineSection, RowsOf(lvEngine));

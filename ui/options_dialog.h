@@ -56,6 +56,8 @@ class frmOptions : public QDialog {
     QLabel* lblMatchRecords = nullptr;
     // How the data comparison matches records: "By key" or "By position".
     QComboBox* cboMatchRecords = nullptr;
+    QLabel* lblChecksums = nullptr;
+    QComboBox* cboChecksums = nullptr;
     QLineEdit* txtEngine = nullptr;
     QPushButton* cmdAddEngine = nullptr;
     QTreeWidget* lvEngine = nullptr;

@@ -24,6 +24,8 @@ constexpr std::string_view kNullText = "Null";
 
 // The rows a table's listing gains from the data comparison.
 constexpr std::string_view kMatchingRow = "Matching";
+constexpr std::string_view kKeyRow = "Key";
+constexpr std::string_view kChecksumsRow = "Checksums";
 constexpr std::string_view kOnlyIn1Row = "Rows only in database 1";
 constexpr std::string_view kOnlyIn2Row = "Rows only in database 2";
 constexpr std::string_view kChangedRow = "Rows changed";
@@ -81,7 +83,9 @@ std::string FieldList(const std::vector<std::string>& fields) {
 
 // The DAO type of a field of a table (Text when it does not say).
 int FieldType(DbObject& field) {
-    const Property* type = field.GetProperties().Find("Type");
+    // Kept while `type` points into it.
+    const Properties properties = field.GetProperties();
+    const Property* type = properties.Find("Type");
     if (!type) {
         return dao::kText;
     }
@@ -493,7 +497,17 @@ bool ResultView::ListRowSummary(Database& db1, Database& db2, DbObject& table1, 
             AddRow(kMatchingRow, text, text, false);
             return true;
         }
-        AddRow(kMatchingRow, byKey, byKey, false);
+        // How the rows were matched: by checksums of key ranges, reading
+        // only ranges that differ, or by reading every row.
+        const std::string how =
+            data.MatchedByChecksums() ? "Matched by key (checksums)" : "Matched by key (rows read)";
+        AddRow(kMatchingRow, how, how, false);
+        const std::string key = FieldList(pairing.keyFields);
+        AddRow(kKeyRow, key, key, false);
+        if (!data.ChecksumFallbackReason().empty()) {
+            AddRow(kChecksumsRow, data.ChecksumFallbackReason(), data.ChecksumFallbackReason(),
+                   false);
+        }
         const RowCounts& counts = data.Counts();
         const std::array<std::int64_t, 4> values{counts.onlyIn1, counts.onlyIn2, counts.changed,
                                                  counts.same};

@@ -101,6 +101,9 @@ PropertyDifference DescribeDifference(std::string name, int type, const Value* v
     if (value2) {
         difference.value2 = DisplayText(type, *value2);
     }
+    if (!value1 && !value2) {
+        return difference;  // on neither side: nothing to show
+    }
     if (!value1 || !value2) {
         // One side only: its value, cut when long.
         auto& text = value1 ? *difference.value1 : *difference.value2;

@@ -36,11 +36,23 @@ enum class RecordMatching {
     Position,  // the n-th record with the n-th (in key order where there is a key)
 };
 
-// The data comparison's settings: how records are paired, and how many rows
-// of one table that differ become nodes.
+// Whether records paired by key are compared by checksums of key ranges
+// that each database computes itself (docs/checksums.md).
+enum class ChecksumUse {
+    Auto,  // where both databases can and one of them is a server
+    Off,   // always read the rows
+};
+
+// The data comparison's settings: how records are paired, how many rows of
+// one table that differ become nodes, and whether and how key ranges are
+// compared by checksums.
 struct DataOptions {
     RecordMatching matching = RecordMatching::Key;
     std::int64_t maxRows = 1000;
+    ChecksumUse checksums = ChecksumUse::Auto;
+    // A range that differs is read row by row once neither database holds
+    // more rows of it than this; larger ones are cut into smaller ranges.
+    std::int64_t checksumRangeRows = 10000;
 };
 
 // Glob patterns on node keys: objects to take in (all when there is none)
@@ -77,8 +89,10 @@ class ComparisonOptions {
 class MatchingOverride : public ComparisonOptions {
   public:
     // `base` is not owned and must outlive this object.
-    MatchingOverride(const ComparisonOptions& base, std::optional<RecordMatching> matching)
-        : base_(base), matching_(matching) {}
+    // The checksum use is `checksums` where given.
+    MatchingOverride(const ComparisonOptions& base, std::optional<RecordMatching> matching,
+                     std::optional<ChecksumUse> checksums = std::nullopt)
+        : base_(base), matching_(matching), checksums_(checksums) {}
 
     bool CompareFlag(std::string_view tag) const override { return base_.CompareFlag(tag); }
     SkipList LoadSkipList(std::string_view tag, ComparisonSwitches switches) const override {
@@ -89,12 +103,14 @@ class MatchingOverride : public ComparisonOptions {
     DataOptions Data() const override {
         DataOptions data = base_.Data();
         data.matching = matching_.value_or(data.matching);
+        data.checksums = checksums_.value_or(data.checksums);
         return data;
     }
 
   private:
     const ComparisonOptions& base_;  // Not owned.
     std::optional<RecordMatching> matching_;
+    std::optional<ChecksumUse> checksums_;
 };
 
 }  // namespace kesmark

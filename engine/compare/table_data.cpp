@@ -576,6 +576,9 @@ RecordPairing PlanPairing(Database& db1, Database& db2, std::string_view table,
         // Indexes that cannot be read give no key; the index walk says so.
     }
     pairing.byKey = options.matching == RecordMatching::Key && !pairing.keyFields.empty();
+    pairing.checksums = pairing.byKey && options.checksums == ChecksumUse::Auto &&
+                        (db1.Kind().backend == "ODBC" || db2.Kind().backend == "ODBC");
+    pairing.checksumRangeRows = std::max<std::int64_t>(options.checksumRangeRows, 1);
     return pairing;
 }
 
@@ -614,6 +617,9 @@ void TableDataComparison::Reset() {
     matchedByKey_ = false;
     counts_ = {};
     rows_.clear();
+    matchedByChecksums_ = false;
+    rangesCompared_ = 0;
+    position1_ = 1;
 }
 
 bool TableDataComparison::Run() {
@@ -621,6 +627,25 @@ bool TableDataComparison::Run() {
     fallbackReason_.clear();
     if (fields_.empty()) {
         return true;
+    }
+    checksumFallback_.clear();
+    if (pairing_.byKey && !pairing_.keyFields.empty() && pairing_.checksums) {
+        switch (RunByChecksums()) {
+            case Outcome::Done:
+                matchedByKey_ = true;
+                matchedByChecksums_ = true;
+                MarkLostRows();
+                return true;
+            case Outcome::Cancelled:
+                return false;
+            case Outcome::OutOfOrder:
+            case Outcome::Untrusted:
+                // The rows are read whole, as without checksums, and say
+                // themselves what they say of the key order.
+                Reset();
+                fallbackReason_.clear();
+                break;
+        }
     }
     if (pairing_.byKey && !pairing_.keyFields.empty()) {
         switch (RunByKey()) {
@@ -630,6 +655,7 @@ bool TableDataComparison::Run() {
             case Outcome::Cancelled:
                 return false;
             case Outcome::OutOfOrder:
+            case Outcome::Untrusted:
                 Reset();
                 break;
         }
@@ -637,7 +663,8 @@ bool TableDataComparison::Run() {
     return RunByPosition();
 }
 
-TableDataComparison::Outcome TableDataComparison::RunByKey() {
+TableDataComparison::Outcome TableDataComparison::RunByKey(const KeyRange* range,
+                                                           std::int64_t firstPosition) {
     // The key fields travel with the compared fields; those not asked for
     // are read after them.
     // Database 2 reads the same columns by its own names.
@@ -666,10 +693,17 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
 
     bool cancelled = false;
     YieldPoint yieldAndCheck(host_);
-    Pipeline pipeline([&, read] { return db1_.OpenOrderedRecordset(table_, read, keyFields); },
-                      [&, read2] { return db2_.OpenOrderedRecordset(table2, read2, keyFields2); },
-                      ReadLabel{db1_.Name(), table_, read}, ReadLabel{db2_.Name(), table2, read2},
-                      fieldCount, inPieces, [&] { return yieldAndCheck(); });
+    auto open1 = [&, read]() {
+        return range ? db1_.OpenRangeRecordset(table_, read, keyFields, *range)
+                     : db1_.OpenOrderedRecordset(table_, read, keyFields);
+    };
+    auto open2 = [&, read2]() {
+        return range ? db2_.OpenRangeRecordset(table2, read2, keyFields2, *range)
+                     : db2_.OpenOrderedRecordset(table2, read2, keyFields2);
+    };
+    Pipeline pipeline(open1, open2, ReadLabel{db1_.Name(), table_, read},
+                      ReadLabel{db2_.Name(), table2, read2}, fieldCount, inPieces,
+                      [&] { return yieldAndCheck(); });
     Cursor& side1 = pipeline.Side1();
     Cursor& side2 = pipeline.Side2();
 
@@ -732,7 +766,7 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
     bool have1 = step(side1, keys1, 1, true);
     bool have2 = step(side2, keys2, 2, true);
     std::vector<bool> longField;
-    std::int64_t position1 = 1;  // the current row's place in database 1's key order
+    std::int64_t position1 = firstPosition;  // the current row's place in database 1's key order
     while ((have1 || have2) && fallbackReason_.empty()) {
         if (side1.cancelled || side2.cancelled) {
             break;
@@ -785,6 +819,13 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
     if (cancelled) {
         return Outcome::Cancelled;
     }
+    if (!range) {
+        MarkLostRows();
+    }
+    return fallbackReason_.empty() ? Outcome::Done : Outcome::OutOfOrder;
+}
+
+void TableDataComparison::MarkLostRows() {
     // A side that gave fewer rows than both databases count has lost rows
     // no key can name: every field not found different yet differs at the
     // first record past database 1's rows, so the tables never read as equal.
@@ -792,13 +833,12 @@ TableDataComparison::Outcome TableDataComparison::RunByKey() {
     const std::int64_t rows2 = counts_.onlyIn2 + counts_.changed + counts_.same;
     if (fallbackReason_.empty() && expectedRows_ &&
         (rows1 < *expectedRows_ || rows2 < *expectedRows_)) {
-        for (std::size_t f = 0; f < reported; ++f) {
+        for (std::size_t f = 0; f < fields_.size(); ++f) {
             if (firstDifference_[f] == 0) {
                 firstDifference_[f] = rows1 + 1;
             }
         }
     }
-    return fallbackReason_.empty() ? Outcome::Done : Outcome::OutOfOrder;
 }
 
 namespace {

@@ -62,10 +62,20 @@ struct RecordPairing {
     std::vector<std::string> keyFields2;
     bool byKey = false;           // pair rows of equal keys (needs keyFields)
     std::int64_t maxRows = 1000;  // differing rows kept when paired by key
+    // Paired by key, compare key ranges by the checksums both databases
+    // compute, reading only the rows of ranges that differ, where both can
+    // and the checksums can be trusted (else the rows are read).
+    bool checksums = false;
+    // A differing range is read once neither side holds more rows of it.
+    std::int64_t checksumRangeRows = 10000;
+    // The parts a differing range larger than that is cut into.
+    std::int64_t checksumParts = 32;
 };
 
 // The pairing of `table` under `options`: by key when the options ask for it
-// and both tables share a key, else by position. Database 2's table is
+// and both tables share a key, else by position; by checksums of key ranges
+// where the options leave them on (Auto) and one of the databases is a
+// server (ODBC). Database 2's table is
 // `table2` (empty: `table`); with `ignoreNameCase`, key fields whose names
 // differ only in ASCII letter case are one field. A key that cannot be read
 // (a table whose indexes cannot be read) counts as none.
@@ -124,6 +134,14 @@ class TableDataComparison {
     // Why the rows were paired by position although pairing by key was asked
     // for (which database, which keys); empty otherwise.
     const std::string& FallbackReason() const { return fallbackReason_; }
+    // True when the rows were matched by key through checksums of key ranges
+    // (only the rows of ranges that differ were read).
+    bool MatchedByChecksums() const { return matchedByChecksums_; }
+    // Why checksums were asked for but the rows were read; empty otherwise.
+    const std::string& ChecksumFallbackReason() const { return checksumFallback_; }
+    // Key ranges whose checksums were compared, and rows read from each
+    // database (by checksums: only those of ranges that differ).
+    std::int64_t RangesCompared() const { return rangesCompared_; }
 
     // Limits of the pipeline, exposed for tests.
     static constexpr std::size_t kBatchBytes = 1 << 20;
@@ -131,8 +149,29 @@ class TableDataComparison {
     static constexpr std::size_t kQueueDepth = 4;
 
   private:
-    enum class Outcome { Done, Cancelled, OutOfOrder };
-    Outcome RunByKey();
+    enum class Outcome { Done, Cancelled, OutOfOrder, Untrusted };
+    // Merges by key the rows of `range` (all rows when null), the first
+    // being at `firstPosition` in database 1's key order.
+    Outcome RunByKey(const KeyRange* range = nullptr, std::int64_t firstPosition = 1);
+    // Where the rows matched by key are fewer than both databases count,
+    // marks every field not found different yet as differing past them.
+    void MarkLostRows();
+    // By checksums of key ranges (table_checksums.cpp): Untrusted, with
+    // checksumFallback_ set, when the rows must be read instead.
+    Outcome RunByChecksums();
+    // Why the two databases' checksums of the table cannot be trusted; empty
+    // when they can.
+    std::string ChecksumObstacle(const std::vector<std::string>& read1,
+                                 const std::vector<std::string>& read2);
+    // Compares one range whose summaries are known, cutting it further or
+    // reading its rows.
+    Outcome CompareRange(const KeyRange& range, const RangeSummary& summary1,
+                         const RangeSummary& summary2);
+    // Cuts `range` into parts at database 1's boundaries, has both databases
+    // summarize the parts and compares each. `rows`, when known, are the
+    // range's rows in database 1 and 2, which the parts must add up to.
+    Outcome CompareParts(const KeyRange& range,
+                         std::optional<std::pair<std::int64_t, std::int64_t>> rows);
     bool RunByPosition();
     void Reset();
     // Database 2's names of the table, the fields and the key fields.
@@ -156,6 +195,14 @@ class TableDataComparison {
     RowCounts counts_;
     std::vector<RowDifference> rows_;
     std::string fallbackReason_;
+    bool matchedByChecksums_ = false;
+    std::string checksumFallback_;
+    std::int64_t rangesCompared_ = 0;
+    std::int64_t position1_ = 1;  // by checksums: the next range's first place in database 1
+    // The fields read by key on each side (the compared fields, then the key
+    // fields not among them).
+    std::vector<std::string> read1_;
+    std::vector<std::string> read2_;
 };
 
 // True when two values of a long field (DAO type 11 or 12) are equal: their

@@ -11,6 +11,8 @@ set(KESMARK_MODEL_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/node_key.cpp
   ${CMAKE_CURRENT_LIST_DIR}/object_model.cpp
   ${CMAKE_CURRENT_LIST_DIR}/key_order.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/row_checksum.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/range_sql.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sorted_recordset.cpp
   ${CMAKE_CURRENT_LIST_DIR}/object_tree.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vocabulary.cpp)

@@ -266,4 +266,37 @@ std::vector<std::string> Collection::Names() {
     return names;
 }
 
+namespace {
+DbError NoChecksums(std::string_view table) {
+    return DbError(
+        errors::kNotSupported,
+        "The database cannot compute row checksums of table '" + std::string(table) + "'.",
+        "Kesmark");
+}
+}  // namespace
+
+std::optional<std::vector<ChecksumForm>> Database::ChecksumForms(std::string_view,
+                                                                 const std::vector<std::string>&) {
+    return std::nullopt;
+}
+
+std::vector<std::vector<Value>> Database::KeyBoundaries(std::string_view table,
+                                                        const std::vector<std::string>&,
+                                                        const KeyRange&, std::int64_t) {
+    throw NoChecksums(table);
+}
+
+RangeSummaries Database::RangeChecksums(std::string_view table, const std::vector<std::string>&,
+                                        const std::vector<std::string>&, const KeyRange&,
+                                        const std::vector<std::vector<Value>>&) {
+    throw NoChecksums(table);
+}
+
+std::unique_ptr<Recordset> Database::OpenRangeRecordset(std::string_view table,
+                                                        const std::vector<std::string>&,
+                                                        const std::vector<std::string>&,
+                                                        const KeyRange&) {
+    throw NoChecksums(table);
+}
+
 }  // namespace kesmark

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/model/db_error.h"
+#include "engine/model/row_checksum.h"
 #include "engine/model/value.h"
 
 namespace kesmark {
@@ -273,6 +274,40 @@ class Database : public DbObject {
                                                           const std::vector<std::string>& fields,
                                                           const std::vector<std::string>& keyFields,
                                                           const std::vector<Value>& keyValues);
+
+    // Row checksums of key ranges (row_checksum.h, docs/checksums.md). A
+    // database that can summarize its rows itself returns the form of each
+    // of `fields` of `table`; nullopt when it cannot (the default), and then
+    // the three calls below throw DbError.
+    virtual std::optional<std::vector<ChecksumForm>> ChecksumForms(
+        std::string_view table, const std::vector<std::string>& fields);
+    // Boundaries that cut `range` into about `parts` parts of equal row
+    // counts: the keys of the rows at places every, 2 * every, ... in key
+    // order (CompareKeys), every being the range's rows divided by `parts`,
+    // rounded up. Rows with a Null in the key are not counted. Strictly
+    // increasing; empty for an empty range.
+    virtual std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
+                                                          const std::vector<std::string>& keyFields,
+                                                          const KeyRange& range,
+                                                          std::int64_t parts);
+    // The row count and checksum of `fields` (key fields included as the
+    // caller lists them) of each part `boundaries` (strictly increasing,
+    // inside `range`) cut `range` into, computed by the database; values are
+    // bound, never written into the statement.
+    virtual RangeSummaries RangeChecksums(std::string_view table,
+                                          const std::vector<std::string>& fields,
+                                          const std::vector<std::string>& keyFields,
+                                          const KeyRange& range,
+                                          const std::vector<std::vector<Value>>& boundaries);
+    // As OpenOrderedRecordset, but only the rows whose key lies in `range`.
+    virtual std::unique_ptr<Recordset> OpenRangeRecordset(std::string_view table,
+                                                          const std::vector<std::string>& fields,
+                                                          const std::vector<std::string>& keyFields,
+                                                          const KeyRange& range);
+    // Asks a statement that another thread runs on this database to stop
+    // soon; that thread's call then throws DbError. Safe to call from any
+    // thread; does nothing where the backend cannot interrupt.
+    virtual void Interrupt() {}
 
     // Ends the use of the database. Idempotent; the destructor closes too.
     virtual void Close() = 0;

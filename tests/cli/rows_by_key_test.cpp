@@ -73,5 +73,21 @@ TEST(RowsByKey, MatchTakesKeyOrPositionOnly) {
     EXPECT_EQ(missing.exitCode, 2);
 }
 
+TEST(RowsByKey, ChecksumsTakeAutoOrOffOnly) {
+    test::TempDir dir;
+    const auto a = test::MakeSqlite(dir / "a.db", "CREATE TABLE t(id INTEGER PRIMARY KEY);");
+    for (const char* wrong : {"Auto", "on", ""}) {
+        SCOPED_TRACE(wrong);
+        const auto run = test::RunDiff({"--checksums", wrong, a.string(), a.string()});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.starts_with("kesmark-diff: --checksums needs auto or off\n"))
+            << run.err;
+    }
+    for (const char* right : {"auto", "off"}) {
+        EXPECT_EQ(test::RunDiff({"--data", "--checksums", right, a.string(), a.string()}).exitCode,
+                  0);
+    }
+}
+
 }  // namespace
 }  // namespace kesmark

@@ -114,6 +114,30 @@ TEST_F(OptionListsTest, DataOptionsReadMatchRecordsAndMaxRows) {
     }
 }
 
+TEST_F(OptionListsTest, DataOptionsReadChecksumsAndTheirRangeSize) {
+    struct Case {
+        const char* scenario;
+        const char* data;
+        ChecksumUse checksums;
+        std::int64_t rangeRows;
+    };
+    const Case cases[] = {
+        {"nothing stored: Auto, ranges of 10000 rows", "", ChecksumUse::Auto, 10000},
+        {"Off in any letter case", "Checksums=OFF\n", ChecksumUse::Off, 10000},
+        {"an unknown word reads as Auto", "Checksums=never\n", ChecksumUse::Auto, 10000},
+        {"a range size", "Checksums=Auto\nChecksumRangeRows=500\n", ChecksumUse::Auto, 500},
+        {"a range of no rows reads as 1", "ChecksumRangeRows=0\n", ChecksumUse::Auto, 1},
+        {"text where a number belongs reads as 1", "ChecksumRangeRows=big\n", ChecksumUse::Auto, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        test::WriteFile(path_, std::string("[Data]\nNumSkip=0\n") + c.data);
+        const DataOptions data = IniComparisonOptions(ini_).Data();
+        EXPECT_EQ(data.checksums, c.checksums);
+        EXPECT_EQ(data.checksumRangeRows, c.rangeRows);
+    }
+}
+
 TEST(DefaultSettings, CompareEverythingAndSkipWhatNamesTheFile) {
     test::TempDir dir;
     const IniFile ini(test::DefaultSettings(dir.Path()));

@@ -72,10 +72,12 @@ std::string RowPairSql(char side) {
 }
 
 void ExpectRowPairResults(const std::string& database1, const std::string& database2,
-                          const fs::path& folder) {
+                          const fs::path& folder, const std::vector<std::string>& extra,
+                          const std::string& matched) {
     const std::string settings = DefaultSettings(folder).string();
     auto withSettings = [&](std::vector<std::string> args, const std::string& file) {
         args.insert(args.begin(), {"--json", "--data", "--settings", file});
+        args.insert(args.begin(), extra.begin(), extra.end());
         args.insert(args.end(), {database1, database2});
         return args;
     };
@@ -146,7 +148,8 @@ void ExpectRowPairResults(const std::string& database1, const std::string& datab
 
     // A table's listing says how its records are matched and counts its rows.
     const auto updated = Listing(withSettings({"--show", "TableDefs[updated]"}, settings));
-    EXPECT_EQ(updated.at("Matching"), "Matched by key (id) | Matched by key (id) | 7");
+    EXPECT_EQ(updated.at("Matching"), matched + " | " + matched + " | 7");
+    EXPECT_EQ(updated.at("Key"), "id | id | 7");
     EXPECT_EQ(updated.at("Rows only in database 1"), "0 |  | 7");
     EXPECT_EQ(updated.at("Rows only in database 2"), " | 0 | 7");
     EXPECT_EQ(updated.at("Rows changed"), "3 | 3 | 8");

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace kesmark::test {
 
@@ -20,7 +21,12 @@ std::string RowPairSql(char side);
 // key), the listings of rows, records and tables, MaxRows, and --match
 // position. `database1` and `database2` are kesmark-diff's arguments for the
 // two sides; settings files are written to `folder`.
+// `extra` are further arguments of every run; `matched` how the table
+// listing says its rows were matched ("Matched by key (rows read)" or
+// "Matched by key (checksums)").
 void ExpectRowPairResults(const std::string& database1, const std::string& database2,
-                          const std::filesystem::path& folder);
+                          const std::filesystem::path& folder,
+                          const std::vector<std::string>& extra = {},
+                          const std::string& matched = "Matched by key (rows read)");
 
 }  // namespace kesmark::test

@@ -120,6 +120,7 @@ void Statement::Execute(std::string_view sql, std::string_view context) {
 SQLRETURN Statement::TryExecute(std::string_view sql) {
     CloseCursor();
     WideString text = Widen(sql);
+    const Connection::RunningCall running(*connection_, handle_.get());
     return SQLExecDirectW(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
 }
 
@@ -155,7 +156,10 @@ SQLRETURN Statement::TryExecute(std::string_view sql, const std::vector<Paramete
             return rc;
         }
     }
-    rc = SQLExecute(handle_.get());
+    {
+        const Connection::RunningCall running(*connection_, handle_.get());
+        rc = SQLExecute(handle_.get());
+    }
     if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) {
         // The buffers go now; a failure keeps its diagnostics for the caller
         // (the statement handle then goes with its recordset).
@@ -240,11 +244,12 @@ void Statement::ProcedureColumns(const CatalogArgument& schema, const CatalogArg
 }
 
 SQLRETURN Statement::TryFetch() {
+    const Connection::RunningCall running(*connection_, handle_.get());
     return SQLFetch(handle_.get());
 }
 
 bool Statement::Fetch(std::string_view context) {
-    const SQLRETURN rc = SQLFetch(handle_.get());
+    const SQLRETURN rc = TryFetch();
     if (rc == SQL_NO_DATA) {
         return false;
     }
@@ -743,6 +748,24 @@ std::string Connection::Scrub(std::string text) const {
 
 std::string Connection::Source() const {
     return info_.driverName.empty() ? std::string(kManagerSource) : info_.driverName;
+}
+
+Connection::RunningCall::RunningCall(Connection& connection, SQLHSTMT statement)
+    : connection_(connection) {
+    const std::lock_guard lock(connection_.runningMutex_);
+    connection_.running_ = statement;
+}
+
+Connection::RunningCall::~RunningCall() {
+    const std::lock_guard lock(connection_.runningMutex_);
+    connection_.running_ = nullptr;
+}
+
+void Connection::CancelRunningCall() noexcept {
+    const std::lock_guard lock(runningMutex_);
+    if (running_) {
+        SQLCancel(running_);
+    }
 }
 
 void Connection::RecoverAfterFailure() noexcept {

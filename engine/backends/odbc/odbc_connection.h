@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -283,6 +284,22 @@ class Connection {
     // leaves a PostgreSQL transaction unusable).
     void RecoverAfterFailure() noexcept;
 
+    // While a statement's call runs (executing, fetching), the connection
+    // knows the statement, so that another thread can stop it.
+    class RunningCall {
+      public:
+        RunningCall(Connection& connection, SQLHSTMT statement);
+        ~RunningCall();
+        RunningCall(const RunningCall&) = delete;
+        RunningCall& operator=(const RunningCall&) = delete;
+
+      private:
+        Connection& connection_;  // Not owned.
+    };
+    // Asks the driver to stop the call running on this connection, if any
+    // (SQLCancel); that call then fails. Safe from any thread.
+    void CancelRunningCall() noexcept;
+
   private:
     Connection(std::string connectString, Timeouts timeouts);
     void Connect();
@@ -314,6 +331,8 @@ class Connection {
         std::size_t rows = 0;
     };
     std::optional<OwnBatches> ownBatches_;
+    std::mutex runningMutex_;
+    SQLHSTMT running_ = nullptr;  // the statement whose call runs; Not owned.
 };
 
 }  // namespace kesmark::odbc

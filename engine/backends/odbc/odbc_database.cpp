@@ -1,5 +1,7 @@
 #include "engine/backends/odbc/odbc_database.h"
 
+#include <mutex>
+
 #include "engine/backends/odbc/odbc_catalog.h"
 #include "engine/backends/odbc/odbc_dialect.h"
 #include "engine/backends/odbc/odbc_recordset.h"
@@ -7,6 +9,7 @@
 #include "engine/backends/odbc/odbc_vocabulary.h"
 #include "engine/model/connect_string.h"
 #include "engine/model/object_tree.h"
+#include "engine/model/range_sql.h"
 
 namespace kesmark::odbc {
 
@@ -106,7 +109,146 @@ class OdbcDatabase : public TreeDatabase {
         return OpenOdbcRecordset(*connection_, std::string(table), sql, parameters);
     }
 
+    std::optional<std::vector<ChecksumForm>> ChecksumForms(
+        std::string_view table, const std::vector<std::string>& fields) override {
+        CheckOpen();
+        const Dialect& dialect = DialectFor(connection_->Kind());
+        const auto encodingQuery = dialect.ChecksumEncodingQuery();
+        if (!encodingQuery) {
+            return std::nullopt;
+        }
+        if (!utf8Server_) {
+            auto statement = connection_->NewStatement();
+            statement.Execute(*encodingQuery, "reading the server's encoding");
+            const ResultSet result = statement.FetchAll("reading the server's encoding");
+            utf8Server_ = !result.rows.empty() && !result.rows.front().empty() &&
+                          result.rows.front().front().value_or("") == "UTF8";
+        }
+        if (!*utf8Server_) {
+            return std::nullopt;
+        }
+        std::vector<ChecksumForm> forms;
+        for (const auto& field : fields) {
+            const auto column = dialect.ChecksumColumn(TypeNameOf(FieldProperties(table, field)),
+                                                       connection_->QuoteIdentifier(field));
+            forms.push_back(column ? column->form : ChecksumForm());
+        }
+        return forms;
+    }
+
+    std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const KeyRange& range,
+                                                  std::int64_t parts) override {
+        CheckOpen();
+        const RangeSql key = KeySql(table, keyFields);
+        std::vector<KeyParameter> keyParameters;
+        std::string where = key.KeyNotNull();
+        if (const std::string inRange = key.RangePredicate(range, keyParameters);
+            !inRange.empty()) {
+            where += " AND " + inRange;
+        }
+        const std::string columns = SelectColumns(keyFields).substr(7);
+        const std::string sql = "SELECT " + columns + " FROM (SELECT " + columns +
+                                ", row_number() OVER (ORDER BY " + key.OrderBy() +
+                                ") AS kesmark_row, count(*) OVER () AS kesmark_rows FROM " +
+                                catalog_->SelectSource(table) + " WHERE " + where +
+                                ") kesmark_keys WHERE kesmark_row % ((kesmark_rows + ? - 1) / ?) = "
+                                "0 ORDER BY kesmark_row";
+        std::vector<Parameter> parameters = BindKeys(table, keyFields, keyParameters);
+        Parameter count;
+        count.text = std::to_string(std::max<std::int64_t>(parts, 1));
+        count.column.sqlType = SQL_BIGINT;
+        parameters.push_back(count);
+        parameters.push_back(count);
+        auto recordset = OpenOdbcRecordset(*connection_, std::string(table), sql, parameters);
+        std::vector<std::vector<Value>> keys;
+        for (; !recordset->IsEof(); recordset->MoveNext()) {
+            std::vector<Value> k;
+            for (std::size_t i = 0; i < keyFields.size(); ++i) {
+                k.push_back(recordset->Field(i).GetValue());
+            }
+            keys.push_back(std::move(k));
+        }
+        recordset->Close();
+        return keys;
+    }
+
+    RangeSummaries RangeChecksums(std::string_view table, const std::vector<std::string>& fields,
+                                  const std::vector<std::string>& keyFields, const KeyRange& range,
+                                  const std::vector<std::vector<Value>>& boundaries) override {
+        CheckOpen();
+        const Dialect& dialect = DialectFor(connection_->Kind());
+        std::vector<std::string> pieces;
+        for (const auto& field : fields) {
+            const auto column = dialect.ChecksumColumn(TypeNameOf(FieldProperties(table, field)),
+                                                       connection_->QuoteIdentifier(field));
+            if (!column) {
+                throw DbError(errors::kNotSupported,
+                              "The database cannot compute row checksums of field '" + field +
+                                  "' of table '" + std::string(table) + "'.",
+                              connection_->Source());
+            }
+            pieces.push_back(column->piece);
+        }
+        const RangeSql key = KeySql(table, keyFields);
+        std::vector<KeyParameter> keyParameters;
+        const std::string part = key.PartExpression(boundaries, keyParameters);
+        std::string sql = "SELECT kesmark_part, COUNT(*), " + dialect.HashSumSql("kesmark_hash") +
+                          " FROM (SELECT " + part + " AS kesmark_part, " +
+                          dialect.RowHashSql(pieces) + " AS kesmark_hash FROM " +
+                          catalog_->SelectSource(table);
+        if (const std::string inRange = key.RangePredicate(range, keyParameters);
+            !inRange.empty()) {
+            sql += " WHERE " + inRange;
+        }
+        sql += ") kesmark_rows GROUP BY kesmark_part";
+        auto recordset = OpenOdbcRecordset(*connection_, std::string(table), sql,
+                                           BindKeys(table, keyFields, keyParameters));
+        RangeSummaries summaries;
+        summaries.ranges.resize(boundaries.size() + 1);
+        for (; !recordset->IsEof(); recordset->MoveNext()) {
+            const std::int64_t at = IntegerOf(recordset->Field(0).GetValue());
+            const std::int64_t rows = IntegerOf(recordset->Field(1).GetValue());
+            const Value sum = recordset->Field(2).GetValue();
+            const auto* sumText = sum.As<std::string>();
+            const RangeSummary summary{rows, sumText ? DecimalModulo64(*sumText) : 0};
+            if (at < 0) {
+                summaries.nullKeyRows += rows;
+            } else if (static_cast<std::size_t>(at) < summaries.ranges.size()) {
+                summaries.ranges[static_cast<std::size_t>(at)] = summary;
+            }
+        }
+        recordset->Close();
+        return summaries;
+    }
+
+    std::unique_ptr<Recordset> OpenRangeRecordset(std::string_view table,
+                                                  const std::vector<std::string>& fields,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const KeyRange& range) override {
+        CheckOpen();
+        const RangeSql key = KeySql(table, keyFields);
+        std::vector<KeyParameter> keyParameters;
+        std::string sql = SelectColumns(fields) + " FROM " + catalog_->SelectSource(table);
+        if (const std::string inRange = key.RangePredicate(range, keyParameters);
+            !inRange.empty()) {
+            sql += " WHERE " + inRange;
+        }
+        sql += " ORDER BY " + key.OrderBy();
+        return OpenOdbcRecordset(*connection_, std::string(table), sql,
+                                 BindKeys(table, keyFields, keyParameters));
+    }
+
+    void Interrupt() override {
+        const std::lock_guard lock(closing_);
+        if (connection_) {
+            connection_->CancelRunningCall();
+        }
+    }
+
     void Close() override {
+        const std::lock_guard lock(closing_);
         MarkClosed();
         if (catalog_) {
             catalog_->Detach();
@@ -116,6 +258,81 @@ class OdbcDatabase : public TreeDatabase {
     }
 
   private:
+    // The key of `table` in range predicates, each column with the
+    // collation that orders it by its bytes. Throws DbError when the system
+    // has none for a key column.
+    RangeSql KeySql(std::string_view table, const std::vector<std::string>& keyFields) {
+        const Dialect& dialect = DialectFor(connection_->Kind());
+        std::vector<std::string> columns;
+        std::vector<std::string> collations;
+        for (const auto& k : keyFields) {
+            columns.push_back(connection_->QuoteIdentifier(k));
+            const Properties field = FieldProperties(table, k);
+            auto collation = dialect.KeyOrderCollation(TypeNameOf(field), DaoTypeOf(field));
+            if (!collation) {
+                throw DbError(errors::kNotSupported,
+                              "The database cannot compare key field '" + k + "' of table '" +
+                                  std::string(table) + "' by its bytes.",
+                              connection_->Source());
+            }
+            collations.push_back(std::move(*collation));
+        }
+        return RangeSql(std::move(columns), collations);
+    }
+
+    // The parameters of key values, each described as its key column so
+    // that the driver converts the text to the column's type.
+    std::vector<Parameter> BindKeys(std::string_view table,
+                                    const std::vector<std::string>& keyFields,
+                                    const std::vector<KeyParameter>& values) {
+        if (values.empty()) {
+            return {};
+        }
+        auto describe = connection_->NewStatement();
+        describe.Execute(
+            SelectColumns(keyFields) + " FROM " + catalog_->SelectSource(table) + " WHERE 1 = 0",
+            "reading the key columns of table " + std::string(table));
+        std::vector<ColumnDescription> columns;
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            columns.push_back(describe.Describe(static_cast<SQLUSMALLINT>(i + 1)));
+        }
+        describe.CloseCursor();
+        std::vector<Parameter> parameters;
+        for (const auto& value : values) {
+            parameters.push_back(KeyParameterOf(value.value, columns.at(value.keyField)));
+        }
+        return parameters;
+    }
+
+    static Parameter KeyParameterOf(const Value& value, const ColumnDescription& column) {
+        Parameter p;
+        p.column = column;
+        if (const auto* bytes = value.As<Bytes>()) {
+            p.bytes = *bytes;
+        } else if (const auto* b = value.As<bool>()) {
+            p.text = *b ? "1" : "0";
+        } else {
+            p.text = PlainText(value);
+        }
+        return p;
+    }
+
+    static std::int64_t IntegerOf(const Value& value) {
+        if (const auto* i = value.As<std::int64_t>()) {
+            return *i;
+        }
+        if (const auto* d = value.As<Decimal>()) {
+            return std::stoll(d->text);
+        }
+        if (const auto* t = value.As<std::string>()) {
+            return std::stoll(*t);
+        }
+        if (const auto* d = value.As<double>()) {
+            return static_cast<std::int64_t>(*d);
+        }
+        return 0;
+    }
+
     // "SELECT a, b" with every name quoted ("SELECT *" for none).
     std::string SelectColumns(const std::vector<std::string>& fields) const {
         std::string sql = "SELECT ";
@@ -182,6 +399,9 @@ class OdbcDatabase : public TreeDatabase {
     std::string connect_;
     std::unique_ptr<Connection> connection_;
     std::unique_ptr<Catalog> catalog_;
+    std::optional<bool> utf8Server_;
+    std::mutex closing_;  // Interrupt against Close on another thread  // the server's encoding is
+                          // UTF-8; unknown until asked
 };
 
 }  // namespace

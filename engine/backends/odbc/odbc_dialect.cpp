@@ -22,6 +22,20 @@ std::optional<std::string_view> Dialect::ViewDefinitionsQuery() const {
 
 void Dialect::RenameIndex(std::string&, std::optional<std::int64_t>&) const {}
 
+std::string Dialect::RowHashSql(const std::vector<std::string>& pieces) const {
+    std::string text;
+    for (const auto& piece : pieces) {
+        text += (text.empty() ? "" : " || ") + piece;
+    }
+    // "C": the bytes are hashed, whatever collation the text columns have
+    // (a case-insensitive one would hash "A" and "a" alike).
+    return "hashtextextended((" + text + ") COLLATE \"C\", 0)";
+}
+
+std::string Dialect::HashSumSql(std::string_view hash) const {
+    return "CAST(sum(" + std::string(hash) + ") AS TEXT)";
+}
+
 std::optional<std::string> Dialect::KeyOrderCollation(std::string_view, int daoType) const {
     // No binary collation known: text keys are sorted after reading.
     if (daoType == dao::kText || daoType == dao::kMemo || daoType == dao::kChar ||

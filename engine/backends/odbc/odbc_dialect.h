@@ -53,6 +53,13 @@ struct SessionStatement {
     std::string_view purpose;
 };
 
+// One column's part in row checksums: its form and the SQL of its piece of
+// the canonical row text.
+struct ChecksumColumnSql {
+    std::string form;
+    std::string piece;
+};
+
 class Dialect {
   public:
     virtual ~Dialect() = default;
@@ -96,6 +103,23 @@ class Dialect {
     // What follows "SELECT ... FROM table" in a table scan, so that the row
     // order does not depend on the columns read ("" for nothing).
     virtual std::string_view TableScanSuffix() const { return ""; }
+
+    // Row checksums of key ranges (row_checksum.h), computed by the system's
+    // own functions. The form of a column of the source's type `typeName`
+    // and the SQL of its piece of the canonical row text, `column` being the
+    // quoted column; nullopt when the system cannot write that type (or any:
+    // the default).
+    virtual std::optional<ChecksumColumnSql> ChecksumColumn(std::string_view /*typeName*/,
+                                                            std::string_view /*column*/) const {
+        return std::nullopt;
+    }
+    // A query whose one row and column must read "UTF8" for checksums to be
+    // trusted (the text hashed is the server's encoding of it).
+    virtual std::optional<std::string_view> ChecksumEncodingQuery() const { return std::nullopt; }
+    // The signed 64-bit row hash of the concatenated `pieces`.
+    virtual std::string RowHashSql(const std::vector<std::string>& pieces) const;
+    // The exact sum of the row hashes `hash` of a group, as decimal text.
+    virtual std::string HashSumSql(std::string_view hash) const;
 
     // Rows in key order, compared by their bytes: what follows a key
     // column's name in ORDER BY for a column of the source's type `typeName`

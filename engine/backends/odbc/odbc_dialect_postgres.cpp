@@ -1,5 +1,7 @@
 #include "engine/backends/odbc/odbc_dialect.h"
 
+#include "engine/model/range_sql.h"
+
 namespace kesmark::odbc {
 
 namespace {
@@ -59,6 +61,49 @@ class PostgresDialectImpl : public Dialect {
                "FROM pg_catalog.pg_proc p JOIN pg_catalog.pg_namespace n "
                "ON n.oid = p.pronamespace "
                "WHERE n.nspname NOT IN ('pg_catalog', 'information_schema')";
+    }
+
+    // The pieces of the canonical row text: integers and text as their own
+    // text, floating point numbers by their bits (float8send), binary
+    // values in hexadecimal; a few other types whose text output names one
+    // value as the system's own text, agreeing only with the same type.
+    std::optional<ChecksumColumnSql> ChecksumColumn(std::string_view typeName,
+                                                    std::string_view column) const override {
+        const std::string c(column);
+        auto is = [&](std::initializer_list<std::string_view> names) {
+            for (const auto name : names) {
+                if (typeName == name) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        if (is({"int2", "int4", "int8", "smallint", "integer", "bigint", "serial", "bigserial",
+                "smallserial"})) {
+            return ChecksumColumnSql{"integer", CanonicalPieceSql(c, 'i', c + "::text")};
+        }
+        if (is({"text", "varchar", "character varying", "name"})) {
+            return ChecksumColumnSql{"text",
+                                     CanonicalTextPieceSql(c, c + "::text", "octet_length")};
+        }
+        if (is({"float4", "float8", "real", "double precision"})) {
+            return ChecksumColumnSql{
+                "float", CanonicalPieceSql(c, 'f', "encode(float8send(" + c + "::float8), 'hex')")};
+        }
+        if (is({"bytea"})) {
+            return ChecksumColumnSql{"binary",
+                                     CanonicalPieceSql(c, 'b', "encode(" + c + ", 'hex')")};
+        }
+        if (is({"numeric", "bool", "boolean", "date", "time", "timestamp", "timestamptz",
+                "uuid"})) {
+            return ChecksumColumnSql{"pg:" + std::string(typeName),
+                                     CanonicalPieceSql(c, 'x', c + "::text")};
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::string_view> ChecksumEncodingQuery() const override {
+        return "SELECT current_setting('server_encoding')";
     }
 
     // "C" compares text by its bytes; other types have no collation and

@@ -5,11 +5,13 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/backends/sqlite/sqlite_checksums.h"
 #include "engine/backends/sqlite/sqlite_handles.h"
 #include "engine/backends/sqlite/sqlite_schema.h"
 #include "engine/backends/sqlite/sqlite_scratch.h"
 #include "engine/backends/sqlite/sqlite_snapshot.h"
 #include "engine/model/object_tree.h"
+#include "engine/model/range_sql.h"
 #include "engine/model/value_codec.h"
 #include "engine/model/vocabulary.h"
 
@@ -623,6 +625,7 @@ class SqliteDatabase : public TreeDatabase {
   public:
     SqliteDatabase(std::string name, std::shared_ptr<ReadConnection> connection)
         : TreeDatabase(std::move(name), kSource), connection_(std::move(connection)) {
+        RegisterRowChecksum(connection_->Handle());
         Root().properties = ReadDatabaseProperties(connection_->Header());
         schema_ = std::make_shared<SchemaReader>(connection_->Handle(), true);
         BuildSchema(schema_, Root(), DatabaseName());
@@ -712,6 +715,130 @@ class SqliteDatabase : public TreeDatabase {
             SelectStatement(fields, table, QuoteIdentifier) + " WHERE " + condition,
             std::move(plan), DatabaseName());
     }
+    std::optional<std::vector<ChecksumForm>> ChecksumForms(
+        std::string_view table, const std::vector<std::string>& fields) override {
+        CheckOpen();
+        auto columns = GetCollection(collections::kTableDefs)
+                           ->Item(table)
+                           ->GetCollection(collections::kFields);
+        std::vector<ChecksumForm> forms;
+        for (const auto& name : fields) {
+            const Value type = columns->Item(name)->GetProperties().Item("Type").GetValue();
+            const auto* code = type.As<std::int64_t>();
+            forms.push_back("sqlite:" + ClassOfType(code ? static_cast<int>(*code) : 0));
+        }
+        return forms;
+    }
+    std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const KeyRange& range,
+                                                  std::int64_t parts) override {
+        CheckOpen();
+        const RangeSql key = KeySql(keyFields);
+        std::vector<KeyParameter> parameters;
+        std::string where = key.KeyNotNull();
+        if (const std::string inRange = key.RangePredicate(range, parameters); !inRange.empty()) {
+            where += " AND " + inRange;
+        }
+        std::string columns;
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            columns += (i ? ", " : "") + QuoteIdentifier(keyFields[i]);
+        }
+        const std::string sql =
+            "SELECT " + columns + " FROM (SELECT " + columns + ", row_number() OVER (ORDER BY " +
+            key.OrderBy() + ") AS kesmark_row, count(*) OVER () AS kesmark_rows FROM " +
+            QuoteIdentifier(table) + " WHERE " + where +
+            ") WHERE kesmark_row % ((kesmark_rows + ? - 1) / ?) = 0 ORDER BY kesmark_row";
+        auto stmt = PrepareReading(table, sql);
+        int index = 1;
+        for (const auto& p : parameters) {
+            BindValue(stmt.get(), index++, p.value);
+        }
+        for (int i = 0; i < 2; ++i) {
+            Check(sqlite3_bind_int64(stmt.get(), index++, std::max<std::int64_t>(parts, 1)),
+                  connection_->Handle());
+        }
+        std::vector<std::vector<Value>> keys;
+        while (StepReading(table, stmt.get())) {
+            std::vector<Value> k;
+            for (int i = 0; i < static_cast<int>(keyFields.size()); ++i) {
+                k.push_back(ColumnValue(stmt.get(), i));
+            }
+            keys.push_back(std::move(k));
+        }
+        return keys;
+    }
+    RangeSummaries RangeChecksums(std::string_view table, const std::vector<std::string>& fields,
+                                  const std::vector<std::string>& keyFields, const KeyRange& range,
+                                  const std::vector<std::vector<Value>>& boundaries) override {
+        CheckOpen();
+        const RangeSql key = KeySql(keyFields);
+        std::vector<KeyParameter> parameters;
+        const std::string part = key.PartExpression(boundaries, parameters);
+        std::string values;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            values += (i ? ", " : "") + QuoteIdentifier(fields[i]);
+        }
+        std::string sql = "SELECT " + part + " AS kesmark_part, count(*), " + kRowChecksumFunction +
+                          "(" + values + ") FROM " + QuoteIdentifier(table);
+        if (const std::string inRange = key.RangePredicate(range, parameters); !inRange.empty()) {
+            sql += " WHERE " + inRange;
+        }
+        sql += " GROUP BY kesmark_part";
+        auto stmt = PrepareReading(table, sql);
+        int index = 1;
+        for (const auto& p : parameters) {
+            BindValue(stmt.get(), index++, p.value);
+        }
+        RangeSummaries summaries;
+        summaries.ranges.resize(boundaries.size() + 1);
+        while (StepReading(table, stmt.get())) {
+            const auto at = sqlite3_column_int64(stmt.get(), 0);
+            RangeSummary summary{sqlite3_column_int64(stmt.get(), 1),
+                                 static_cast<std::uint64_t>(sqlite3_column_int64(stmt.get(), 2))};
+            if (at < 0) {
+                summaries.nullKeyRows += summary.rows;
+            } else if (static_cast<std::size_t>(at) < summaries.ranges.size()) {
+                summaries.ranges[static_cast<std::size_t>(at)] = summary;
+            }
+        }
+        return summaries;
+    }
+    std::unique_ptr<Recordset> OpenRangeRecordset(std::string_view table,
+                                                  const std::vector<std::string>& fields,
+                                                  const std::vector<std::string>& keyFields,
+                                                  const KeyRange& range) override {
+        CheckOpen();
+        const RangeSql key = KeySql(keyFields);
+        std::vector<KeyParameter> parameters;
+        const std::string condition = key.RangePredicate(range, parameters);
+        const std::string order = " ORDER BY " + key.OrderBy();
+        try {
+            schema_->UseWholeSchema();
+            PiecesPlan plan = Plan(std::string(table));
+            // A scan that goes on after a long record skips the records read.
+            if (plan.resume != PiecesPlan::Resume::None) {
+                plan.resume = PiecesPlan::Resume::Offset;
+            }
+            plan.condition = condition;
+            for (const auto& p : parameters) {
+                plan.conditionValues.push_back(p.value);
+            }
+            plan.order = order;
+            return std::make_unique<SqliteRecordset>(
+                connection_->Handle(), std::string(table), fields,
+                SelectStatement(fields, table, QuoteIdentifier) +
+                    (condition.empty() ? "" : " WHERE " + condition) + order,
+                std::move(plan), DatabaseName());
+        } catch (const DbError& e) {
+            throw ReadingError(e, DatabaseName(), "table '" + std::string(table) + "'");
+        }
+    }
+    void Interrupt() override {
+        if (auto connection = connection_) {
+            sqlite3_interrupt(connection->Handle());
+        }
+    }
     void Close() override {
         MarkClosed();
         if (schema_) {
@@ -722,6 +849,52 @@ class SqliteDatabase : public TreeDatabase {
     }
 
   private:
+    // The class a column's declared type leads one to expect of its values.
+    static std::string ClassOfType(int daoType) {
+        switch (daoType) {
+            case dao::kByte:
+            case dao::kInteger:
+            case dao::kLong:
+            case dao::kBigInt:
+                return "integer";
+            case dao::kText:
+            case dao::kMemo:
+            case dao::kChar:
+                return "text";
+            case dao::kSingle:
+            case dao::kDouble:
+            case dao::kFloat:
+                return "float";
+            case dao::kBinary:
+            case dao::kVarBinary:
+                return "binary";
+            default:
+                return "other";
+        }
+    }
+    static RangeSql KeySql(const std::vector<std::string>& keyFields) {
+        std::vector<std::string> columns;
+        for (const auto& k : keyFields) {
+            columns.push_back(QuoteIdentifier(k));
+        }
+        return RangeSql(std::move(columns),
+                        std::vector<std::string>(keyFields.size(), " COLLATE BINARY"), true);
+    }
+    StatementHandle PrepareReading(std::string_view table, const std::string& sql) {
+        try {
+            schema_->UseWholeSchema();
+            return Prepare(connection_->Handle(), sql);
+        } catch (const DbError& e) {
+            throw ReadingError(e, DatabaseName(), "table '" + std::string(table) + "'");
+        }
+    }
+    bool StepReading(std::string_view table, sqlite3_stmt* stmt) {
+        try {
+            return Step(stmt);
+        } catch (const DbError& e) {
+            throw ReadingError(e, DatabaseName(), "table '" + std::string(table) + "'");
+        }
+    }
     // How a recordset over `table` reads its long values: in pieces by the
     // rowid (a plain scan goes on after a rowid), or whole where there is no
     // rowid to read them by, or the database keeps text in UTF-16

@@ -7,4 +7,5 @@ kesmark_add_test(compare_tests
   ${CMAKE_CURRENT_LIST_DIR}/differences_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/run_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cross_engine_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/table_data_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/table_data_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_checksums_test.cpp)

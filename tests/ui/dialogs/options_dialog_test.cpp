@@ -171,6 +171,26 @@ TEST_F(OptionsDialogTest, DataPageChoosesHowRecordsAreMatched) {
     EXPECT_EQ(ini_.ReadIniString("Data", "MatchRecords", "absent"), "absent");
 }
 
+TEST_F(OptionsDialogTest, DataPageChoosesWhetherTablesAreComparedByChecksums) {
+    test::WriteFile(path_, "[Data]\nChecksums=off\n");
+    frmOptions dialog(ini_);
+    EXPECT_EQ(dialog.cboChecksums->currentText(), "Off");
+    EXPECT_EQ(dialog.lblChecksums->buddy(), dialog.cboChecksums);
+    dialog.tbsOptions->setCurrentIndex(2);
+    dialog.cboChecksums->setCurrentIndex(dialog.cboChecksums->findText("Auto"));
+    dialog.cmdApply->click();
+    EXPECT_EQ(ini_.ReadIniString("Data", "Checksums"), "Auto");
+    EXPECT_EQ(ReadDataOptions(ini_).checksums, ChecksumUse::Auto);
+    dialog.cboChecksums->setCurrentIndex(dialog.cboChecksums->findText("Off"));
+    dialog.cmdApply->click();
+    EXPECT_EQ(ReadDataOptions(ini_).checksums, ChecksumUse::Off);
+
+    // Nothing stored reads as Auto.
+    std::filesystem::remove(path_);
+    frmOptions fresh(ini_);
+    EXPECT_EQ(fresh.cboChecksums->currentText(), "Auto");
+}
+
 TEST_F(OptionsDialogTest, EnginePageAndTheNameCaseBoxAreSavedLikeTheOtherOptions) {
     test::WriteFile(path_,
                     "[General]\nIgnoreNameCase=1\n"

@@ -297,8 +297,9 @@ TEST_F(OdbcReading, ATableThatFailsPartWayFailsOnceWithItsMessage) {
     KESMARK_REQUIRE_POSTGRES(server_);
     const std::string settings = DefaultSettings(dir_.Path()).string();
     for (const char* extra : {"UseDeclareFetch=0;", "", "Fetch=7;"}) {
-        const auto result = RunDiff({"--json", "--data", "--settings", settings,
-                                     server_.Connect("kesmark_faulty", extra),
+        // The rows are read (checksums would read the table in one pass).
+        const auto result = RunDiff({"--json", "--data", "--checksums", "off", "--settings",
+                                     settings, server_.Connect("kesmark_faulty", extra),
                                      server_.Connect("kesmark_faulty", extra)});
         EXPECT_EQ(result.exitCode, 2) << extra;
         const JsonRun run = ParseJsonRun(result.out);
