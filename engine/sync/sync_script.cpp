@@ -543,6 +543,10 @@ bool WriteSqlite(Database& db1, Database& db2, const SyncRequest& request, Scrip
     out.Statement("PRAGMA foreign_key_check");
     out.Statement("COMMIT");
     out.Statement("PRAGMA legacy_alter_table = OFF");
+    // Outside the transaction: the file written again without the pages the
+    // script freed, so that its page counts follow what it holds.
+    out.Comment("the file compacted, so that its page counts follow its content");
+    out.Statement("VACUUM");
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -89,15 +90,31 @@ constexpr std::string_view kDemoScript =
     "PRAGMA user_version = 2;\n"
     "PRAGMA foreign_key_check;\n"
     "COMMIT;\n"
-    "PRAGMA legacy_alter_table = OFF;\n";
+    "PRAGMA legacy_alter_table = OFF;\n"
+    "-- the file compacted, so that its page counts follow its content\n"
+    "VACUUM;\n";
 
 TEST_F(SyncCliTest, DemoScriptBringsReleaseOneUpToReleaseTwo) {
     const auto result = test::RunDiff({"--data", "--sync-sql", "-", v2_.string(), v1_.string()});
     EXPECT_EQ(result.exitCode, 1) << "the comparison's own status";
     EXPECT_EQ(result.out, kDemoScript);
     EXPECT_EQ(result.err,
-              "kesmark-diff: sync script: 26 statements; 0 changes could not be "
+              "kesmark-diff: sync script: 27 statements; 0 changes could not be "
               "expressed\n");
+
+    // Run on a copy of release one, the script leaves nothing for the
+    // comparison to find, the files' own properties included.
+    const auto copy = dir_ / "out" / "v1-synced.db";
+    std::filesystem::copy_file(v1_, copy);
+    const auto script = dir_ / "out" / "demo.sql";
+    {
+        std::ofstream file(script);
+        file << result.out;
+    }
+    const std::string command = "sqlite3 -bail '" + copy.string() + "' < '" + script.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const auto after = test::RunDiff({"--data", v2_.string(), copy.string()});
+    EXPECT_EQ(after.exitCode, 0) << after.out;
 }
 
 TEST_F(SyncCliTest, ScriptFileBesideTheTreeAndTheStatusOfTheComparison) {
