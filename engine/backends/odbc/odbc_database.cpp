@@ -15,6 +15,35 @@ namespace kesmark::odbc {
 
 namespace {
 
+// Index scans allowed for as long as it lives, where the dialect keeps them
+// off (Dialect::IndexScans): a statement that orders its rows itself, or
+// needs no order, is planned while it lives; the cursor keeps its plan.
+class IndexScansAllowed {
+  public:
+    IndexScansAllowed(Connection& connection, const Dialect& dialect)
+        : connection_(connection), settings_(dialect.IndexScans()) {
+        if (settings_) {
+            connection_.NewStatement().Execute(settings_->allow, "allowing index scans");
+        }
+    }
+    ~IndexScansAllowed() {
+        if (!settings_) {
+            return;
+        }
+        try {
+            connection_.NewStatement().Execute(settings_->forbid, "forbidding index scans");
+        } catch (const DbError&) {
+            // A lost connection is said by the next statement.
+        }
+    }
+    IndexScansAllowed(const IndexScansAllowed&) = delete;
+    IndexScansAllowed& operator=(const IndexScansAllowed&) = delete;
+
+  private:
+    Connection& connection_;
+    std::optional<Dialect::IndexScanSettings> settings_;
+};
+
 class OdbcDatabase : public TreeDatabase {
   public:
     OdbcDatabase(std::string name, std::string connect, std::unique_ptr<Connection> connection)
@@ -161,7 +190,10 @@ class OdbcDatabase : public TreeDatabase {
         count.column.sqlType = SQL_BIGINT;
         parameters.push_back(count);
         parameters.push_back(count);
-        auto recordset = OpenOdbcRecordset(*connection_, std::string(table), sql, parameters);
+        auto recordset = [&] {
+            const IndexScansAllowed indexes(*connection_, DialectFor(connection_->Kind()));
+            return OpenOdbcRecordset(*connection_, std::string(table), sql, parameters);
+        }();
         std::vector<std::vector<Value>> keys;
         for (; !recordset->IsEof(); recordset->MoveNext()) {
             std::vector<Value> k;
@@ -203,8 +235,11 @@ class OdbcDatabase : public TreeDatabase {
             sql += " WHERE " + inRange;
         }
         sql += ") kesmark_rows GROUP BY kesmark_part";
-        auto recordset = OpenOdbcRecordset(*connection_, std::string(table), sql,
-                                           BindKeys(table, keyFields, keyParameters));
+        auto recordset = [&] {
+            const IndexScansAllowed indexes(*connection_, dialect);
+            return OpenOdbcRecordset(*connection_, std::string(table), sql,
+                                     BindKeys(table, keyFields, keyParameters));
+        }();
         RangeSummaries summaries;
         summaries.ranges.resize(boundaries.size() + 1);
         for (; !recordset->IsEof(); recordset->MoveNext()) {
@@ -236,6 +271,7 @@ class OdbcDatabase : public TreeDatabase {
             sql += " WHERE " + inRange;
         }
         sql += " ORDER BY " + key.OrderBy();
+        const IndexScansAllowed indexes(*connection_, DialectFor(connection_->Kind()));
         return OpenOdbcRecordset(*connection_, std::string(table), sql,
                                  BindKeys(table, keyFields, keyParameters));
     }

@@ -104,6 +104,18 @@ class Dialect {
     // order does not depend on the columns read ("" for nothing).
     virtual std::string_view TableScanSuffix() const { return ""; }
 
+    // Where the session's set-up keeps table scans off the indexes (to fix
+    // the order of rows read without ORDER BY): the statements that let the
+    // planner use them again, and those that forbid them once more, run
+    // around a statement that orders its rows itself or needs no order, so
+    // that a key range is found through the key's index instead of by
+    // reading the whole table. nullopt where there is nothing to do.
+    struct IndexScanSettings {
+        std::string_view allow;
+        std::string_view forbid;
+    };
+    virtual std::optional<IndexScanSettings> IndexScans() const { return std::nullopt; }
+
     // Row checksums of key ranges (row_checksum.h), computed by the system's
     // own functions. The form of a column of the source's type `typeName`
     // and the SQL of its piece of the canonical row text, `column` being the

@@ -41,6 +41,14 @@ class PostgresDialectImpl : public Dialect {
 
     bool ReadsInOneTransaction() const override { return true; }
 
+    std::optional<IndexScanSettings> IndexScans() const override {
+        return IndexScanSettings{
+            "SET enable_indexscan = on; SET enable_indexonlyscan = on; "
+            "SET enable_bitmapscan = on",
+            "SET enable_indexscan = off; SET enable_indexonlyscan = off; "
+            "SET enable_bitmapscan = off"};
+    }
+
     std::optional<std::string_view> DefaultSchemaQuery() const override {
         return "SELECT current_schema()";
     }
