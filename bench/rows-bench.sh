@@ -102,5 +102,5 @@ echo "ratio:                             ${ratio}  (median of the turns' ratios;
 echo "peak resident:                     $((resident / 1024)) MiB  (including the mapped database files)"
 echo "peak private memory:               $((private / 1024)) MiB  (target <= 64)"
 echo "row nodes:                         $rows  (expected 3)"
-echo "kesmark-diff --match position:     ${by_position} s (median of $runs; the Part's pairing)"
+echo "kesmark-diff --match position:     ${by_position} s (median of $runs; records paired by position)"
 echo "load average while measuring:      $(cut -d' ' -f1-3 /proc/loadavg)"
