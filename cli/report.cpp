@@ -65,6 +65,18 @@ std::string CountOf(std::int64_t count, std::string_view kind) {
     return std::to_string(count) + " " + (count == 1 ? std::string(kind) : PluralOf(kind));
 }
 
+std::string_view SideName(Presence side) {
+    switch (side) {
+        case Presence::Only1:
+            return "1";
+        case Presence::Only2:
+            return "2";
+        case Presence::Both:
+            break;
+    }
+    return "both";
+}
+
 std::string KindOf(const MemoryResultTree::Node& node) {
     const auto level = LevelOfNode(node);
     // A record's and a row's texts say what they are.

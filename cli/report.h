@@ -42,6 +42,9 @@ class NodeListing {
                       std::string& error) = 0;
 };
 
+// The side of an object as the reports write it: "1", "2" or "both".
+std::string_view SideName(Presence side);
+
 // The kind of object a node stands for ("table", "field", ...); empty for the
 // root and for a record. Fields of tables, indexes, queries and relations all
 // read "field".

@@ -132,18 +132,6 @@ std::string_view MarkOf(NodeState state) {
     return "?";
 }
 
-std::string_view SideName(Presence side) {
-    switch (side) {
-        case Presence::Only1:
-            return "1";
-        case Presence::Only2:
-            return "2";
-        case Presence::Both:
-            break;
-    }
-    return "both";
-}
-
 std::string_view RowClass(Picture icon) {
     if (icon == property_rows::kSkippedIcon) {
         return "skipped";

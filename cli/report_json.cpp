@@ -29,18 +29,6 @@ Json Optional(const std::optional<std::string>& text) {
     return text ? Json(*text) : Json(nullptr);
 }
 
-std::string_view SideName(Presence side) {
-    switch (side) {
-        case Presence::Only1:
-            return "1";
-        case Presence::Only2:
-            return "2";
-        case Presence::Both:
-            break;
-    }
-    return "both";
-}
-
 Json RowCountsJson(const RowCounts& rows) {
     return Json{{"onlyIn1", rows.onlyIn1},
                 {"onlyIn2", rows.onlyIn2},
