@@ -1,6 +1,7 @@
 #include "engine/model/object_model.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "engine/model/object_tree.h"
 #include "engine/model/sorted_recordset.h"
@@ -164,7 +165,9 @@ void RecordsetField::AppendEncodedValue(std::string& out) {
 bool Recordset::AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends,
                                  std::int64_t longValueLimit) {
     const std::size_t count = FieldCount();
-    for (std::size_t f = 0; f < count; ++f) {
+    // Sizes are asked only when some value may be too long.
+    for (std::size_t f = 0; longValueLimit < std::numeric_limits<std::int64_t>::max() && f < count;
+         ++f) {
         const int type = Field(f).Type();
         if ((type == dao::kMemo || type == dao::kLongBinary) &&
             Field(f).FieldSize() > longValueLimit) {

@@ -464,23 +464,21 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             // Each row is kept as its facts as it comes: a schema of many
             // tables has very many columns.
             SchemaColumns bucket;
-            bool named = false;
             bucket.implemented = RunCatalogEach(
                 SQL_API_SQLCOLUMNS,
                 [&](Statement& s) { s.Columns(Pattern(entry.schema), std::string("%"), context); },
                 context,
-                [&](const std::vector<std::string>& names, TextRow& row) {
-                    if (!named) {
-                        named = true;
-                        bucket.autoIncrementColumn =
-                            ResultSet{names, {}}.ColumnNumber(columns_column::kAutoIncrementName);
-                    }
+                [&](const std::vector<std::string>&, TextRow& row) {
                     const auto schema = NonEmpty(row, columns_column::kSchema);
                     if (entry.schema && schema && *schema != *entry.schema) {
                         return;
                     }
                     bucket.columns[Text(row, columns_column::kTable)].push_back(
                         ReadColumnsRow(row, bucket.autoIncrementColumn));
+                },
+                [&](const std::vector<std::string>& names) {
+                    bucket.autoIncrementColumn =
+                        ResultSet{names, {}}.ColumnNumber(columns_column::kAutoIncrementName);
                 });
             it = schemaColumns_.emplace(schemaKey, std::move(bucket)).first;
         }
@@ -594,6 +592,8 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     // A catalogue of every table read at once (Dialect::ForeignKeysQuery
     // and the like): its rows by the name of the table each is about.
     struct BulkCatalog {
+        explicit BulkCatalog(std::string_view reading) : what(reading) {}
+        std::string_view what;  // for the message of a lost connection
         bool read = false;
         std::optional<std::map<std::string, std::vector<TextRow>>> byTable;
     };
@@ -602,12 +602,11 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     // dialect has one and the source answers it; nullptr where the driver is
     // to be asked table by table.
     const std::map<std::string, std::vector<TextRow>>* ReadBulk(
-        BulkCatalog& bulk, std::optional<std::string_view> query, std::size_t tableColumn,
-        std::string_view context) {
+        BulkCatalog& bulk, std::optional<std::string_view> query, std::size_t tableColumn) {
         if (!bulk.read) {
             bulk.read = true;
             if (query) {
-                if (auto result = TryQuery(*query, context)) {
+                if (auto result = TryQuery(*query, bulk.what)) {
                     std::map<std::string, std::vector<TextRow>> byTable;
                     for (auto& row : result->rows) {
                         byTable[Text(row, tableColumn)].push_back(std::move(row));
@@ -626,7 +625,7 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
                                            std::size_t tableColumn, SQLUSMALLINT function,
                                            const std::function<void(Statement&)>& call,
                                            std::string_view context) {
-        if (const auto* all = ReadBulk(bulk, query, tableColumn, context)) {
+        if (const auto* all = ReadBulk(bulk, query, tableColumn)) {
             ResultSet result;
             if (auto it = all->find(entry.name); it != all->end()) {
                 result.rows = it->second;
@@ -1182,9 +1181,9 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     std::optional<std::string> defaultSchema_;
     std::map<std::string, SchemaColumns> schemaColumns_;
     std::map<std::string, std::vector<RelationEntry>> foreignKeys_;
-    BulkCatalog foreignKeyRows_;
-    BulkCatalog statisticsRows_;
-    BulkCatalog primaryKeyRows_;
+    BulkCatalog foreignKeyRows_{"reading the foreign keys of every table"};
+    BulkCatalog statisticsRows_{"reading the indexes of every table"};
+    BulkCatalog primaryKeyRows_{"reading the primary keys of every table"};
     std::optional<std::vector<RelationEntry>> relations_;
     std::optional<std::vector<ProcedureEntry>> procedures_;
     std::optional<std::map<std::pair<std::string, std::string>, std::string>> viewDefinitions_;
