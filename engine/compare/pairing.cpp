@@ -51,16 +51,6 @@ bool BooleanProperty(const Properties& properties, std::string_view name) {
     return flag && *flag;
 }
 
-std::string TextProperty(const Properties& properties, std::string_view name) {
-    const Property* property = properties.Find(name);
-    if (!property) {
-        return {};
-    }
-    const Value value = property->GetValue();
-    const auto* text = value.As<std::string>();
-    return text ? *text : std::string();
-}
-
 // What an index is, apart from its name.
 struct IndexDefinition {
     bool primary = false;
@@ -112,16 +102,16 @@ std::optional<RelationDefinition> ReadRelation(Collection& relations, const std:
         }
         const Properties properties = relation->GetProperties();
         RelationDefinition definition;
-        definition.table = NameForComparison(TextProperty(properties, "Table"), rules);
+        definition.table = NameForComparison(TextOfProperty(properties, "Table"), rules);
         definition.foreignTable =
-            NameForComparison(TextProperty(properties, "ForeignTable"), rules);
+            NameForComparison(TextOfProperty(properties, "ForeignTable"), rules);
         auto fields = relation->GetCollection(collections::kFields);
         const std::size_t count = fields->Count();
         for (std::size_t i = 0; i < count; ++i) {
             const Properties field = fields->ItemAt(i)->GetProperties();
             definition.fields.emplace_back(
-                NameForComparison(TextProperty(field, "Name"), rules),
-                NameForComparison(TextProperty(field, "ForeignName"), rules));
+                NameForComparison(TextOfProperty(field, "Name"), rules),
+                NameForComparison(TextOfProperty(field, "ForeignName"), rules));
         }
         std::sort(definition.fields.begin(), definition.fields.end());
         return definition;

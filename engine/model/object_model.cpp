@@ -162,6 +162,16 @@ void RecordsetField::AppendEncodedValue(std::string& out) {
     EncodeValue(GetValue(), out);
 }
 
+std::string TextOfProperty(const Properties& properties, std::string_view name) {
+    const Property* property = properties.Find(name);
+    if (!property) {
+        return {};
+    }
+    const Value value = property->GetValue();
+    const auto* text = value.As<std::string>();
+    return text ? *text : std::string();
+}
+
 bool Recordset::AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends,
                                  std::int64_t longValueLimit) {
     const std::size_t count = FieldCount();

@@ -109,6 +109,11 @@ class Properties {
     std::vector<Property> items_;
 };
 
+// The value of the property `name` (as Properties::Find finds it) as text;
+// "" when there is no such property or its value is not text. Throws
+// DbError when the value cannot be read.
+std::string TextOfProperty(const Properties& properties, std::string_view name);
+
 class Collection;
 
 // A named object of the model: a database, table, field, index, query,

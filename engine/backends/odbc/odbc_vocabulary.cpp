@@ -17,16 +17,6 @@ namespace {
 // The index the catalog shows for SQLite's rowid primary key.
 constexpr std::string_view kSqliteRowidIndex = "sqlite_rowid";
 
-std::string TextOf(const Properties& properties, std::string_view name) {
-    const Property* property = properties.Find(name);
-    if (!property) {
-        return {};
-    }
-    const Value value = property->GetValue();
-    const auto* text = value.As<std::string>();
-    return text ? *text : std::string();
-}
-
 std::optional<std::int64_t> NumberOf(const Properties& properties, std::string_view name) {
     const Property* property = properties.Find(name);
     if (!property) {
@@ -130,7 +120,7 @@ void SpeakFields(CollectionNode& fields, Dbms dbms, const std::string& table,
         if (member->propertiesFailure || !p.Find("Type")) {
             continue;
         }
-        const std::string typeName = TextOf(p, "TypeName");
+        const std::string typeName = TextOfProperty(p, "TypeName");
         int type = static_cast<int>(NumberOf(p, "Type").value_or(dao::kText));
         if (const auto named = NamedType(dbms, typeName); named && *named != type) {
             type = *named;
@@ -143,7 +133,7 @@ void SpeakFields(CollectionNode& fields, Dbms dbms, const std::string& table,
         std::int64_t attributes = NumberOf(p, "Attributes").value_or(0) & dao::kAutoIncrField;
         attributes |= vocabulary::IsFixedSizeDaoType(type) ? dao::kFixedField : dao::kVariableField;
         if (const Property* defaultValue = p.Find("DefaultValue")) {
-            std::string expression = TextOf(p, "DefaultValue");
+            std::string expression = TextOfProperty(p, "DefaultValue");
             if (sqlite && sqlite->defaultsRead && !table.empty()) {
                 const auto declared = sqlite->defaults.find({table, member->name});
                 expression = declared != sqlite->defaults.end() && declared->second
@@ -232,7 +222,7 @@ void SpeakTables(CollectionNode& tables, Dbms dbms,
         if (const Property* type = table->properties.Find("TableType")) {
             table->properties.Set(
                 "TableType", type->Type(),
-                vocabulary::CanonicalTableType(TextOf(table->properties, "TableType")));
+                vocabulary::CanonicalTableType(TextOfProperty(table->properties, "TableType")));
         }
         std::weak_ptr<CollectionNode> indexes;
         if (const auto found = table->collections.find(collections::kIndexes);
