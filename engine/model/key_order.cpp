@@ -226,16 +226,6 @@ Value NumberOrText(std::string_view text) {
     return Value(text);
 }
 
-// Days from 1970-01-01 of a civil date (proleptic Gregorian).
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
 // Reads `count` digits at `at` of `text`.
 std::optional<unsigned> Digits(std::string_view text, std::size_t at, std::size_t count) {
     if (at + count > text.size()) {

@@ -131,16 +131,6 @@ void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
     y += (m <= 2);
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
 // 1899-12-30, day 0 of OLE dates, counted from 1970-01-01.
 constexpr long long kOleEpochDays = -25569;
 constexpr long long kMillisecondsPerDay = 86400000;
@@ -170,22 +160,6 @@ std::optional<Instant> InstantOfSerial(double serial) {
     return Instant{day, ms};
 }
 
-bool ReadNumber(std::string_view text, std::size_t& pos, std::size_t digits, int& value) {
-    if (pos + digits > text.size()) {
-        return false;
-    }
-    value = 0;
-    for (std::size_t i = 0; i < digits; ++i) {
-        const char c = text[pos + i];
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + (c - '0');
-    }
-    pos += digits;
-    return true;
-}
-
 // The instant an ISO 8601 date/time text names: "yyyy-mm-dd", optionally
 // followed by " " or "T" and "hh:mm", ":ss" and a fraction of a second; or a
 // time alone (day 0). Nullopt for anything else (a time zone included).
@@ -196,9 +170,9 @@ std::optional<Instant> InstantOfText(std::string_view text) {
     int day = 30;
     bool dated = false;
     if (text.size() >= 10 && text[4] == '-') {
-        if (!ReadNumber(text, pos, 4, year) || text[pos++] != '-' ||
-            !ReadNumber(text, pos, 2, month) || pos >= text.size() || text[pos++] != '-' ||
-            !ReadNumber(text, pos, 2, day)) {
+        if (!ReadDigits(text, pos, 4, year) || text[pos++] != '-' ||
+            !ReadDigits(text, pos, 2, month) || pos >= text.size() || text[pos++] != '-' ||
+            !ReadDigits(text, pos, 2, day)) {
             return std::nullopt;
         }
         dated = true;
@@ -214,13 +188,13 @@ std::optional<Instant> InstantOfText(std::string_view text) {
     int second = 0;
     long long fraction = 0;  // milliseconds
     if (pos < text.size() || !dated) {
-        if (!ReadNumber(text, pos, 2, hour) || pos >= text.size() || text[pos++] != ':' ||
-            !ReadNumber(text, pos, 2, minute)) {
+        if (!ReadDigits(text, pos, 2, hour) || pos >= text.size() || text[pos++] != ':' ||
+            !ReadDigits(text, pos, 2, minute)) {
             return std::nullopt;
         }
         if (pos < text.size() && text[pos] == ':') {
             ++pos;
-            if (!ReadNumber(text, pos, 2, second)) {
+            if (!ReadDigits(text, pos, 2, second)) {
                 return std::nullopt;
             }
             if (pos < text.size() && text[pos] == '.') {
@@ -331,6 +305,31 @@ bool NumbersEqualByMeaning(const Value& a, const Value& b) {
 }
 
 }  // namespace
+
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+bool ReadDigits(std::string_view text, std::size_t& pos, std::size_t digits, int& value) {
+    if (pos + digits > text.size()) {
+        return false;
+    }
+    value = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+        const char c = text[pos + i];
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    pos += digits;
+    return true;
+}
 
 bool Value::IsNumeric() const {
     return std::holds_alternative<bool>(v_) || std::holds_alternative<std::int64_t>(v_) ||

@@ -128,4 +128,11 @@ std::string FormatDouble(double d);
 // Converts an OLE automation date to "yyyy-mm-dd[ hh:mm:ss]" and back.
 std::string FormatDateTime(DateTime d);
 
+// Days from 1970-01-01 to a civil date of the proleptic Gregorian calendar.
+long long DaysFromCivil(long long year, unsigned month, unsigned day);
+
+// Reads exactly `count` decimal digits of `text` at `pos` into `value` and
+// moves `pos` past them; false, `pos` unmoved, when there are not as many.
+bool ReadDigits(std::string_view text, std::size_t& pos, std::size_t count, int& value);
+
 }  // namespace kesmark

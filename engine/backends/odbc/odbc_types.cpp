@@ -12,32 +12,6 @@ namespace kesmark::odbc {
 
 namespace {
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian calendar).
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-bool ReadDigits(std::string_view text, std::size_t& pos, std::size_t count, int& value) {
-    if (pos + count > text.size()) {
-        return false;
-    }
-    value = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const char c = text[pos + i];
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + (c - '0');
-    }
-    pos += count;
-    return true;
-}
-
 bool Expect(std::string_view text, std::size_t& pos, char c) {
     if (pos < text.size() && text[pos] == c) {
         ++pos;
