@@ -176,8 +176,8 @@ TableDataComparison::Outcome TableDataComparison::CompareRange(const KeyRange& r
 TableDataComparison::Outcome TableDataComparison::CompareParts(
     const KeyRange& range, std::optional<std::pair<std::int64_t, std::int64_t>> rows) {
     const std::int64_t parts = std::max<std::int64_t>(pairing_.checksumParts, 2);
-    std::vector<std::vector<Value>> boundaries =
-        db1_.KeyBoundaries(table_, pairing_.keyFields, range, parts);
+    std::vector<std::vector<Value>> boundaries = db1_.KeyBoundaries(
+        table_, pairing_.keyFields, range, parts, rows ? std::optional(rows->first) : rows1_);
     // Each boundary must lie inside the range and follow the one before.
     const std::vector<Value>* previous = range.after.empty() ? nullptr : &range.after;
     for (const auto& boundary : boundaries) {

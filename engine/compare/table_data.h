@@ -95,6 +95,10 @@ class TableDataComparison {
     // The number of rows both databases count in the table (their equal
     // RecordCount). A table that ends before it has lost records: see Run.
     void ExpectRows(std::int64_t rows) { expectedRows_ = rows; }
+    // The number of rows database 1 counts in the table (its RecordCount),
+    // equal to database 2's or not: the first cut of the table into key
+    // ranges for checksums need not count them again.
+    void KnowRows1(std::int64_t rows) { rows1_ = rows; }
 
     // Database 2 is read by its own names of the table and of the fields, in
     // the order of Fields(), where they differ from database 1's (names
@@ -191,6 +195,7 @@ class TableDataComparison {
     std::vector<std::int64_t> firstDifference_;
     std::int64_t recordsCompared_ = 0;
     std::optional<std::int64_t> expectedRows_;
+    std::optional<std::int64_t> rows1_;
     bool matchedByKey_ = false;
     RowCounts counts_;
     std::vector<RowDifference> rows_;

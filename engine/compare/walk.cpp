@@ -88,6 +88,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
         // only are what the comparison looks for.
         bool compareData = false;
         std::optional<std::int64_t> expectedRows;
+        std::optional<std::int64_t> rows1;
         RecordPairing pairing;
         if ((info.rules & kComparesData) && inputs_.switches.data) {
             compareData = true;
@@ -99,6 +100,9 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
             };
             const Value count1 = recordCount(*db1_, object1, owner);
             const Value count2 = recordCount(*db2_, object2, owner2);
+            if (const auto* rows = count1.As<std::int64_t>()) {
+                rows1 = *rows;
+            }
             if (!VariantEqual(count1, count2)) {
                 ownerSame = false;
                 compareData = pairing.byKey;
@@ -139,6 +143,9 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
             data->CompareByMeaning(rules_.byMeaning);
             if (expectedRows) {
                 data->ExpectRows(*expectedRows);
+            }
+            if (rows1) {
+                data->KnowRows1(*rows1);
             }
         }
 

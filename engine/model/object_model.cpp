@@ -295,7 +295,8 @@ std::optional<std::vector<ChecksumForm>> Database::ChecksumForms(std::string_vie
 
 std::vector<std::vector<Value>> Database::KeyBoundaries(std::string_view table,
                                                         const std::vector<std::string>&,
-                                                        const KeyRange&, std::int64_t) {
+                                                        const KeyRange&, std::int64_t,
+                                                        std::optional<std::int64_t>) {
     throw NoChecksums(table);
 }
 

@@ -286,15 +286,18 @@ class Database : public DbObject {
     // the three calls below throw DbError.
     virtual std::optional<std::vector<ChecksumForm>> ChecksumForms(
         std::string_view table, const std::vector<std::string>& fields);
-    // Boundaries that cut `range` into about `parts` parts of equal row
-    // counts: the keys of the rows at places every, 2 * every, ... in key
+    // Boundaries that cut `range` into about `parts` parts of about equal
+    // row counts: the keys of the rows at places every, 2 * every, ... in key
     // order (CompareKeys), every being the range's rows divided by `parts`,
     // rounded up. Rows with a Null in the key are not counted. Strictly
-    // increasing; empty for an empty range.
+    // increasing; empty for an empty range. `rows`, when the caller knows
+    // it, is about the number of rows in the range (the rows need not be
+    // counted again); a database may then take the boundaries from a sample
+    // of a large range's keys, so that the parts are only about equal.
     virtual std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
                                                           const std::vector<std::string>& keyFields,
-                                                          const KeyRange& range,
-                                                          std::int64_t parts);
+                                                          const KeyRange& range, std::int64_t parts,
+                                                          std::optional<std::int64_t> rows);
     // The row count and checksum of `fields` (key fields included as the
     // caller lists them) of each part `boundaries` (strictly increasing,
     // inside `range`) cut `range` into, computed by the database; values are

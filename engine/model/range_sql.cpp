@@ -1,5 +1,9 @@
 #include "engine/model/range_sql.h"
 
+#include <algorithm>
+
+#include "engine/model/key_order.h"
+
 namespace kesmark {
 
 std::string RangeSql::Compare(std::string_view op, const std::vector<Value>& key,
@@ -68,6 +72,27 @@ std::string RangeSql::OrderBy() const {
         sql += (i ? ", " : "") + terms_[i];
     }
     return sql;
+}
+
+std::int64_t BoundaryEvery(std::int64_t rows, std::int64_t parts) {
+    parts = std::max<std::int64_t>(parts, 1);
+    return std::max<std::int64_t>((rows + parts - 1) / parts, 1);
+}
+
+std::vector<std::vector<Value>> BoundariesOfSample(std::vector<std::vector<Value>> keys,
+                                                   std::int64_t parts) {
+    std::vector<std::vector<Value>> boundaries;
+    if (parts < 2 || keys.size() < static_cast<std::size_t>(parts)) {
+        return boundaries;
+    }
+    const auto count = static_cast<std::size_t>(parts);
+    for (std::size_t j = 1; j < count; ++j) {
+        auto& key = keys[j * keys.size() / count - 1];
+        if (boundaries.empty() || CompareKeys(boundaries.back(), key) < 0) {
+            boundaries.push_back(std::move(key));
+        }
+    }
+    return boundaries;
 }
 
 std::string CanonicalPieceSql(std::string_view column, char tag, std::string_view expression) {

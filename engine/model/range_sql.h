@@ -5,6 +5,7 @@
 // a range a row lies in, with every value bound to a "?" marker.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,19 @@ class RangeSql {
     std::vector<std::string> terms_;  // column and collation
     bool numbered_ = false;
 };
+
+// The place of every boundary in key order when a range of `rows` rows is
+// cut into `parts` parts (Database::KeyBoundaries): the rows divided by the
+// parts, rounded up, at least 1.
+//   BoundaryEvery(100, 32) -> 4;  BoundaryEvery(0, 32) -> 1
+std::int64_t BoundaryEvery(std::int64_t rows, std::int64_t parts);
+
+// The boundaries that cut the keys of a sample, sorted in key order, into
+// `parts` parts of equal counts, without repeats: empty when the sample
+// holds fewer keys than `parts`, as it then tells too little.
+//   BoundariesOfSample({{1}, {2}, ..., {8}}, 4) -> {{2}, {4}, {6}}
+std::vector<std::vector<Value>> BoundariesOfSample(std::vector<std::vector<Value>> keys,
+                                                   std::int64_t parts);
 
 // The canonical text piece of one field in SQL (row_checksum.h): for text,
 // "CASE WHEN c IS NULL THEN 'N' ELSE 't' || length(e) || ':' || e END";

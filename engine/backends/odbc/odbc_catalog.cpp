@@ -688,8 +688,16 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             p.Add("SourceTableName", dao::kText, entry.name);
             p.Add("Description", dao::kText, TextOrNull(entry.remarks));
             p.Add("Updatable", dao::kBoolean, false);
-            p.Add(Property("RecordCount", dao::kLong,
-                           Property::Reader([weak, i] { return Lock(weak)->CountRows(i); })));
+            // Counted once: the data comparison and the table's properties
+            // speak of the same count, and a large table is not read twice.
+            p.Add(Property(
+                "RecordCount", dao::kLong,
+                Property::Reader([weak, i, count = std::make_shared<std::optional<Value>>()] {
+                    if (!*count) {
+                        *count = Lock(weak)->CountRows(i);
+                    }
+                    return **count;
+                })));
             node.Collection(collections::kFields).loader = [weak, i](CollectionNode& fields) {
                 auto reader = Lock(weak);
                 AddFields(fields, reader->ColumnsOf(reader->Tables()[i]));

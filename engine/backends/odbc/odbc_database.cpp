@@ -1,5 +1,6 @@
 #include "engine/backends/odbc/odbc_database.h"
 
+#include <charconv>
 #include <mutex>
 
 #include "engine/backends/odbc/odbc_catalog.h"
@@ -43,6 +44,14 @@ class IndexScansAllowed {
     Connection& connection_;
     std::optional<Dialect::IndexScanSettings> settings_;
 };
+
+// A percentage as plain decimal text ("0.48"), whatever the locale.
+std::string FormatSharePercent(double percent) {
+    char text[32];
+    const auto result =
+        std::to_chars(text, text + sizeof text, percent, std::chars_format::fixed, 4);
+    return std::string(text, result.ptr);
+}
 
 class OdbcDatabase : public TreeDatabase {
   public:
@@ -167,9 +176,15 @@ class OdbcDatabase : public TreeDatabase {
 
     std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
                                                   const std::vector<std::string>& keyFields,
-                                                  const KeyRange& range,
-                                                  std::int64_t parts) override {
+                                                  const KeyRange& range, std::int64_t parts,
+                                                  std::optional<std::int64_t> rows) override {
         CheckOpen();
+        if (rows && range.after.empty() && range.upTo.empty()) {
+            auto sampled = SampledBoundaries(table, keyFields, parts, *rows);
+            if (!sampled.empty()) {
+                return sampled;
+            }
+        }
         const RangeSql key = KeySql(table, keyFields);
         std::vector<KeyParameter> keyParameters;
         std::string where = key.KeyNotNull();
@@ -177,19 +192,55 @@ class OdbcDatabase : public TreeDatabase {
             !inRange.empty()) {
             where += " AND " + inRange;
         }
+        // The place of every boundary: from the rows given, or counted.
         const std::string columns = SelectColumns(keyFields).substr(7);
-        const std::string sql = "SELECT " + columns + " FROM (SELECT " + columns +
-                                ", row_number() OVER (ORDER BY " + key.OrderBy() +
-                                ") AS kesmark_row, count(*) OVER () AS kesmark_rows FROM " +
-                                catalog_->SelectSource(table) + " WHERE " + where +
-                                ") kesmark_keys WHERE kesmark_row % ((kesmark_rows + ? - 1) / ?) = "
-                                "0 ORDER BY kesmark_row";
+        const std::string sql =
+            "SELECT " + columns + " FROM (SELECT " + columns + ", row_number() OVER (ORDER BY " +
+            key.OrderBy() + ") AS kesmark_row" +
+            (rows ? "" : ", count(*) OVER () AS kesmark_rows") + " FROM " +
+            catalog_->SelectSource(table) + " WHERE " + where +
+            ") kesmark_keys WHERE kesmark_row % " + (rows ? "?" : "((kesmark_rows + ? - 1) / ?)") +
+            " = 0 ORDER BY kesmark_row";
         std::vector<Parameter> parameters = BindKeys(table, keyFields, keyParameters);
-        Parameter count;
-        count.text = std::to_string(std::max<std::int64_t>(parts, 1));
-        count.column.sqlType = SQL_BIGINT;
-        parameters.push_back(count);
-        parameters.push_back(count);
+        Parameter every;
+        every.column.sqlType = SQL_BIGINT;
+        every.text =
+            std::to_string(rows ? BoundaryEvery(*rows, parts) : std::max<std::int64_t>(parts, 1));
+        parameters.insert(parameters.end(), rows ? 1 : 2, every);
+        return ReadKeys(table, keyFields, sql, parameters);
+    }
+
+    // The boundaries of a table of about `rows` rows from a sample of its
+    // keys (Dialect::SampleClause): about kSampleKeysPerPart keys a part are
+    // read, not every key. Empty where there is no sampling, the table is
+    // small, or the sample holds too few keys.
+    std::vector<std::vector<Value>> SampledBoundaries(std::string_view table,
+                                                      const std::vector<std::string>& keyFields,
+                                                      std::int64_t parts, std::int64_t rows) {
+        constexpr std::int64_t kSampleAboveRows = 100000;
+        constexpr std::int64_t kSampleKeysPerPart = 300;
+        const auto clause = DialectFor(connection_->Kind()).SampleClause();
+        const double percent = 100.0 * static_cast<double>(std::max<std::int64_t>(parts, 1)) *
+                               kSampleKeysPerPart /
+                               static_cast<double>(std::max<std::int64_t>(rows, 1));
+        if (!clause || rows < kSampleAboveRows || percent >= 50) {
+            return {};
+        }
+        const RangeSql key = KeySql(table, keyFields);
+        const std::string sql = SelectColumns(keyFields) + " FROM " +
+                                catalog_->SelectSource(table) + std::string(*clause) + " WHERE " +
+                                key.KeyNotNull() + " ORDER BY " + key.OrderBy();
+        Parameter share;
+        share.column.sqlType = SQL_VARCHAR;
+        share.text = FormatSharePercent(percent);
+        return BoundariesOfSample(ReadKeys(table, keyFields, sql, {share}), parts);
+    }
+
+    // The keys a statement of KeyBoundaries reads, in its order.
+    std::vector<std::vector<Value>> ReadKeys(std::string_view table,
+                                             const std::vector<std::string>& keyFields,
+                                             const std::string& sql,
+                                             const std::vector<Parameter>& parameters) {
         auto recordset = [&] {
             const IndexScansAllowed indexes(*connection_, DialectFor(connection_->Kind()));
             return OpenOdbcRecordset(*connection_, std::string(table), sql, parameters);

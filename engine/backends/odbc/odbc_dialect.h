@@ -128,6 +128,12 @@ class Dialect {
     // A query whose one row and column must read "UTF8" for checksums to be
     // trusted (the text hashed is the server's encoding of it).
     virtual std::optional<std::string_view> ChecksumEncodingQuery() const { return std::nullopt; }
+    // What follows a table's name in FROM so that a statement reads a sample
+    // of its rows, about the percentage bound to its one "?" marker (as
+    // text), the same rows each time while the table is unchanged; nullopt
+    // where the system cannot sample (key boundaries then come from every
+    // key).
+    virtual std::optional<std::string_view> SampleClause() const { return std::nullopt; }
     // The signed 64-bit row hash of the concatenated `pieces`.
     virtual std::string RowHashSql(const std::vector<std::string>& pieces) const;
     // The exact sum of the row hashes `hash` of a group, as decimal text.

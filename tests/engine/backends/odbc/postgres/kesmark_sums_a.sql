@@ -65,3 +65,11 @@ BEGIN
 END
 $$;
 INSERT INTO caseless_texts SELECT n, 'word' || n FROM generate_series(1, 3000) AS n;
+
+-- A table large enough that the first cut into key ranges comes from a
+-- sample of its keys; keys in no order of the rows' places, a third of
+-- them in capitals.
+CREATE TABLE large (code text PRIMARY KEY, n integer NOT NULL);
+INSERT INTO large
+SELECT CASE WHEN n % 3 = 0 THEN upper(md5(n::text)) ELSE md5(n::text) END, n
+FROM generate_series(1, 150000) AS n;

@@ -67,3 +67,11 @@ END
 $$;
 INSERT INTO caseless_texts SELECT n, 'word' || n FROM generate_series(1, 3000) AS n;
 UPDATE caseless_texts SET word = 'WORD42' WHERE id = 42;
+
+CREATE TABLE large (code text PRIMARY KEY, n integer NOT NULL);
+INSERT INTO large
+SELECT CASE WHEN n % 3 = 0 THEN upper(md5(n::text)) ELSE md5(n::text) END, n
+FROM generate_series(1, 150000) AS n;
+UPDATE large SET n = -1 WHERE n = 77777;
+DELETE FROM large WHERE n = 123;
+INSERT INTO large VALUES ('only here', 0);
