@@ -12,7 +12,7 @@ PACKAGES="
   nlohmann-json3-dev libcli11-dev libdtl-dev
   mdbtools-dev
   clang libclang-rt-14-dev
-  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql libpq-dev
   qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth x11-apps imagemagick xdotool
   dpkg-dev lintian desktop-file-utils man-db groff-base
   chromium

@@ -162,6 +162,28 @@ bool SetsAnyOf(const std::string& connectString, const std::vector<std::string_v
     return false;
 }
 
+std::optional<std::string> SettingOf(const std::string& connectString,
+                                     const std::vector<std::string_view>& keywords) {
+    const auto pairs = ConnectStringPairs(connectString);
+    for (const auto keyword : keywords) {
+        const std::string key = FoldAsciiCase(std::string(keyword));
+        if (Has(pairs, key)) {
+            return ValueOf(pairs, key);
+        }
+    }
+    const std::string dsn = ValueOf(pairs, "dsn");
+    if (dsn.empty() || Has(pairs, "driver")) {
+        return std::nullopt;
+    }
+    for (const auto keyword : keywords) {
+        if (std::string value = ProfileString(dsn, std::string(keyword).c_str(), "odbc.ini");
+            !value.empty()) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
 std::string MissingSqliteFile(const std::string& connectString) {
     const auto pairs = ConnectStringPairs(connectString);
     if (!IsSqliteDriver(DriverOf(pairs))) {

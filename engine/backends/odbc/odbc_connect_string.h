@@ -3,6 +3,7 @@
 // The keywords of an ODBC connect string, and the options Kesmark adds to
 // it before the driver sees it.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,13 @@ std::string WithNeverCreate(const std::string& connectString);
 // then that setting is the user's, not the backend's to choose.
 // Example: SetsAnyOf("DSN=shop;UseDeclareFetch=0;", {"UseDeclareFetch", "B6"}) -> true.
 bool SetsAnyOf(const std::string& connectString, const std::vector<std::string_view>& keywords);
+
+// The value the connect string gives the first of `keywords` it sets (any
+// letter case), else the value its data source ("DSN=", odbc.ini) gives
+// one of them; nullopt when neither sets any.
+// Example: SettingOf("DSN=shop;PWD=x;", {"PWD", "Password"}) -> "x".
+std::optional<std::string> SettingOf(const std::string& connectString,
+                                     const std::vector<std::string_view>& keywords);
 
 // For a connect string of the SQLite ODBC driver whose "Database=" names a
 // file that does not exist, that name; otherwise "". For the message of a

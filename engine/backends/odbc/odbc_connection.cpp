@@ -119,6 +119,7 @@ void Statement::Execute(std::string_view sql, std::string_view context) {
 
 SQLRETURN Statement::TryExecute(std::string_view sql) {
     CloseCursor();
+    connection_->BeginDueTransaction();
     WideString text = Widen(sql);
     const Connection::RunningCall running(*connection_, handle_.get());
     return SQLExecDirectW(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
@@ -126,6 +127,7 @@ SQLRETURN Statement::TryExecute(std::string_view sql) {
 
 SQLRETURN Statement::TryExecute(std::string_view sql, const std::vector<Parameter>& parameters) {
     CloseCursor();
+    connection_->BeginDueTransaction();
     WideString text = Widen(sql);
     SQLRETURN rc = SQLPrepareW(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
     if (!SQL_SUCCEEDED(rc)) {
@@ -634,6 +636,41 @@ void Connection::MakeReadOnly() {
 }
 
 Statement Connection::NewStatement() {
+    BeginDueTransaction();
+    return AllocateStatement();
+}
+
+bool Connection::BeginDueTransaction() {
+    if (transactionStartDue_) {
+        transactionStartDue_ = false;
+        if (!StartTransaction()) {
+            transactionStart_.clear();
+            RecoverAfterFailure();
+        }
+    }
+    return !transactionStart_.empty();
+}
+
+bool Connection::BeginTransactionsWith(std::string statement) {
+    if (!manualCommit_) {
+        return false;
+    }
+    transactionStart_ = std::move(statement);
+    transactionStartDue_ = false;
+    if (!StartTransaction()) {
+        transactionStart_.clear();
+        RecoverAfterFailure();
+        return false;
+    }
+    return true;
+}
+
+bool Connection::StartTransaction() {
+    Statement statement = AllocateStatement();
+    return SQL_SUCCEEDED(statement.TryExecute(transactionStart_));
+}
+
+Statement Connection::AllocateStatement() {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, connection_.get(), &stmt);
     if (!SQL_SUCCEEDED(rc)) {
@@ -771,6 +808,7 @@ void Connection::CancelRunningCall() noexcept {
 void Connection::RecoverAfterFailure() noexcept {
     if (manualCommit_ && connection_) {
         SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK);
+        transactionStartDue_ = !transactionStart_.empty();
     }
 }
 

@@ -284,6 +284,19 @@ class Connection {
     // leaves a PostgreSQL transaction unusable).
     void RecoverAfterFailure() noexcept;
 
+    // Where the session reads in one transaction: makes `statement` the
+    // first of each transaction it begins from now on, and runs it now,
+    // before any other (PostgreSQL: "SET TRANSACTION SNAPSHOT '...'", the
+    // snapshot another session exported, so that both read the same state
+    // of the database, failed statements and all). false, with nothing
+    // kept, when the server refuses it now; a later refusal drops it too.
+    bool BeginTransactionsWith(std::string statement);
+    // Runs that statement now where a transaction was ended since it last
+    // ran; true while every transaction begins with it (and this one did).
+    bool BeginDueTransaction();
+    // Begins no transaction with it any more.
+    void StopBeginningTransactionsWith() { transactionStart_.clear(); }
+
     // While a statement's call runs (executing, fetching), the connection
     // knows the statement, so that another thread can stop it.
     class RunningCall {
@@ -309,6 +322,9 @@ class Connection {
     void ApplyDriverProfile();
     void MakeReadOnly();
     std::string InfoText(SQLUSMALLINT type);
+    Statement AllocateStatement();
+    // Runs transactionStart_ on a new statement; false when it fails.
+    bool StartTransaction();
     std::uint64_t InfoNumber(SQLUSMALLINT type, bool smallint);
 
     std::string connectString_;
@@ -320,6 +336,10 @@ class Connection {
     SourceInfo info_;
     Dbms kind_ = Dbms::Other;
     bool manualCommit_ = false;
+    // The first statement of every transaction, and whether the next
+    // statement begins a transaction that has not run it.
+    std::string transactionStart_;
+    bool transactionStartDue_ = false;
     std::vector<SQLUSMALLINT> functions_;
     FetchAbilities abilities_;
     // The driver's batch-size attribute, its bounds, and the size last set,

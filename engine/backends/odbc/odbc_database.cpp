@@ -5,6 +5,7 @@
 
 #include "engine/backends/odbc/odbc_catalog.h"
 #include "engine/backends/odbc/odbc_dialect.h"
+#include "engine/backends/odbc/odbc_postgres_copy.h"
 #include "engine/backends/odbc/odbc_recordset.h"
 #include "engine/backends/odbc/odbc_types.h"
 #include "engine/backends/odbc/odbc_vocabulary.h"
@@ -55,10 +56,13 @@ std::string FormatSharePercent(double percent) {
 
 class OdbcDatabase : public TreeDatabase {
   public:
-    OdbcDatabase(std::string name, std::string connect, std::unique_ptr<Connection> connection)
+    // `copy` reads whole tables through COPY, where there is one.
+    OdbcDatabase(std::string name, std::string connect, std::unique_ptr<Connection> connection,
+                 std::unique_ptr<CopySession> copy)
         : TreeDatabase(std::move(name), "ODBC"),
           connect_(std::move(connect)),
           connection_(std::move(connection)),
+          copy_(std::move(copy)),
           catalog_(std::make_unique<Catalog>(*connection_)) {
         SetSystem(connection_->Info().dbmsName);
         Root().properties = ReadDatabaseProperties();
@@ -105,11 +109,75 @@ class OdbcDatabase : public TreeDatabase {
             }
             order += (order.empty() ? "" : ", ") + connection_->QuoteIdentifier(k) + *collation;
         }
+        if (auto copied = CopyRecordset(table, fields, keyFields, order)) {
+            return copied;
+        }
         std::string sql = SelectColumns(fields) + " FROM " + catalog_->SelectSource(table);
         if (!order.empty()) {
             sql += " ORDER BY " + order;
         }
         return OpenOdbcRecordset(*connection_, std::string(table), sql);
+    }
+
+    // Every row of a PostgreSQL table in key order through COPY
+    // (odbc_postgres_copy.h), where the types of `fields` allow and a second
+    // session can be opened; nullptr to read through the driver. `fields`
+    // must hold the key fields, by which a row with a long value is read
+    // again.
+    std::unique_ptr<Recordset> CopyRecordset(std::string_view table,
+                                             const std::vector<std::string>& fields,
+                                             const std::vector<std::string>& keyFields,
+                                             const std::string& order) {
+        if (!copy_ || fields.empty() || keyFields.empty() || order.empty()) {
+            return nullptr;
+        }
+        std::vector<std::size_t> keyColumns;
+        for (const auto& k : keyFields) {
+            const auto at = std::find(fields.begin(), fields.end(), k);
+            if (at == fields.end()) {
+                return nullptr;
+            }
+            keyColumns.push_back(static_cast<std::size_t>(at - fields.begin()));
+        }
+        const std::string source = catalog_->SelectSource(table);
+        auto describe = connection_->NewStatement();
+        describe.Execute(SelectColumns(fields) + " FROM " + source + " WHERE 1 = 0",
+                         "reading the columns of table " + std::string(table));
+        std::vector<ResultShape> shapes = DescribeResult(*connection_, describe);
+        describe.CloseCursor();
+        if (shapes.size() != fields.size()) {
+            return nullptr;
+        }
+        // A text or binary value longer than kLongValuePiece comes as Null,
+        // and the row's last field says so.
+        const std::string limit = std::to_string(kLongValuePiece);
+        std::string columns;
+        std::string longRow;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (!CopyReadsAlike(shapes[i].typeName)) {
+                return nullptr;
+            }
+            const std::string quoted = connection_->QuoteIdentifier(fields[i]);
+            const bool isKey =
+                std::find(keyColumns.begin(), keyColumns.end(), i) != keyColumns.end();
+            columns += i ? ", " : "";
+            if (CopyMayBeLong(shapes[i].typeName) && !isKey) {
+                const std::string tooLong = "octet_length(" + quoted + ") > " + limit;
+                columns += "CASE WHEN " + tooLong + " THEN NULL ELSE " + quoted + " END";
+                longRow += (longRow.empty() ? "" : " OR ") + tooLong;
+            } else {
+                columns += quoted;
+            }
+        }
+        if (!longRow.empty()) {
+            columns += ", CASE WHEN " + longRow + " THEN 1 END";
+        }
+        return copy_->OpenRecordset(
+            std::string(table), std::move(shapes), !longRow.empty(), std::move(keyColumns),
+            "COPY (SELECT " + columns + " FROM " + source + " ORDER BY " + order + ") TO STDOUT",
+            [this, table = std::string(table), fields, keyFields](const std::vector<Value>& key) {
+                return OpenKeyedRecordset(table, fields, keyFields, key);
+            });
     }
 
     std::unique_ptr<Recordset> OpenKeyedRecordset(std::string_view table,
@@ -332,6 +400,9 @@ class OdbcDatabase : public TreeDatabase {
         if (connection_) {
             connection_->CancelRunningCall();
         }
+        if (copy_) {
+            copy_->Cancel();
+        }
     }
 
     void Close() override {
@@ -341,6 +412,7 @@ class OdbcDatabase : public TreeDatabase {
             catalog_->Detach();
         }
         catalog_.reset();
+        copy_.reset();
         connection_.reset();
     }
 
@@ -485,10 +557,12 @@ class OdbcDatabase : public TreeDatabase {
 
     std::string connect_;
     std::unique_ptr<Connection> connection_;
+    // The second session that reads whole tables through COPY; none where
+    // it could not be opened.
+    std::unique_ptr<CopySession> copy_;
     std::unique_ptr<Catalog> catalog_;
-    std::optional<bool> utf8Server_;
-    std::mutex closing_;  // Interrupt against Close on another thread  // the server's encoding is
-                          // UTF-8; unknown until asked
+    std::optional<bool> utf8Server_;  // the server's encoding is UTF-8; unknown until asked
+    std::mutex closing_;              // Interrupt against Close on another thread
 };
 
 }  // namespace
@@ -498,9 +572,17 @@ std::unique_ptr<Database> OpenOdbcDatabase(const std::string& name,
     const std::string driverString =
         IsOdbcConnectString(connectString) ? connectString.substr(5) : connectString;
     auto connection = Connection::Open(driverString, timeouts);
+    // Before any statement of the session's transaction: it is to read the
+    // snapshot of the COPY session. Without one, every row comes through the
+    // driver.
+    std::unique_ptr<CopySession> copy;
+    if (connection->Kind() == Dbms::PostgreSQL) {
+        std::string reason;
+        copy = CopySession::Open(*connection, driverString, reason);
+    }
     const std::string masked = MaskPasswords(connectString);
     return std::make_unique<OdbcDatabase>(name.empty() ? masked : name, masked,
-                                          std::move(connection));
+                                          std::move(connection), std::move(copy));
 }
 
 }  // namespace kesmark::odbc

@@ -194,19 +194,12 @@ class OdbcRecordset : public Recordset {
         if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
             throw Failure(rc, "opening table " + table_);
         }
-        const SQLSMALLINT count = statement_.ColumnCount();
-        for (SQLUSMALLINT column = 1; column <= count; ++column) {
+        for (auto& shape : DescribeResult(connection, statement_)) {
             ResultColumn result;
-            result.description = statement_.Describe(column);
-            const std::string typeName = statement_.TypeName(column);
-            const ResultColumnType type =
-                ResultColumnTypeOf(connection.Kind(), result.description.sqlType, typeName);
-            result.description.sqlType = type.sqlType;
-            result.daoType = type.daoType;
-            result.sourceField = statement_.BaseColumnName(column);
-            if (result.sourceField.empty()) {
-                result.sourceField = result.description.name;
-            }
+            result.description = std::move(shape.description);
+            result.daoType = shape.daoType;
+            result.sourceField = std::move(shape.sourceField);
+            const std::string& typeName = shape.typeName;
             result.binary = IsBinarySqlType(result.description.sqlType);
             result.streamable = result.binary || IsCharacterSqlType(result.description.sqlType);
             const auto& utf8Types = connection.Abilities().utf8TextTypes;
@@ -767,6 +760,26 @@ std::size_t BlockRows(std::size_t rowBytes, std::size_t blockBytes, std::size_t 
     }
     // A batch with no divisor near: blocks as large as fit all the same.
     return divisor * 4 >= rows ? divisor : rows;
+}
+
+std::vector<ResultShape> DescribeResult(Connection& connection, Statement& statement) {
+    std::vector<ResultShape> shapes;
+    const SQLSMALLINT count = statement.ColumnCount();
+    for (SQLUSMALLINT column = 1; column <= count; ++column) {
+        ResultShape shape;
+        shape.description = statement.Describe(column);
+        shape.typeName = statement.TypeName(column);
+        const ResultColumnType type =
+            ResultColumnTypeOf(connection.Kind(), shape.description.sqlType, shape.typeName);
+        shape.description.sqlType = type.sqlType;
+        shape.daoType = type.daoType;
+        shape.sourceField = statement.BaseColumnName(column);
+        if (shape.sourceField.empty()) {
+            shape.sourceField = shape.description.name;
+        }
+        shapes.push_back(std::move(shape));
+    }
+    return shapes;
 }
 
 std::unique_ptr<Recordset> OpenOdbcRecordset(Connection& connection, std::string table,

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/backends/odbc/odbc_connection.h"
 #include "engine/model/object_model.h"
@@ -31,6 +32,17 @@ namespace kesmark::odbc {
 //   BlockRows(1000, 1000000, 512, 1000)   -> 500
 std::size_t BlockRows(std::size_t rowBytes, std::size_t blockBytes, std::size_t maxRows,
                       std::optional<std::size_t> driverBatchRows);
+
+// A result column as the recordsets give it to the model.
+struct ResultShape {
+    ColumnDescription description;  // its sqlType the model's (ResultColumnTypeOf)
+    int daoType = 0;
+    std::string typeName;     // the source's own (SQL_DESC_TYPE_NAME)
+    std::string sourceField;  // the table's column, or the result column's name
+};
+
+// The columns of the result `statement` (on `connection`) holds.
+std::vector<ResultShape> DescribeResult(Connection& connection, Statement& statement);
 
 // Runs `sql`, with `parameters` bound to its markers, on `connection` (not
 // owned; it must outlive the recordset) and

@@ -15,7 +15,8 @@ kesmark_add_test(odbc_tests
   ${CMAKE_CURRENT_LIST_DIR}/odbc_migration_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/odbc_sync_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/odbc_catalog_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/odbc_checksums_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/odbc_checksums_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/odbc_copy_test.cpp)
 target_link_libraries(odbc_tests PRIVATE nlohmann_json::nlohmann_json)
 target_compile_definitions(odbc_tests PRIVATE
   KESMARK_SQLITE_ODBC_DRIVER="${KESMARK_SQLITE_ODBC_DRIVER}"

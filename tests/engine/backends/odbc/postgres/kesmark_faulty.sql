@@ -1,14 +1,12 @@
--- A table whose reading fails part-way: once the table has been read through
--- to its last row (its count), row 1500 of 2000 cannot be read any more (its
--- row-level security policy raises an error), so that a data comparison
--- stops there, whatever the number of rows read at a time.
+-- A table whose reading fails part-way: it can be counted, but any other
+-- statement reading its rows fails at row 1500 of 2000 (its row-level
+-- security policy raises an error), so that a data comparison stops there,
+-- in whichever session and however many rows at a time it reads.
 CREATE FUNCTION readable(row_id integer) RETURNS boolean
     LANGUAGE plpgsql VOLATILE
     AS $$
 BEGIN
-    IF row_id = 2000 THEN
-        PERFORM set_config('kesmark.counted', 'yes', false);
-    ELSIF row_id = 1500 AND current_setting('kesmark.counted', true) = 'yes' THEN
+    IF row_id = 1500 AND pg_catalog.current_query() NOT ILIKE '%count(*)%' THEN
         RAISE EXCEPTION 'row % cannot be read', row_id;
     END IF;
     RETURN true;
