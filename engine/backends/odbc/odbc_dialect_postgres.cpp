@@ -239,7 +239,9 @@ DriverProfile PostgresDriverProfile(bool unicode) {
     // bytes unchanged, unless told to turn line ends into CR LF. (A value in
     // pieces loses its last byte that way: those are read as UTF-16.)
     if (unicode) {
-        profile.utf8TextTypes = {"text", "varchar", "bpchar", "name"};
+        // Not "name": the driver cannot give it as bytes ("Received an
+        // unsupported type from Postgres").
+        profile.utf8TextTypes = {"text", "varchar", "bpchar"};
     }
     profile.textConversionKeywords = {"LFConversion", "C5"};
     return profile;

@@ -421,21 +421,10 @@ std::string CopyField::SourceField() {
 bool CopyReadsAlike(std::string_view typeName) {
     // The names the driver reports (SQL_DESC_TYPE_NAME): "char" is
     // character(n).
-    static constexpr std::array<std::string_view, 15> kAlike = {"int2",
-                                                                "int4",
-                                                                "int8",
-                                                                "numeric",
-                                                                "float4",
-                                                                "float8",
-                                                                "text",
-                                                                "varchar",
-                                                                "char",
-                                                                "bool",
-                                                                "date",
-                                                                "time",
-                                                                "timestamp without time zone",
-                                                                "uuid",
-                                                                "bytea"};
+    static constexpr std::array<std::string_view, 16> kAlike = {
+        "int2",    "int4", "int8", "numeric", "float4", "float8", "text",
+        "varchar", "char", "name", "bool",    "date",   "time",   "timestamp without time zone",
+        "uuid",    "bytea"};
     return std::find(kAlike.begin(), kAlike.end(), typeName) != kAlike.end();
 }
 

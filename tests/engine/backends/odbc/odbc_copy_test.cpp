@@ -24,8 +24,8 @@ using kesmark::odbc::OpenOdbcRecordset;
 using kesmark::odbc::ReadsThroughCopy;
 
 const std::vector<std::string> kKinds = {
-    "id",     "small", "big",  "exact", "money_like", "single", "double", "body", "short",
-    "padded", "label", "flag", "day",   "moment",     "clock",  "data",   "token"};
+    "id",     "small", "big",  "exact", "money_like", "single", "double", "body",  "short",
+    "padded", "label", "flag", "day",   "moment",     "clock",  "data",   "token", "title"};
 
 std::string SelectList(const std::vector<std::string>& fields) {
     std::string list;

@@ -51,6 +51,10 @@ INSERT INTO kinds VALUES
     (11, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
      NULL, NULL);
 
+-- The system's own type of names (the driver reads it as text only).
+ALTER TABLE kinds ADD COLUMN title name;
+UPDATE kinds SET title = label;
+
 -- A type COPY does not read: the table is read through the driver.
 CREATE TABLE other_kinds (id integer PRIMARY KEY, span interval, amount money);
 INSERT INTO other_kinds VALUES (1, '1 day 02:00:00', 12.5), (2, NULL, NULL);
