@@ -149,14 +149,19 @@ class OdbcDatabase : public TreeDatabase {
             return nullptr;
         }
         // A text or binary value longer than kLongValuePiece comes as Null,
-        // and the row's last field says so.
+        // and its size in a column of its own at the end of the row.
+        CopyPlan plan;
+        plan.table = std::string(table);
+        plan.keyFields = keyColumns;
         const std::string limit = std::to_string(kLongValuePiece);
         std::string columns;
-        std::string longRow;
+        std::string sizes;
+        std::vector<bool> binary;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (!CopyReadsAlike(shapes[i].typeName)) {
                 return nullptr;
             }
+            binary.push_back(IsBinarySqlType(shapes[i].description.sqlType));
             const std::string quoted = connection_->QuoteIdentifier(fields[i]);
             const bool isKey =
                 std::find(keyColumns.begin(), keyColumns.end(), i) != keyColumns.end();
@@ -164,20 +169,29 @@ class OdbcDatabase : public TreeDatabase {
             if (CopyMayBeLong(shapes[i].typeName) && !isKey) {
                 const std::string tooLong = "octet_length(" + quoted + ") > " + limit;
                 columns += "CASE WHEN " + tooLong + " THEN NULL ELSE " + quoted + " END";
-                longRow += (longRow.empty() ? "" : " OR ") + tooLong;
+                sizes += ", CASE WHEN " + tooLong + " THEN octet_length(" + quoted + ") END";
+                plan.longFields.push_back(i);
             } else {
                 columns += quoted;
             }
         }
-        if (!longRow.empty()) {
-            columns += ", CASE WHEN " + longRow + " THEN 1 END";
-        }
-        return copy_->OpenRecordset(
-            std::string(table), std::move(shapes), !longRow.empty(), std::move(keyColumns),
-            "COPY (SELECT " + columns + " FROM " + source + " ORDER BY " + order + ") TO STDOUT",
-            [this, table = std::string(table), fields, keyFields](const std::vector<Value>& key) {
-                return OpenKeyedRecordset(table, fields, keyFields, key);
-            });
+        plan.copy = "COPY (SELECT " + columns + sizes + " FROM " + source + " ORDER BY " + order +
+                    ") TO STDOUT";
+        plan.columns = std::move(shapes);
+        plan.pieces = [this, table = std::string(table), source, fields, keyFields, binary](
+                          std::size_t field, const std::vector<Value>& key) {
+            std::string where;
+            std::vector<KeyParameter> values;
+            for (std::size_t k = 0; k < keyFields.size(); ++k) {
+                where += (k ? " AND " : "") + connection_->QuoteIdentifier(keyFields[k]) + " = ?" +
+                         std::string(DialectFor(connection_->Kind()).KeyMatchCollation());
+                values.push_back(KeyParameter{k, key.at(k)});
+            }
+            const std::string sql = LongValuePiecesSql(
+                source, connection_->QuoteIdentifier(fields.at(field)), binary.at(field), where);
+            return OpenOdbcRecordset(*connection_, table, sql, BindKeys(table, keyFields, values));
+        };
+        return copy_->OpenRecordset(std::move(plan));
     }
 
     std::unique_ptr<Recordset> OpenKeyedRecordset(std::string_view table,
