@@ -553,8 +553,10 @@ bool ResultView::ViewRow(Database& db1, Database& db2, DbObject& table1, DbObjec
                       std::string(kProgramTitle));
     }
     // One side's row: every field of its table, with the field's type, or
-    // false when the table has no row of that key.
-    auto readRow = [&](Database& db, DbObject& tableDef, Properties& row) {
+    // null when the table has no row of that key. A long value is a Long
+    // property over the open recordset, read in pieces while it is listed.
+    auto readRow = [&](Database& db, DbObject& tableDef,
+                       Properties& row) -> std::unique_ptr<Recordset> {
         auto fields = tableDef.GetCollection(collections::kFields);
         const std::vector<std::string> names = fields->Names();
         std::vector<int> types;
@@ -567,24 +569,34 @@ bool ResultView::ViewRow(Database& db1, Database& db2, DbObject& table1, DbObjec
         }
         auto recordset = db.OpenKeyedRecordset(tableDef.Name(), names, key->fields, values);
         if (recordset->IsEof()) {
-            return false;
+            return nullptr;
         }
         for (std::size_t i = 0; i < names.size(); ++i) {
-            row.Add(names[i], types[i], recordset->Field(i).GetValue());
+            RecordsetField& field = recordset->Field(i);
+            const bool longType = types[i] == dao::kLongBinary || types[i] == dao::kMemo;
+            const std::int64_t size = longType ? field.FieldSize() : 0;
+            if (size > static_cast<std::int64_t>(kLongValuePiece)) {
+                row.Add(Property::Long(names[i], types[i], field.Beginning(kLongValuePiece),
+                                       {size, [&field](std::int64_t offset, std::size_t count) {
+                                            return field.GetChunk(offset, count);
+                                        }}));
+            } else {
+                row.Add(names[i], types[i], field.GetValue());
+            }
         }
-        recordset->Close();
-        return true;
+        return recordset;
     };
     Properties row1;
     Properties row2;
-    const bool in1 = readRow(db1, table1, row1);
-    const bool in2 = readRow(db2, table2, row2);
+    const auto recordset1 = readRow(db1, table1, row1);
+    const auto recordset2 = readRow(db2, table2, row2);
     LoadSkipList(Level::Rows);
-    if (in1 && in2) {
+    if (recordset1 && recordset2) {
         return ListBothSides(row1, row2);
     }
-    if (in1 || in2) {
-        return ListOneSide(in1 ? Side::Database1 : Side::Database2, in1 ? row1 : row2);
+    if (recordset1 || recordset2) {
+        return ListOneSide(recordset1 ? Side::Database1 : Side::Database2,
+                           recordset1 ? row1 : row2);
     }
     throw DbError(errors::kItemNotFound,
                   "Row " + name + " of table '" + table + "' is in neither database.",

@@ -6,6 +6,7 @@
 #include "engine/backends/odbc/odbc_catalog.h"
 #include "engine/backends/odbc/odbc_dialect.h"
 #include "engine/backends/odbc/odbc_postgres_copy.h"
+#include "engine/backends/odbc/odbc_postgres_long_values.h"
 #include "engine/backends/odbc/odbc_recordset.h"
 #include "engine/backends/odbc/odbc_types.h"
 #include "engine/backends/odbc/odbc_vocabulary.h"
@@ -122,8 +123,7 @@ class OdbcDatabase : public TreeDatabase {
     // Every row of a PostgreSQL table in key order through COPY
     // (odbc_postgres_copy.h), where the types of `fields` allow and a second
     // session can be opened; nullptr to read through the driver. `fields`
-    // must hold the key fields, by which a row with a long value is read
-    // again.
+    // must hold the key fields, by which a long value is read in pieces.
     std::unique_ptr<Recordset> CopyRecordset(std::string_view table,
                                              const std::vector<std::string>& fields,
                                              const std::vector<std::string>& keyFields,
@@ -131,67 +131,125 @@ class OdbcDatabase : public TreeDatabase {
         if (!copy_ || fields.empty() || keyFields.empty() || order.empty()) {
             return nullptr;
         }
-        std::vector<std::size_t> keyColumns;
-        for (const auto& k : keyFields) {
-            const auto at = std::find(fields.begin(), fields.end(), k);
-            if (at == fields.end()) {
-                return nullptr;
-            }
-            keyColumns.push_back(static_cast<std::size_t>(at - fields.begin()));
-        }
-        const std::string source = catalog_->SelectSource(table);
-        auto describe = connection_->NewStatement();
-        describe.Execute(SelectColumns(fields) + " FROM " + source + " WHERE 1 = 0",
-                         "reading the columns of table " + std::string(table));
-        std::vector<ResultShape> shapes = DescribeResult(*connection_, describe);
-        describe.CloseCursor();
-        if (shapes.size() != fields.size()) {
+        auto longValues = LongValuesOf(table, fields, keyFields);
+        if (!longValues) {
             return nullptr;
         }
-        // A text or binary value longer than kLongValuePiece comes as Null,
-        // and its size in a column of its own at the end of the row.
-        CopyPlan plan;
-        plan.table = std::string(table);
-        plan.keyFields = keyColumns;
-        const std::string limit = std::to_string(kLongValuePiece);
-        std::string columns;
-        std::string sizes;
-        std::vector<bool> binary;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (!CopyReadsAlike(shapes[i].typeName)) {
+        for (const auto& shape : longValues->shapes) {
+            if (!CopyReadsAlike(shape.typeName)) {
                 return nullptr;
             }
-            binary.push_back(IsBinarySqlType(shapes[i].description.sqlType));
-            const std::string quoted = connection_->QuoteIdentifier(fields[i]);
-            const bool isKey =
-                std::find(keyColumns.begin(), keyColumns.end(), i) != keyColumns.end();
-            columns += i ? ", " : "";
-            if (CopyMayBeLong(shapes[i].typeName) && !isKey) {
-                const std::string tooLong = "octet_length(" + quoted + ") > " + limit;
-                columns += "CASE WHEN " + tooLong + " THEN NULL ELSE " + quoted + " END";
-                sizes += ", CASE WHEN " + tooLong + " THEN octet_length(" + quoted + ") END";
-                plan.longFields.push_back(i);
-            } else {
-                columns += quoted;
+        }
+        // The sizes of long values come after the fields, as numbers.
+        std::vector<ResultShape> columns = longValues->shapes;
+        for (std::size_t j = 0; j < longValues->columns.longFields.size(); ++j) {
+            ResultShape size;
+            size.description.name = "kesmark_size";
+            size.description.sqlType = SQL_BIGINT;
+            size.daoType = dao::kBigInt;
+            size.typeName = "int8";
+            columns.push_back(std::move(size));
+        }
+        auto copied = copy_->OpenRecordset(std::string(table), std::move(columns),
+                                           "COPY (SELECT " + longValues->columns.selectList +
+                                               " FROM " + catalog_->SelectSource(table) +
+                                               " ORDER BY " + order + ") TO STDOUT");
+        if (!copied) {
+            return nullptr;
+        }
+        return InPieces(std::move(copied), table, fields, keyFields, *longValues, std::nullopt);
+    }
+
+    // How a PostgreSQL statement over `fields` of `table` reads their long
+    // values in pieces (odbc_postgres_long_values.h), by the key `keyFields`
+    // (fields themselves when `keyInFields`).
+    struct LongValueReading {
+        std::vector<ResultShape> shapes;  // of the fields, as the driver describes them
+        LongValueColumns columns;
+        std::vector<std::size_t> keyColumns;  // the key's fields among the fields
+    };
+    std::optional<LongValueReading> LongValuesOf(std::string_view table,
+                                                 const std::vector<std::string>& fields,
+                                                 const std::vector<std::string>& keyFields,
+                                                 bool keyInFields = true) {
+        // The last answer is kept: keyed reads come one row after another.
+        if (lastLongValues_ && lastLongValues_->table == table &&
+            lastLongValues_->fields == fields && lastLongValues_->keyFields == keyFields &&
+            lastLongValues_->keyInFields == keyInFields) {
+            return lastLongValues_->reading;
+        }
+        LongValueReading reading;
+        for (const auto& k : keyFields) {
+            const auto at = std::find(fields.begin(), fields.end(), k);
+            if (at != fields.end()) {
+                reading.keyColumns.push_back(static_cast<std::size_t>(at - fields.begin()));
+            } else if (keyInFields) {
+                return std::nullopt;
             }
         }
-        plan.copy = "COPY (SELECT " + columns + sizes + " FROM " + source + " ORDER BY " + order +
-                    ") TO STDOUT";
-        plan.columns = std::move(shapes);
-        plan.pieces = [this, table = std::string(table), source, fields, keyFields, binary](
-                          std::size_t field, const std::vector<Value>& key) {
+        auto describe = connection_->NewStatement();
+        describe.Execute(
+            SelectColumns(fields) + " FROM " + catalog_->SelectSource(table) + " WHERE 1 = 0",
+            "reading the columns of table " + std::string(table));
+        reading.shapes = DescribeResult(*connection_, describe);
+        describe.CloseCursor();
+        if (reading.shapes.size() != fields.size()) {
+            return std::nullopt;
+        }
+        std::vector<std::string> quoted;
+        std::vector<std::string> typeNames;
+        std::vector<bool> kept(fields.size(), false);
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            quoted.push_back(connection_->QuoteIdentifier(fields[i]));
+            typeNames.push_back(reading.shapes[i].typeName);
+        }
+        for (const std::size_t k : reading.keyColumns) {
+            kept[k] = true;
+        }
+        reading.columns = SelectWithLongValueSizes(quoted, typeNames, kept);
+        lastLongValues_ =
+            LastLongValues{std::string(table), fields, keyFields, keyInFields, reading};
+        return reading;
+    }
+    struct LastLongValues {
+        std::string table;
+        std::vector<std::string> fields;
+        std::vector<std::string> keyFields;
+        bool keyInFields = true;
+        std::optional<LongValueReading> reading;
+    };
+    std::optional<LastLongValues> lastLongValues_;
+
+    // `inner` (fields, then the sizes of `reading`'s long values) with its
+    // long values read in pieces, by the row's key: the key fields' values,
+    // or `key`.
+    std::unique_ptr<Recordset> InPieces(std::unique_ptr<Recordset> inner, std::string_view table,
+                                        const std::vector<std::string>& fields,
+                                        const std::vector<std::string>& keyFields,
+                                        const LongValueReading& reading,
+                                        std::optional<std::vector<Value>> key) {
+        std::vector<bool> binary;
+        for (const auto& shape : reading.shapes) {
+            binary.push_back(IsBinarySqlType(shape.description.sqlType));
+        }
+        RowKey rowKey{reading.keyColumns, std::move(key)};
+        const std::string source = catalog_->SelectSource(table);
+        auto pieces = [this, table = std::string(table), source, fields, keyFields, binary](
+                          std::size_t field, const std::vector<Value>& values) {
             std::string where;
-            std::vector<KeyParameter> values;
+            std::vector<KeyParameter> parameters;
             for (std::size_t k = 0; k < keyFields.size(); ++k) {
                 where += (k ? " AND " : "") + connection_->QuoteIdentifier(keyFields[k]) + " = ?" +
                          std::string(DialectFor(connection_->Kind()).KeyMatchCollation());
-                values.push_back(KeyParameter{k, key.at(k)});
+                parameters.push_back(KeyParameter{k, values.at(k)});
             }
             const std::string sql = LongValuePiecesSql(
                 source, connection_->QuoteIdentifier(fields.at(field)), binary.at(field), where);
-            return OpenOdbcRecordset(*connection_, table, sql, BindKeys(table, keyFields, values));
+            return OpenOdbcRecordset(*connection_, table, sql,
+                                     BindKeys(table, keyFields, parameters));
         };
-        return copy_->OpenRecordset(std::move(plan));
+        return WithLongValuesInPieces(std::move(inner), fields.size(), reading.columns.longFields,
+                                      std::move(binary), std::move(rowKey), std::move(pieces));
     }
 
     std::unique_ptr<Recordset> OpenKeyedRecordset(std::string_view table,
@@ -225,6 +283,15 @@ class OdbcDatabase : public TreeDatabase {
             where += DialectFor(connection_->Kind()).KeyMatchCollation();
         }
         describe.CloseCursor();
+        if (connection_->Kind() == Dbms::PostgreSQL && !fields.empty()) {
+            if (auto reading = LongValuesOf(table, fields, keyFields, false)) {
+                auto row = OpenOdbcRecordset(
+                    *connection_, std::string(table),
+                    "SELECT " + reading->columns.selectList + " FROM " + source + " WHERE " + where,
+                    parameters);
+                return InPieces(std::move(row), table, fields, keyFields, *reading, keyValues);
+            }
+        }
         const std::string sql = SelectColumns(fields) + " FROM " + source + " WHERE " + where;
         return OpenOdbcRecordset(*connection_, std::string(table), sql, parameters);
     }
@@ -404,9 +471,22 @@ class OdbcDatabase : public TreeDatabase {
             sql += " WHERE " + inRange;
         }
         sql += " ORDER BY " + key.OrderBy();
+        // Long values in pieces, where the key is among the fields.
+        std::optional<LongValueReading> reading;
+        if (connection_->Kind() == Dbms::PostgreSQL && !fields.empty()) {
+            reading = LongValuesOf(table, fields, keyFields);
+        }
+        if (reading) {
+            sql =
+                "SELECT " + reading->columns.selectList + sql.substr(SelectColumns(fields).size());
+        }
         const IndexScansAllowed indexes(*connection_, DialectFor(connection_->Kind()));
-        return OpenOdbcRecordset(*connection_, std::string(table), sql,
-                                 BindKeys(table, keyFields, keyParameters));
+        auto rows = OpenOdbcRecordset(*connection_, std::string(table), sql,
+                                      BindKeys(table, keyFields, keyParameters));
+        if (!reading) {
+            return rows;
+        }
+        return InPieces(std::move(rows), table, fields, keyFields, *reading, std::nullopt);
     }
 
     void Interrupt() override {

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "engine/backends/odbc/odbc_connect_string.h"
+#include "engine/backends/odbc/odbc_postgres_long_values.h"
 #include "engine/backends/odbc/odbc_types.h"
 #include "engine/model/text.h"
 #include "engine/model/value_codec.h"
@@ -81,71 +82,6 @@ bool DecodeBytea(std::string_view text, std::string& out) {
     return true;
 }
 
-// A long value read in pieces through the statement that `open` runs: its
-// rows are the pieces, in order, each its place (from 1) and its bytes.
-// Reading on from where the last read ended reads on; going back runs the
-// statement again. One piece is held at a time.
-class LongValueReader {
-  public:
-    LongValueReader(std::size_t field, std::function<std::unique_ptr<Recordset>()> open,
-                    std::string context)
-        : field_(field), open_(std::move(open)), context_(std::move(context)) {}
-
-    std::size_t Field() const { return field_; }
-
-    // Up to `count` bytes from byte `offset`; fewer at the end.
-    Bytes Read(std::int64_t offset, std::size_t count) {
-        if (!pieces_ || offset < start_) {
-            pieces_ = open_();
-            start_ = 0;
-            Take();
-        }
-        Bytes out;
-        auto at = offset;
-        while (out.size() < count && !pieces_->IsEof()) {
-            const auto end = start_ + static_cast<std::int64_t>(piece_.size());
-            if (at >= end) {
-                start_ = end;
-                pieces_->MoveNext();
-                Take();
-                continue;
-            }
-            const auto from = static_cast<std::size_t>(at - start_);
-            const std::size_t n = std::min(count - out.size(), piece_.size() - from);
-            out.insert(out.end(), piece_.begin() + static_cast<std::ptrdiff_t>(from),
-                       piece_.begin() + static_cast<std::ptrdiff_t>(from + n));
-            at += static_cast<std::int64_t>(n);
-        }
-        return out;
-    }
-
-  private:
-    // The current row's piece; it must begin where the last one ended.
-    void Take() {
-        piece_.clear();
-        if (pieces_->IsEof()) {
-            return;
-        }
-        const Value place = pieces_->Field(0).GetValue();
-        const auto* number = place.As<std::int64_t>();
-        if (!number || *number != start_ + 1) {
-            throw DbError(-1, context_ + ": a piece of a long value came out of order.",
-                          "PostgreSQL");
-        }
-        const Value piece = pieces_->Field(1).GetValue();
-        if (const auto* bytes = piece.As<Bytes>()) {
-            piece_ = *bytes;
-        }
-    }
-
-    std::size_t field_;
-    std::function<std::unique_ptr<Recordset>()> open_;
-    std::string context_;
-    std::unique_ptr<Recordset> pieces_;
-    std::int64_t start_ = 0;  // the offset of piece_
-    Bytes piece_;
-};
-
 class CopyRecordset;
 
 class CopyField : public RecordsetField {
@@ -168,14 +104,8 @@ class CopyField : public RecordsetField {
 
 class CopyRecordset : public Recordset {
   public:
-    CopyRecordset(CopySession& session, CopyPlan plan)
-        : session_(session),
-          table_(std::move(plan.table)),
-          columns_(std::move(plan.columns)),
-          longFields_(std::move(plan.longFields)),
-          keyFields_(std::move(plan.keyFields)),
-          pieces_(std::move(plan.pieces)) {
-        longSizes_.resize(columns_.size());
+    CopyRecordset(CopySession& session, std::string table, std::vector<ResultShape> columns)
+        : session_(session), table_(std::move(table)), columns_(std::move(columns)) {
         for (std::size_t i = 0; i < columns_.size(); ++i) {
             fields_.push_back(std::make_unique<CopyField>(*this, i));
             bytea_.push_back(IsBinarySqlType(columns_[i].description.sqlType));
@@ -206,7 +136,6 @@ class CopyRecordset : public Recordset {
             return;
         }
         closed_ = true;
-        reader_.reset();
         if (copying_) {
             // Stopped before its end: the server is told to stop, and what
             // it sent meanwhile is read and dropped.
@@ -236,7 +165,7 @@ class CopyRecordset : public Recordset {
     bool AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends,
                           std::int64_t longValueLimit) override {
         CheckRow();
-        if (hasLong_ || longValueLimit < static_cast<std::int64_t>(kLongValuePiece)) {
+        if (longValueLimit < static_cast<std::int64_t>(kLongValuePiece)) {
             return Recordset::AppendEncodedRow(out, ends, longValueLimit);
         }
         for (std::size_t i = 0; i < columns_.size(); ++i) {
@@ -251,9 +180,6 @@ class CopyRecordset : public Recordset {
 
     Value ValueAt(std::size_t index) {
         CheckRow();
-        if (longSizes_[index]) {
-            return WholeLongValue(index);
-        }
         if (nulls_[index]) {
             return Value();
         }
@@ -267,9 +193,7 @@ class CopyRecordset : public Recordset {
 
     void AppendEncoded(std::size_t index, std::string& out) {
         CheckRow();
-        if (longSizes_[index]) {
-            EncodeValue(WholeLongValue(index), out);
-        } else if (nulls_[index]) {
+        if (nulls_[index]) {
             out.push_back(value_tags::kNull);
         } else if (bytea_[index]) {
             EncodeBytes(value_tags::kBytes, Bytea(index), out);
@@ -280,9 +204,6 @@ class CopyRecordset : public Recordset {
 
     std::int64_t SizeAt(std::size_t index) {
         CheckRow();
-        if (longSizes_[index]) {
-            return *longSizes_[index];
-        }
         if (nulls_[index]) {
             return 0;
         }
@@ -297,9 +218,6 @@ class CopyRecordset : public Recordset {
 
     Bytes ChunkAt(std::size_t index, std::int64_t offset, std::size_t count) {
         CheckRow();
-        if (longSizes_[index]) {
-            return offset < 0 ? Bytes() : Reader(index).Read(offset, count);
-        }
         if (nulls_[index] || offset < 0) {
             return {};
         }
@@ -331,8 +249,6 @@ class CopyRecordset : public Recordset {
 
     // The next row from the server; EOF at the end of the COPY.
     void Advance() {
-        reader_.reset();
-        hasLong_ = false;
         PGconn* connection = session_.Handle();
         char* data = nullptr;
         const int length = PQgetCopyData(connection, &data, 0);
@@ -361,31 +277,13 @@ class CopyRecordset : public Recordset {
         if (!text.empty() && text.back() == '\n') {
             text.remove_suffix(1);
         }
-        const std::size_t expected = columns_.size() + longFields_.size();
+        const std::size_t expected = columns_.size();
         if (!SplitCopyRow(text, buffer_, spans_, nulls_) || spans_.size() != expected) {
             eof_ = true;
             throw DbError(-1,
                           RowContext() + ": the server's row has " + std::to_string(spans_.size()) +
                               " fields, not " + std::to_string(expected) + ".",
                           "PostgreSQL");
-        }
-        for (std::size_t j = 0; j < longFields_.size(); ++j) {
-            const std::size_t at = columns_.size() + j;
-            auto& size = longSizes_[longFields_[j]];
-            size.reset();
-            if (!nulls_[at]) {
-                std::int64_t bytes = 0;
-                const auto [start, length] = spans_[at];
-                const char* first = buffer_.data() + start;
-                if (std::from_chars(first, first + length, bytes).ec != std::errc()) {
-                    eof_ = true;
-                    throw DbError(
-                        -1, RowContext() + ": the server's size of a long value is not a number.",
-                        "PostgreSQL");
-                }
-                size = bytes;
-                hasLong_ = true;
-            }
         }
         decoded_.assign(columns_.size(), false);
         ++rowsRead_;
@@ -426,42 +324,9 @@ class CopyRecordset : public Recordset {
         return bytes_[index];
     }
 
-    // The reader of the long value of field `index` of the current row.
-    LongValueReader& Reader(std::size_t index) {
-        if (!reader_ || reader_->Field() != index) {
-            std::vector<Value> key;
-            for (const std::size_t k : keyFields_) {
-                key.push_back(ValueAt(k));
-            }
-            reader_ = std::make_unique<LongValueReader>(
-                index, [this, index, key] { return pieces_(index, key); }, RowContext());
-        }
-        return *reader_;
-    }
-
-    // The whole long value of field `index`, as the caller asks for it.
-    Value WholeLongValue(std::size_t index) {
-        const auto size = static_cast<std::size_t>(*longSizes_[index]);
-        Bytes bytes = Reader(index).Read(0, size);
-        if (bytes.size() != size) {
-            throw DbError(-1,
-                          RowContext() + ": the long value of field " +
-                              columns_[index].description.name + " ends before its size.",
-                          "PostgreSQL");
-        }
-        if (bytea_[index]) {
-            return Value(std::move(bytes));
-        }
-        return ValueFromText(columns_[index].description.sqlType,
-                             std::string(bytes.begin(), bytes.end()));
-    }
-
     CopySession& session_;  // Not owned.
     std::string table_;
     std::vector<ResultShape> columns_;
-    std::vector<std::size_t> longFields_;
-    std::vector<std::size_t> keyFields_;
-    CopyPlan::Pieces pieces_;
     std::vector<std::unique_ptr<CopyField>> fields_;
     std::vector<bool> bytea_;
     // The current row: its fields' text, undone escapes, in `buffer_`.
@@ -471,11 +336,6 @@ class CopyRecordset : public Recordset {
     std::vector<std::string> bytes_;
     std::string scratch_;  // the last text DriverTextOf changed
     std::vector<bool> decoded_;
-    // The sizes of the current row's values that COPY did not give, being
-    // too long, and the reader of the one being read in pieces.
-    std::vector<std::optional<std::int64_t>> longSizes_;
-    bool hasLong_ = false;
-    std::unique_ptr<LongValueReader> reader_;
     std::int64_t rowsRead_ = 0;
     bool copying_ = true;
     bool succeeded_ = false;  // the COPY ran to its end
@@ -520,30 +380,8 @@ bool CopyReadsAlike(std::string_view typeName) {
     return std::find(kAlike.begin(), kAlike.end(), typeName) != kAlike.end();
 }
 
-bool CopyMayBeLong(std::string_view typeName) {
-    // character(n) is bounded by its n, and read whole.
-    return typeName == "text" || typeName == "varchar" || typeName == "bytea";
-}
-
-std::string LongValuePiecesSql(std::string_view source, std::string_view value, bool binary,
-                               std::string_view where) {
-    // The value, made once in the subquery (OFFSET 0 keeps it apart),
-    // detoasted, so that each piece is cut from it in memory.
-    const std::string piece = std::to_string(kLongValuePiece);
-    const std::string bytes = binary ? "(" + std::string(value) + " || ''::bytea)"
-                                     : "convert_to(" + std::string(value) + ", 'UTF8')";
-    // substring(v, at, n) rather than "FROM at FOR n": the driver reads a
-    // statement that holds " FOR " whole, not through a cursor.
-    return "SELECT kesmark_at, substring(kesmark_value.v, kesmark_at::integer, " + piece +
-           ") FROM (SELECT " + bytes + " AS v FROM " + std::string(source) + " WHERE " +
-           std::string(where) +
-           " OFFSET 0) AS kesmark_value CROSS JOIN LATERAL generate_series(1, "
-           "octet_length(kesmark_value.v)::bigint, " +
-           piece + ") AS kesmark_at";
-}
-
 bool ReadsThroughCopy(const Recordset& recordset) {
-    return dynamic_cast<const CopyRecordset*>(&recordset) != nullptr;
+    return dynamic_cast<const CopyRecordset*>(&InnerOf(recordset)) != nullptr;
 }
 
 std::string_view DriverTextOf(std::string_view typeName, std::string_view text,
@@ -798,7 +636,9 @@ std::string CopySession::LastError() const {
     return FirstLine(PQerrorMessage(connection_.get()));
 }
 
-std::unique_ptr<Recordset> CopySession::OpenRecordset(CopyPlan plan) {
+std::unique_ptr<Recordset> CopySession::OpenRecordset(std::string table,
+                                                      std::vector<ResultShape> columns,
+                                                      const std::string& copy) {
     bool idle = false;
     if (!busy_.compare_exchange_strong(idle, true)) {
         return nullptr;
@@ -811,12 +651,12 @@ std::unique_ptr<Recordset> CopySession::OpenRecordset(CopyPlan plan) {
         Release();
         return nullptr;
     }
-    PgResult started = Exec(connection_.get(), plan.copy);
+    PgResult started = Exec(connection_.get(), copy);
     if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
         EndCopy(false);
         return nullptr;
     }
-    return std::make_unique<CopyRecordset>(*this, std::move(plan));
+    return std::make_unique<CopyRecordset>(*this, std::move(table), std::move(columns));
 }
 
 void CopySession::EndCopy(bool succeeded) {

@@ -10,9 +10,8 @@
 // date, time zone and number formats. Each value becomes what the driver's text of it
 // makes (ValueFromText), and only for the types whose COPY text is the
 // driver's text (CopyReadsAlike); a table with any other type is read
-// through the driver. A value longer than kLongValuePiece is not sent: COPY
-// gives its size instead, and it is read in pieces through the driver, by
-// its row's key, when asked for.
+// through the driver. Long values come in pieces
+// (odbc_postgres_long_values.h).
 
 #include <libpq-fe.h>
 
@@ -35,10 +34,8 @@ namespace kesmark::odbc {
 // True for a PostgreSQL type (its name as the driver reports it) whose text
 // in COPY gives the value the driver's text of it gives.
 bool CopyReadsAlike(std::string_view typeName);
-// True for the types whose values may be long (text and binary).
-bool CopyMayBeLong(std::string_view typeName);
 
-// True when `recordset` reads through COPY.
+// True when `recordset` reads through COPY (long values in pieces or not).
 bool ReadsThroughCopy(const Recordset& recordset);
 
 // One libpq connection, finished when it goes. Move-only.
@@ -58,31 +55,6 @@ class PgConnection {
     PGconn* handle_ = nullptr;
 };
 
-// What a COPY reads, and how its rows become the recordset's.
-struct CopyPlan {
-    std::string table;                 // names the table in messages
-    std::vector<ResultShape> columns;  // the fields, in order
-    // The fields whose values may be long, in order. The statement's row
-    // holds the fields, then one column for each of these: Null, or the
-    // value's size when it is longer than kLongValuePiece (the field itself
-    // then Null). Such a value is read in pieces, by the row's key.
-    std::vector<std::size_t> longFields;
-    std::vector<std::size_t> keyFields;  // the key's fields, in its order
-    std::string copy;                    // "COPY (SELECT ...) TO STDOUT"
-    // A recordset of the pieces of the long value of `field` in the row of
-    // `key` (LongValuePiecesSql).
-    using Pieces =
-        std::function<std::unique_ptr<Recordset>(std::size_t field, const std::vector<Value>& key)>;
-    Pieces pieces;
-};
-
-// The statement that reads one long value in pieces of kLongValuePiece
-// bytes, the value read once: each row the piece's place (from 1) and its
-// bytes (text as UTF-8), in order. `value` is the quoted column, `binary`
-// for bytea; `source` the quoted table, `where` its row's key condition.
-std::string LongValuePiecesSql(std::string_view source, std::string_view value, bool binary,
-                               std::string_view where);
-
 // The second session, on the server of one ODBC connection.
 class CopySession {
   public:
@@ -98,10 +70,12 @@ class CopySession {
     CopySession(const CopySession&) = delete;
     CopySession& operator=(const CopySession&) = delete;
 
-    // Opens a recordset over `plan`, in the snapshot the ODBC session
-    // reads. nullptr when the session is reading another table, or COPY
-    // cannot start (the driver reads then).
-    std::unique_ptr<Recordset> OpenRecordset(CopyPlan plan);
+    // Opens a recordset over `copy` ("COPY (SELECT ...) TO STDOUT", whose
+    // columns are `columns`), in the snapshot the ODBC session reads.
+    // nullptr when the session is reading another table, or COPY cannot
+    // start (the driver reads then).
+    std::unique_ptr<Recordset> OpenRecordset(std::string table, std::vector<ResultShape> columns,
+                                             const std::string& copy);
 
     // Asks the server to stop the COPY running, if any. Any thread.
     void Cancel() noexcept;
