@@ -264,6 +264,12 @@ TEST_F(ShowTest, RecordsOfLongValuesListTheirSizeAndFirstBytes) {
         EXPECT_EQ(RowOf(c.key, "Size"), c.size);
         EXPECT_EQ(RowOf(c.key, "Value"), c.value);
     }
+    // A row lists its long values the same way, read in pieces.
+    EXPECT_EQ(RowOf("TableDefs[Long].Rows[1]", "B"), Row(zeros, zeros, 8, 255));
+    EXPECT_EQ(RowOf("TableDefs[Long].Rows[1]", "M"), Row(piece + " ...", piece + " ...", 8, 255));
+    EXPECT_EQ(RowOf("TableDefs[Long].Rows[2]", "M"),
+              Row("Text " + piece.substr(5) + " ...", "Text " + piece.substr(5) + " ...", 7, 0));
+    EXPECT_EQ(RowOf("TableDefs[Long].Rows[3]", "M"), Row("Null", "Null", 7, 0));
 }
 
 TEST_F(ShowTest, ARecordInOneDatabaseOnlyListsAgainstNotFound) {
