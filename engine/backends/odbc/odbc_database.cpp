@@ -236,15 +236,13 @@ class OdbcDatabase : public TreeDatabase {
         const std::string source = catalog_->SelectSource(table);
         auto pieces = [this, table = std::string(table), source, fields, keyFields, binary](
                           std::size_t field, const std::vector<Value>& values) {
-            std::string where;
             std::vector<KeyParameter> parameters;
             for (std::size_t k = 0; k < keyFields.size(); ++k) {
-                where += (k ? " AND " : "") + connection_->QuoteIdentifier(keyFields[k]) + " = ?" +
-                         std::string(DialectFor(connection_->Kind()).KeyMatchCollation());
                 parameters.push_back(KeyParameter{k, values.at(k)});
             }
-            const std::string sql = LongValuePiecesSql(
-                source, connection_->QuoteIdentifier(fields.at(field)), binary.at(field), where);
+            const std::string sql =
+                LongValuePiecesSql(source, connection_->QuoteIdentifier(fields.at(field)),
+                                   binary.at(field), KeyMatch(keyFields));
             return OpenOdbcRecordset(*connection_, table, sql,
                                      BindKeys(table, keyFields, parameters));
         };
@@ -261,28 +259,12 @@ class OdbcDatabase : public TreeDatabase {
             throw DbError(errors::kTypeMismatch, "A key needs one value per key field.", "ODBC");
         }
         const std::string source = catalog_->SelectSource(table);
-        // The key columns' SQL types, from a statement that returns no row,
-        // so that the driver converts each bound text to the column's type.
-        auto describe = connection_->NewStatement();
-        describe.Execute(SelectColumns(keyFields) + " FROM " + source + " WHERE 1 = 0",
-                         "reading the key columns of table " + std::string(table));
-        std::vector<Parameter> parameters;
-        std::string where;
+        std::vector<KeyParameter> values;
         for (std::size_t i = 0; i < keyFields.size(); ++i) {
-            Parameter p;
-            p.column = describe.Describe(static_cast<SQLUSMALLINT>(i + 1));
-            if (const auto* bytes = keyValues[i].As<Bytes>()) {
-                p.bytes = *bytes;
-            } else if (const auto* b = keyValues[i].As<bool>()) {
-                p.text = *b ? "1" : "0";
-            } else {
-                p.text = PlainText(keyValues[i]);
-            }
-            parameters.push_back(std::move(p));
-            where += (i ? " AND " : "") + connection_->QuoteIdentifier(keyFields[i]) + " = ?";
-            where += DialectFor(connection_->Kind()).KeyMatchCollation();
+            values.push_back(KeyParameter{i, keyValues[i]});
         }
-        describe.CloseCursor();
+        const std::vector<Parameter> parameters = BindKeys(table, keyFields, values);
+        const std::string where = KeyMatch(keyFields);
         if (connection_->Kind() == Dbms::PostgreSQL && !fields.empty()) {
             if (auto reading = LongValuesOf(table, fields, keyFields, false)) {
                 auto row = OpenOdbcRecordset(
@@ -531,6 +513,16 @@ class OdbcDatabase : public TreeDatabase {
             collations.push_back(std::move(*collation));
         }
         return RangeSql(std::move(columns), collations);
+    }
+
+    // "k1 = ? AND k2 = ?", each finding the key by its bytes.
+    std::string KeyMatch(const std::vector<std::string>& keyFields) const {
+        std::string where;
+        for (std::size_t i = 0; i < keyFields.size(); ++i) {
+            where += (i ? " AND " : "") + connection_->QuoteIdentifier(keyFields[i]) + " = ?" +
+                     std::string(DialectFor(connection_->Kind()).KeyMatchCollation());
+        }
+        return where;
     }
 
     // The parameters of key values, each described as its key column so

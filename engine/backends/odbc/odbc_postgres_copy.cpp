@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 
 #include "engine/backends/odbc/odbc_connect_string.h"
 #include "engine/backends/odbc/odbc_postgres_long_values.h"
 #include "engine/backends/odbc/odbc_types.h"
-#include "engine/model/text.h"
 #include "engine/model/value_codec.h"
 
 namespace kesmark::odbc {

@@ -7,19 +7,16 @@
 //
 // A second session to the same server exports its snapshot, which every
 // transaction of the ODBC session then reads, and takes the ODBC session's
-// date, time zone and number formats. Each value becomes what the driver's text of it
-// makes (ValueFromText), and only for the types whose COPY text is the
-// driver's text (CopyReadsAlike); a table with any other type is read
-// through the driver. Long values come in pieces
+// date, time zone and number formats. Each value becomes what the driver's
+// text of it makes (ValueFromText), and only for the types whose COPY text
+// is the driver's text (CopyReadsAlike); a table with any other type is
+// read through the driver. Long values come in pieces
 // (odbc_postgres_long_values.h).
 
 #include <libpq-fe.h>
 
 #include <atomic>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>

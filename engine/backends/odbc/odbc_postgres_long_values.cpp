@@ -129,7 +129,8 @@ class LongValuesRecordset : public Recordset {
 
     bool AppendEncodedRow(std::string& out, std::vector<std::uint32_t>& ends,
                           std::int64_t longValueLimit) override {
-        if (HasLongValue()) {
+        // Values held whole are no longer than a piece.
+        if (HasLongValue() || longValueLimit < static_cast<std::int64_t>(kLongValuePiece)) {
             return Recordset::AppendEncodedRow(out, ends, longValueLimit);
         }
         for (std::size_t i = 0; i < fields_.size(); ++i) {

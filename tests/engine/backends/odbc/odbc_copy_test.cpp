@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,43 @@ TEST_F(OdbcCopy, ReadsTheDriverSessionsSnapshot) {
     server_.Psql("kesmark_copy",
                  "DELETE FROM live WHERE id > 100; "
                  "UPDATE live SET name = 'name 1' WHERE id = 1");
+}
+
+// The second session connects with what a data source gives, and reads
+// tables of odd names and of another schema.
+TEST_F(OdbcCopy, ADataSourceAndOddNamesAreReadThroughCopy) {
+    KESMARK_REQUIRE_POSTGRES(server_);
+    auto db = OpenDatabase(
+        "", "ODBC;DSN=kesmark_a;UID=" + server_.user + ";PWD=" + server_.password + ";");
+    const std::pair<std::string, std::vector<std::string>> tables[] = {
+        {"customers", {"id", "name", "email", "note"}},
+        {"Odd \"Name\"", {"Key Column", "ünïcode"}},
+        {"archive.orders", {"id", "closed"}},
+    };
+    for (const auto& [table, fields] : tables) {
+        SCOPED_TRACE(table);
+        auto rows = db->OpenOrderedRecordset(table, fields, {fields.front()});
+        EXPECT_TRUE(ReadsThroughCopy(*rows));
+        auto odbc = db->OpenRecordset(table, fields);
+        std::multiset<std::string> copied;
+        std::multiset<std::string> driven;
+        for (; !rows->IsEof(); rows->MoveNext()) {
+            std::string row;
+            for (std::size_t f = 0; f < fields.size(); ++f) {
+                rows->Field(f).AppendEncodedValue(row);
+            }
+            copied.insert(row);
+        }
+        for (; !odbc->IsEof(); odbc->MoveNext()) {
+            std::string row;
+            for (std::size_t f = 0; f < fields.size(); ++f) {
+                odbc->Field(f).AppendEncodedValue(row);
+            }
+            driven.insert(row);
+        }
+        EXPECT_FALSE(copied.empty());
+        EXPECT_EQ(copied, driven);
+    }
 }
 
 // A recordset closed before its last row stops its COPY; the next table is
