@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include "engine/model/text.h"
+
 namespace kesmark {
 
 namespace {
@@ -191,22 +193,10 @@ std::optional<Bytes> ParseHexBytes(std::string_view text) {
     if (text.size() < 2 || text.substr(0, 2) != "0x" || text.size() % 2 != 0) {
         return std::nullopt;
     }
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    };
     Bytes bytes;
     for (std::size_t i = 2; i < text.size(); i += 2) {
-        const int high = digit(text[i]);
-        const int low = digit(text[i + 1]);
+        const int high = HexDigitValue(text[i]);
+        const int low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

@@ -6,6 +6,7 @@
 #include "engine/backends/odbc/odbc_connect_string.h"
 #include "engine/backends/odbc/odbc_postgres_long_values.h"
 #include "engine/backends/odbc/odbc_types.h"
+#include "engine/model/text.h"
 #include "engine/model/value_codec.h"
 
 namespace kesmark::odbc {
@@ -48,19 +49,6 @@ constexpr std::string_view kFormatsQuery =
     "SELECT name, setting FROM pg_catalog.pg_settings "
     "WHERE name IN ('DateStyle', 'IntervalStyle', 'TimeZone', 'extra_float_digits')";
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The bytes of a bytea in the hex format ("\x0aff"); false when `text` is
 // not one.
 bool DecodeBytea(std::string_view text, std::string& out) {
@@ -70,8 +58,8 @@ bool DecodeBytea(std::string_view text, std::string& out) {
     }
     out.reserve((text.size() - 2) / 2);
     for (std::size_t i = 2; i < text.size(); i += 2) {
-        const int high = HexDigit(text[i]);
-        const int low = HexDigit(text[i + 1]);
+        const int high = HexDigitValue(text[i]);
+        const int low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }
@@ -80,32 +68,12 @@ bool DecodeBytea(std::string_view text, std::string& out) {
     return true;
 }
 
-class CopyRecordset;
-
-class CopyField : public RecordsetField {
-  public:
-    CopyField(CopyRecordset& owner, std::size_t index) : owner_(owner), index_(index) {}
-
-    std::string Name() override;
-    int Type() override;
-    Value GetValue() override;
-    void AppendEncodedValue(std::string& out) override;
-    std::int64_t FieldSize() override;
-    Bytes GetChunk(std::int64_t offset, std::size_t count) override;
-    std::string SourceTable() override;
-    std::string SourceField() override;
-
-  private:
-    CopyRecordset& owner_;  // Not owned.
-    std::size_t index_;
-};
-
 class CopyRecordset : public Recordset {
   public:
     CopyRecordset(CopySession& session, std::string table, std::vector<ResultShape> columns)
         : session_(session), table_(std::move(table)), columns_(std::move(columns)) {
         for (std::size_t i = 0; i < columns_.size(); ++i) {
-            fields_.push_back(std::make_unique<CopyField>(*this, i));
+            fields_.push_back(std::make_unique<OwnedField<CopyRecordset>>(*this, i));
             bytea_.push_back(IsBinarySqlType(columns_[i].description.sqlType));
         }
         try {
@@ -325,7 +293,7 @@ class CopyRecordset : public Recordset {
     CopySession& session_;  // Not owned.
     std::string table_;
     std::vector<ResultShape> columns_;
-    std::vector<std::unique_ptr<CopyField>> fields_;
+    std::vector<std::unique_ptr<OwnedField<CopyRecordset>>> fields_;
     std::vector<bool> bytea_;
     // The current row: its fields' text, undone escapes, in `buffer_`.
     std::string buffer_;
@@ -340,31 +308,6 @@ class CopyRecordset : public Recordset {
     bool eof_ = true;
     bool closed_ = false;
 };
-
-std::string CopyField::Name() {
-    return owner_.Column(index_).description.name;
-}
-int CopyField::Type() {
-    return owner_.Column(index_).daoType;
-}
-Value CopyField::GetValue() {
-    return owner_.ValueAt(index_);
-}
-void CopyField::AppendEncodedValue(std::string& out) {
-    owner_.AppendEncoded(index_, out);
-}
-std::int64_t CopyField::FieldSize() {
-    return owner_.SizeAt(index_);
-}
-Bytes CopyField::GetChunk(std::int64_t offset, std::size_t count) {
-    return owner_.ChunkAt(index_, offset, count);
-}
-std::string CopyField::SourceTable() {
-    return owner_.Table();
-}
-std::string CopyField::SourceField() {
-    return owner_.Column(index_).sourceField;
-}
 
 }  // namespace
 
@@ -449,9 +392,9 @@ bool SplitCopyRow(std::string_view line, std::string& buffer,
                     case 'x': {
                         int value = 0;
                         int digits = 0;
-                        for (; digits < 2 && i < field.size() && HexDigit(field[i]) >= 0;
+                        for (; digits < 2 && i < field.size() && HexDigitValue(field[i]) >= 0;
                              ++digits, ++i) {
-                            value = value * 16 + HexDigit(field[i]);
+                            value = value * 16 + HexDigitValue(field[i]);
                         }
                         if (digits == 0) {
                             buffer.push_back('x');
@@ -558,8 +501,8 @@ std::unique_ptr<CopySession> CopySession::Open(Connection& odbc, const std::stri
         PQresultStatus(exported.get()) == PGRES_TUPLES_OK && PQntuples(exported.get()) == 1
             ? PQgetvalue(exported.get(), 0, 0)
             : "";
-    if (id.empty() ||
-        !std::all_of(id.begin(), id.end(), [](char c) { return HexDigit(c) >= 0 || c == '-'; })) {
+    if (id.empty() || !std::all_of(id.begin(), id.end(),
+                                   [](char c) { return HexDigitValue(c) >= 0 || c == '-'; })) {
         reason = "no snapshot to share: " + session->LastError();
         return nullptr;
     }

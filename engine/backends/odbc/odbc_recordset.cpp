@@ -163,26 +163,6 @@ SQLLEN BoundBytes(const ColumnDescription& column, Binding binding) {
     return static_cast<SQLLEN>((units + 1) * sizeof(SQLWCHAR));
 }
 
-class OdbcRecordset;
-
-class OdbcField : public RecordsetField {
-  public:
-    OdbcField(OdbcRecordset& owner, std::size_t index) : owner_(owner), index_(index) {}
-
-    std::string Name() override;
-    int Type() override;
-    Value GetValue() override;
-    void AppendEncodedValue(std::string& out) override;
-    std::int64_t FieldSize() override;
-    Bytes GetChunk(std::int64_t offset, std::size_t count) override;
-    std::string SourceTable() override;
-    std::string SourceField() override;
-
-  private:
-    OdbcRecordset& owner_;  // Not owned.
-    std::size_t index_;
-};
-
 class OdbcRecordset : public Recordset {
   public:
     // Runs `sql` with `parameters` bound to its markers.
@@ -207,7 +187,8 @@ class OdbcRecordset : public Recordset {
                                std::find(utf8Types.begin(), utf8Types.end(),
                                          FoldAsciiCase(typeName)) != utf8Types.end();
             columns_.push_back(std::move(result));
-            fields_.push_back(std::make_unique<OdbcField>(*this, columns_.size() - 1));
+            fields_.push_back(
+                std::make_unique<OwnedField<OdbcRecordset>>(*this, columns_.size() - 1));
         }
         values_.resize(columns_.size());
         sizes_.resize(columns_.size());
@@ -684,7 +665,7 @@ class OdbcRecordset : public Recordset {
     SQLULEN rowsFetched_ = 0;
     Statement statement_;
     std::string table_;
-    std::vector<std::unique_ptr<OdbcField>> fields_;
+    std::vector<std::unique_ptr<OwnedField<OdbcRecordset>>> fields_;
     bool bound_ = false;
     bool countsRows_ = false;       // the driver reports the rows of each block
     std::size_t rowBytes_ = 0;      // bound buffers of one row
@@ -711,38 +692,6 @@ class OdbcRecordset : public Recordset {
     bool eof_ = true;
     bool closed_ = false;
 };
-
-std::string OdbcField::Name() {
-    return owner_.Column(index_).description.name;
-}
-
-int OdbcField::Type() {
-    return owner_.Column(index_).daoType;
-}
-
-Value OdbcField::GetValue() {
-    return owner_.ValueAt(index_);
-}
-
-void OdbcField::AppendEncodedValue(std::string& out) {
-    owner_.AppendEncoded(index_, out);
-}
-
-std::int64_t OdbcField::FieldSize() {
-    return owner_.SizeAt(index_);
-}
-
-Bytes OdbcField::GetChunk(std::int64_t offset, std::size_t count) {
-    return owner_.ChunkAt(index_, offset, count);
-}
-
-std::string OdbcField::SourceTable() {
-    return owner_.Table();
-}
-
-std::string OdbcField::SourceField() {
-    return owner_.Column(index_).sourceField;
-}
 
 }  // namespace
 

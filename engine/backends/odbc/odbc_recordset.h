@@ -44,6 +44,31 @@ struct ResultShape {
 // The columns of the result `statement` (on `connection`) holds.
 std::vector<ResultShape> DescribeResult(Connection& connection, Statement& statement);
 
+// A field of a recordset that answers for its fields' current values: the
+// recordset (Owner) gives Column(i) (its description.name, daoType and
+// sourceField), Table(), and the current row's ValueAt, AppendEncoded,
+// SizeAt and ChunkAt of column i.
+template <class Owner>
+class OwnedField : public RecordsetField {
+  public:
+    OwnedField(Owner& owner, std::size_t index) : owner_(owner), index_(index) {}
+
+    std::string Name() override { return owner_.Column(index_).description.name; }
+    int Type() override { return owner_.Column(index_).daoType; }
+    Value GetValue() override { return owner_.ValueAt(index_); }
+    void AppendEncodedValue(std::string& out) override { owner_.AppendEncoded(index_, out); }
+    std::int64_t FieldSize() override { return owner_.SizeAt(index_); }
+    Bytes GetChunk(std::int64_t offset, std::size_t count) override {
+        return owner_.ChunkAt(index_, offset, count);
+    }
+    std::string SourceTable() override { return owner_.Table(); }
+    std::string SourceField() override { return owner_.Column(index_).sourceField; }
+
+  private:
+    Owner& owner_;  // Not owned.
+    std::size_t index_;
+};
+
 // Runs `sql`, with `parameters` bound to its markers, on `connection` (not
 // owned; it must outlive the recordset) and
 // returns a recordset on its first row. `table` names the table in messages
