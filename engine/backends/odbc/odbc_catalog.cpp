@@ -671,42 +671,59 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
         return *relations_;
     }
 
+    // The tables are listed by name and each is described when it is read,
+    // so that a schema of very many tables holds their names only.
     void LoadTableDefs(CollectionNode& tables) {
         std::weak_ptr<CatalogReader> weak = weak_from_this();
+        auto positions = std::make_shared<std::vector<std::uint32_t>>();
         const auto& entries = Tables();
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            const TableEntry& entry = entries[i];
-            if (entry.view) {
-                continue;
+            if (!entries[i].view) {
+                positions->push_back(static_cast<std::uint32_t>(i));
             }
-            ObjectNode& node = tables.Add(entry.key);
-            Properties& p = node.properties;
-            p.Add("Name", dao::kText, entry.key);
-            p.Add("Attributes", dao::kLong, entry.system ? kSystemObject : 0);
-            p.Add("TableType", dao::kText, entry.type);
-            p.Add("SchemaName", dao::kText, entry.schema ? Value(*entry.schema) : Value());
-            p.Add("SourceTableName", dao::kText, entry.name);
-            p.Add("Description", dao::kText, TextOrNull(entry.remarks));
-            p.Add("Updatable", dao::kBoolean, false);
-            // Counted once: the data comparison and the table's properties
-            // speak of the same count, and a large table is not read twice.
-            p.Add(Property(
-                "RecordCount", dao::kLong,
-                Property::Reader([weak, i, count = std::make_shared<std::optional<Value>>()] {
-                    if (!*count) {
-                        *count = Lock(weak)->CountRows(i);
-                    }
-                    return **count;
-                })));
-            node.Collection(collections::kFields).loader = [weak, i](CollectionNode& fields) {
-                auto reader = Lock(weak);
-                AddFields(fields, reader->ColumnsOf(reader->Tables()[i]));
-            };
-            node.Collection(collections::kIndexes).loader = [weak, i](CollectionNode& indexes) {
-                auto reader = Lock(weak);
-                reader->LoadIndexes(reader->Tables()[i], indexes);
-            };
         }
+        MemberSource source;
+        source.count = positions->size();
+        source.nameAt = [weak, positions](std::size_t at) {
+            return Lock(weak)->Tables()[(*positions)[at]].key;
+        };
+        source.describe = [weak, positions](std::size_t at, ObjectNode& node) {
+            Lock(weak)->DescribeTable((*positions)[at], node);
+        };
+        tables.source = std::move(source);
+    }
+
+    // The table of entry `i`: its properties, and its fields and indexes
+    // read when asked for.
+    void DescribeTable(std::size_t i, ObjectNode& node) {
+        std::weak_ptr<CatalogReader> weak = weak_from_this();
+        const TableEntry& entry = Tables()[i];
+        Properties& p = node.properties;
+        p.Add("Name", dao::kText, entry.key);
+        p.Add("Attributes", dao::kLong, entry.system ? kSystemObject : 0);
+        p.Add("TableType", dao::kText, entry.type);
+        p.Add("SchemaName", dao::kText, entry.schema ? Value(*entry.schema) : Value());
+        p.Add("SourceTableName", dao::kText, entry.name);
+        p.Add("Description", dao::kText, TextOrNull(entry.remarks));
+        p.Add("Updatable", dao::kBoolean, false);
+        // Counted once: the data comparison and the table's properties
+        // speak of the same count, and a large table is not read twice.
+        p.Add(
+            Property("RecordCount", dao::kLong,
+                     Property::Reader([weak, i, count = std::make_shared<std::optional<Value>>()] {
+                         if (!*count) {
+                             *count = Lock(weak)->CountRows(i);
+                         }
+                         return **count;
+                     })));
+        node.Collection(collections::kFields).loader = [weak, i](CollectionNode& fields) {
+            auto reader = Lock(weak);
+            AddFields(fields, reader->ColumnsOf(reader->Tables()[i]));
+        };
+        node.Collection(collections::kIndexes).loader = [weak, i](CollectionNode& indexes) {
+            auto reader = Lock(weak);
+            reader->LoadIndexes(reader->Tables()[i], indexes);
+        };
     }
 
     Value CountRows(std::size_t index) {

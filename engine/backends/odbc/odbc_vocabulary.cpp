@@ -216,35 +216,46 @@ void AfterLoading(CollectionNode& collection, std::function<void(CollectionNode&
     };
 }
 
+void SpeakTable(ObjectNode& table, Dbms dbms, const std::shared_ptr<const SqliteDetails>& sqlite) {
+    if (const Property* type = table.properties.Find("TableType")) {
+        table.properties.Set(
+            "TableType", type->Type(),
+            vocabulary::CanonicalTableType(TextOfProperty(table.properties, "TableType")));
+    }
+    std::weak_ptr<CollectionNode> indexes;
+    if (const auto found = table.collections.find(collections::kIndexes);
+        found != table.collections.end()) {
+        indexes = found->second;
+        if (sqlite) {
+            AfterLoading(*found->second,
+                         [sqlite](CollectionNode& loaded) { MarkDescendingKeys(loaded, *sqlite); });
+        }
+    }
+    const auto fields = table.collections.find(collections::kFields);
+    if (fields == table.collections.end()) {
+        return;
+    }
+    AfterLoading(*fields->second,
+                 [dbms, indexes, sqlite, name = table.name](CollectionNode& loaded) {
+                     SpeakFields(loaded, dbms, name, sqlite.get());
+                     if (const auto keys = indexes.lock()) {
+                         MarkKeyFields(loaded, *keys, dbms);
+                     }
+                 });
+}
+
+// Every table, held or described when read.
 void SpeakTables(CollectionNode& tables, Dbms dbms,
                  const std::shared_ptr<const SqliteDetails>& sqlite) {
     for (const auto& table : tables.members) {
-        if (const Property* type = table->properties.Find("TableType")) {
-            table->properties.Set(
-                "TableType", type->Type(),
-                vocabulary::CanonicalTableType(TextOfProperty(table->properties, "TableType")));
-        }
-        std::weak_ptr<CollectionNode> indexes;
-        if (const auto found = table->collections.find(collections::kIndexes);
-            found != table->collections.end()) {
-            indexes = found->second;
-            if (sqlite) {
-                AfterLoading(*found->second, [sqlite](CollectionNode& loaded) {
-                    MarkDescendingKeys(loaded, *sqlite);
-                });
-            }
-        }
-        const auto fields = table->collections.find(collections::kFields);
-        if (fields == table->collections.end()) {
-            continue;
-        }
-        AfterLoading(*fields->second,
-                     [dbms, indexes, sqlite, name = table->name](CollectionNode& loaded) {
-                         SpeakFields(loaded, dbms, name, sqlite.get());
-                         if (const auto keys = indexes.lock()) {
-                             MarkKeyFields(loaded, *keys, dbms);
-                         }
-                     });
+        SpeakTable(*table, dbms, sqlite);
+    }
+    if (tables.source) {
+        tables.source->describe = [describe = std::move(tables.source->describe), dbms, sqlite](
+                                      std::size_t index, ObjectNode& table) {
+            describe(index, table);
+            SpeakTable(table, dbms, sqlite);
+        };
     }
 }
 
