@@ -206,10 +206,9 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     }
 
     std::string SelectSource(std::string_view key) {
-        for (const auto& entry : Tables()) {
-            if (entry.key == key) {
-                return QualifiedName(entry);
-            }
+        const auto& entries = Tables();
+        if (const auto found = byKey_.find(key); found != byKey_.end()) {
+            return QualifiedName(entries[found->second]);
         }
         return Conn().QuoteIdentifier(key);
     }
@@ -425,16 +424,28 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
             entries[i].key = keys[i];
         }
         tables_ = std::move(entries);
+        // Indexes into the list, by key and by name: a large schema is
+        // looked up once a table, not read through each time.
+        for (std::size_t i = 0; i < tables_->size(); ++i) {
+            byKey_.emplace((*tables_)[i].key, i);
+            byName_.emplace((*tables_)[i].name, i);
+        }
         return *tables_;
     }
 
     const TableEntry* FindEntry(const std::optional<std::string>& schema, const std::string& name) {
-        for (const auto& entry : Tables()) {
-            if (entry.name == name && (!schema || !entry.schema || *entry.schema == *schema)) {
-                return &entry;
+        const auto& entries = Tables();
+        // The first listed of that name in that schema.
+        std::optional<std::size_t> first;
+        const auto [begin, end] = byName_.equal_range(name);
+        for (auto it = begin; it != end; ++it) {
+            const TableEntry& entry = entries[it->second];
+            if ((!schema || !entry.schema || *entry.schema == *schema) &&
+                (!first || it->second < *first)) {
+                first = it->second;
             }
         }
-        return nullptr;
+        return first ? &entries[*first] : nullptr;
     }
 
     // The key of the table `name` of `schema`, also when it is not listed
@@ -727,6 +738,12 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
     }
 
     Value CountRows(std::size_t index) {
+        // The session's locks let go of now and then: each table counted
+        // holds one to the end of the transaction.
+        constexpr int kCountsPerTransaction = 256;
+        if (++counts_ % kCountsPerTransaction == 0) {
+            Conn().EndTransactionKeepingSnapshot();
+        }
         const TableEntry& entry = Tables()[index];
         const std::string context = "counting the rows of table " + entry.key;
         Statement statement = Conn().NewStatement();
@@ -1203,6 +1220,11 @@ class CatalogReader : public std::enable_shared_from_this<CatalogReader> {
 
     Connection* connection_;  // Not owned; null once detached.
     std::optional<std::vector<TableEntry>> tables_;
+    int counts_ = 0;  // tables counted
+    // Positions in tables_ by key and by name (views into tables_, which
+    // does not change once read).
+    std::unordered_map<std::string_view, std::size_t> byKey_;
+    std::unordered_multimap<std::string_view, std::size_t> byName_;
     std::optional<std::string> defaultSchema_;
     std::map<std::string, SchemaColumns> schemaColumns_;
     std::map<std::string, std::vector<RelationEntry>> foreignKeys_;

@@ -805,6 +805,13 @@ void Connection::CancelRunningCall() noexcept {
     }
 }
 
+void Connection::EndTransactionKeepingSnapshot() noexcept {
+    if (manualCommit_ && connection_ && !transactionStart_.empty() && !transactionStartDue_) {
+        SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_COMMIT);
+        transactionStartDue_ = true;
+    }
+}
+
 void Connection::RecoverAfterFailure() noexcept {
     if (manualCommit_ && connection_) {
         SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK);

@@ -296,6 +296,11 @@ class Connection {
     bool BeginDueTransaction();
     // Begins no transaction with it any more.
     void StopBeginningTransactionsWith() { transactionStart_.clear(); }
+    // Where every transaction begins with that statement: ends the running
+    // one, letting go of the locks its reads took (one a table read, kept
+    // to its end, run out on a large schema); the next statement begins
+    // another, reading the same snapshot. Nothing otherwise.
+    void EndTransactionKeepingSnapshot() noexcept;
 
     // While a statement's call runs (executing, fetching), the connection
     // knows the statement, so that another thread can stop it.

@@ -600,8 +600,12 @@ std::unique_ptr<Recordset> CopySession::OpenRecordset(std::string table,
     return std::make_unique<CopyRecordset>(*this, std::move(table), std::move(columns));
 }
 
-void CopySession::EndCopy(bool succeeded) {
-    Run(succeeded ? "RELEASE SAVEPOINT kesmark_copy" : "ROLLBACK TO SAVEPOINT kesmark_copy");
+void CopySession::EndCopy(bool /*succeeded*/) {
+    // A COPY only reads: its savepoint is rolled back, failed or not, so
+    // that the lock it took on its table goes with it (a transaction that
+    // kept one lock a table would run out of them on a large schema).
+    Run("ROLLBACK TO SAVEPOINT kesmark_copy");
+    Run("RELEASE SAVEPOINT kesmark_copy");
     Release();
 }
 

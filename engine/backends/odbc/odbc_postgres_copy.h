@@ -77,8 +77,8 @@ class CopySession {
     // Asks the server to stop the COPY running, if any. Any thread.
     void Cancel() noexcept;
 
-    // Used by the recordset: the connection, and the end of its COPY
-    // (its savepoint released or rolled back to).
+    // Used by the recordset: the connection, and the end of its COPY (its
+    // savepoint rolled back to, its locks let go).
     PGconn* Handle() const { return connection_.get(); }
     void EndCopy(bool succeeded);
     // The message of the session's last failure, one line.

@@ -62,3 +62,13 @@ INSERT INTO other_kinds VALUES (1, '1 day 02:00:00', 12.5), (2, NULL, NULL);
 -- Written to by the tests while a comparison reads it.
 CREATE TABLE live (id integer PRIMARY KEY, name text);
 INSERT INTO live SELECT n, 'name ' || n FROM generate_series(1, 100) AS n;
+
+-- Many small tables: reading them all must not hold one lock each.
+DO $$
+BEGIN
+    FOR t IN 1..300 LOOP
+        EXECUTE format('CREATE TABLE many_%s (id integer PRIMARY KEY, v text)', t);
+        EXECUTE format('INSERT INTO many_%s VALUES (1, ''a'')', t);
+    END LOOP;
+END
+$$;
