@@ -3,6 +3,7 @@
 # Usage: bench/data-bench.sh [BUILD_DIR]   (default: build)
 set -eu
 cd "$(dirname "$0")/.."
+. bench/measure.sh
 build=${1:-build}
 diff_bin="$build/bin/kesmark-diff"
 [ -x "$diff_bin" ] || { echo "no $diff_bin: build first (scripts/build.sh)" >&2; exit 2; }
@@ -28,21 +29,6 @@ peak_kib() {
   /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1
 }
 
-# Peak private (anonymous) memory in KiB, sampled every 5 ms: the resident
-# size above also counts the pages of the database files that SQLite maps,
-# which belong to the system's file cache, not to the program.
-peak_private_kib() {
-  "$@" >/dev/null 2>&1 &
-  pid=$!
-  peak=0
-  while kill -0 "$pid" 2>/dev/null; do
-    now=$(awk '/^RssAnon:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
-    [ -n "$now" ] && [ "$now" -gt "$peak" ] && peak=$now
-    sleep 0.005
-  done
-  wait "$pid" || true
-  echo "$peak"
-}
 
 echo "== 1,000,000 rows x 10 columns, one value differs near the end"
 sqlite3 "$work/a.db" <<'SQL'

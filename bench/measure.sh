@@ -1,9 +1,10 @@
-# Shared by the bench scripts (sourced): runs a command and prints its wall
-# time and peak resident memory as /usr/bin/time measures them. The peak
-# resident size counts every page the program touched, the pages of database
-# files that SQLite maps included. RUNS (default 3) runs give the median time
-# and the largest peak. Exit status 0 or 1 of kesmark-diff is its answer, not
-# a failure; 2 stops the script.
+# Shared by the bench scripts (sourced). measure runs a command and prints
+# its wall time and peak resident memory as /usr/bin/time measures them. The
+# peak resident size counts every page the program touched, the pages of
+# database files that SQLite maps included. RUNS (default 3) runs give the
+# median time and the largest peak. Exit status 0 or 1 of kesmark-diff is its
+# answer, not a failure; 2 stops the script. peak_private_kib, at the end,
+# leaves the mapped pages out.
 
 measure() {
   runs=${RUNS:-3}
@@ -27,4 +28,21 @@ measure() {
       printf "peak resident: %.1f MiB (largest of %d)\n", peak / 1024, runs
     }'
   rm -f "$out" "$out.time" "$out.err"
+}
+
+# Peak private (anonymous) memory in KiB of one run of a command, sampled
+# every 5 ms: the resident size that measure prints also counts the pages of
+# the database files that SQLite maps, which belong to the system's file
+# cache, not to the program.
+peak_private_kib() {
+  "$@" >/dev/null 2>&1 &
+  pid=$!
+  peak=0
+  while kill -0 "$pid" 2>/dev/null; do
+    now=$(awk '/^RssAnon:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
+    [ -n "$now" ] && [ "$now" -gt "$peak" ] && peak=$now
+    sleep 0.005
+  done
+  wait "$pid" || true
+  echo "$peak"
 }

@@ -15,6 +15,7 @@
 # run it, and whether kesmark-diff then finds the two files the same.
 set -eu
 cd "$(dirname "$0")/.."
+. bench/measure.sh
 build=${1:-build}
 diff_bin="$build/bin/kesmark-diff"
 [ -x "$diff_bin" ] || { echo "no $diff_bin: build first (scripts/build.sh)" >&2; exit 2; }
@@ -43,19 +44,6 @@ median() {
   done | sort -n | awk '{ t[NR] = $1 } END { printf "%.3f", (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
 }
 
-# Peak private (anonymous) memory in KiB, sampled every 5 ms.
-peak_private_kib() {
-  "$@" >/dev/null 2>&1 &
-  pid=$!
-  peak=0
-  while kill -0 "$pid" 2>/dev/null; do
-    now=$(awk '/^RssAnon:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
-    [ -n "$now" ] && [ "$now" -gt "$peak" ] && peak=$now
-    sleep 0.005
-  done
-  wait "$pid" || true
-  echo "$peak"
-}
 
 make_pair() {
   n=$1

@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "tests/support/test_support.h"
 
@@ -216,20 +215,8 @@ TEST_F(SyncCliTest, WhatTheScriptCannotExpressIsListedAndCounted) {
         << result.err;
 }
 
-// The program `name` as the PATH finds it; empty when it is not there.
-std::filesystem::path FindProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "");
-    for (std::string folder; std::getline(folders, folder, ':');) {
-        if (!folder.empty() && std::filesystem::exists(std::filesystem::path(folder) / name)) {
-            return std::filesystem::path(folder) / name;
-        }
-    }
-    return {};
-}
-
 TEST_F(SyncCliTest, WhatTheComparisonLeavesOutTheScriptLeavesAlone) {
-    const auto sqlite3 = FindProgram("sqlite3");
+    const auto sqlite3 = test::FindProgram("sqlite3");
     if (sqlite3.empty()) {
         GTEST_SKIP() << "sqlite3 not found on the PATH (scripts/install-deps.sh installs it)";
     }
@@ -291,7 +278,7 @@ TEST_F(SyncCliTest, WhatTheComparisonLeavesOutTheScriptLeavesAlone) {
 }
 
 TEST_F(SyncCliTest, LongValuesGoIntoTheScriptInPieces) {
-    const auto sqlite3 = FindProgram("sqlite3");
+    const auto sqlite3 = test::FindProgram("sqlite3");
     if (sqlite3.empty()) {
         GTEST_SKIP() << "sqlite3 not found on the PATH (scripts/install-deps.sh installs it)";
     }

@@ -182,6 +182,17 @@ DiffResult RunDiffUnchecked(const std::vector<std::string>& args,
     return RunProgram(DiffProgram(), args, false, changes);
 }
 
+fs::path FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        if (!folder.empty() && fs::exists(fs::path(folder) / name)) {
+            return fs::path(folder) / name;
+        }
+    }
+    return {};
+}
+
 fs::path SharedTestData() {
     return fs::path(KESMARK_SHARED_DIR) / "testdata";
 }

@@ -97,6 +97,9 @@ std::string NodeLines(const std::string& json);
 // run the test once with KESMARK_DIFF naming the program to record from.
 void ExpectRecordedNodes(const std::string& json, const std::string& name);
 
+// The program `name` as the PATH finds it; empty when it is not there.
+fs::path FindProgram(const std::string& name);
+
 // The shared test data folder (../shared/testdata from the project root).
 fs::path SharedTestData();
 bool HasSharedTestData();

@@ -14,32 +14,16 @@
 
 #include <cstdlib>
 #include <map>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/dice.h"
 #include "tests/support/test_support.h"
 
 namespace kesmark::test {
 namespace {
-
-// Random choices from one seed, the same on every run.
-class Dice {
-  public:
-    explicit Dice(std::uint64_t seed) : engine_(seed) {}
-    // 0 .. n-1.
-    std::size_t Below(std::size_t n) { return n == 0 ? 0 : engine_() % n; }
-    bool Chance(int percent) { return static_cast<int>(Below(100)) < percent; }
-    template <class T>
-    const T& Pick(const std::vector<T>& from) {
-        return from[Below(from.size())];
-    }
-
-  private:
-    std::mt19937_64 engine_;
-};
 
 struct GenColumn {
     std::string name;
@@ -368,19 +352,6 @@ std::string Render(const GenDatabase& db) {
         }
     }
     return sql + "COMMIT;\n";
-}
-
-// The program `name` as the PATH finds it; empty when it is not there.
-fs::path FindProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "");
-    for (std::string folder; std::getline(folders, folder, ':');) {
-        const fs::path candidate = fs::path(folder) / name;
-        if (!folder.empty() && fs::exists(candidate)) {
-            return candidate;
-        }
-    }
-    return {};
 }
 
 std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {

@@ -12,30 +12,15 @@
 
 #include <cstdlib>
 #include <map>
-#include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/engine/backends/odbc/odbc_test_support.h"
+#include "tests/support/dice.h"
 
 namespace kesmark::test::odbc {
 namespace {
-
-class Dice {
-  public:
-    explicit Dice(std::uint64_t seed) : engine_(seed) {}
-    std::size_t Below(std::size_t n) { return n == 0 ? 0 : engine_() % n; }
-    bool Chance(int percent) { return static_cast<int>(Below(100)) < percent; }
-    template <class T>
-    const T& Pick(const std::vector<T>& from) {
-        return from[Below(from.size())];
-    }
-
-  private:
-    std::mt19937_64 engine_;
-};
 
 const std::vector<std::string> kTypes = {
     "integer",       "bigint",  "text",  "varchar(20)", "double precision",
@@ -405,18 +390,6 @@ TEST_F(OdbcSync, ASqliteDatabaseMovesToPostgresWithItsRowsKeysAndNumbering) {
         RunDiff({"--data", "--exclude", "QueryDefs[OrderTotals]", "--exclude",
                  "Containers[Tables].Documents[OrderTotals]", shop.string(), b});
     EXPECT_EQ(after.exitCode, 0) << after.out << written.out;
-}
-
-// The path of the program `name` as the PATH finds it; empty when absent.
-fs::path FindProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "");
-    for (std::string folder; std::getline(folders, folder, ':');) {
-        if (!folder.empty() && fs::exists(fs::path(folder) / name)) {
-            return fs::path(folder) / name;
-        }
-    }
-    return {};
 }
 
 TEST_F(OdbcSync, OtherTargetsGetTheRowsAndAListOfTheRest) {
