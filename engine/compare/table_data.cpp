@@ -517,6 +517,10 @@ bool LongValuesEqual(const Value& a, const Value& b) {
     return VariantEqual(a, b);
 }
 
+bool IsOnAServer(const Database& db) {
+    return db.Kind().backend == "ODBC";
+}
+
 std::string RowKeyText(const std::vector<Value>& key) {
     std::vector<std::string> texts;
     texts.reserve(key.size());
@@ -577,7 +581,7 @@ RecordPairing PlanPairing(Database& db1, Database& db2, std::string_view table,
     }
     pairing.byKey = options.matching == RecordMatching::Key && !pairing.keyFields.empty();
     pairing.checksums = pairing.byKey && options.checksums == ChecksumUse::Auto &&
-                        (db1.Kind().backend == "ODBC" || db2.Kind().backend == "ODBC");
+                        (IsOnAServer(db1) || IsOnAServer(db2));
     pairing.checksumRangeRows = std::max<std::int64_t>(options.checksumRangeRows, 1);
     return pairing;
 }

@@ -86,6 +86,10 @@ RecordPairing PlanPairing(Database& db1, Database& db2, std::string_view table,
 // The text of a row key ("5", "1, a"), as row nodes name rows (node_key.h).
 std::string RowKeyText(const std::vector<Value>& key);
 
+// True for a database a server holds (read through ODBC): it reads a table
+// to count it, and sends what it reads over a connection.
+bool IsOnAServer(const Database& db);
+
 class TableDataComparison {
   public:
     // `db1`, `db2` and `host` are not owned; they must outlive Run().

@@ -102,7 +102,7 @@ bool ComparisonRun::Walk(Level level, const NodeKey& owner, const NodeKey& owner
             // A server counts by reading the table: both count at once.
             Value count1;
             Value count2;
-            if (db1_->Kind().backend == "ODBC" && db2_->Kind().backend == "ODBC") {
+            if (IsOnAServer(*db1_) && IsOnAServer(*db2_)) {
                 auto counting2 = std::async(std::launch::async,
                                             [&] { return recordCount(*db2_, object2, owner2); });
                 try {

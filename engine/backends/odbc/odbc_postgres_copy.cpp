@@ -116,7 +116,7 @@ class CopyRecordset : public Recordset {
             }
             copying_ = false;
         }
-        session_.EndCopy(succeeded_);
+        session_.EndCopy();
     }
 
     std::size_t FieldCount() override { return fields_.size(); }
@@ -230,7 +230,6 @@ class CopyRecordset : public Recordset {
             if (!ok) {
                 throw Failure(message);
             }
-            succeeded_ = true;
             return;
         }
         if (length < 0) {
@@ -304,7 +303,6 @@ class CopyRecordset : public Recordset {
     std::vector<bool> decoded_;
     std::int64_t rowsRead_ = 0;
     bool copying_ = true;
-    bool succeeded_ = false;  // the COPY ran to its end
     bool eof_ = true;
     bool closed_ = false;
 };
@@ -594,13 +592,13 @@ std::unique_ptr<Recordset> CopySession::OpenRecordset(std::string table,
     }
     PgResult started = Exec(connection_.get(), copy);
     if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
-        EndCopy(false);
+        EndCopy();
         return nullptr;
     }
     return std::make_unique<CopyRecordset>(*this, std::move(table), std::move(columns));
 }
 
-void CopySession::EndCopy(bool /*succeeded*/) {
+void CopySession::EndCopy() {
     // A COPY only reads: its savepoint is rolled back, failed or not, so
     // that the lock it took on its table goes with it (a transaction that
     // kept one lock a table would run out of them on a large schema).

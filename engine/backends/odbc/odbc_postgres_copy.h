@@ -80,11 +80,11 @@ class CopySession {
     // Used by the recordset: the connection, and the end of its COPY (its
     // savepoint rolled back to, its locks let go).
     PGconn* Handle() const { return connection_.get(); }
-    void EndCopy(bool succeeded);
-    // The message of the session's last failure, one line.
-    std::string LastError() const;
+    void EndCopy();
 
   private:
+    // The message of the session's last failure, one line.
+    std::string LastError() const;
     CopySession(Connection& odbc, PgConnection connection);
     bool Run(const std::string& sql);
     void Release();
